@@ -1,0 +1,10 @@
+// store: the fixed English texts of the SQLite result codes.
+#pragma once
+
+#include <QString>
+
+namespace zvrd {
+
+QString SQLiteErrorText(int code);
+
+} // namespace zvrd
