@@ -164,6 +164,29 @@ void TSQLiteDatabase::ExecSQL(const QString& SQL) {
     }
 }
 
+void TSQLiteDatabase::ExecScript(const QString& Script) {
+    const char16_t* rest = reinterpret_cast<const char16_t*>(Script.utf16());
+    while (rest && *rest) {
+        sqlite3_stmt* raw = nullptr;
+        const void* tail = nullptr;
+        const int rc = sqlite3_prepare16_v2(fDB.get(), rest, -1, &raw, &tail);
+        SqliteStatement stmt(raw);
+        const QString text = tail ? QString(reinterpret_cast<const QChar*>(rest),
+                                            static_cast<const char16_t*>(tail) - rest)
+                                  : QString::fromUtf16(rest);
+        if (rc != SQLITE_OK)
+            RaiseEngineError(QStringLiteral("Error executing SQL"), text.trimmed());
+        rest = static_cast<const char16_t*>(tail);
+        if (!stmt)
+            continue; // white space or a comment between statements
+        NotifyQuery(text);
+        while (sqlite3_step(stmt.get()) == SQLITE_ROW) {
+        }
+        if (sqlite3_reset(stmt.get()) != SQLITE_OK)
+            RaiseEngineError(QStringLiteral("Error executing SQL statement"), text.trimmed());
+    }
+}
+
 void TSQLiteDatabase::ExecSQL(TSQLiteQuery& Query) {
     if (!Query.Statement)
         return;

@@ -76,6 +76,8 @@ public:
 
     void ExecSQL(const QString& SQL);
     void ExecSQL(TSQLiteQuery& Query);
+    // Runs every statement of a script in turn (ExecSQL runs only the first); for rule imports.
+    void ExecScript(const QString& Script);
     TSQLiteQuery PrepareSQL(const QString& SQL);
     void BindSQL(const TSQLiteQuery& Query, int Index, int32_t Value);
     void BindSQL(const TSQLiteQuery& Query, int Index, const QString& Value);

@@ -1,0 +1,49 @@
+-- Rules for the two made-up sites of the local test web server (tools/testsite). "@BASE@"
+-- stands for the server's address, e.g. http://127.0.0.1:8080; it is filled in on import.
+CREATE TABLE IF NOT EXISTS site_rule (
+    id INTEGER PRIMARY KEY, site_name TEXT, site_url TEXT, charset TEXT,
+    search_page_url_format TEXT, search_page_result_regional TEXT, search_page_novel_name TEXT,
+    search_page_novel_author TEXT, search_page_latest_chapter TEXT, search_page_info_page_url TEXT,
+    info_page_novel_sort TEXT, info_page_novel_name TEXT, info_page_novel_author TEXT,
+    info_page_novel_state TEXT, info_page_novel_intro TEXT, info_page_latest_chapter TEXT,
+    info_page_directory_page_url TEXT, directory_page_regional TEXT,
+    directory_page_chapter_name_and_url TEXT, chapter_page_chapter_content TEXT, replace_rule TEXT);
+
+-- GBK site: result list in a table, an exact name jumps (302, absolute) to the novel.
+INSERT OR REPLACE INTO site_rule VALUES (1, '书海阁', '@BASE@/gbk/', 'gbk',
+    '@BASE@/gbk/search?q={KEY}',
+    '<table id="results">(.+?)</table>',
+    '<td class="name"><a href="[^"]*">(.+?)</a></td>',
+    '<td class="author">(.+?)</td>',
+    '<td class="latest"><a href="[^"]*">(.+?)</a></td>',
+    '<td class="name"><a href="(.+?)">',
+    '',
+    '<h1>(.+?)</h1>',
+    '作&nbsp;&nbsp;者：(.+?)</p>',
+    '', '',
+    '最新章节：<a href="[^"]*">(.+?)</a>',
+    '<a class="read" href="(.+?)">',
+    '<div id="list">(.+?)</div>',
+    '<dd><a href="(.+?)">(.+?)</a></dd>',
+    '<div id="content">(.+?)</div>',
+    '【书海阁首发】(?:<br />)?\s*|(?:<br />)?\s*请记住本站域名：书海阁');
+
+-- UTF-8 site: relative result addresses, an exact name jumps (302, relative Location), the
+-- chapter title stands before the link address.
+INSERT OR REPLACE INTO site_rule VALUES (2, '云中书库', '@BASE@/utf8/', 'utf-8',
+    '@BASE@/utf8/search.php?keyword={KEY}',
+    '<ul class="result-list">(.+?)</ul>',
+    '<span class="s2"><a href="[^"]*">(.+?)</a></span>',
+    '<span class="s4">(.+?)</span>',
+    '<span class="s3">(.+?)</span>',
+    '<span class="s2"><a href="(.+?)">',
+    '',
+    '<meta property="og:novel:book_name" content="(.+?)"/>',
+    '<meta property="og:novel:author" content="(.+?)"/>',
+    '', '',
+    '<meta property="og:novel:latest_chapter_name" content="(.+?)"/>',
+    '<a id="dir" href="(.+?)">',
+    '<div class="listmain">(.+?)</div>',
+    '<dd title="(.+?)"><a href="(.+?)">',
+    '<div class="text">(.+?)</div>',
+    '<script>ad\(\);</script>');

@@ -1,0 +1,167 @@
+// zvrd-cli: the reader's engine from a terminal, for rule authors and scripts. Output is UTF-8,
+// one record per line, fields separated by a tab. Exit 0: something found; 1: nothing found;
+// 2: usage error, unknown site, regular-expression or database error (text on stderr).
+#include "core/AppFolder.h"
+#include "net/HttpLibrary.h"
+#include "rules/Extractors.h"
+#include "rules/PatternNotation.h"
+#include "store/NovelLibrary.h"
+#include "store/SqliteTable.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QTextStream>
+
+#include <cstdio>
+#include <optional>
+
+using namespace zvrd;
+
+namespace {
+
+constexpr int kFound = 0;
+constexpr int kNothing = 1;
+constexpr int kError = 2;
+
+const char* kUsage =
+    "usage: zvrd-cli [--data DIR] COMMAND ...\n"
+    "  info SITE URL            the novel on an information page\n"
+    "  directory SITE URL       index, name and address of every chapter of a list page\n"
+    "  chapter SITE URL         the cleaned chapter text (--pictures: its picture addresses)\n"
+    "  searchpage SITE URL      name, author, latest chapter and address of every result\n"
+    "  import-rules FILE [--base URL]\n"
+    "                           runs the SQL of FILE on zvrd.db (\"@BASE@\" becomes URL)\n";
+
+struct Output {
+    QTextStream out{stdout};
+    QTextStream err{stderr};
+    Output() {
+        out.setEncoding(QStringConverter::Utf8);
+        err.setEncoding(QStringConverter::Utf8);
+    }
+};
+
+std::optional<TRuleInfo> RuleNamed(const QString& site, Output& io) {
+    for (const TRuleInfo& rule : LoadRuleInfoList()) {
+        if (rule.strSiteName == site)
+            return rule;
+    }
+    io.err << "zvrd-cli: no site rule named \"" << site << "\"\n";
+    return std::nullopt;
+}
+
+int Info(const TRuleInfo& rule, const QString& url, Output& io) {
+    const TInfoPageData info = ParseInfoPage(url, rule);
+    io.out << "isMatch=" << (info.isMatch ? 1 : 0) << '\n'
+           << "strInfoPageUrl=" << info.strInfoPageUrl << '\n'
+           << "strNovelName=" << info.strNovelName << '\n'
+           << "strNovelAuthor=" << info.strNovelAuthor << '\n'
+           << "strLatestChapter=" << info.strLatestChapter << '\n'
+           << "strDirectoryPageUrl=" << info.strDirectoryPageUrl << '\n';
+    const bool any = !info.strNovelName.isEmpty() || !info.strNovelAuthor.isEmpty() ||
+                     !info.strLatestChapter.isEmpty() || !info.strDirectoryPageUrl.isEmpty();
+    return any ? kFound : kNothing;
+}
+
+int Directory(const TRuleInfo& rule, const QString& url, Output& io) {
+    const TDirectoryPageData dir = ParseDirectoryPage(url, rule);
+    for (int i = 0; i < dir.Num; ++i)
+        io.out << i << '\t' << dir.slChapterNameList[i] << '\t' << dir.slChapterUrlList[i] << '\n';
+    return dir.Num > 0 ? kFound : kNothing;
+}
+
+int Chapter(const TRuleInfo& rule, const QString& url, bool pictures, Output& io) {
+    const QString content = ParseChapterContent(rule, url);
+    if (!pictures) {
+        if (!content.isEmpty())
+            io.out << content << '\n';
+        return content.isEmpty() ? kNothing : kFound;
+    }
+    const QStringList urls = GetImageUrls(content);
+    for (const QString& address : urls)
+        io.out << address << '\n';
+    return urls.isEmpty() ? kNothing : kFound;
+}
+
+int SearchPage(const TRuleInfo& rule, const QString& url, Output& io) {
+    const TSearchPageData data = ParseSearchPage(url, rule);
+    for (int i = 0; i < data.Num; ++i)
+        io.out << data.slNovelNameList[i] << '\t' << data.slNovelAuthorList[i] << '\t'
+               << data.slLatestChapterList[i] << '\t' << data.slNovelInfoPageUrlList[i] << '\n';
+    return data.Num > 0 ? kFound : kNothing;
+}
+
+int ImportRules(const QString& file, const QString& base, Output& io) {
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly)) {
+        io.err << "zvrd-cli: cannot read " << file << '\n';
+        return kError;
+    }
+    QString sql = QString::fromUtf8(f.readAll());
+    sql.replace(QStringLiteral("@BASE@"), base);
+    TSQLiteDatabase db(RuleDatabasePath());
+    db.BeginTransaction();
+    db.ExecScript(sql);
+    db.Commit();
+    CreateMissingTables();
+    return kFound;
+}
+
+int Run(QStringList args, Output& io) {
+    if (args.size() >= 2 && args[0] == QLatin1String("--data")) {
+        SetAppFolder(args[1]);
+        args = args.mid(2);
+    }
+    if (args.isEmpty()) {
+        io.err << kUsage;
+        return kError;
+    }
+    const QString command = args.takeFirst();
+    if (command == QLatin1String("import-rules")) {
+        if (args.size() != 1 && !(args.size() == 3 && args[1] == QLatin1String("--base"))) {
+            io.err << kUsage;
+            return kError;
+        }
+        return ImportRules(args[0], args.size() == 3 ? args[2] : QString(), io);
+    }
+    bool pictures = false;
+    if (command == QLatin1String("chapter") && args.removeAll(QStringLiteral("--pictures")) > 0)
+        pictures = true;
+    const QStringList known = {QStringLiteral("info"), QStringLiteral("directory"),
+                               QStringLiteral("chapter"), QStringLiteral("searchpage")};
+    if (!known.contains(command) || args.size() != 2) {
+        io.err << kUsage;
+        return kError;
+    }
+    const std::optional<TRuleInfo> rule = RuleNamed(args[0], io);
+    if (!rule)
+        return kError;
+    const QString& url = args[1];
+    if (command == QLatin1String("info"))
+        return Info(*rule, url, io);
+    if (command == QLatin1String("directory"))
+        return Directory(*rule, url, io);
+    if (command == QLatin1String("chapter"))
+        return Chapter(*rule, url, pictures, io);
+    return SearchPage(*rule, url, io);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    http_global_init();
+    int code = kError;
+    {
+        QCoreApplication app(argc, argv);
+        Output io;
+        try {
+            code = Run(app.arguments().mid(1), io);
+        } catch (const ERegexException& e) {
+            io.err << e.Message() << '\n';
+        } catch (const ESQLiteException& e) {
+            io.err << e.Message() << '\n';
+        }
+    }
+    http_global_cleanup();
+    return code;
+}

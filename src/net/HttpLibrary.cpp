@@ -1,0 +1,258 @@
+#include "net/HttpLibrary.h"
+
+#include <curl/curl.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+
+namespace zvrd {
+namespace {
+
+constexpr long kConnectTimeoutS = 10;
+constexpr long kRequestTimeoutS = 30;
+constexpr long kDownloadTimeoutS = 60;
+constexpr long kMaxRedirects = 5;
+// A picture larger than this is refused rather than filling the disk.
+constexpr curl_off_t kMaxDownloadBytes = 64LL * 1024 * 1024;
+constexpr const char* kUserAgent =
+    "Mozilla/5.0 (X11; Linux x86_64) AppleWebKit/537.36 (KHTML, like Gecko) "
+    "Chrome/120.0 Safari/537.36";
+
+struct CurlCleanup {
+    void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
+};
+using CurlHandle = std::unique_ptr<CURL, CurlCleanup>;
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
+
+CurlHandle NewHandle(const char* url, long timeoutS, bool followRedirects) {
+    if (!url || !*url)
+        return nullptr;
+    CurlHandle curl(curl_easy_init());
+    if (!curl)
+        return nullptr;
+    CURL* c = curl.get();
+    curl_easy_setopt(c, CURLOPT_URL, url);
+    curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(c, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutS);
+    curl_easy_setopt(c, CURLOPT_TIMEOUT, timeoutS);
+    curl_easy_setopt(c, CURLOPT_USERAGENT, kUserAgent);
+    curl_easy_setopt(c, CURLOPT_ACCEPT_ENCODING, "");
+    curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, followRedirects ? 1L : 0L);
+    curl_easy_setopt(c, CURLOPT_MAXREDIRS, kMaxRedirects);
+    curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
+    return curl;
+}
+
+// Collects a body into a fixed buffer, keeping room for the closing zero byte; what does not
+// fit is cut and the transfer stopped.
+struct BufferSink {
+    char* buffer;
+    size_t capacity; // bytes available for the body
+    size_t used = 0;
+    bool cut = false;
+};
+
+size_t WriteToBuffer(char* data, size_t size, size_t count, void* userp) {
+    auto* sink = static_cast<BufferSink*>(userp);
+    const size_t bytes = size * count;
+    const size_t room = sink->capacity - sink->used;
+    const size_t take = bytes < room ? bytes : room;
+    std::memcpy(sink->buffer + sink->used, data, take);
+    sink->used += take;
+    if (take < bytes) {
+        sink->cut = true;
+        return 0; // stops the transfer: the rest would be cut anyway
+    }
+    return bytes;
+}
+
+size_t DropBody(char*, size_t, size_t, void*) {
+    return 0; // the headers are in once the body starts: stop here
+}
+
+// Keeps the header block of the last response (a "100 Continue" block is replaced by the next).
+struct HeaderSink {
+    std::string statusLine;
+    std::string fields;
+    bool complete = false;
+};
+
+std::string TrimLine(std::string line) {
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
+        line.pop_back();
+    return line;
+}
+
+bool EqualsNoCase(const std::string& a, const char* b) {
+    const size_t n = std::strlen(b);
+    if (a.size() != n)
+        return false;
+    for (size_t i = 0; i < n; ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    }
+    return true;
+}
+
+size_t CollectHeader(char* data, size_t size, size_t count, void* userp) {
+    auto* sink = static_cast<HeaderSink*>(userp);
+    const size_t bytes = size * count;
+    std::string line = TrimLine(std::string(data, bytes));
+    if (line.rfind("HTTP/", 0) == 0) {
+        sink->statusLine = line;
+        sink->fields.clear();
+        sink->complete = false;
+    } else if (line.empty()) {
+        sink->complete = !sink->statusLine.empty();
+    } else if (!sink->statusLine.empty()) {
+        const size_t colon = line.find(':');
+        std::string name = colon == std::string::npos ? line : line.substr(0, colon);
+        if (colon != std::string::npos && EqualsNoCase(name, "location")) {
+            size_t start = colon + 1;
+            while (start < line.size() && (line[start] == ' ' || line[start] == '\t'))
+                ++start;
+            line = "Location: " + line.substr(start);
+        }
+        sink->fields += line + "\r\n";
+    }
+    return bytes;
+}
+
+// The status line always reads "HTTP/1.x NNN reason", whatever the server wrote.
+std::string NormalisedStatusLine(const std::string& line, long code) {
+    const bool wellFormed = line.size() >= 12 && line.compare(0, 7, "HTTP/1.") == 0 &&
+                            line[8] == ' ' && std::isdigit(static_cast<unsigned char>(line[9])) &&
+                            std::isdigit(static_cast<unsigned char>(line[10])) &&
+                            std::isdigit(static_cast<unsigned char>(line[11])) &&
+                            (line.size() == 12 || line[12] == ' ');
+    if (wellFormed)
+        return line;
+    std::string reason;
+    const size_t firstSpace = line.find(' ');
+    if (firstSpace != std::string::npos) {
+        const size_t secondSpace = line.find(' ', firstSpace + 1);
+        if (secondSpace != std::string::npos)
+            reason = line.substr(secondSpace + 1);
+    }
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "HTTP/1.1 %03ld", code);
+    return reason.empty() ? std::string(buf) : std::string(buf) + " " + reason;
+}
+
+void CopyToBuffer(const std::string& text, char* buffer, int size) {
+    const size_t room = static_cast<size_t>(size) - 1;
+    const size_t n = text.size() < room ? text.size() : room;
+    std::memcpy(buffer, text.data(), n);
+    buffer[n] = '\0';
+}
+
+// Removes the temporary file unless the download was committed.
+struct TempFileGuard {
+    std::string path;
+    bool committed = false;
+    ~TempFileGuard() {
+        if (!committed)
+            std::remove(path.c_str());
+    }
+};
+
+} // namespace
+
+void http_global_init() { curl_global_init(CURL_GLOBAL_DEFAULT); }
+
+void http_global_cleanup() { curl_global_cleanup(); }
+
+int get_html(const char* url, char* buffer, int size) {
+    if (!buffer || size <= 0)
+        return 0;
+    buffer[0] = '\0';
+    CurlHandle curl = NewHandle(url, kRequestTimeoutS, true);
+    if (!curl)
+        return 0;
+    BufferSink sink{buffer, static_cast<size_t>(size) - 1};
+    curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, WriteToBuffer);
+    curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &sink);
+    const CURLcode rc = curl_easy_perform(curl.get());
+    buffer[sink.used] = '\0';
+    if (rc == CURLE_OK || (rc == CURLE_WRITE_ERROR && sink.cut))
+        return 1;
+    buffer[0] = '\0';
+    return 0;
+}
+
+int get_head(const char* url, char* buffer, int size) {
+    if (!buffer || size <= 0)
+        return 0;
+    buffer[0] = '\0';
+    CurlHandle curl = NewHandle(url, kRequestTimeoutS, false);
+    if (!curl)
+        return 0;
+    HeaderSink headers;
+    curl_easy_setopt(curl.get(), CURLOPT_HEADERFUNCTION, CollectHeader);
+    curl_easy_setopt(curl.get(), CURLOPT_HEADERDATA, &headers);
+    curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, DropBody);
+    const CURLcode rc = curl_easy_perform(curl.get());
+    if ((rc != CURLE_OK && rc != CURLE_WRITE_ERROR) || !headers.complete)
+        return 0;
+    long code = 0;
+    curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &code);
+    CopyToBuffer(NormalisedStatusLine(headers.statusLine, code) + "\r\n" + headers.fields + "\r\n",
+                 buffer, size);
+    return 1;
+}
+
+int download_file(const char* url, const char* fileName, int /*flag*/) {
+    if (!fileName || !*fileName)
+        return 0;
+    CurlHandle curl = NewHandle(url, kDownloadTimeoutS, true);
+    if (!curl)
+        return 0;
+    TempFileGuard temp{std::string(fileName) + ".part"};
+    {
+        FileHandle file(std::fopen(temp.path.c_str(), "wb"));
+        if (!file)
+            return 0;
+        curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, file.get());
+        curl_easy_setopt(curl.get(), CURLOPT_MAXFILESIZE_LARGE, kMaxDownloadBytes);
+        curl_easy_setopt(curl.get(), CURLOPT_FAILONERROR, 1L);
+        if (curl_easy_perform(curl.get()) != CURLE_OK)
+            return 0;
+        long code = 0;
+        curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &code);
+        if (code < 200 || code > 299)
+            return 0;
+        if (std::fflush(file.get()) != 0)
+            return 0;
+    }
+    if (std::rename(temp.path.c_str(), fileName) != 0)
+        return 0;
+    temp.committed = true;
+    return 1;
+}
+
+double get_time_starttransfer(const char* url) {
+    CurlHandle curl = NewHandle(url, kRequestTimeoutS, false);
+    if (!curl)
+        return -1;
+    curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, DropBody);
+    const CURLcode rc = curl_easy_perform(curl.get());
+    if (rc != CURLE_OK && rc != CURLE_WRITE_ERROR)
+        return -1;
+    curl_off_t micros = 0;
+    if (curl_easy_getinfo(curl.get(), CURLINFO_STARTTRANSFER_TIME_T, &micros) != CURLE_OK)
+        return -1;
+    return static_cast<double>(micros) / 1e6;
+}
+
+} // namespace zvrd

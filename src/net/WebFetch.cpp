@@ -1,0 +1,117 @@
+#include "net/WebFetch.h"
+
+#include "net/HttpLibrary.h"
+
+#include <iconv.h>
+
+#include <memory>
+#include <vector>
+
+namespace zvrd {
+namespace {
+
+struct IconvCloser {
+    void operator()(void* cd) const { iconv_close(static_cast<iconv_t>(cd)); }
+};
+using IconvHandle = std::unique_ptr<void, IconvCloser>;
+
+IconvHandle OpenIconv(const char* to, const char* from) {
+    iconv_t cd = iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        return nullptr;
+    return IconvHandle(cd);
+}
+
+// Converts with iconv; each byte (or character) that cannot be converted becomes `replacement`
+// in the output, so a damaged page still yields its readable parts.
+QByteArray Convert(const char* to, const char* from, const QByteArray& input,
+                   const QByteArray& replacement, int unitOnError) {
+    IconvHandle cd = OpenIconv(to, from);
+    if (!cd)
+        return QByteArray();
+    QByteArray out;
+    out.reserve(input.size() * 3 / 2 + 16);
+    char* in = const_cast<char*>(input.constData());
+    size_t inLeft = static_cast<size_t>(input.size());
+    std::vector<char> chunk(16384);
+    while (inLeft > 0) {
+        char* outPtr = chunk.data();
+        size_t outLeft = chunk.size();
+        const size_t rc = iconv(static_cast<iconv_t>(cd.get()), &in, &inLeft, &outPtr, &outLeft);
+        out.append(chunk.data(), static_cast<qsizetype>(chunk.size() - outLeft));
+        if (rc != static_cast<size_t>(-1))
+            continue;
+        if (errno == E2BIG)
+            continue;
+        // EILSEQ or EINVAL: replace the offending unit and go on after it.
+        out.append(replacement);
+        const size_t skip = std::min(inLeft, static_cast<size_t>(unitOnError));
+        in += skip;
+        inLeft -= skip;
+        iconv(static_cast<iconv_t>(cd.get()), nullptr, nullptr, nullptr, nullptr);
+    }
+    return out;
+}
+
+QString DecodeBody(const QByteArray& bytes, const QString& charset) {
+    if (charset.toLower() == QLatin1String("gbk"))
+        return DecodeGbk(bytes);
+    return QString::fromUtf8(bytes);
+}
+
+using BufferPtr = std::unique_ptr<char[]>;
+
+// The buffer's bytes up to its first zero byte.
+QByteArray FetchInto(int (*fetch)(const char*, char*, int), const QString& url) {
+    BufferPtr buffer(new char[kReceiveBufferSize]());
+    const QByteArray address = url.toUtf8();
+    if (fetch(address.constData(), buffer.get(), kReceiveBufferSize) != 1)
+        return QByteArray();
+    return QByteArray(buffer.get());
+}
+
+} // namespace
+
+QString DecodeGbk(const QByteArray& bytes) {
+    return QString::fromUtf8(Convert("UTF-8", "GBK", bytes, QByteArray("\xEF\xBF\xBD"), 1));
+}
+
+QByteArray EncodeGbk(const QString& text) {
+    return Convert("GBK", "UTF-8", text.toUtf8(), QByteArray("?"), 1);
+}
+
+QString GetHtml(const QString& url, const QString& charset) {
+    const QByteArray body = FetchInto(get_html, url);
+    return body.isEmpty() ? QString() : DecodeBody(body, charset);
+}
+
+QString GetHead(const QString& url) {
+    return QString::fromUtf8(FetchInto(get_head, url));
+}
+
+int32_t GetStatusCode(const QString& header) {
+    bool ok = false;
+    const int32_t code = header.mid(9, 3).toInt(&ok);
+    return ok ? code : -1;
+}
+
+QString GetLocation(const QString& header) {
+    const qsizetype at = header.indexOf(QLatin1String("Location"));
+    if (at < 0)
+        return QString();
+    const qsizetype start = at + 10;
+    if (start >= header.size())
+        return QString();
+    const qsizetype end = header.indexOf(QLatin1String("\r\n"), start);
+    return end < 0 ? header.mid(start) : header.mid(start, end - start);
+}
+
+int32_t DownloadFile(const QString& url, const QString& fileName, int32_t flag) {
+    return download_file(url.toUtf8().constData(), fileName.toUtf8().constData(), flag);
+}
+
+double GetConnectTime(const QString& url) {
+    return get_time_starttransfer(url.toUtf8().constData());
+}
+
+} // namespace zvrd

@@ -1,0 +1,32 @@
+// net: the six fetch functions, the only way to the web for the rest of the program. They never
+// throw: failure is an empty text, -1, a result other than 1 or a negative time.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+
+namespace zvrd {
+
+// The receive buffer of GetHtml and GetHead; a longer body or header is cut.
+constexpr int kReceiveBufferSize = 1024000;
+
+// The page body, decoded from GBK when charset is "gbk" in any letter case, else from UTF-8;
+// invalid bytes become U+FFFD. Empty when the request failed.
+QString GetHtml(const QString& url, const QString& charset);
+// The response header of this very request (redirects not followed); empty on failure.
+QString GetHead(const QString& url);
+// The three characters at positions 10 to 12 as a number, -1 when they are none.
+int32_t GetStatusCode(const QString& header);
+// The value of the first "Location" field (case-sensitive), up to the next CR LF.
+QString GetLocation(const QString& header);
+// 1 when the file was written.
+int32_t DownloadFile(const QString& url, const QString& fileName, int32_t flag);
+// Seconds until the first byte of the answer; negative on failure.
+double GetConnectTime(const QString& url);
+
+// Decoding helpers, exposed for the search-address encoder and the tests.
+QString DecodeGbk(const QByteArray& bytes);
+QByteArray EncodeGbk(const QString& text);
+
+} // namespace zvrd

@@ -1,0 +1,269 @@
+#include "rules/PatternNotation.h"
+
+#define PCRE2_CODE_UNIT_WIDTH 8
+#include <pcre2.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+
+namespace zvrd {
+namespace {
+
+// A real 1,800-link chapter list needs about 130,000 steps, so PCRE2's default match limit of
+// 10,000,000 stays; the heap is capped so a hostile page cannot exhaust memory.
+constexpr uint32_t kHeapLimitKiB = 64 * 1024;
+constexpr size_t kJitStackStart = 32 * 1024;
+constexpr size_t kJitStackMax = 4 * 1024 * 1024;
+
+std::atomic<bool> gJitEnabled{true};
+
+struct CodeFree {
+    void operator()(pcre2_code* p) const { pcre2_code_free(p); }
+};
+struct CompileContextFree {
+    void operator()(pcre2_compile_context* p) const { pcre2_compile_context_free(p); }
+};
+struct MatchContextFree {
+    void operator()(pcre2_match_context* p) const { pcre2_match_context_free(p); }
+};
+struct MatchDataFree {
+    void operator()(pcre2_match_data* p) const { pcre2_match_data_free(p); }
+};
+struct JitStackFree {
+    void operator()(pcre2_jit_stack* p) const { pcre2_jit_stack_free(p); }
+};
+
+// One match context (limits, JIT stack) per thread, reused by every match on it.
+pcre2_match_context* ThreadMatchContext() {
+    thread_local std::unique_ptr<pcre2_jit_stack, JitStackFree> jitStack(
+        pcre2_jit_stack_create(kJitStackStart, kJitStackMax, nullptr));
+    thread_local std::unique_ptr<pcre2_match_context, MatchContextFree> context([] {
+        pcre2_match_context* ctx = pcre2_match_context_create(nullptr);
+        if (ctx)
+            pcre2_set_heap_limit(ctx, kHeapLimitKiB);
+        return ctx;
+    }());
+    if (context && jitStack)
+        pcre2_jit_stack_assign(context.get(), nullptr, jitStack.get());
+    return context.get();
+}
+
+QString Utf8Range(const char* subject, PCRE2_SIZE start, PCRE2_SIZE end) {
+    return QString::fromUtf8(subject + start, static_cast<qsizetype>(end - start));
+}
+
+bool IsContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+} // namespace
+
+ERegexException::ERegexException(const QString& message)
+    : std::runtime_error(message.toStdString()), fMessage(message) {}
+
+struct TRegex::Impl {
+    std::unique_ptr<pcre2_code, CodeFree> code;
+};
+
+TRegex::TRegex(const QString& pattern, bool dotAll) : d(std::make_unique<Impl>()) {
+    std::unique_ptr<pcre2_compile_context, CompileContextFree> ctx(
+        pcre2_compile_context_create(nullptr));
+    if (ctx)
+        pcre2_set_newline(ctx.get(), PCRE2_NEWLINE_ANY);
+    const QByteArray utf8 = pattern.toUtf8();
+    int error = 0;
+    PCRE2_SIZE offset = 0;
+    const uint32_t options = PCRE2_UTF | (dotAll ? PCRE2_DOTALL : 0);
+    d->code.reset(pcre2_compile(reinterpret_cast<PCRE2_SPTR>(utf8.constData()),
+                                static_cast<PCRE2_SIZE>(utf8.size()), options, &error, &offset,
+                                ctx.get()));
+    if (!d->code) {
+        PCRE2_UCHAR message[256] = {};
+        pcre2_get_error_message(error, message, sizeof message);
+        throw ERegexException(QStringLiteral("Error in regular expression at offset ") +
+                              QString::number(offset) + QStringLiteral(": ") +
+                              QString::fromUtf8(reinterpret_cast<const char*>(message)));
+    }
+    if (gJitEnabled.load(std::memory_order_relaxed))
+        pcre2_jit_compile(d->code.get(), PCRE2_JIT_COMPLETE); // without JIT support: interpreted
+}
+
+TRegex::~TRegex() = default;
+
+void TRegex::SetJitEnabled(bool enabled) { gJitEnabled = enabled; }
+
+bool TRegex::JitEnabled() { return gJitEnabled; }
+
+uint32_t TRegex::MaxLookbehind() const {
+    uint32_t chars = 0;
+    pcre2_pattern_info(d->code.get(), PCRE2_INFO_MAXLOOKBEHIND, &chars);
+    return chars;
+}
+
+bool TRegex::Match(const QByteArray& subject, qsizetype start, QStringList* groups, int count,
+                   qsizetype* matchStart, qsizetype* matchEnd) const {
+    return Run(subject.constData(), subject.size(), start, false, groups, count, matchStart,
+               matchEnd);
+}
+
+bool TRegex::MatchTrusted(const char* subject, qsizetype length, qsizetype start,
+                          QStringList* groups, int count, qsizetype* matchStart,
+                          qsizetype* matchEnd) const {
+    return Run(subject, length, start, true, groups, count, matchStart, matchEnd);
+}
+
+bool TRegex::Run(const char* subject, qsizetype length, qsizetype start, bool trusted,
+                 QStringList* groups, int count, qsizetype* matchStart,
+                 qsizetype* matchEnd) const {
+    std::unique_ptr<pcre2_match_data, MatchDataFree> data(
+        pcre2_match_data_create_from_pattern(d->code.get(), nullptr));
+    if (!data || start < 0 || start > length)
+        return false;
+    const auto subj = reinterpret_cast<PCRE2_SPTR>(subject);
+    const uint32_t options = PCRE2_NOTEMPTY | (trusted ? PCRE2_NO_UTF_CHECK : 0);
+    int rc = pcre2_match(d->code.get(), subj, static_cast<PCRE2_SIZE>(length),
+                         static_cast<PCRE2_SIZE>(start), options, data.get(), ThreadMatchContext());
+    if (rc == PCRE2_ERROR_JIT_STACKLIMIT) {
+        // The JIT stack is bounded; the interpreter still has the heap limit.
+        rc = pcre2_match(d->code.get(), subj, static_cast<PCRE2_SIZE>(length),
+                         static_cast<PCRE2_SIZE>(start), options | PCRE2_NO_JIT, data.get(),
+                         ThreadMatchContext());
+    }
+    if (rc < 0)
+        return false; // no match, or a limit was hit: both count as no match
+    const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer(data.get());
+    const uint32_t pairs = pcre2_get_ovector_count(data.get());
+    if (matchStart)
+        *matchStart = static_cast<qsizetype>(ovector[0]);
+    if (matchEnd)
+        *matchEnd = static_cast<qsizetype>(ovector[1]);
+    if (groups) {
+        groups->clear();
+        for (int i = 0; i < count; ++i) {
+            const auto u = static_cast<uint32_t>(i);
+            if (u < pairs && i < rc && ovector[2 * u] != PCRE2_UNSET &&
+                ovector[2 * u + 1] >= ovector[2 * u])
+                groups->append(Utf8Range(subject, ovector[2 * u], ovector[2 * u + 1]));
+            else
+                groups->append(QString());
+        }
+    }
+    return true;
+}
+
+QStringList SplitAlternatives(const QString& field) {
+    return field.split(QLatin1Char('|'), Qt::SkipEmptyParts);
+}
+
+QString FirstMatch(const QString& field, const TPatternSubject& subject, bool* found) {
+    if (found)
+        *found = false;
+    const QByteArray& utf8 = subject.Utf8();
+    for (const QString& piece : SplitAlternatives(field)) {
+        TRegex re(piece);
+        QStringList groups;
+        if (re.MatchTrusted(utf8.constData(), utf8.size(), 0, &groups, 2, nullptr, nullptr)) {
+            if (found)
+                *found = true;
+            return groups[1];
+        }
+    }
+    return QString();
+}
+
+QList<QStringList> AllMatchesOfPiece(const QString& piece, const TPatternSubject& subject,
+                                     int groupCount) {
+    QList<QStringList> matches;
+    TRegex re(piece);
+    const QByteArray& utf8 = subject.Utf8();
+    qsizetype start = 0;
+    QStringList groups;
+    qsizetype matchEnd = 0;
+    while (start <= utf8.size() && re.MatchTrusted(utf8.constData(), utf8.size(), start, &groups,
+                                                   groupCount + 1, nullptr, &matchEnd)) {
+        groups.removeFirst();
+        matches.append(groups);
+        if (matchEnd <= start)
+            break; // cannot happen with NOTEMPTY; never loop on the same spot
+        start = matchEnd;
+    }
+    return matches;
+}
+
+QList<QStringList> AllMatches(const QString& field, const TPatternSubject& subject,
+                              int groupCount) {
+    for (const QString& piece : SplitAlternatives(field)) {
+        QList<QStringList> matches = AllMatchesOfPiece(piece, subject, groupCount);
+        if (!matches.isEmpty())
+            return matches;
+    }
+    return {};
+}
+
+QStringList AllGroup1(const QString& field, const TPatternSubject& subject) {
+    QStringList values;
+    for (const QStringList& groups : AllMatches(field, subject, 1))
+        values.append(groups[0]);
+    return values;
+}
+
+namespace {
+
+// Deletes every match of re from text. After a deletion the search resumes where the match
+// began, in the shortened text. Instead of shifting the rest of the text after every deletion,
+// the tail of what was kept (as much as the pattern can look behind) is copied right before the
+// resume point, so the engine sees exactly the shortened text there: linear in the text size.
+QByteArray RemoveAllMatches(const TRegex& re, QByteArray text) {
+    const qsizetype context = static_cast<qsizetype>(re.MaxLookbehind()) * 4 + 4;
+    QByteArray kept;
+    kept.reserve(text.size());
+    char* buf = text.data();
+    const qsizetype n = text.size();
+    qsizetype cur = 0;
+    for (;;) {
+        qsizetype tail = std::min(kept.size(), context);
+        while (tail < kept.size() && IsContinuationByte(kept[kept.size() - tail]))
+            ++tail;
+        // Everything before cur is either kept or deleted, so those bytes may be overwritten.
+        std::memcpy(buf + cur - tail, kept.constData() + kept.size() - tail,
+                    static_cast<size_t>(tail));
+        qsizetype ms = 0;
+        qsizetype me = 0;
+        if (!re.MatchTrusted(buf + cur - tail, n - cur + tail, tail, nullptr, 0, &ms, &me))
+            break;
+        ms += cur - tail;
+        me += cur - tail;
+        ms = std::max(ms, cur);
+        if (me <= cur)
+            break;
+        kept.append(buf + cur, ms - cur);
+        cur = me;
+    }
+    kept.append(buf + cur, n - cur);
+    return kept;
+}
+
+} // namespace
+
+QString ApplyRemovalList(const QString& field, const QString& text) {
+    const QStringList pieces = SplitAlternatives(field);
+    if (pieces.isEmpty())
+        return text;
+    QByteArray utf8 = text.toUtf8();
+    for (const QString& piece : pieces) {
+        TRegex re(piece);
+        utf8 = RemoveAllMatches(re, std::move(utf8));
+    }
+    return QString::fromUtf8(utf8);
+}
+
+QString TrimControl(const QString& text) {
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && text[begin].unicode() <= 0x20)
+        ++begin;
+    while (end > begin && text[end - 1].unicode() <= 0x20)
+        --end;
+    return text.mid(begin, end - begin);
+}
+
+} // namespace zvrd

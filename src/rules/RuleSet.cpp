@@ -1,0 +1,247 @@
+#include "rules/RuleSet.h"
+
+#include "core/AppFolder.h"
+#include "core/IniFile.h"
+#include "store/NovelLibrary.h"
+#include "store/SqliteTable.h"
+
+#include <array>
+
+namespace zvrd {
+namespace {
+
+constexpr qsizetype kMaxUrlLength = 2047;
+
+// Field pointers in column order, so loading and the column list cannot drift apart.
+using RuleField = QString TRuleInfo::*;
+const std::array<std::pair<const char*, RuleField>, 21>& RuleColumns() {
+    static const std::array<std::pair<const char*, RuleField>, 21> columns = {{
+        {"id", &TRuleInfo::strId},
+        {"site_name", &TRuleInfo::strSiteName},
+        {"site_url", &TRuleInfo::strSiteUrl},
+        {"charset", &TRuleInfo::strCharset},
+        {"search_page_url_format", &TRuleInfo::strSearchPageUrlFormat},
+        {"search_page_result_regional", &TRuleInfo::strSearchPageResultRegional},
+        {"search_page_novel_name", &TRuleInfo::strSearchPageNovelName},
+        {"search_page_novel_author", &TRuleInfo::strSearchPageNovelAuthor},
+        {"search_page_latest_chapter", &TRuleInfo::strSearchPageLatestChapter},
+        {"search_page_info_page_url", &TRuleInfo::strSearchPageInfoPageUrl},
+        {"info_page_novel_sort", &TRuleInfo::strInfoPageNovelSort},
+        {"info_page_novel_name", &TRuleInfo::strInfoPageNovelName},
+        {"info_page_novel_author", &TRuleInfo::strInfoPageNovelAuthor},
+        {"info_page_novel_state", &TRuleInfo::strInfoPageNovelState},
+        {"info_page_novel_intro", &TRuleInfo::strInfoPageNovelIntro},
+        {"info_page_latest_chapter", &TRuleInfo::strInfoPageLatestChapter},
+        {"info_page_directory_page_url", &TRuleInfo::strInfoPageDirectoryPageUrl},
+        {"directory_page_regional", &TRuleInfo::strDirectoryPageRegional},
+        {"directory_page_chapter_name_and_url", &TRuleInfo::strDirectoryPageChapterNameAndUrl},
+        {"chapter_page_chapter_content", &TRuleInfo::strChapterPageChapterContent},
+        {"replace_rule", &TRuleInfo::strReplaceRule},
+    }};
+    return columns;
+}
+
+// ---- address combination -------------------------------------------------------------------
+
+bool HasScheme(const QString& url) {
+    if (url.isEmpty() || !url[0].isLetter() || url[0].unicode() > 0x7F)
+        return false;
+    for (qsizetype i = 1; i < url.size(); ++i) {
+        const QChar c = url[i];
+        if (c == QLatin1Char(':'))
+            return true;
+        const bool ok = (c.unicode() < 0x80 && c.isLetterOrNumber()) || c == QLatin1Char('+') ||
+                        c == QLatin1Char('-') || c == QLatin1Char('.');
+        if (!ok)
+            return false;
+    }
+    return false;
+}
+
+// Where the path ends: at the first "?" or "#".
+qsizetype PathEnd(const QString& url, qsizetype from) {
+    qsizetype end = url.size();
+    for (const QChar stop : {QLatin1Char('?'), QLatin1Char('#')}) {
+        const qsizetype at = url.indexOf(stop, from);
+        if (at >= 0 && at < end)
+            end = at;
+    }
+    return end;
+}
+
+// RFC 3986 dot-segment removal on a path beginning with "/".
+QString RemoveDotSegments(const QString& path) {
+    const QStringList segments = path.split(QLatin1Char('/'));
+    QStringList out;
+    for (qsizetype i = 1; i < segments.size(); ++i) {
+        const QString& s = segments[i];
+        const bool last = i == segments.size() - 1;
+        if (s == QLatin1String(".")) {
+            if (last)
+                out.append(QString());
+        } else if (s == QLatin1String("..")) {
+            if (!out.isEmpty())
+                out.removeLast();
+            if (last)
+                out.append(QString());
+        } else {
+            out.append(s);
+        }
+    }
+    return QLatin1Char('/') + out.join(QLatin1Char('/'));
+}
+
+void AppendPercent(QString& out, unsigned char byte) {
+    static const char* hex = "0123456789ABCDEF";
+    out += QLatin1Char('%');
+    out += QLatin1Char(hex[byte >> 4]);
+    out += QLatin1Char(hex[byte & 0x0F]);
+}
+
+// Percent-escapes the unsafe characters of a path (blanks, controls, quotes, angle brackets and
+// the like, and everything beyond ASCII as UTF-8 bytes); "%" is left alone.
+QString EscapePath(const QString& path) {
+    static const QString unsafe = QStringLiteral("\"<>`{}|\\^");
+    QString out;
+    out.reserve(path.size());
+    for (qsizetype i = 0; i < path.size(); ++i) {
+        const char16_t u = path[i].unicode();
+        if (u > 0x20 && u < 0x7F && !unsafe.contains(path[i])) {
+            out += path[i];
+            continue;
+        }
+        const qsizetype len =
+            (path[i].isHighSurrogate() && i + 1 < path.size() && path[i + 1].isLowSurrogate()) ? 2 : 1;
+        for (const char byte : path.mid(i, len).toUtf8())
+            AppendPercent(out, static_cast<unsigned char>(byte));
+        i += len - 1;
+    }
+    return out;
+}
+
+// scheme://authority/path?query#fragment made canonical: dot segments gone, unsafe characters
+// of the path escaped; query and fragment untouched.
+QString Canonical(const QString& url) {
+    const qsizetype schemeEnd = url.indexOf(QLatin1Char(':'));
+    if (schemeEnd <= 0)
+        return QString();
+    const QString scheme = url.left(schemeEnd);
+    if (url.mid(schemeEnd + 1, 2) != QLatin1String("//"))
+        return url; // mailto:, javascript: and the like come back as they are
+    const qsizetype authorityStart = schemeEnd + 3;
+    const qsizetype pathEnd = PathEnd(url, authorityStart);
+    qsizetype pathStart = url.indexOf(QLatin1Char('/'), authorityStart);
+    if (pathStart < 0 || pathStart > pathEnd)
+        pathStart = pathEnd;
+    const QString authority = url.mid(authorityStart, pathStart - authorityStart);
+    if (authority.isEmpty())
+        return QString();
+    QString path = url.mid(pathStart, pathEnd - pathStart);
+    if (path.isEmpty())
+        path = QStringLiteral("/");
+    return scheme + QStringLiteral("://") + authority +
+           EscapePath(RemoveDotSegments(path)) + url.mid(pathEnd);
+}
+
+} // namespace
+
+const QStringList& RuleColumnNames() {
+    static const QStringList names = [] {
+        QStringList list;
+        for (const auto& [name, field] : RuleColumns())
+            list.append(QLatin1String(name));
+        return list;
+    }();
+    return names;
+}
+
+TRuleInfoList LoadRuleInfoList() {
+    TSQLiteDatabase db(RuleDatabasePath());
+    auto table = db.GetTable(QStringLiteral("select * from site_rule"));
+    TRuleInfoList rules;
+    if (table->Eof())
+        return rules;
+    std::array<uint32_t, 21> index{};
+    for (size_t i = 0; i < RuleColumns().size(); ++i)
+        index[i] = static_cast<uint32_t>(table->GetFieldIndex(QLatin1String(RuleColumns()[i].first)));
+    rules.reserve(table->Count());
+    while (!table->Eof()) {
+        TRuleInfo rule;
+        for (size_t i = 0; i < RuleColumns().size(); ++i)
+            rule.*(RuleColumns()[i].second) = table->FieldAsString(index[i]);
+        rules.append(rule);
+        table->Next();
+    }
+    return rules;
+}
+
+TRuleInfo FindRuleBySiteName(const TRuleInfoList& rules, const QString& name) {
+    for (const TRuleInfo& rule : rules) {
+        if (rule.strSiteName == name)
+            return rule;
+    }
+    return TRuleInfo();
+}
+
+QString ConfigIniPath() { return AppFolder() + QStringLiteral("config.ini"); }
+
+QString ReadSelectionSetting() {
+    return ReadIniValue(ConfigIniPath(), QStringLiteral("target_site"), QStringLiteral("selected"));
+}
+
+TRuleInfoList SelectRules(const TRuleInfoList& rules, const QString& selection) {
+    const QStringList pieces = selection.split(QLatin1Char(','));
+    TRuleInfoList selected;
+    for (const TRuleInfo& rule : rules) {
+        for (const QString& piece : pieces) {
+            if (!piece.isEmpty() && piece == rule.strId) {
+                selected.append(rule);
+                break;
+            }
+        }
+    }
+    return selected;
+}
+
+QString CombineUrl(const QString& base, const QString& relative) {
+    QString result;
+    if (HasScheme(relative)) {
+        result = Canonical(relative);
+    } else if (!HasScheme(base) || base.indexOf(QStringLiteral("://")) < 0) {
+        return QString();
+    } else if (relative.isEmpty()) {
+        result = Canonical(base);
+    } else {
+        const qsizetype schemeEnd = base.indexOf(QLatin1Char(':'));
+        const qsizetype authorityStart = schemeEnd + 3;
+        const qsizetype basePathEnd = PathEnd(base, authorityStart);
+        qsizetype basePathStart = base.indexOf(QLatin1Char('/'), authorityStart);
+        if (basePathStart < 0 || basePathStart > basePathEnd)
+            basePathStart = basePathEnd;
+        const QString origin = base.left(basePathStart);
+        if (relative.startsWith(QStringLiteral("//"))) {
+            result = Canonical(base.left(schemeEnd + 1) + relative);
+        } else if (relative.startsWith(QLatin1Char('/'))) {
+            result = Canonical(origin + relative);
+        } else if (relative.startsWith(QLatin1Char('?'))) {
+            result = Canonical(base.left(basePathEnd) + relative);
+        } else if (relative.startsWith(QLatin1Char('#'))) {
+            const qsizetype hash = base.indexOf(QLatin1Char('#'));
+            result = Canonical((hash < 0 ? base : base.left(hash)) + relative);
+        } else {
+            QString folder = base.mid(basePathStart, basePathEnd - basePathStart);
+            folder = folder.left(folder.lastIndexOf(QLatin1Char('/')) + 1);
+            if (folder.isEmpty())
+                folder = QStringLiteral("/");
+            result = Canonical(origin + folder + relative);
+        }
+    }
+    return result.size() > kMaxUrlLength ? QString() : result;
+}
+
+QString GetFileExt(const QString& text) {
+    const qsizetype dot = text.lastIndexOf(QLatin1Char('.'));
+    return dot < 0 ? text : text.mid(dot + 1);
+}
+
+} // namespace zvrd

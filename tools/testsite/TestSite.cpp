@@ -1,0 +1,564 @@
+#include "TestSite.h"
+
+#include "PictureData.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStringList>
+
+#include <httplib.h>
+#include <iconv.h>
+
+#include <chrono>
+#include <thread>
+
+namespace zvrd::testsite {
+namespace {
+
+using httplib::Request;
+using httplib::Response;
+
+// ---- encodings ----------------------------------------------------------------------------
+
+struct IconvCloser {
+    void operator()(void* cd) const { iconv_close(static_cast<iconv_t>(cd)); }
+};
+
+std::string Iconv(const char* to, const char* from, const std::string& input) {
+    std::unique_ptr<void, IconvCloser> cd(iconv_open(to, from));
+    if (cd.get() == reinterpret_cast<void*>(-1)) {
+        cd.release();
+        return std::string();
+    }
+    std::string out(input.size() * 2 + 16, '\0');
+    char* in = const_cast<char*>(input.data());
+    size_t inLeft = input.size();
+    char* outPtr = out.data();
+    size_t outLeft = out.size();
+    while (inLeft > 0) {
+        if (iconv(static_cast<iconv_t>(cd.get()), &in, &inLeft, &outPtr, &outLeft) ==
+            static_cast<size_t>(-1)) {
+            // Skip what cannot be converted; the demo content is all convertible.
+            ++in;
+            --inLeft;
+        }
+    }
+    out.resize(out.size() - outLeft);
+    return out;
+}
+
+std::string ToGbk(const QString& text) { return Iconv("GBK", "UTF-8", text.toStdString()); }
+
+bool IsValidUtf8(const std::string& s) {
+    const QByteArray bytes = QByteArray::fromStdString(s);
+    return QString::fromUtf8(bytes).toUtf8() == bytes;
+}
+
+// Search keys arrive percent-encoded from GBK bytes (the reader always encodes them so); a
+// browser would send UTF-8. Accept both.
+QString DecodeKey(const std::string& raw) {
+    if (IsValidUtf8(raw))
+        return QString::fromStdString(raw);
+    return QString::fromStdString(Iconv("UTF-8", "GBK", raw));
+}
+
+// ---- the made-up novels -------------------------------------------------------------------
+
+const QStringList& Titles() {
+    static const QStringList titles = {
+        QStringLiteral("山村少年"), QStringLiteral("初入宗门"), QStringLiteral("炼气之始"),
+        QStringLiteral("神秘小瓶"), QStringLiteral("药园风波"), QStringLiteral("墨大夫"),
+        QStringLiteral("长春功"),   QStringLiteral("夜探"),     QStringLiteral("血色禁地"),
+        QStringLiteral("筑基丹"),   QStringLiteral("离山"),     QStringLiteral("坊市"),
+    };
+    return titles;
+}
+
+const QStringList& Sentences() {
+    static const QStringList sentences = {
+        QStringLiteral("山风吹过村口的老槐树，落叶打着旋儿飘进了院子。"),
+        QStringLiteral("他抬头望了一眼远处的群山，心中升起一股说不出的滋味。"),
+        QStringLiteral("“此事不可声张，你且记住了。”老者低声说道。"),
+        QStringLiteral("夜色渐深，屋里的油灯忽明忽暗，映出一张年轻而坚毅的脸。"),
+        QStringLiteral("修行之路漫长而艰难，唯有心志坚定之人方能走到最后。"),
+        QStringLiteral("一道青光从天边划过，转眼间便消失在云层之中。"),
+        QStringLiteral("他握紧了手中的小瓶，掌心里渗出了细细的汗珠。"),
+        QStringLiteral("第二天一早，院门外已经站满了前来看热闹的乡亲。"),
+    };
+    return sentences;
+}
+
+QString NovelPath(const QString& site, const DemoNovel& novel) {
+    return QStringLiteral("/%1/book/%2/").arg(site).arg(novel.id);
+}
+
+const DemoNovel* FindNovel(const std::vector<DemoNovel>& novels, int id) {
+    for (const DemoNovel& n : novels) {
+        if (n.id == id)
+            return &n;
+    }
+    return nullptr;
+}
+
+QString PageHead(const QString& title, const char* charset) {
+    return QStringLiteral("<!DOCTYPE html>\r\n<html><head><meta charset=\"%1\">"
+                          "<title>%2</title></head><body>\r\n")
+        .arg(QLatin1String(charset), title);
+}
+
+// ---- GBK site: list pages, absolute 302, root-relative directory link --------------------
+
+QString GbkSearchPage(const QString& key, const std::vector<const DemoNovel*>& found) {
+    QString html = PageHead(QStringLiteral("搜索结果"), "gbk");
+    html += QStringLiteral("<div class=\"nav\"><a href=\"/gbk/\">书海阁</a></div>\r\n");
+    html += QStringLiteral("<h2>搜索“%1”的结果</h2>\r\n<table id=\"results\">\r\n").arg(key.toHtmlEscaped());
+    html += QStringLiteral("<tr><th>书名</th><th>作者</th><th>最新章节</th></tr>\r\n");
+    for (const DemoNovel* n : found) {
+        html += QStringLiteral("<tr>\r\n  <td class=\"name\"><a href=\"%1\">%2</a></td>\r\n"
+                               "  <td class=\"author\"> %3 </td>\r\n"
+                               "  <td class=\"latest\"><a href=\"%1%4.html\">%5</a></td>\r\n</tr>\r\n")
+                    .arg(NovelPath(QStringLiteral("gbk"), *n), n->name, n->author)
+                    .arg(n->chapters)
+                    .arg(DemoChapterName(n->chapters));
+    }
+    html += QStringLiteral("</table>\r\n<div class=\"footer\">书海阁 演示站</div>\r\n</body></html>\r\n");
+    return html;
+}
+
+QString GbkInfoPage(const DemoNovel& n) {
+    QString html = PageHead(n.name + QStringLiteral("_书海阁"), "gbk");
+    html += QStringLiteral("<div id=\"info\">\r\n<h1>%1</h1>\r\n<p>作&nbsp;&nbsp;者：%2</p>\r\n"
+                           "<p>最新章节：<a href=\"%3.html\">%4</a></p>\r\n"
+                           "<p><a class=\"read\" href=\"/gbk/book/%5/list.html\">开始阅读</a></p>\r\n</div>\r\n")
+                .arg(n.name, n.author)
+                .arg(n.chapters)
+                .arg(DemoChapterName(n.chapters))
+                .arg(n.id);
+    html += QStringLiteral("<div id=\"intro\">一部在演示站连载的小说，共 %1 章。</div>\r\n</body></html>\r\n")
+                .arg(n.chapters);
+    return html;
+}
+
+// Links come relative, root-relative and absolute in turn.
+QString GbkDirectoryPage(const DemoNovel& n, const QString& base) {
+    QString html = PageHead(n.name + QStringLiteral(" 目录"), "gbk");
+    html += QStringLiteral("<h1>%1</h1>\r\n<div id=\"list\"><dl>\r\n").arg(n.name);
+    for (int c = 1; c <= n.chapters; ++c) {
+        QString href;
+        switch (c % 3) {
+        case 1:
+            href = QStringLiteral("%1.html").arg(c);
+            break;
+        case 2:
+            href = QStringLiteral("/gbk/book/%1/%2.html").arg(n.id).arg(c);
+            break;
+        default:
+            href = QStringLiteral("%1/gbk/book/%2/%3.html").arg(base).arg(n.id).arg(c);
+            break;
+        }
+        html += QStringLiteral("<dd><a href=\"%1\">%2</a></dd>\r\n").arg(href, DemoChapterName(c));
+    }
+    html += QStringLiteral("</dl></div>\r\n<div class=\"footer\">书海阁</div>\r\n</body></html>\r\n");
+    return html;
+}
+
+QString PictureMarkup(const QString& site, const DemoNovel& n, int chapter) {
+    // One root-relative and one folder-relative address, as sites write them.
+    return QStringLiteral("<img src=\"/%1/pic/%2-%3-0.png\" alt=\"\"><br />\r\n"
+                          "<img class=\"p\" src='../../pic/%2-%3-1.png' />\r\n")
+        .arg(site)
+        .arg(n.id)
+        .arg(chapter);
+}
+
+QString GbkChapterPage(const DemoNovel& n, int c) {
+    QString html = PageHead(DemoChapterName(c), "gbk");
+    html += QStringLiteral("<div class=\"bookname\"><h1>%1</h1></div>\r\n").arg(DemoChapterName(c));
+    html += QStringLiteral("<div id=\"content\">");
+    if (c == n.pictureChapter)
+        html += PictureMarkup(QStringLiteral("gbk"), n, c);
+    else
+        html += QStringLiteral("【书海阁首发】<br />\r\n") + DemoChapterText(n, c) +
+                QStringLiteral("<br />\r\n请记住本站域名：书海阁");
+    html += QStringLiteral("</div>\r\n<div class=\"bottem\"><a href=\"list.html\">目录</a></div>\r\n</body></html>\r\n");
+    return html;
+}
+
+// ---- UTF-8 site: relative result addresses and 302s, name-first chapter links ------------
+
+QString Utf8SearchPage(const QString& key, const std::vector<const DemoNovel*>& found) {
+    QString html = PageHead(QStringLiteral("云中书库 - 搜索"), "utf-8");
+    html += QStringLiteral("<p>关键词：%1</p>\r\n<ul class=\"result-list\">\r\n").arg(key.toHtmlEscaped());
+    for (const DemoNovel* n : found) {
+        html += QStringLiteral("<li><span class=\"s2\"><a href=\"book/%1/\">%2</a></span>"
+                               "<span class=\"s4\">%3</span><span class=\"s3\">%4</span></li>\r\n")
+                    .arg(n->id)
+                    .arg(n->name, n->author, DemoChapterName(n->chapters));
+    }
+    html += QStringLiteral("</ul>\r\n</body></html>\r\n");
+    return html;
+}
+
+QString Utf8InfoPage(const DemoNovel& n) {
+    QString html = PageHead(n.name, "utf-8");
+    html += QStringLiteral("<meta property=\"og:novel:book_name\" content=\"%1\"/>\r\n"
+                           "<meta property=\"og:novel:author\" content=\"%2\"/>\r\n"
+                           "<meta property=\"og:novel:latest_chapter_name\" content=\"%3\"/>\r\n"
+                           "<div class=\"info\"><h2>%1</h2><a id=\"dir\" href=\"index.html\">章节目录</a></div>\r\n"
+                           "</body></html>\r\n")
+                .arg(n.name, n.author, DemoChapterName(n.chapters));
+    return html;
+}
+
+QString Utf8DirectoryPage(const DemoNovel& n) {
+    QString html = PageHead(n.name + QStringLiteral(" 章节目录"), "utf-8");
+    html += QStringLiteral("<div class=\"listmain\">\r\n");
+    for (int c = 1; c <= n.chapters; ++c)
+        html += QStringLiteral("<dd title=\"%1\"><a href=\"%2.html\">%1</a></dd>\r\n").arg(DemoChapterName(c)).arg(c);
+    html += QStringLiteral("</div>\r\n</body></html>\r\n");
+    return html;
+}
+
+QString Utf8ChapterPage(const DemoNovel& n, int c) {
+    QString html = PageHead(DemoChapterName(c), "utf-8");
+    html += QStringLiteral("<div class=\"text\">");
+    if (c == n.pictureChapter)
+        html += PictureMarkup(QStringLiteral("utf8"), n, c);
+    else
+        html += DemoChapterText(n, c) + QStringLiteral("<script>ad();</script>");
+    html += QStringLiteral("</div>\r\n</body></html>\r\n");
+    return html;
+}
+
+std::vector<const DemoNovel*> Matching(const std::vector<DemoNovel>& novels, const QString& key) {
+    std::vector<const DemoNovel*> found;
+    if (key.isEmpty())
+        return found;
+    for (const DemoNovel& n : novels) {
+        if (n.name.contains(key))
+            found.push_back(&n);
+    }
+    return found;
+}
+
+const DemoNovel* ExactMatch(const std::vector<DemoNovel>& novels, const QString& key) {
+    for (const DemoNovel& n : novels) {
+        if (n.name == key)
+            return &n;
+    }
+    return nullptr;
+}
+
+void SendGbk(Response& res, const QString& html) {
+    res.set_content(ToGbk(html), "text/html; charset=gbk");
+}
+
+void SendUtf8(Response& res, const QString& html) {
+    res.set_content(html.toStdString(), "text/html; charset=utf-8");
+}
+
+void SendPicture(Response& res, int which) {
+    if (which == 0)
+        res.set_content(reinterpret_cast<const char*>(kPicturePng0), sizeof kPicturePng0, "image/png");
+    else
+        res.set_content(reinterpret_cast<const char*>(kPicturePng1), sizeof kPicturePng1, "image/png");
+}
+
+int ToInt(const std::string& s) { return QString::fromStdString(s).toInt(); }
+
+// Saved pages of real sites at the paths their own links use.
+struct RealPage {
+    const char* site;
+    const char* path;
+    const char* file;
+};
+constexpr RealPage kRealPages[] = {
+    {"biquge.com.tw", "/17_17275/", "info_directory_17_17275.html"},
+    {"biquge.com.tw", "/17_17275/7633258.html", "chapter_17_17275_7633258.html"},
+    {"999wx.com", "/Html/Book/29/29041/Index.shtml", "directory_29041.shtml"},
+    {"999wx.com", "/Html/Book/32/32372/11226626.shtml", "chapter_32372_11226626.shtml"},
+    {"biquge.info", "/74_74132/", "directory_74_74132.html"},
+    {"biquge.info", "/74_74132/14482860.html", "chapter_74_74132_14482860.html"},
+    {"biquge.info", "/antibot/74_74132/", "antibot_js_redirect.html"},
+    {"siluke.tw", "/ny10354/", "directory_ny10354.html"},
+    {"siluke.tw", "/ny10354/6071439.html", "chapter_ny10354_6071439.html"},
+    {"shuquge.com", "/txt/30668/index.html", "info_directory_30668.html"},
+    {"qidian.com", "/info/1009704712", "info_1009704712.html"},
+    {"qidian.com", "/chapter/rCo0cx0UxW08kjk6dUsm_A2/8yNI9L7ye4tMs5iq0oQwLQ2",
+     "chapter_8yNI9L7ye4tMs5iq0oQwLQ2.html"},
+    {"m.xbiquge.tw", "/modules/article/search.php", "search_fanren.html"},
+    {"zongheng.com", "/chapter/jianlai/14.html", "chapter_jianlai_14.html"},
+};
+
+} // namespace
+
+// ---- public data ------------------------------------------------------------------------------
+
+const std::vector<DemoNovel>& GbkNovels() {
+    static const std::vector<DemoNovel> novels = {
+        {1, QStringLiteral("凡人修仙传"), QStringLiteral("忘语"), 45, 4},
+        {2, QStringLiteral("修仙归来"), QStringLiteral("老鹰吃小鸡"), 7, 0},
+        {3, QStringLiteral("剑来"), QStringLiteral("烽火戏诸侯"), 20, 0},
+        {4, QStringLiteral("星辰变"), QStringLiteral("我吃西红柿"), 200, 0},
+    };
+    return novels;
+}
+
+const std::vector<DemoNovel>& Utf8Novels() {
+    static const std::vector<DemoNovel> novels = {
+        {1, QStringLiteral("凡人修仙传"), QStringLiteral("忘语"), 30, 4},
+        {2, QStringLiteral("修仙笔记"), QStringLiteral("青衫取醉"), 12, 0},
+        {3, QStringLiteral("大道朝天"), QStringLiteral("猫腻"), 9, 0},
+    };
+    return novels;
+}
+
+QString DemoChapterName(int chapter) {
+    return QStringLiteral("第%1章 %2").arg(chapter).arg(Titles()[(chapter - 1) % Titles().size()]);
+}
+
+QString DemoChapterText(const DemoNovel& novel, int chapter) {
+    QStringList paragraphs;
+    paragraphs << QStringLiteral("&nbsp;&nbsp;&nbsp;&nbsp;《%1》第%2章正文开始。").arg(novel.name).arg(chapter);
+    for (int i = 0; i < 12; ++i)
+        paragraphs << QStringLiteral("&nbsp;&nbsp;&nbsp;&nbsp;") +
+                          Sentences()[(chapter * 3 + i * 5 + novel.id) % Sentences().size()];
+    return paragraphs.join(QStringLiteral("<br />\r\n<br />\r\n"));
+}
+
+QString DefaultRealSitesDir() {
+#ifdef ZVRD_SOURCE_DIR
+    const QString dir = QDir::cleanPath(QStringLiteral(ZVRD_SOURCE_DIR "/../shared/realsites"));
+    if (QFileInfo(dir).isDir())
+        return dir;
+#endif
+    return QString();
+}
+
+// ---- servers ----------------------------------------------------------------------------------
+
+struct TestSite::Server {
+    httplib::Server http;
+    std::thread thread;
+    int port = 0;
+
+    ~Server() {
+        http.stop();
+        if (thread.joinable())
+            thread.join();
+    }
+};
+
+TestSite::TestSite(const Options& options) : fLatencyMs(options.latencyMs) {
+    StartDemo(options.port);
+    if (!options.realSitesDir.isEmpty() && QFileInfo(options.realSitesDir).isDir()) {
+        QStringList sites;
+        for (const RealPage& page : kRealPages) {
+            if (!sites.contains(QLatin1String(page.site)))
+                sites << QLatin1String(page.site);
+        }
+        for (const QString& site : sites)
+            StartRealSite(site, options.realSitesDir + QLatin1Char('/') + site);
+    }
+}
+
+TestSite::~TestSite() {
+    // Stop every server before the counters its handlers use go away.
+    fServers.clear();
+}
+
+QString TestSite::BaseUrl() const { return QStringLiteral("http://127.0.0.1:%1").arg(fDemoPort); }
+
+int TestSite::Port() const { return fDemoPort; }
+
+QString TestSite::RealSiteUrl(const QString& site) const {
+    const int port = fRealPorts.value(site, 0);
+    return port ? QStringLiteral("http://127.0.0.1:%1").arg(port) : QString();
+}
+
+QStringList TestSite::RealSites() const { return fRealPorts.keys(); }
+
+namespace {
+
+void Launch(httplib::Server& http, std::thread& thread, int& port, int wantedPort,
+            std::atomic<int>& latency, std::atomic<int>& requests) {
+    // Slow and stalled answers must not starve the others.
+    http.new_task_queue = [] { return new httplib::ThreadPool(48); };
+    http.set_keep_alive_max_count(1);
+    http.set_pre_routing_handler([&latency, &requests](const Request&, Response&) {
+        ++requests;
+        if (const int ms = latency.load())
+            std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        return httplib::Server::HandlerResponse::Unhandled;
+    });
+    if (wantedPort > 0) {
+        if (!http.bind_to_port("127.0.0.1", wantedPort))
+            throw std::runtime_error("testsite: cannot bind port " + std::to_string(wantedPort));
+        port = wantedPort;
+    } else {
+        port = http.bind_to_any_port("127.0.0.1");
+        if (port <= 0)
+            throw std::runtime_error("testsite: cannot bind a port");
+    }
+    thread = std::thread([&http] { http.listen_after_bind(); });
+    // stop() only reaches a server that is already running: wait for that.
+    while (!http.is_running())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+} // namespace
+
+void TestSite::StartDemo(int port) {
+    auto server = std::make_unique<Server>();
+    httplib::Server& http = server->http;
+    const int* demoPort = &fDemoPort;
+
+    // GBK site
+    http.Get("/gbk/search", [demoPort](const Request& req, Response& res) {
+        const QString key = DecodeKey(req.get_param_value("q"));
+        if (const DemoNovel* n = ExactMatch(GbkNovels(), key)) {
+            res.status = 302;
+            res.set_header("Location", QStringLiteral("http://127.0.0.1:%1/gbk/book/%2/")
+                                           .arg(*demoPort)
+                                           .arg(n->id)
+                                           .toStdString());
+            return;
+        }
+        SendGbk(res, GbkSearchPage(key, Matching(GbkNovels(), key)));
+    });
+    http.Get(R"(/gbk/book/(\d+)/)", [](const Request& req, Response& res) {
+        const DemoNovel* n = FindNovel(GbkNovels(), ToInt(req.matches[1]));
+        if (!n) {
+            res.status = 404;
+            return;
+        }
+        SendGbk(res, GbkInfoPage(*n));
+    });
+    http.Get(R"(/gbk/book/(\d+)/list\.html)", [this](const Request& req, Response& res) {
+        const DemoNovel* n = FindNovel(GbkNovels(), ToInt(req.matches[1]));
+        if (!n) {
+            res.status = 404;
+            return;
+        }
+        SendGbk(res, GbkDirectoryPage(*n, BaseUrl()));
+    });
+    http.Get(R"(/gbk/book/(\d+)/(\d+)\.html)", [](const Request& req, Response& res) {
+        const DemoNovel* n = FindNovel(GbkNovels(), ToInt(req.matches[1]));
+        const int c = ToInt(req.matches[2]);
+        if (!n || c < 1 || c > n->chapters) {
+            res.status = 404;
+            return;
+        }
+        SendGbk(res, GbkChapterPage(*n, c));
+    });
+
+    // UTF-8 site
+    http.Get("/utf8/search.php", [](const Request& req, Response& res) {
+        const QString key = DecodeKey(req.get_param_value("keyword"));
+        if (const DemoNovel* n = ExactMatch(Utf8Novels(), key)) {
+            res.status = 302;
+            res.set_header("Location", QStringLiteral("book/%1/").arg(n->id).toStdString());
+            return;
+        }
+        SendUtf8(res, Utf8SearchPage(key, Matching(Utf8Novels(), key)));
+    });
+    http.Get(R"(/utf8/book/(\d+)/)", [](const Request& req, Response& res) {
+        const DemoNovel* n = FindNovel(Utf8Novels(), ToInt(req.matches[1]));
+        if (!n) {
+            res.status = 404;
+            return;
+        }
+        SendUtf8(res, Utf8InfoPage(*n));
+    });
+    http.Get(R"(/utf8/book/(\d+)/index\.html)", [](const Request& req, Response& res) {
+        const DemoNovel* n = FindNovel(Utf8Novels(), ToInt(req.matches[1]));
+        if (!n) {
+            res.status = 404;
+            return;
+        }
+        SendUtf8(res, Utf8DirectoryPage(*n));
+    });
+    http.Get(R"(/utf8/book/(\d+)/(\d+)\.html)", [](const Request& req, Response& res) {
+        const DemoNovel* n = FindNovel(Utf8Novels(), ToInt(req.matches[1]));
+        const int c = ToInt(req.matches[2]);
+        if (!n || c < 1 || c > n->chapters) {
+            res.status = 404;
+            return;
+        }
+        SendUtf8(res, Utf8ChapterPage(*n, c));
+    });
+    http.Get(R"(/(gbk|utf8)/pic/(\d+)-(\d+)-([01])\.png)", [](const Request& req, Response& res) {
+        SendPicture(res, ToInt(req.matches[4]));
+    });
+
+    // Faults on demand
+    http.Get(R"(/fault/status/(\d+))", [](const Request& req, Response& res) {
+        res.status = ToInt(req.matches[1]);
+        if (res.status == 301 || res.status == 302 || res.status == 303 || res.status == 307)
+            res.set_header("Location", "/gbk/book/1/");
+        res.set_content("<html><body>status page</body></html>", "text/html");
+    });
+    http.Get("/fault/redirect", [](const Request& req, Response& res) {
+        res.status = 302;
+        res.set_header("Location", req.get_param_value("to"));
+    });
+    http.Get("/fault/lowercase-location", [](const Request&, Response& res) {
+        res.status = 302;
+        res.set_header("location", "/gbk/book/2/");
+    });
+    http.Get("/fault/loop", [](const Request&, Response& res) {
+        res.status = 302;
+        res.set_header("Location", "/fault/loop");
+    });
+    http.Get("/fault/slow", [](const Request& req, Response& res) {
+        const int ms = req.has_param("ms") ? ToInt(req.get_param_value("ms")) : 2000;
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        res.set_content("<html><body>slow answer</body></html>", "text/html");
+    });
+    http.Get("/fault/big", [](const Request& req, Response& res) {
+        const int bytes = req.has_param("bytes") ? ToInt(req.get_param_value("bytes")) : 2000000;
+        std::string body = "<html><body>";
+        body.resize(static_cast<size_t>(std::max(bytes, 20)), 'a');
+        res.set_content(body, "text/html");
+    });
+    http.Get("/fault/bad-utf8", [](const Request&, Response& res) {
+        res.set_content(std::string("<p>ok \xff\xfe bad \xe4\xb8 end</p>"), "text/html");
+    });
+    http.Get("/fault/bad-gbk", [](const Request&, Response& res) {
+        // "中" in GBK, a lone lead byte, an invalid pair, then "文".
+        res.set_content(std::string("<p>\xd6\xd0 \x81 \xff\xff \xce\xc4</p>"), "text/html; charset=gbk");
+    });
+    http.Get("/fault/nul", [](const Request&, Response& res) {
+        res.set_content(std::string("<p>before\0after</p>", 18), "text/html");
+    });
+    http.Get("/fault/reset", [](const Request&, Response& res) {
+        res.set_chunked_content_provider("text/html", [](size_t, httplib::DataSink&) { return false; });
+    });
+
+    Launch(http, server->thread, server->port, port, fLatencyMs, fRequests);
+    fDemoPort = server->port;
+    fServers.push_back(std::move(server));
+}
+
+void TestSite::StartRealSite(const QString& site, const QString& folder) {
+    auto server = std::make_unique<Server>();
+    for (const RealPage& page : kRealPages) {
+        if (site != QLatin1String(page.site))
+            continue;
+        const QString file = folder + QLatin1Char('/') + QLatin1String(page.file);
+        server->http.Get(page.path, [file](const Request&, Response& res) {
+            QFile f(file);
+            if (!f.open(QIODevice::ReadOnly)) {
+                res.status = 404;
+                return;
+            }
+            res.set_content(f.readAll().toStdString(), "text/html");
+        });
+    }
+    Launch(server->http, server->thread, server->port, 0, fLatencyMs, fRequests);
+    fRealPorts.insert(site, server->port);
+    fServers.push_back(std::move(server));
+}
+
+} // namespace zvrd::testsite

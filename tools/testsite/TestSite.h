@@ -1,0 +1,71 @@
+// testsite: a local HTTP/1.1 server for tests, benchmarks and the offline demo. It serves two
+// made-up novel sites (one GBK, one UTF-8), the saved pages of real sites (read at run time from
+// a folder outside the repository) and faults on demand. Loopback only.
+#pragma once
+
+#include <QMap>
+#include <QString>
+
+#include <atomic>
+#include <memory>
+#include <vector>
+
+namespace zvrd::testsite {
+
+// One made-up novel: chapters numbered 1..chapters; pictureChapter (1-based, 0 for none) is
+// published as two pictures.
+struct DemoNovel {
+    int id;
+    QString name;
+    QString author;
+    int chapters;
+    int pictureChapter;
+};
+
+// The novels of the GBK site ("/gbk/...") and of the UTF-8 site ("/utf8/...").
+const std::vector<DemoNovel>& GbkNovels();
+const std::vector<DemoNovel>& Utf8Novels();
+// The chapter title and text the demo sites publish.
+QString DemoChapterName(int chapter);
+QString DemoChapterText(const DemoNovel& novel, int chapter);
+
+struct Options {
+    int port = 0;             // 0: any free port
+    QString realSitesDir;     // folder of the saved real pages; empty or missing: none served
+    int latencyMs = 0;        // added to every answer
+};
+
+class TestSite {
+public:
+    explicit TestSite(const Options& options = Options());
+    ~TestSite();
+    TestSite(const TestSite&) = delete;
+    TestSite& operator=(const TestSite&) = delete;
+
+    // "http://127.0.0.1:PORT" of the demo sites and faults.
+    QString BaseUrl() const;
+    int Port() const;
+    // "http://127.0.0.1:PORT" of one real site ("biquge.com.tw", ...); empty when not served.
+    QString RealSiteUrl(const QString& site) const;
+    QStringList RealSites() const;
+
+    void SetLatencyMs(int ms) { fLatencyMs = ms; }
+    // Requests answered so far (all servers), for tests that must see "no fetch".
+    int RequestCount() const { return fRequests; }
+
+private:
+    struct Server;
+    void StartDemo(int port);
+    void StartRealSite(const QString& site, const QString& folder);
+
+    std::vector<std::unique_ptr<Server>> fServers;
+    QMap<QString, int> fRealPorts;
+    int fDemoPort = 0;
+    std::atomic<int> fLatencyMs{0};
+    std::atomic<int> fRequests{0};
+};
+
+// The folder of the saved real pages next to the repository (../shared/realsites), or empty.
+QString DefaultRealSitesDir();
+
+} // namespace zvrd::testsite

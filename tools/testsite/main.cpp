@@ -1,0 +1,42 @@
+// zvrd-testsite: serves the made-up demo sites (and the saved real pages) on 127.0.0.1 until
+// it is stopped. Prints one line per served site: NAME<TAB>URL.
+#include "TestSite.h"
+
+#include <QCoreApplication>
+#include <QCommandLineParser>
+#include <QTextStream>
+
+#include <csignal>
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Local test web server of the reader"));
+    parser.addHelpOption();
+    parser.addOption({QStringLiteral("port"), QStringLiteral("Port of the demo sites (0: any)."),
+                      QStringLiteral("port"), QStringLiteral("0")});
+    parser.addOption({QStringLiteral("realsites"), QStringLiteral("Folder of saved real pages."),
+                      QStringLiteral("dir"), zvrd::testsite::DefaultRealSitesDir()});
+    parser.addOption({QStringLiteral("latency"), QStringLiteral("Milliseconds added to every answer."),
+                      QStringLiteral("ms"), QStringLiteral("0")});
+    parser.process(app);
+
+    zvrd::testsite::Options options;
+    options.port = parser.value(QStringLiteral("port")).toInt();
+    options.realSitesDir = parser.value(QStringLiteral("realsites"));
+    options.latencyMs = parser.value(QStringLiteral("latency")).toInt();
+    try {
+        zvrd::testsite::TestSite site(options);
+        QTextStream out(stdout);
+        out << "demo\t" << site.BaseUrl() << '\n';
+        for (const QString& real : site.RealSites())
+            out << real << '\t' << site.RealSiteUrl(real) << '\n';
+        out.flush();
+        std::signal(SIGINT, [](int) { QCoreApplication::quit(); });
+        std::signal(SIGTERM, [](int) { QCoreApplication::quit(); });
+        return app.exec();
+    } catch (const std::exception& e) {
+        QTextStream(stderr) << e.what() << '\n';
+        return 1;
+    }
+}
