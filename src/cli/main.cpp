@@ -9,7 +9,6 @@
 #include "store/SqliteTable.h"
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QTextStream>
 
 #include <cstdio>
@@ -92,19 +91,10 @@ int SearchPage(const TRuleInfo& rule, const QString& url, Output& io) {
 }
 
 int ImportRules(const QString& file, const QString& base, Output& io) {
-    QFile f(file);
-    if (!f.open(QIODevice::ReadOnly)) {
-        io.err << "zvrd-cli: cannot read " << file << '\n';
-        return kError;
-    }
-    QString sql = QString::fromUtf8(f.readAll());
-    sql.replace(QStringLiteral("@BASE@"), base);
-    TSQLiteDatabase db(RuleDatabasePath());
-    db.BeginTransaction();
-    db.ExecScript(sql);
-    db.Commit();
-    CreateMissingTables();
-    return kFound;
+    if (ImportRuleScript(file, base))
+        return kFound;
+    io.err << "zvrd-cli: cannot read " << file << '\n';
+    return kError;
 }
 
 int Run(QStringList args, Output& io) {

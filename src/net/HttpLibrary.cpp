@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -11,9 +12,9 @@
 namespace zvrd {
 namespace {
 
-constexpr long kConnectTimeoutS = 10;
-constexpr long kRequestTimeoutS = 30;
-constexpr long kDownloadTimeoutS = 60;
+std::atomic<long> gConnectTimeoutMs{10000};
+std::atomic<long> gRequestTimeoutMs{30000};
+std::atomic<long> gDownloadTimeoutMs{60000};
 constexpr long kMaxRedirects = 5;
 // A picture larger than this is refused rather than filling the disk.
 constexpr curl_off_t kMaxDownloadBytes = 64LL * 1024 * 1024;
@@ -31,7 +32,7 @@ struct FileCloser {
 };
 using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
-CurlHandle NewHandle(const char* url, long timeoutS, bool followRedirects) {
+CurlHandle NewHandle(const char* url, long timeoutMs, bool followRedirects) {
     if (!url || !*url)
         return nullptr;
     CurlHandle curl(curl_easy_init());
@@ -43,8 +44,8 @@ CurlHandle NewHandle(const char* url, long timeoutS, bool followRedirects) {
     curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(c, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutS);
-    curl_easy_setopt(c, CURLOPT_TIMEOUT, timeoutS);
+    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, gConnectTimeoutMs.load());
+    curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, timeoutMs);
     curl_easy_setopt(c, CURLOPT_USERAGENT, kUserAgent);
     curl_easy_setopt(c, CURLOPT_ACCEPT_ENCODING, "");
     curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, followRedirects ? 1L : 0L);
@@ -173,11 +174,17 @@ void http_global_init() { curl_global_init(CURL_GLOBAL_DEFAULT); }
 
 void http_global_cleanup() { curl_global_cleanup(); }
 
+void http_set_timeouts(long connectMs, long requestMs, long downloadMs) {
+    gConnectTimeoutMs = connectMs;
+    gRequestTimeoutMs = requestMs;
+    gDownloadTimeoutMs = downloadMs;
+}
+
 int get_html(const char* url, char* buffer, int size) {
     if (!buffer || size <= 0)
         return 0;
     buffer[0] = '\0';
-    CurlHandle curl = NewHandle(url, kRequestTimeoutS, true);
+    CurlHandle curl = NewHandle(url, gRequestTimeoutMs.load(), true);
     if (!curl)
         return 0;
     BufferSink sink{buffer, static_cast<size_t>(size) - 1};
@@ -195,7 +202,7 @@ int get_head(const char* url, char* buffer, int size) {
     if (!buffer || size <= 0)
         return 0;
     buffer[0] = '\0';
-    CurlHandle curl = NewHandle(url, kRequestTimeoutS, false);
+    CurlHandle curl = NewHandle(url, gRequestTimeoutMs.load(), false);
     if (!curl)
         return 0;
     HeaderSink headers;
@@ -215,7 +222,7 @@ int get_head(const char* url, char* buffer, int size) {
 int download_file(const char* url, const char* fileName, int /*flag*/) {
     if (!fileName || !*fileName)
         return 0;
-    CurlHandle curl = NewHandle(url, kDownloadTimeoutS, true);
+    CurlHandle curl = NewHandle(url, gDownloadTimeoutMs.load(), true);
     if (!curl)
         return 0;
     TempFileGuard temp{std::string(fileName) + ".part"};
@@ -242,7 +249,7 @@ int download_file(const char* url, const char* fileName, int /*flag*/) {
 }
 
 double get_time_starttransfer(const char* url) {
-    CurlHandle curl = NewHandle(url, kRequestTimeoutS, false);
+    CurlHandle curl = NewHandle(url, gRequestTimeoutMs.load(), false);
     if (!curl)
         return -1;
     curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, DropBody);

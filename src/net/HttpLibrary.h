@@ -24,6 +24,9 @@ int get_head(const char* url, char* buffer, int size);
 // Returns 1 when a 2xx answer was written completely.
 int download_file(const char* url, const char* fileName, int flag);
 
+// Time-outs in milliseconds (connect, whole request, whole download); tests shorten them.
+void http_set_timeouts(long connectMs, long requestMs, long downloadMs);
+
 // Seconds from the start of the request to the first byte of the answer; negative on failure.
 double get_time_starttransfer(const char* url);
 

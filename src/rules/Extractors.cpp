@@ -27,12 +27,10 @@ const QString& ImagePattern() {
 
 TSearchPageData ExtractSearchPage(const QString& page, const QString& url, const TRuleInfo& rule) {
     TSearchPageData data;
-    bool found = false;
-    const QString region =
-        FirstMatch(rule.strSearchPageResultRegional, TPatternSubject(page), &found);
-    if (!found)
+    QByteArray region;
+    if (!FirstMatchBytes(rule.strSearchPageResultRegional, TPatternSubject(page), &region))
         return data;
-    const TPatternSubject subject(region);
+    const TPatternSubject subject = TPatternSubject::FromUtf8(std::move(region));
     auto stage = [&](const QString& field, QStringList& into, bool trim) {
         for (QString& value : AllGroup1(field, subject))
             into.append(trim ? TrimControl(value) : value);
@@ -42,8 +40,9 @@ TSearchPageData ExtractSearchPage(const QString& page, const QString& url, const
         !stage(rule.strSearchPageNovelAuthor, data.slNovelAuthorList, true) ||
         !stage(rule.strSearchPageLatestChapter, data.slLatestChapterList, true))
         return data;
+    const TUrlCombiner combiner(url);
     for (const QString& address : AllGroup1(rule.strSearchPageInfoPageUrl, subject))
-        data.slNovelInfoPageUrlList.append(CombineUrl(url, address));
+        data.slNovelInfoPageUrlList.append(combiner.Combine(address));
     if (data.slNovelInfoPageUrlList.isEmpty())
         return data;
     const qsizetype n = data.slNovelNameList.size();
@@ -105,11 +104,11 @@ bool IsAddressFirst(const QString& piece) {
 TDirectoryPageData ExtractDirectoryPage(const QString& page, const QString& url,
                                         const TRuleInfo& rule) {
     TDirectoryPageData data;
-    bool found = false;
-    const QString region = FirstMatch(rule.strDirectoryPageRegional, TPatternSubject(page), &found);
-    if (!found)
+    QByteArray region;
+    if (!FirstMatchBytes(rule.strDirectoryPageRegional, TPatternSubject(page), &region))
         return data;
-    const TPatternSubject subject(region);
+    const TPatternSubject subject = TPatternSubject::FromUtf8(std::move(region));
+    const TUrlCombiner combiner(url);
     for (const QString& piece : SplitAlternatives(rule.strDirectoryPageChapterNameAndUrl)) {
         const bool addressFirst = IsAddressFirst(piece);
         const QList<QStringList> matches = AllMatchesOfPiece(piece, subject, 2);
@@ -117,7 +116,7 @@ TDirectoryPageData ExtractDirectoryPage(const QString& page, const QString& url,
             const QString& name = addressFirst ? groups[1] : groups[0];
             const QString& address = addressFirst ? groups[0] : groups[1];
             data.slChapterNameList.append(TrimControl(name));
-            data.slChapterUrlList.append(CombineUrl(url, address));
+            data.slChapterUrlList.append(combiner.Combine(address));
         }
         if (!matches.isEmpty())
             break;

@@ -111,25 +111,55 @@ bool TRegex::MatchTrusted(const char* subject, qsizetype length, qsizetype start
     return Run(subject, length, start, true, groups, count, matchStart, matchEnd);
 }
 
+int TRegex::Exec(const char* subject, qsizetype length, qsizetype start, bool trusted,
+                 void* matchData) const {
+    if (start < 0 || start > length)
+        return PCRE2_ERROR_BADOFFSET;
+    auto* data = static_cast<pcre2_match_data*>(matchData);
+    const auto subj = reinterpret_cast<PCRE2_SPTR>(subject);
+    const uint32_t options = PCRE2_NOTEMPTY | (trusted ? PCRE2_NO_UTF_CHECK : 0);
+    int rc = pcre2_match(d->code.get(), subj, static_cast<PCRE2_SIZE>(length),
+                         static_cast<PCRE2_SIZE>(start), options, data, ThreadMatchContext());
+    if (rc == PCRE2_ERROR_JIT_STACKLIMIT) {
+        // The JIT stack is bounded; the interpreter still has the heap limit.
+        rc = pcre2_match(d->code.get(), subj, static_cast<PCRE2_SIZE>(length),
+                         static_cast<PCRE2_SIZE>(start), options | PCRE2_NO_JIT, data,
+                         ThreadMatchContext());
+    }
+    return rc; // negative: no match, or a limit was hit; both count as no match
+}
+
+bool TRegex::MatchGroupRange(const char* subject, qsizetype length, qsizetype start, int group,
+                             qsizetype* groupStart, qsizetype* groupEnd) const {
+    std::unique_ptr<pcre2_match_data, MatchDataFree> data(
+        pcre2_match_data_create_from_pattern(d->code.get(), nullptr));
+    if (!data)
+        return false;
+    const int rc = Exec(subject, length, start, true, data.get());
+    if (rc < 0)
+        return false;
+    const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer(data.get());
+    const auto g = static_cast<uint32_t>(group);
+    if (g < pcre2_get_ovector_count(data.get()) && group < rc && ovector[2 * g] != PCRE2_UNSET &&
+        ovector[2 * g + 1] >= ovector[2 * g]) {
+        *groupStart = static_cast<qsizetype>(ovector[2 * g]);
+        *groupEnd = static_cast<qsizetype>(ovector[2 * g + 1]);
+    } else {
+        *groupStart = *groupEnd = -1;
+    }
+    return true;
+}
+
 bool TRegex::Run(const char* subject, qsizetype length, qsizetype start, bool trusted,
                  QStringList* groups, int count, qsizetype* matchStart,
                  qsizetype* matchEnd) const {
     std::unique_ptr<pcre2_match_data, MatchDataFree> data(
         pcre2_match_data_create_from_pattern(d->code.get(), nullptr));
-    if (!data || start < 0 || start > length)
+    if (!data)
         return false;
-    const auto subj = reinterpret_cast<PCRE2_SPTR>(subject);
-    const uint32_t options = PCRE2_NOTEMPTY | (trusted ? PCRE2_NO_UTF_CHECK : 0);
-    int rc = pcre2_match(d->code.get(), subj, static_cast<PCRE2_SIZE>(length),
-                         static_cast<PCRE2_SIZE>(start), options, data.get(), ThreadMatchContext());
-    if (rc == PCRE2_ERROR_JIT_STACKLIMIT) {
-        // The JIT stack is bounded; the interpreter still has the heap limit.
-        rc = pcre2_match(d->code.get(), subj, static_cast<PCRE2_SIZE>(length),
-                         static_cast<PCRE2_SIZE>(start), options | PCRE2_NO_JIT, data.get(),
-                         ThreadMatchContext());
-    }
+    const int rc = Exec(subject, length, start, trusted, data.get());
     if (rc < 0)
-        return false; // no match, or a limit was hit: both count as no match
+        return false;
     const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer(data.get());
     const uint32_t pairs = pcre2_get_ovector_count(data.get());
     if (matchStart)
@@ -170,23 +200,55 @@ QString FirstMatch(const QString& field, const TPatternSubject& subject, bool* f
     return QString();
 }
 
-QList<QStringList> AllMatchesOfPiece(const QString& piece, const TPatternSubject& subject,
-                                     int groupCount) {
-    QList<QStringList> matches;
-    TRegex re(piece);
+bool FirstMatchBytes(const QString& field, const TPatternSubject& subject, QByteArray* group1) {
     const QByteArray& utf8 = subject.Utf8();
+    for (const QString& piece : SplitAlternatives(field)) {
+        TRegex re(piece);
+        qsizetype start = 0;
+        qsizetype end = 0;
+        if (re.MatchGroupRange(utf8.constData(), utf8.size(), 0, 1, &start, &end)) {
+            *group1 = start < 0 ? QByteArray() : utf8.mid(start, end - start);
+            return true;
+        }
+    }
+    return false;
+}
+
+QList<QStringList> TRegex::MatchAll(const QByteArray& subject, int groupCount) const {
+    QList<QStringList> matches;
+    std::unique_ptr<pcre2_match_data, MatchDataFree> data(
+        pcre2_match_data_create_from_pattern(d->code.get(), nullptr));
+    if (!data)
+        return matches;
+    const uint32_t pairs = pcre2_get_ovector_count(data.get());
+    const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer(data.get());
     qsizetype start = 0;
-    QStringList groups;
-    qsizetype matchEnd = 0;
-    while (start <= utf8.size() && re.MatchTrusted(utf8.constData(), utf8.size(), start, &groups,
-                                                   groupCount + 1, nullptr, &matchEnd)) {
-        groups.removeFirst();
-        matches.append(groups);
-        if (matchEnd <= start)
+    for (;;) {
+        const int rc = Exec(subject.constData(), subject.size(), start, true, data.get());
+        if (rc < 0)
+            break;
+        QStringList groups;
+        groups.reserve(groupCount);
+        for (int i = 1; i <= groupCount; ++i) {
+            const auto u = static_cast<uint32_t>(i);
+            if (u < pairs && i < rc && ovector[2 * u] != PCRE2_UNSET &&
+                ovector[2 * u + 1] >= ovector[2 * u])
+                groups.append(Utf8Range(subject.constData(), ovector[2 * u], ovector[2 * u + 1]));
+            else
+                groups.append(QString());
+        }
+        matches.append(std::move(groups));
+        const auto end = static_cast<qsizetype>(ovector[1]);
+        if (end <= start)
             break; // cannot happen with NOTEMPTY; never loop on the same spot
-        start = matchEnd;
+        start = end;
     }
     return matches;
+}
+
+QList<QStringList> AllMatchesOfPiece(const QString& piece, const TPatternSubject& subject,
+                                     int groupCount) {
+    return TRegex(piece).MatchAll(subject.Utf8(), groupCount);
 }
 
 QList<QStringList> AllMatches(const QString& field, const TPatternSubject& subject,

@@ -30,9 +30,16 @@ QStringList SplitAlternatives(const QString& field);
 class TPatternSubject {
 public:
     explicit TPatternSubject(const QString& text) : fUtf8(text.toUtf8()) {}
+    // Bytes that are already valid UTF-8 (a region cut from another subject).
+    static TPatternSubject FromUtf8(QByteArray utf8) {
+        TPatternSubject s;
+        s.fUtf8 = std::move(utf8);
+        return s;
+    }
     const QByteArray& Utf8() const { return fUtf8; }
 
 private:
+    TPatternSubject() = default;
     QByteArray fUtf8;
 };
 
@@ -52,6 +59,12 @@ public:
     // Like Match on a subject that was already checked as valid UTF-8.
     bool MatchTrusted(const char* subject, qsizetype length, qsizetype start, QStringList* groups,
                       int count, qsizetype* matchStart, qsizetype* matchEnd) const;
+    // Every match of a valid UTF-8 subject from its start, each search beginning where the
+    // previous match ended; each entry holds groups 1..groupCount.
+    QList<QStringList> MatchAll(const QByteArray& subject, int groupCount) const;
+    // Like MatchTrusted, giving only the byte range of one group (-1, -1 when it is unset).
+    bool MatchGroupRange(const char* subject, qsizetype length, qsizetype start, int group,
+                         qsizetype* groupStart, qsizetype* groupEnd) const;
     // The longest lookbehind of the pattern, in characters.
     uint32_t MaxLookbehind() const;
 
@@ -60,6 +73,8 @@ public:
     static bool JitEnabled();
 
 private:
+    int Exec(const char* subject, qsizetype length, qsizetype start, bool trusted,
+             void* matchData) const;
     bool Run(const char* subject, qsizetype length, qsizetype start, bool trusted,
              QStringList* groups, int count, qsizetype* matchStart, qsizetype* matchEnd) const;
 
@@ -69,6 +84,9 @@ private:
 
 // First match: the first alternative that matches wins; found tells whether any did.
 QString FirstMatch(const QString& field, const TPatternSubject& subject, bool* found = nullptr);
+
+// First match, group 1 as UTF-8 bytes of the subject (for regions, which are searched again).
+bool FirstMatchBytes(const QString& field, const TPatternSubject& subject, QByteArray* group1);
 
 // All matches of one piece, from the start, each search beginning where the previous match ended;
 // each entry holds groups 1..groupCount.

@@ -5,6 +5,9 @@
 #include "store/NovelLibrary.h"
 #include "store/SqliteTable.h"
 
+#include <QFile>
+
+#include <algorithm>
 #include <array>
 
 namespace zvrd {
@@ -60,17 +63,19 @@ bool HasScheme(const QString& url) {
 
 // Where the path ends: at the first "?" or "#".
 qsizetype PathEnd(const QString& url, qsizetype from) {
-    qsizetype end = url.size();
-    for (const QChar stop : {QLatin1Char('?'), QLatin1Char('#')}) {
-        const qsizetype at = url.indexOf(stop, from);
-        if (at >= 0 && at < end)
-            end = at;
+    const qsizetype n = url.size();
+    for (qsizetype i = from; i < n; ++i) {
+        const char16_t u = url[i].unicode();
+        if (u == '?' || u == '#')
+            return i;
     }
-    return end;
+    return n;
 }
 
 // RFC 3986 dot-segment removal on a path beginning with "/".
 QString RemoveDotSegments(const QString& path) {
+    if (!path.contains(QLatin1String("/.")))
+        return path; // no "." or ".." segment
     const QStringList segments = path.split(QLatin1Char('/'));
     QStringList out;
     for (qsizetype i = 1; i < segments.size(); ++i) {
@@ -100,13 +105,25 @@ void AppendPercent(QString& out, unsigned char byte) {
 
 // Percent-escapes the unsafe characters of a path (blanks, controls, quotes, angle brackets and
 // the like, and everything beyond ASCII as UTF-8 bytes); "%" is left alone.
+bool IsSafe(QChar c) {
+    const char16_t u = c.unicode();
+    if (u <= 0x20 || u >= 0x7F)
+        return false;
+    switch (u) {
+    case '"': case '<': case '>': case '`': case '{': case '}': case '|': case '\\': case '^':
+        return false;
+    default:
+        return true;
+    }
+}
+
 QString EscapePath(const QString& path) {
-    static const QString unsafe = QStringLiteral("\"<>`{}|\\^");
+    if (std::all_of(path.begin(), path.end(), IsSafe))
+        return path;
     QString out;
     out.reserve(path.size());
     for (qsizetype i = 0; i < path.size(); ++i) {
-        const char16_t u = path[i].unicode();
-        if (u > 0x20 && u < 0x7F && !unsafe.contains(path[i])) {
+        if (IsSafe(path[i])) {
             out += path[i];
             continue;
         }
@@ -175,6 +192,22 @@ TRuleInfoList LoadRuleInfoList() {
     return rules;
 }
 
+bool ImportRuleScript(const QString& fileName, const QString& base) {
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    QString sql = QString::fromUtf8(file.readAll());
+    sql.replace(QStringLiteral("@BASE@"), base);
+    {
+        TSQLiteDatabase db(RuleDatabasePath());
+        db.BeginTransaction();
+        db.ExecScript(sql);
+        db.Commit();
+    }
+    CreateMissingTables();
+    return true;
+}
+
 TRuleInfo FindRuleBySiteName(const TRuleInfoList& rules, const QString& name) {
     for (const TRuleInfo& rule : rules) {
         if (rule.strSiteName == name)
@@ -203,40 +236,59 @@ TRuleInfoList SelectRules(const TRuleInfoList& rules, const QString& selection) 
     return selected;
 }
 
-QString CombineUrl(const QString& base, const QString& relative) {
+TUrlCombiner::TUrlCombiner(const QString& base) : fBase(base) {
+    fValid = HasScheme(base) && base.indexOf(QStringLiteral("://")) >= 0;
+    if (!fValid)
+        return;
+    const qsizetype schemeEnd = base.indexOf(QLatin1Char(':'));
+    const qsizetype authorityStart = schemeEnd + 3;
+    const qsizetype pathEnd = PathEnd(base, authorityStart);
+    qsizetype pathStart = base.indexOf(QLatin1Char('/'), authorityStart);
+    if (pathStart < 0 || pathStart > pathEnd)
+        pathStart = pathEnd;
+    fScheme = base.left(schemeEnd + 1);
+    fOrigin = base.left(pathStart);
+    fBeforeQuery = base.left(pathEnd);
+    const qsizetype hash = base.indexOf(QLatin1Char('#'));
+    fBeforeFragment = hash < 0 ? base : base.left(hash);
+    const QString path = base.mid(pathStart, pathEnd - pathStart);
+    fFolder = path.left(path.lastIndexOf(QLatin1Char('/')) + 1);
+    if (fFolder.isEmpty())
+        fFolder = QStringLiteral("/");
+    fCanonicalBase = Canonical(base);
+}
+
+// Dot segments removed from and unsafe characters escaped in the part before "?" or "#".
+QString TUrlCombiner::CanonicalTail(const QString& pathAndRest) {
+    const qsizetype end = PathEnd(pathAndRest, 0);
+    if (end == pathAndRest.size())
+        return EscapePath(RemoveDotSegments(pathAndRest));
+    return EscapePath(RemoveDotSegments(pathAndRest.left(end))) + pathAndRest.mid(end);
+}
+
+QString TUrlCombiner::Combine(const QString& relative) const {
     QString result;
-    if (HasScheme(relative)) {
+    if (HasScheme(relative))
         result = Canonical(relative);
-    } else if (!HasScheme(base) || base.indexOf(QStringLiteral("://")) < 0) {
+    else if (!fValid)
         return QString();
-    } else if (relative.isEmpty()) {
-        result = Canonical(base);
-    } else {
-        const qsizetype schemeEnd = base.indexOf(QLatin1Char(':'));
-        const qsizetype authorityStart = schemeEnd + 3;
-        const qsizetype basePathEnd = PathEnd(base, authorityStart);
-        qsizetype basePathStart = base.indexOf(QLatin1Char('/'), authorityStart);
-        if (basePathStart < 0 || basePathStart > basePathEnd)
-            basePathStart = basePathEnd;
-        const QString origin = base.left(basePathStart);
-        if (relative.startsWith(QStringLiteral("//"))) {
-            result = Canonical(base.left(schemeEnd + 1) + relative);
-        } else if (relative.startsWith(QLatin1Char('/'))) {
-            result = Canonical(origin + relative);
-        } else if (relative.startsWith(QLatin1Char('?'))) {
-            result = Canonical(base.left(basePathEnd) + relative);
-        } else if (relative.startsWith(QLatin1Char('#'))) {
-            const qsizetype hash = base.indexOf(QLatin1Char('#'));
-            result = Canonical((hash < 0 ? base : base.left(hash)) + relative);
-        } else {
-            QString folder = base.mid(basePathStart, basePathEnd - basePathStart);
-            folder = folder.left(folder.lastIndexOf(QLatin1Char('/')) + 1);
-            if (folder.isEmpty())
-                folder = QStringLiteral("/");
-            result = Canonical(origin + folder + relative);
-        }
-    }
+    else if (relative.isEmpty())
+        result = fCanonicalBase;
+    else if (relative.startsWith(QStringLiteral("//")))
+        result = Canonical(fScheme + relative);
+    else if (relative.startsWith(QLatin1Char('/')))
+        result = fOrigin + CanonicalTail(relative);
+    else if (relative.startsWith(QLatin1Char('?')))
+        result = Canonical(fBeforeQuery + relative);
+    else if (relative.startsWith(QLatin1Char('#')))
+        result = Canonical(fBeforeFragment + relative);
+    else
+        result = fOrigin + CanonicalTail(fFolder + relative);
     return result.size() > kMaxUrlLength ? QString() : result;
+}
+
+QString CombineUrl(const QString& base, const QString& relative) {
+    return TUrlCombiner(base).Combine(relative);
 }
 
 QString GetFileExt(const QString& text) {

@@ -42,6 +42,10 @@ const QStringList& RuleColumnNames();
 // ESQLiteException.
 TRuleInfoList LoadRuleInfoList();
 
+// Runs the SQL script of fileName (site_rule rows) on zvrd.db in one transaction, "@BASE@"
+// replaced by base; then creates any table still missing. False when the file cannot be read.
+bool ImportRuleScript(const QString& fileName, const QString& base = QString());
+
 // The first rule, in load order, whose site name equals name exactly; an empty rule when none.
 TRuleInfo FindRuleBySiteName(const TRuleInfoList& rules, const QString& name);
 
@@ -56,6 +60,25 @@ TRuleInfoList SelectRules(const TRuleInfoList& rules, const QString& selection);
 // The absolute address that relative, found on the page at base, points to; empty when it cannot
 // be combined or the result exceeds 2047 characters.
 QString CombineUrl(const QString& base, const QString& relative);
+
+// CombineUrl for many addresses found on one page: the base is taken apart once.
+class TUrlCombiner {
+public:
+    explicit TUrlCombiner(const QString& base);
+    QString Combine(const QString& relative) const;
+
+private:
+    static QString CanonicalTail(const QString& pathAndRest);
+
+    QString fBase;
+    bool fValid = false;
+    QString fScheme;          // "http:"
+    QString fOrigin;          // "http://host:port"
+    QString fBeforeQuery;     // the base without "?..." and "#..."
+    QString fBeforeFragment;  // the base without "#..."
+    QString fFolder;          // the base path up to its last "/"
+    QString fCanonicalBase;
+};
 
 // The text after the last "."; the whole text when it has none.
 QString GetFileExt(const QString& text);

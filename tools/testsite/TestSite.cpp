@@ -379,6 +379,12 @@ QString TestSite::RealSiteUrl(const QString& site) const {
 
 QStringList TestSite::RealSites() const { return fRealPorts.keys(); }
 
+void TestSite::SetPage(const QString& name, const QByteArray& body, int status,
+                       const QString& location) {
+    std::lock_guard lock(fPagesLock);
+    fPages.insert(name, CustomPage{body, status, location});
+}
+
 namespace {
 
 void Launch(httplib::Server& http, std::thread& thread, int& port, int wantedPort,
@@ -534,6 +540,23 @@ void TestSite::StartDemo(int port) {
     });
     http.Get("/fault/reset", [](const Request&, Response& res) {
         res.set_chunked_content_provider("text/html", [](size_t, httplib::DataSink&) { return false; });
+    });
+
+    http.Get(R"(/custom/(.+))", [this](const Request& req, Response& res) {
+        CustomPage page;
+        {
+            std::lock_guard lock(fPagesLock);
+            const QString name = QString::fromStdString(req.matches[1]);
+            if (!fPages.contains(name)) {
+                res.status = 404;
+                return;
+            }
+            page = fPages.value(name);
+        }
+        res.status = page.status;
+        if (!page.location.isEmpty())
+            res.set_header("Location", page.location.toStdString());
+        res.set_content(page.body.toStdString(), "text/html");
     });
 
     Launch(http, server->thread, server->port, port, fLatencyMs, fRequests);

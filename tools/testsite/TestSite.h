@@ -3,11 +3,13 @@
 // a folder outside the repository) and faults on demand. Loopback only.
 #pragma once
 
+#include <QByteArray>
 #include <QMap>
 #include <QString>
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 namespace zvrd::testsite {
@@ -50,6 +52,10 @@ public:
     QStringList RealSites() const;
 
     void SetLatencyMs(int ms) { fLatencyMs = ms; }
+    // Serves body at "/custom/" + name (raw bytes), for tests that need a page of their own.
+    void SetPage(const QString& name, const QByteArray& body, int status = 200,
+                 const QString& location = QString());
+    QString PageUrl(const QString& name) const { return BaseUrl() + QStringLiteral("/custom/") + name; }
     // Requests answered so far (all servers), for tests that must see "no fetch".
     int RequestCount() const { return fRequests; }
 
@@ -60,6 +66,13 @@ private:
 
     std::vector<std::unique_ptr<Server>> fServers;
     QMap<QString, int> fRealPorts;
+    struct CustomPage {
+        QByteArray body;
+        int status = 200;
+        QString location;
+    };
+    mutable std::mutex fPagesLock;
+    QMap<QString, CustomPage> fPages;
     int fDemoPort = 0;
     std::atomic<int> fLatencyMs{0};
     std::atomic<int> fRequests{0};
