@@ -43,7 +43,10 @@ void SetAppFolder(const QString& folder) {
 }
 
 QString TempFolder() {
-    const QString temp = QDir::tempPath();
+    // Qt answers an empty path for a TMPDIR that does not exist; never let that become "/".
+    QString temp = QDir::tempPath();
+    if (temp.isEmpty())
+        temp = QStringLiteral("/tmp");
     const QString canonical = QFileInfo(temp).canonicalFilePath();
     return WithSlash(canonical.isEmpty() ? temp : canonical);
 }

@@ -380,9 +380,9 @@ QString TestSite::RealSiteUrl(const QString& site) const {
 QStringList TestSite::RealSites() const { return fRealPorts.keys(); }
 
 void TestSite::SetPage(const QString& name, const QByteArray& body, int status,
-                       const QString& location) {
+                       const QString& location, int delayMs) {
     std::lock_guard lock(fPagesLock);
-    fPages.insert(name, CustomPage{body, status, location});
+    fPages.insert(name, CustomPage{body, status, location, delayMs});
 }
 
 namespace {
@@ -553,6 +553,8 @@ void TestSite::StartDemo(int port) {
             }
             page = fPages.value(name);
         }
+        if (page.delayMs > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(page.delayMs));
         res.status = page.status;
         if (!page.location.isEmpty())
             res.set_header("Location", page.location.toStdString());

@@ -54,7 +54,7 @@ public:
     void SetLatencyMs(int ms) { fLatencyMs = ms; }
     // Serves body at "/custom/" + name (raw bytes), for tests that need a page of their own.
     void SetPage(const QString& name, const QByteArray& body, int status = 200,
-                 const QString& location = QString());
+                 const QString& location = QString(), int delayMs = 0);
     QString PageUrl(const QString& name) const { return BaseUrl() + QStringLiteral("/custom/") + name; }
     // Requests answered so far (all servers), for tests that must see "no fetch".
     int RequestCount() const { return fRequests; }
@@ -70,6 +70,7 @@ private:
         QByteArray body;
         int status = 200;
         QString location;
+        int delayMs = 0;
     };
     mutable std::mutex fPagesLock;
     QMap<QString, CustomPage> fPages;

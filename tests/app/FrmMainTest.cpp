@@ -1,0 +1,333 @@
+// The main window offscreen: the search box, the result list and its numbering, the start-up
+// steps, the update check and the chapter-link rules.
+#include "app/FrmMain.h"
+#include "app/UpdateCheck.h"
+#include "core/AppFolder.h"
+#include "pages/PageRenderer.h"
+#include "store/NovelLibrary.h"
+#include "store/SqliteTable.h"
+#include "support/TempAppFolder.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QInputMethodEvent>
+#include <QLineEdit>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+using namespace zvrd;
+
+namespace {
+
+void Focus(QWidget* widget, QEvent::Type type) {
+    QFocusEvent event(type, Qt::OtherFocusReason);
+    QApplication::sendEvent(widget, &event);
+}
+
+// Chinese text reaches the box as an input-method commit, as a real IME sends it.
+void TypeText(QLineEdit* box, const QString& text) {
+    QInputMethodEvent event;
+    event.setCommitString(text);
+    QApplication::sendEvent(box, &event);
+}
+
+QStringList Row(QTableWidget* lv, int row) {
+    QStringList cells;
+    for (int c = 0; c < lv->columnCount(); ++c)
+        cells << (lv->item(row, c) ? lv->item(row, c)->text() : QString());
+    return cells;
+}
+
+class FrmMainTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        CreateMissingTables();
+        window.SetSearchStarter([this](const QString& name) { searches << name; });
+    }
+
+    test::TempAppFolder folder;
+    TFrmMain window;
+    QStringList searches;
+};
+
+TEST_F(FrmMainTest, CaptionsAndColumns) {
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("Zelvo小说阅读器V1.12"));
+    QTableWidget* lv = window.ResultList();
+    QStringList headers;
+    for (int c = 0; c < lv->columnCount(); ++c)
+        headers << lv->horizontalHeaderItem(c)->text();
+    EXPECT_EQ(headers, (QStringList{QStringLiteral("序号"), QStringLiteral("目标站"), QStringLiteral("小说名称"),
+                                    QStringLiteral("小说作者"), QStringLiteral("最新章节"), QStringLiteral("小说URL地址")}));
+    EXPECT_EQ(lv->columnWidth(0), 50);
+    EXPECT_EQ(lv->columnWidth(4), 300);
+    EXPECT_EQ(window.SearchBox()->text(), kSearchPlaceholder);
+}
+
+TEST_F(FrmMainTest, SearchBoxPlaceholderComesAndGoes) {
+    QLineEdit* box = window.SearchBox();
+    Focus(box, QEvent::FocusIn);
+    EXPECT_EQ(box->text(), QString());
+    Focus(box, QEvent::FocusOut);
+    EXPECT_EQ(box->text(), kSearchPlaceholder);
+    Focus(box, QEvent::FocusIn);
+    TypeText(box, QStringLiteral("凡人"));
+    Focus(box, QEvent::FocusOut);
+    EXPECT_EQ(box->text(), QStringLiteral("凡人"));
+    Focus(box, QEvent::FocusIn);
+    EXPECT_EQ(box->text(), QStringLiteral("凡人"));
+}
+
+TEST_F(FrmMainTest, EmptyOrPlaceholderSearchesDoNothing) {
+    window.AddResultRow(QStringLiteral("站"), QStringLiteral("书"), QString(), QString(), QString());
+    window.btnSearchClick(); // still the placeholder
+    window.SearchBox()->clear();
+    window.btnSearchClick();
+    EXPECT_TRUE(searches.isEmpty());
+    EXPECT_EQ(window.ResultList()->rowCount(), 1);
+}
+
+TEST_F(FrmMainTest, EnterSearchesExactlyAsTypedAndIsSwallowed) {
+    QLineEdit* box = window.SearchBox();
+    window.AddResultRow(QStringLiteral("站"), QStringLiteral("书"), QString(), QString(), QString());
+    window.ShowPageView();
+    Focus(box, QEvent::FocusIn);
+    TypeText(box, QStringLiteral("  凡人 "));
+    QTest::keyClick(box, Qt::Key_Return);
+    EXPECT_EQ(searches, QStringList{QStringLiteral("  凡人 ")});
+    EXPECT_EQ(box->text(), QStringLiteral("  凡人 "));
+    EXPECT_EQ(window.ResultList()->rowCount(), 0);
+    EXPECT_FALSE(window.PageViewInFront());
+
+    box->setText(QStringLiteral("   "));
+    QTest::keyClick(box, Qt::Key_Enter);
+    window.btnSearchClick();
+    EXPECT_EQ(searches, (QStringList{QStringLiteral("  凡人 "), QStringLiteral("   "), QStringLiteral("   ")}));
+    // Other keys type as usual.
+    QTest::keyClick(box, Qt::Key_A);
+    EXPECT_EQ(box->text(), QStringLiteral("   a"));
+}
+
+TEST_F(FrmMainTest, RowsFromManyThreadsAreNumberedWithoutGapsOrMixedCells) {
+    constexpr int kThreads = 5;
+    constexpr int kRows = 40;
+    std::atomic<int> done{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kRows; ++i) {
+                const QString id = QStringLiteral("%1-%2").arg(t).arg(i);
+                window.AddResultRow(QStringLiteral("site%1").arg(t), id, id, id, id);
+            }
+            ++done;
+        });
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return done == kThreads; }, 20000));
+    for (auto& thread : threads)
+        thread.join();
+    QTableWidget* lv = window.ResultList();
+    ASSERT_EQ(lv->rowCount(), kThreads * kRows);
+    for (int r = 0; r < lv->rowCount(); ++r) {
+        const QStringList cells = Row(lv, r);
+        EXPECT_EQ(cells[0], QString::number(r + 1));
+        EXPECT_EQ(cells[1], QStringLiteral("site") + cells[2].section(QLatin1Char('-'), 0, 0));
+        EXPECT_EQ(cells[2], cells[3]);
+        EXPECT_EQ(cells[2], cells[5]);
+    }
+    std::thread counter([&] { EXPECT_EQ(window.GetResultCount(), kThreads * kRows); ++done; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return done == kThreads + 1; }, 5000));
+    counter.join();
+
+    window.ClearResults();
+    window.AddResultRow(QStringLiteral("a"), QStringLiteral("b"), QString(), QString(), QString());
+    EXPECT_EQ(Row(lv, 0)[0], QStringLiteral("1"));
+}
+
+TEST_F(FrmMainTest, TheLastColumnFillsTheListAfterAResize) {
+    window.show();
+    window.resize(1200, 700);
+    QTableWidget* lv = window.ResultList();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return lv->columnWidth(5) == lv->width() - 720; }, 3000));
+    window.resize(1024, 720);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return lv->columnWidth(5) == lv->width() - 720; }, 3000))
+        << lv->columnWidth(5) << " vs " << lv->width();
+    window.hide();
+}
+
+TEST_F(FrmMainTest, StartUpWritesTheTemplatesOverOlderFiles) {
+    QTemporaryDir temp;
+    qputenv("TMPDIR", temp.path().toUtf8());
+    QFile old(TempFolder() + QStringLiteral("wait.htm"));
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write("old");
+    old.close();
+    window.FormCreate();
+    for (const QString& name : TemplateFileNames()) {
+        QFile written(TempFolder() + name);
+        QFile resource(QStringLiteral(":/templates/") + name);
+        ASSERT_TRUE(written.open(QIODevice::ReadOnly)) << name.toStdString();
+        ASSERT_TRUE(resource.open(QIODevice::ReadOnly));
+        EXPECT_EQ(written.readAll(), resource.readAll());
+    }
+    EXPECT_EQ(window.size(), QSize(1024, 720));
+    qunsetenv("TMPDIR");
+}
+
+// ---- update check ----------------------------------------------------------------------------
+
+class UpdateCheckTest : public ::testing::Test {
+protected:
+    void WriteUpdater(const QByteArray& script) {
+        QFile f(folder.File(QStringLiteral("patchrun")));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("#!/bin/sh\necho \"$#:$*\" >> \"$(dirname \"$0\")/calls.txt\"\n" + script);
+        f.close();
+        f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    QStringList Calls() {
+        QFile f(folder.File(QStringLiteral("calls.txt")));
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        return QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+
+    test::TempAppFolder folder;
+    QList<int> asked;
+};
+
+TEST_F(UpdateCheckTest, MissingUpdaterOrNoUpdatesAskNothing) {
+    auto ask = [&](int n) {
+        asked << n;
+        return true;
+    };
+    EXPECT_FALSE(CheckForUpdates(folder.Path(), 5000, ask));
+    WriteUpdater("exit 0\n");
+    EXPECT_FALSE(CheckForUpdates(folder.Path(), 5000, ask));
+    EXPECT_TRUE(asked.isEmpty());
+    EXPECT_EQ(Calls(), QStringList{QStringLiteral("1:-checkforupdates")});
+}
+
+TEST_F(UpdateCheckTest, UpdatesAreOfferedAndYesStartsTheUpdaterAgain) {
+    WriteUpdater("[ \"$1\" = -checkforupdates ] && exit 3\nexit 0\n");
+    EXPECT_FALSE(CheckForUpdates(folder.Path(), 5000, [&](int n) {
+        asked << n;
+        return false;
+    }));
+    EXPECT_TRUE(CheckForUpdates(folder.Path(), 5000, [&](int n) {
+        asked << n;
+        return true;
+    }));
+    EXPECT_EQ(asked, (QList<int>{3, 3}));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Calls().size() == 3; }, 5000));
+    EXPECT_EQ(Calls().last(), QStringLiteral("0:")); // started again without parameters
+}
+
+TEST_F(UpdateCheckTest, AnUpdaterThatNeverAnswersIsNoAnswer) {
+    WriteUpdater("sleep 30\nexit 2\n");
+    EXPECT_FALSE(CheckForUpdates(folder.Path(), 300, [&](int n) {
+        asked << n;
+        return true;
+    }));
+    EXPECT_TRUE(asked.isEmpty());
+}
+
+// ---- chapter links -------------------------------------------------------------------------
+
+class ChapterLinkTest : public FrmMainTest {
+protected:
+    void SetUp() override {
+        FrmMainTest::SetUp();
+        window.SetTickCounter([this] { return now; });
+        window.SetMessageBox([this](const QString& text) { messages << text; });
+        window.SetChapterStarter([this](int32_t rule, int32_t novel, int32_t index, const QString& book,
+                                        const QString& name, const QString& chapter, const QString& url) {
+            started << QStringList{QString::number(rule), QString::number(novel), QString::number(index), book,
+                                   name, chapter, url};
+        });
+        AddLatestRead(QStringLiteral("站"), QStringLiteral(" 书 "), QString(), QString(), QString());
+        TSQLiteDatabase db(RuleDatabasePath());
+        db.ExecSQL(QStringLiteral("insert into site_rule(id, site_name) values(7, '站')"));
+        TDirectoryPageData list;
+        list.Num = 2;
+        list.slChapterNameList = {QStringLiteral("第一章"), QStringLiteral("第二章")};
+        list.slChapterUrlList = {QStringLiteral("http://s/1.html"), QStringLiteral("http://s/2.html")};
+        AddDirectory(1, list);
+    }
+
+    bool Follow(const QString& url) {
+        bool cancel = false;
+        window.wbBeforeNavigate2(url, cancel);
+        return cancel;
+    }
+
+    uint32_t now = 100000;
+    QStringList messages;
+    QList<QStringList> started;
+};
+
+TEST_F(ChapterLinkTest, OtherAddressesPassUntouched) {
+    EXPECT_FALSE(Follow(QStringLiteral("file:///tmp/book/站/书/directory_page.htm")));
+    EXPECT_TRUE(started.isEmpty());
+}
+
+TEST_F(ChapterLinkTest, ALinkStartsTheChapterWithTheTrimmedFolderAndTheStoredName) {
+    EXPECT_TRUE(Follow(QStringLiteral("file:///tmp/x/directory_info#1#1")));
+    ASSERT_EQ(started.size(), 1);
+    EXPECT_EQ(started[0], (QStringList{QStringLiteral("7"), QStringLiteral("1"), QStringLiteral("1"),
+                                       folder.Path() + QStringLiteral("book/站/书/"), QStringLiteral(" 书 "),
+                                       QStringLiteral("第二章"), QStringLiteral("http://s/2.html")}));
+    EXPECT_EQ(window.StatusText(), QStringLiteral("正在下载章节「第二章」……"));
+}
+
+TEST_F(ChapterLinkTest, TheNextLinkWaitsThreeSecondsFromTheEndOfTheLast) {
+    EXPECT_TRUE(Follow(QStringLiteral("file:///b/directory_info#1#0")));
+    now += 2999;
+    EXPECT_TRUE(Follow(QStringLiteral("file:///b/directory_info#1#1")));
+    EXPECT_EQ(messages, QStringList{QStringLiteral("目前程序正在全力下载所有的小说章节，暂时不能进行快速翻页！")});
+    EXPECT_EQ(started.size(), 1);
+    now += 1; // 3000 ms after the first: accepted (the refused one did not restart the pause)
+    EXPECT_TRUE(Follow(QStringLiteral("file:///b/directory_info#1#1")));
+    EXPECT_EQ(started.size(), 2);
+    EXPECT_EQ(messages.size(), 1);
+    // The tick counter wraps: the difference is taken unsigned.
+    now = 0xFFFFFFF0u;
+    EXPECT_TRUE(Follow(QStringLiteral("file:///b/directory_info#1#0")));
+    now = 3000 - 0x10 - 1;
+    EXPECT_TRUE(Follow(QStringLiteral("file:///b/directory_info#1#0")));
+    EXPECT_EQ(messages.size(), 2);
+}
+
+TEST_F(ChapterLinkTest, LinksThatDoNotSplitInThreeOrNameNothingAreCancelledSilently) {
+    EXPECT_TRUE(Follow(QStringLiteral("file:///b/C#/directory_info#1#0")));
+    now += 3000;
+    EXPECT_TRUE(Follow(QStringLiteral("file:///b/directory_info#9#0"))); // no such novel
+    now += 3000;
+    EXPECT_TRUE(Follow(QStringLiteral("file:///b/directory_info#1#5"))); // no such chapter
+    EXPECT_TRUE(started.isEmpty());
+    EXPECT_TRUE(messages.isEmpty());
+    EXPECT_EQ(window.StatusText(), QString());
+    now += 2999; // the silent ones still restarted the pause
+    EXPECT_TRUE(Follow(QStringLiteral("file:///b/directory_info#1#0")));
+    EXPECT_EQ(messages.size(), 1);
+}
+
+TEST_F(ChapterLinkTest, RecentReadsListEveryStoredNovel) {
+    AddLatestRead(QStringLiteral("站2"), QStringLiteral("书2"), QStringLiteral("作者"), QStringLiteral("第九章"),
+                  QStringLiteral("http://s/b/2/"));
+    window.AddResultRow(QStringLiteral("旧"), QString(), QString(), QString(), QString());
+    window.ShowPageView();
+    window.btnLatestReadClick();
+    QTableWidget* lv = window.ResultList();
+    ASSERT_EQ(lv->rowCount(), 2);
+    EXPECT_EQ(Row(lv, 0), (QStringList{QStringLiteral("1"), QStringLiteral("站"), QStringLiteral(" 书 "), QString(),
+                                       QString(), QString()}));
+    EXPECT_EQ(Row(lv, 1), (QStringList{QStringLiteral("2"), QStringLiteral("站2"), QStringLiteral("书2"),
+                                       QStringLiteral("作者"), QStringLiteral("第九章"), QStringLiteral("http://s/b/2/")}));
+    EXPECT_FALSE(window.PageViewInFront());
+}
+
+} // namespace

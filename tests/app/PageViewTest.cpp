@@ -1,0 +1,203 @@
+// The page view on real Qt WebEngine (offscreen): key paging, links, the navigation hook, and
+// scripts that arrive inside chapter text; and one search-open-read run through the window.
+#include "app/FrmMain.h"
+#include "app/PageView.h"
+#include "core/AppFolder.h"
+#include "pages/PageRenderer.h"
+#include "rules/RuleSet.h"
+#include "store/NovelLibrary.h"
+#include "support/TempAppFolder.h"
+#include "TestSite.h"
+#include "workers/WorkerThread.h"
+
+#include <QDir>
+#include <QFile>
+#include <QInputMethodEvent>
+#include <QLineEdit>
+#include <QSignalSpy>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+
+using namespace zvrd;
+
+namespace {
+
+constexpr int kWaitMs = 20000;
+
+class PageViewTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        qputenv("TMPDIR", temp.path().toUtf8());
+        ASSERT_TRUE(ExtractTemplates().isEmpty());
+        book = BookFolder(QStringLiteral("演示 站"), QStringLiteral("书 名"));
+        ASSERT_TRUE(QDir().mkpath(book));
+        view.Page()->SetSilent(true);
+        view.Page()->SetBeforeNavigate2([this](const QString& url, bool& cancel) {
+            seen << url;
+            if (url.contains(QLatin1String("directory_info")))
+                cancel = true;
+        });
+        view.resize(900, 700);
+        view.show();
+        WriteTextFile(RenderDirectoryPage(5, {QStringLiteral("第1章"), QStringLiteral("第2章")}, QStringLiteral("书 名"),
+                                          QStringLiteral("演示 站"), QStringLiteral("http://s/"), QStringLiteral("http://s/b/")),
+                      book + QStringLiteral("directory_page.htm"));
+    }
+    void TearDown() override { qunsetenv("TMPDIR"); }
+
+    // Shows the chapter page of `index` and waits for it.
+    void ShowChapter(int index, const QString& html = QStringLiteral("<p>正文</p>")) {
+        WriteTextFile(RenderContentPage(5, index, 10, book, QStringLiteral("书 名"), QStringLiteral("第%1章").arg(index + 1), html),
+                      book + QStringLiteral("content_page.htm"));
+        Load(book + QStringLiteral("content_page.htm"));
+    }
+
+    void Load(const QString& file) {
+        QSignalSpy loaded(&view, &QWebEngineView::loadFinished);
+        view.Navigate(file);
+        ASSERT_TRUE(loaded.wait(kWaitMs)) << file.toStdString();
+        ASSERT_TRUE(loaded.first().first().toBool());
+        ASSERT_EQ(view.url(), QUrl::fromLocalFile(file));
+    }
+
+    void Press(Qt::Key key) {
+        view.setFocus();
+        QWidget* target = view.focusProxy() ? view.focusProxy() : &view;
+        QTest::keyClick(target, key);
+    }
+
+    QVariant Js(const QString& script) {
+        QVariant result;
+        bool done = false;
+        view.page()->runJavaScript(script, [&](const QVariant& v) {
+            result = v;
+            done = true;
+        });
+        EXPECT_TRUE(QTest::qWaitFor([&] { return done; }, kWaitMs));
+        return result;
+    }
+
+    bool Saw(const QString& suffix) {
+        return QTest::qWaitFor(
+            [&] { return std::any_of(seen.begin(), seen.end(), [&](const QString& u) { return u.endsWith(suffix); }); },
+            kWaitMs);
+    }
+
+    QTemporaryDir temp;
+    test::TempAppFolder folder;
+    QString book;
+    TPageView view;
+    QStringList seen;
+};
+
+TEST_F(PageViewTest, RightArrowAsksForTheNextChapterAndTheCancelledPageStays) {
+    ShowChapter(3);
+    EXPECT_TRUE(seen.last().endsWith(QStringLiteral("content_page.htm"))); // Navigate is reported too
+    Press(Qt::Key_Right);
+    ASSERT_TRUE(Saw(QStringLiteral("directory_info#5#4")));
+    QTest::qWait(300);
+    EXPECT_EQ(view.url(), QUrl::fromLocalFile(book + QStringLiteral("content_page.htm")));
+    EXPECT_EQ(Js(QStringLiteral("document.getElementById('ChapterContent').innerHTML")).toString(),
+              QStringLiteral("<p>正文</p>"));
+}
+
+TEST_F(PageViewTest, LeftOnTheFirstChapterAndEnterOpenTheDirectoryPage) {
+    ShowChapter(0);
+    Press(Qt::Key_Left);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view.url() == QUrl::fromLocalFile(book + QStringLiteral("directory_page.htm")); }, kWaitMs));
+    ShowChapter(4);
+    Press(Qt::Key_Left);
+    ASSERT_TRUE(Saw(QStringLiteral("directory_info#5#3")));
+    Press(Qt::Key_Return);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view.url() == QUrl::fromLocalFile(book + QStringLiteral("directory_page.htm")); }, kWaitMs));
+}
+
+TEST_F(PageViewTest, AChapterLinkOnTheDirectoryPageReportsItsAddress) {
+    Load(book + QStringLiteral("directory_page.htm"));
+    Js(QStringLiteral("document.querySelectorAll('a')[1].click()"));
+    ASSERT_TRUE(Saw(QStringLiteral("directory_info#5#1")));
+    const QString url = seen.last();
+    EXPECT_TRUE(url.startsWith(QStringLiteral("file://"))) << url.toStdString();
+    EXPECT_EQ(url.split(QLatin1Char('#')).size(), 3);
+}
+
+TEST_F(PageViewTest, ScriptsInsideChapterTextDoNotRunButTheKeyScriptDoes) {
+    ShowChapter(2, QStringLiteral("<p>正文</p><script>document.title='pwned';</script>"
+                                  "<img src=\"nothing.png\" onerror=\"document.title='pwned too'\">"
+                                  "<a id=\"evil\" href=\"javascript:document.title='clicked'\">x</a>"));
+    QTest::qWait(500);
+    Js(QStringLiteral("document.getElementById('evil').click()"));
+    QTest::qWait(300);
+    EXPECT_EQ(Js(QStringLiteral("document.title")).toString(), QStringLiteral("第3章 - 书 名"));
+    Press(Qt::Key_Right);
+    EXPECT_TRUE(Saw(QStringLiteral("directory_info#5#3")));
+}
+
+// ---- search, open and read through the window ------------------------------------------------
+
+TEST(EndToEndTest, SearchOpenAndReadInTheWindow) {
+    QTemporaryDir temp;
+    qputenv("TMPDIR", temp.path().toUtf8());
+    test::TempAppFolder folder;
+    testsite::TestSite site;
+    ASSERT_TRUE(ImportRuleScript(QStringLiteral(ZVRD_SOURCE_DIR "/data/demo_sites.sql"), site.BaseUrl()));
+    {
+        QFile ini(folder.File(QStringLiteral("config.ini")));
+        ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+        ini.write("[target_site]\r\nselected=1,2,\r\n");
+    }
+    TFrmMain window;
+    window.FormCreate();
+    uint32_t tick = 100000;
+    window.SetTickCounter([&] { return tick += 5000; });
+    QStringList messages;
+    window.SetMessageBox([&](const QString& text) { messages << text; });
+    window.resize(1024, 720);
+    window.show();
+
+    QLineEdit* box = window.SearchBox();
+    QFocusEvent focusIn(QEvent::FocusIn, Qt::OtherFocusReason);
+    QApplication::sendEvent(box, &focusIn);
+    QInputMethodEvent typing;
+    typing.setCommitString(QStringLiteral("修仙"));
+    QApplication::sendEvent(box, &typing);
+    QTest::keyClick(box, Qt::Key_Return);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.StatusText().startsWith(QStringLiteral("搜索完成")); }, kWaitMs));
+    EXPECT_TRUE(window.StatusText().startsWith(QStringLiteral("搜索完成，共搜索到 4 本小说，用时 ")));
+    QTableWidget* lv = window.ResultList();
+    ASSERT_EQ(lv->rowCount(), 4);
+    int row = -1;
+    for (int r = 0; r < 4; ++r) {
+        if (lv->item(r, 1)->text() == QStringLiteral("书海阁") && lv->item(r, 2)->text() == QStringLiteral("凡人修仙传"))
+            row = r;
+    }
+    ASSERT_GE(row, 0);
+    lv->selectRow(row);
+    window.lvDblClick();
+    EXPECT_TRUE(window.PageViewInFront());
+    const QString book = BookFolder(QStringLiteral("书海阁"), QStringLiteral("凡人修仙传"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.StatusText() == QStringLiteral("所有章节已下载完成"); }, 60000))
+        << window.StatusText().toStdString();
+    TPageView* view = window.PageView();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view->url() == QUrl::fromLocalFile(book + QStringLiteral("directory_page.htm")); }, kWaitMs));
+
+    QSignalSpy loaded(view, &QWebEngineView::loadFinished);
+    view->page()->runJavaScript(QStringLiteral("document.querySelectorAll('a')[2].click()"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.StatusText() == QStringLiteral("当前章节： 「第3章 炼气之始」"); }, kWaitMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view->url() == QUrl::fromLocalFile(book + QStringLiteral("content_page.htm")); }, kWaitMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !loaded.isEmpty() && loaded.last().first().toBool(); }, kWaitMs));
+
+    view->setFocus();
+    QTest::keyClick(view->focusProxy() ? view->focusProxy() : view, Qt::Key_Right);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window.StatusText() == QStringLiteral("当前章节： 「第4章 神秘小瓶」"); }, kWaitMs))
+        << window.StatusText().toStdString();
+    EXPECT_TRUE(messages.isEmpty());
+    EXPECT_TRUE(ReadTextFile(book + QStringLiteral("content_page.htm")).contains(book + QStringLiteral("pic/3_0.png")));
+    ASSERT_TRUE(QTest::qWaitFor([] { return TWorkerThread::Running() == 0; }, kWaitMs));
+    window.CloseSurface();
+    qunsetenv("TMPDIR");
+}
+
+} // namespace
