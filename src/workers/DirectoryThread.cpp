@@ -14,9 +14,10 @@ namespace zvrd {
 
 TDirectoryThread::TDirectoryThread(const TInfoPageData& InfoPageData, const QString& strSiteName,
                                    std::shared_ptr<WindowSurface> surface, bool fetchInfoPage,
-                                   Ownership ownership)
+                                   Ownership ownership, std::function<void(int)> bulkObserver)
     : TWorkerThread(ownership), _InfoPageData(InfoPageData), _strSiteName(strSiteName),
-      fFetchInfoPage(fetchInfoPage), fSurface(std::move(surface)) {
+      fFetchInfoPage(fetchInfoPage), fSurface(std::move(surface)),
+      fObserver(std::move(bulkObserver)) {
     _RuleInfo = FindRuleBySiteName(LoadRuleInfoList(), _strSiteName);
     Begin();
 }
@@ -122,7 +123,7 @@ void TDirectoryThread::BulkDownload(int32_t novelId, const QString& bookDir,
     batch.reserve(kBatchSize);
     auto waitForSlots = [&] {
         for (auto& worker : batch)
-            worker->wait();
+            worker->Join();
         batch.clear();
         if (fObserver)
             fObserver(-1);

@@ -19,17 +19,16 @@ public:
     // Loads the rules and picks the one named strSiteName on the caller's thread, then starts.
     // With fetchInfoPage the information page at InfoPageData.strInfoPageUrl is read first, on
     // the worker's thread (a novel not opened before).
+    // bulkObserver (for tests) is called with the chapter index after each bulk-download worker
+    // is started and with -1 after each wait for a batch.
     TDirectoryThread(const TInfoPageData& InfoPageData, const QString& strSiteName,
                      std::shared_ptr<WindowSurface> surface, bool fetchInfoPage = false,
-                     Ownership ownership = Ownership::Detached);
+                     Ownership ownership = Ownership::Detached,
+                     std::function<void(int)> bulkObserver = {});
 
     // Bulk download: at most this many chapter workers at a time, one started every pause.
     static constexpr int kBatchSize = 20;
     static constexpr int kStartPauseMs = 50;
-
-    // Test hook: called with the chapter index after each bulk-download worker is started and
-    // with -1 after each wait for a batch.
-    void SetBulkObserver(std::function<void(int)> observer) { fObserver = std::move(observer); }
 
 protected:
     void Execute() override;

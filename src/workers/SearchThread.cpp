@@ -137,7 +137,7 @@ void TSearchThread::Execute() {
         SleepMs(kStartPauseMs);
     }
     for (auto& worker : workers)
-        worker->wait();
+        worker->Join();
     workers.clear();
 
     const uint32_t elapsed = TickCount() - state->SearchStartTick;

@@ -18,14 +18,24 @@ TWorkerThread::TWorkerThread(Ownership ownership) : fOwnership(ownership) {
 }
 
 TWorkerThread::~TWorkerThread() {
-    // A held worker is deleted by its holder after wait(); never destroy a running thread.
+    // A held worker is deleted by its holder after Join(); never destroy a running thread.
+    Join();
     wait();
+}
+
+void TWorkerThread::Join() {
+    std::unique_lock lock(fDoneLock);
+    fDone.wait(lock, [this] { return fFinished || !fStarted; });
 }
 
 int TWorkerThread::Running() { return gRunning; }
 
 void TWorkerThread::Begin() {
     ++gRunning;
+    {
+        std::lock_guard lock(fDoneLock);
+        fStarted = true;
+    }
     start();
 }
 
@@ -36,6 +46,10 @@ void TWorkerThread::run() {
         // A worker that fails ends silently; the status bar keeps its last text.
     }
     --gRunning;
+    // Notified under the lock: the joiner may delete this object as soon as it gets the lock.
+    std::lock_guard lock(fDoneLock);
+    fFinished = true;
+    fDone.notify_all();
 }
 
 void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }

@@ -47,12 +47,12 @@ protected:
     QList<int> Open(const TInfoPageData& info, const QString& siteName, bool fetch = false) {
         QList<int> events;
         std::mutex lock;
-        auto* worker = new TDirectoryThread(info, siteName, surface, fetch, TWorkerThread::Ownership::Held);
-        worker->SetBulkObserver([&](int e) {
-            std::lock_guard guard(lock);
-            events << e;
-        });
-        worker->wait();
+        auto* worker = new TDirectoryThread(info, siteName, surface, fetch, TWorkerThread::Ownership::Held,
+                                            [&](int e) {
+                                                std::lock_guard guard(lock);
+                                                events << e;
+                                            });
+        worker->Join();
         delete worker;
         return events;
     }
@@ -61,7 +61,7 @@ protected:
                     const QString& chapterName, const QString& url, bool display) {
         auto* worker = new TChapterThread(ruleId, novelId, index, bookDir, name, chapterName, url, display,
                                           surface, TWorkerThread::Ownership::Held);
-        worker->wait();
+        worker->Join();
         delete worker;
     }
 

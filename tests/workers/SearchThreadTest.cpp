@@ -100,7 +100,7 @@ protected:
     // Runs a whole search and waits for it.
     static void Search(const QString& name, std::shared_ptr<WindowSurface> surface) {
         auto* search = new TSearchThread(name, std::move(surface), TWorkerThread::Ownership::Held);
-        search->wait();
+        search->Join();
         delete search;
     }
 
@@ -229,7 +229,7 @@ TEST_F(SearchThreadTest, ANewSearchSupersedesTheRunningOne) {
     surface->ClearResults();
     Select("2,");
     Search(QStringLiteral("修仙"), std::make_shared<TGatedSurface>(*surface));
-    running->wait();
+    running->Join();
     delete running;
     const auto rows = surface->Rows();
     ASSERT_EQ(rows.size(), 2u);
