@@ -3,15 +3,19 @@
 // 2: usage error, unknown site, regular-expression or database error (text on stderr).
 #include "core/AppFolder.h"
 #include "net/HttpLibrary.h"
+#include "pages/PageRenderer.h"
 #include "rules/Extractors.h"
 #include "rules/PatternNotation.h"
 #include "store/NovelLibrary.h"
 #include "store/SqliteTable.h"
+#include "workers/DirectoryThread.h"
+#include "workers/SearchThread.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
 
 #include <cstdio>
+#include <mutex>
 #include <optional>
 
 using namespace zvrd;
@@ -28,6 +32,10 @@ const char* kUsage =
     "  directory SITE URL       index, name and address of every chapter of a list page\n"
     "  chapter SITE URL         the cleaned chapter text (--pictures: its picture addresses)\n"
     "  searchpage SITE URL      name, author, latest chapter and address of every result\n"
+    "  search NAME              every selected site searched at once: one line per novel found\n"
+    "                           (site, name, author, latest chapter, address); status texts on stderr\n"
+    "  download SITE URL        opens the novel at URL as the window would: recent read, chapter\n"
+    "                           list, every chapter stored; prints the final status text\n"
     "  import-rules FILE [--base URL]\n"
     "                           runs the SQL of FILE on zvrd.db (\"@BASE@\" becomes URL)\n";
 
@@ -39,6 +47,78 @@ struct Output {
         err.setEncoding(QStringConverter::Utf8);
     }
 };
+
+// The window surface of a terminal: rows on stdout, status texts on stderr.
+class TConsoleSurface : public WindowSurface {
+public:
+    explicit TConsoleSurface(Output& io) : fIo(io) {}
+
+    void SetStatusText(const QString& text) override {
+        std::lock_guard lock(fLock);
+        fLastStatus = text;
+        fIo.err << text << '\n';
+        fIo.err.flush();
+    }
+    void AddResultRow(const QString& site, const QString& name, const QString& author,
+                      const QString& latestChapter, const QString& url) override {
+        std::lock_guard lock(fLock);
+        ++fRows;
+        fIo.out << site << '\t' << name << '\t' << author << '\t' << latestChapter << '\t' << url << '\n';
+        fIo.out.flush();
+    }
+    int GetResultCount() override {
+        std::lock_guard lock(fLock);
+        return fRows;
+    }
+    void ClearResults() override {
+        std::lock_guard lock(fLock);
+        fRows = 0;
+    }
+    void ShowResultList() override {}
+    void ShowPageView() override {}
+    void NavigatePageView(const QString&) override {}
+    void RunOnWindowThread(const std::function<void()>& work) override {
+        std::lock_guard lock(fLock);
+        work();
+    }
+    QString LastStatus() {
+        std::lock_guard lock(fLock);
+        return fLastStatus;
+    }
+
+private:
+    std::recursive_mutex fLock;
+    Output& fIo;
+    int fRows = 0;
+    QString fLastStatus;
+};
+
+int Search(const QString& name, Output& io) {
+    auto surface = std::make_shared<TConsoleSurface>(io);
+    auto search = std::make_unique<TSearchThread>(name, surface, TWorkerThread::Ownership::Held);
+    search->Join();
+    return surface->GetResultCount() > 0 ? kFound : kNothing;
+}
+
+int Download(const TRuleInfo& rule, const QString& url, Output& io) {
+    ExtractTemplates();
+    // As a double-click on a result row: the stored record of a novel opened before, otherwise
+    // the information page.
+    TInfoPageData info = ParseInfoPage(url, rule);
+    if (HasLatestRead(rule.strSiteName, info.strNovelName)) {
+        std::lock_guard lock(AppMutex());
+        info = GetLatestReadInfo(rule.strSiteName, info.strNovelName);
+    }
+    auto surface = std::make_shared<TConsoleSurface>(io);
+    auto worker = std::make_unique<TDirectoryThread>(info, rule.strSiteName, surface, false,
+                                                     TWorkerThread::Ownership::Held);
+    worker->Join();
+    const QString last = surface->LastStatus();
+    io.out << last << '\n';
+    const bool opened = last == QStringLiteral("所有章节已下载完成") ||
+                        last.startsWith(QStringLiteral("成功提取到小说目录"));
+    return opened ? kFound : kNothing;
+}
 
 std::optional<TRuleInfo> RuleNamed(const QString& site, Output& io) {
     for (const TRuleInfo& rule : LoadRuleInfoList()) {
@@ -114,11 +194,19 @@ int Run(QStringList args, Output& io) {
         }
         return ImportRules(args[0], args.size() == 3 ? args[2] : QString(), io);
     }
+    if (command == QLatin1String("search")) {
+        if (args.size() != 1) {
+            io.err << kUsage;
+            return kError;
+        }
+        return Search(args[0], io);
+    }
     bool pictures = false;
     if (command == QLatin1String("chapter") && args.removeAll(QStringLiteral("--pictures")) > 0)
         pictures = true;
     const QStringList known = {QStringLiteral("info"), QStringLiteral("directory"),
-                               QStringLiteral("chapter"), QStringLiteral("searchpage")};
+                               QStringLiteral("chapter"), QStringLiteral("searchpage"),
+                               QStringLiteral("download")};
     if (!known.contains(command) || args.size() != 2) {
         io.err << kUsage;
         return kError;
@@ -133,6 +221,8 @@ int Run(QStringList args, Output& io) {
         return Directory(*rule, url, io);
     if (command == QLatin1String("chapter"))
         return Chapter(*rule, url, pictures, io);
+    if (command == QLatin1String("download"))
+        return Download(*rule, url, io);
     return SearchPage(*rule, url, io);
 }
 

@@ -8,6 +8,8 @@
 
 #include <QDir>
 
+#include <chrono>
+#include <thread>
 #include <vector>
 
 namespace zvrd {
@@ -130,14 +132,19 @@ void TDirectoryThread::BulkDownload(int32_t novelId, const QString& bookDir,
     };
     for (int32_t j = 0; j < list.Num; ++j) {
         Report(QStringLiteral("正在下载章节「%1」……").arg(list.slChapterNameList[j]));
+        // The 50 ms count from this start, so the time spent starting is not added to them.
+        const auto nextStart = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStartPauseMs);
         batch.push_back(std::make_unique<TChapterThread>(
             ruleId, novelId, j, bookDir, _InfoPageData.strNovelName, list.slChapterNameList[j],
             list.slChapterUrlList[j], false, fSurface, Ownership::Held));
         if (fObserver)
             fObserver(j);
-        if ((j + 1) % kBatchSize == 0)
+        if ((j + 1) % kBatchSize == 0) {
             waitForSlots();
-        SleepMs(kStartPauseMs);
+            SleepMs(kStartPauseMs); // a whole pause after a batch
+        } else {
+            std::this_thread::sleep_until(nextStart);
+        }
     }
     if (!batch.empty())
         waitForSlots();

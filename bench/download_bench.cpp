@@ -1,0 +1,120 @@
+// Bulk download of a 200-chapter novel from the local test web server (a separate process) with
+// 50 ms added to every answer: chapters per second against the design's cap of one chapter
+// worker started every 50 ms (20 per second), and the reader's CPU time per chapter.
+#include "core/AppFolder.h"
+#include "net/HttpLibrary.h"
+#include "pages/PageRenderer.h"
+#include "rules/Extractors.h"
+#include "rules/RuleSet.h"
+#include "store/NovelLibrary.h"
+#include "workers/DirectoryThread.h"
+
+#include <QCoreApplication>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <benchmark/benchmark.h>
+
+#include <sys/resource.h>
+
+#include <mutex>
+
+using namespace zvrd;
+
+namespace {
+
+constexpr int kChapters = 200;
+constexpr double kCapPerSecond = 20.0;
+
+double CpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Counts nothing on screen; the download is what is measured.
+class SilentSurface : public WindowSurface {
+public:
+    void SetStatusText(const QString& text) override {
+        std::lock_guard lock(fLock);
+        fLast = text;
+    }
+    void AddResultRow(const QString&, const QString&, const QString&, const QString&, const QString&) override {}
+    int GetResultCount() override { return 0; }
+    void ClearResults() override {}
+    void ShowResultList() override {}
+    void ShowPageView() override {}
+    void NavigatePageView(const QString&) override {}
+    void RunOnWindowThread(const std::function<void()>& work) override {
+        std::lock_guard lock(fLock);
+        work();
+    }
+    QString Last() {
+        std::lock_guard lock(fLock);
+        return fLast;
+    }
+
+private:
+    std::recursive_mutex fLock;
+    QString fLast;
+};
+
+void BM_BulkDownload200Chapters(benchmark::State& state) {
+    const QString port = QStringLiteral("18391");
+    QProcess server;
+    server.start(QCoreApplication::applicationDirPath() + QStringLiteral("/zvrd-testsite"),
+                 {QStringLiteral("--port"), port, QStringLiteral("--latency"), QStringLiteral("50"),
+                  QStringLiteral("--realsites"), QString()});
+    if (!server.waitForStarted() || !server.waitForReadyRead(5000)) {
+        state.SkipWithError("the test web server did not start");
+        return;
+    }
+    const QString base = QStringLiteral("http://127.0.0.1:") + port;
+    QTemporaryDir temp;
+    qputenv("TMPDIR", temp.path().toUtf8());
+    ExtractTemplates();
+    double chaptersPerSecond = 0;
+    double cpuMsPerChapter = 0;
+    for (auto _ : state) {
+        QTemporaryDir data;
+        SetAppFolder(data.path());
+        ImportRuleScript(QStringLiteral(ZVRD_SOURCE_DIR "/data/demo_sites.sql"), base);
+        const TRuleInfo rule = FindRuleBySiteName(LoadRuleInfoList(), QStringLiteral("书海阁"));
+        const TInfoPageData info = ParseInfoPage(base + QStringLiteral("/gbk/book/4/"), rule);
+        auto surface = std::make_shared<SilentSurface>();
+        uint32_t started = 0;
+        const double cpuBefore = CpuSeconds();
+        auto worker = std::make_unique<TDirectoryThread>(
+            info, QStringLiteral("书海阁"), surface, false, TWorkerThread::Ownership::Held,
+            [&](int index) {
+                if (index == 0)
+                    started = TickCount();
+            });
+        worker->Join();
+        const double seconds = (TickCount() - started) / 1000.0;
+        const int stored = GetDirectoryCount(1);
+        if (surface->Last() != QStringLiteral("所有章节已下载完成") || stored != kChapters)
+            state.SkipWithError("the download did not complete");
+        chaptersPerSecond = kChapters / seconds;
+        cpuMsPerChapter = (CpuSeconds() - cpuBefore) * 1000.0 / kChapters;
+        SetAppFolder(QString());
+    }
+    state.counters["chapters/s"] = chaptersPerSecond;
+    state.counters["%_of_cap"] = 100.0 * chaptersPerSecond / kCapPerSecond;
+    state.counters["cpu_ms/chapter"] = cpuMsPerChapter;
+    server.kill();
+    server.waitForFinished();
+}
+BENCHMARK(BM_BulkDownload200Chapters)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+} // namespace
+
+int main(int argc, char** argv) {
+    http_global_init();
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    http_global_cleanup();
+    return 0;
+}
