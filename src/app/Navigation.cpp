@@ -6,6 +6,7 @@
 #include "core/AppFolder.h"
 #include "pages/PageRenderer.h"
 #include "rules/Extractors.h"
+#include "sites/TargetSiteSet.h"
 #include "store/NovelLibrary.h"
 #include "store/SqliteTable.h"
 #include "workers/DirectoryThread.h"
@@ -156,8 +157,6 @@ void TFrmMain::btnLatestReadClick() {
     }
 }
 
-void TFrmMain::btnTargetSiteSetClick() {
-    // The target-site dialog arrives with the sites library.
-}
+void TFrmMain::btnTargetSiteSetClick() { RunTargetSiteDialog(this); }
 
 } // namespace zvrd
