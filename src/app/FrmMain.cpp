@@ -3,6 +3,7 @@
 #include "app/PageView.h"
 #include "app/UpdateCheck.h"
 #include "core/AppFolder.h"
+#include "core/WindowThread.h"
 #include "pages/PageRenderer.h"
 #include "workers/ChapterThread.h"
 #include "workers/GatedSurface.h"
@@ -211,7 +212,7 @@ template <typename F> void TFrmMain::OnWindowThread(F&& work) {
     }
     if (fSurfaceClosed)
         return;
-    QMetaObject::invokeMethod(this, std::forward<F>(work), Qt::BlockingQueuedConnection);
+    RunOnThreadOf(this, work);
 }
 
 void TFrmMain::SetStatusText(const QString& text) {

@@ -1,6 +1,7 @@
 #include "sites/TargetSiteSet.h"
 
 #include "core/IniFile.h"
+#include "core/WindowThread.h"
 #include "rules/RuleSet.h"
 #include "store/NovelLibrary.h"
 #include "store/SqliteTable.h"
@@ -54,10 +55,7 @@ private:
         QCoreApplication* app = QCoreApplication::instance();
         if (!app)
             return;
-        if (QThread::currentThread() == app->thread())
-            work();
-        else
-            QMetaObject::invokeMethod(app, std::forward<F>(work), Qt::BlockingQueuedConnection);
+        RunOnThreadOf(app, work);
     }
 
     TFrmTargetSiteSet* fDialog;
@@ -86,7 +84,11 @@ TFrmTargetSiteSet::TFrmTargetSiteSet(QWidget* parent, ConnectTimer timer)
     lv1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     lv1->setShowGrid(true);
     lv1->verticalHeader()->setVisible(false);
+    lv1->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    lv1->verticalHeader()->setDefaultSectionSize(20);
+    lv1->setWordWrap(false);
     lv1->horizontalHeader()->setSectionsClickable(true);
+    lv1->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder); // unsorted until a click
     lv1->horizontalHeader()->setSortIndicatorShown(true);
     connect(lv1->horizontalHeader(), &QHeaderView::sectionClicked, this, &TFrmTargetSiteSet::SortByColumn);
 
