@@ -1,7 +1,8 @@
-// The target-site dialog offscreen with a real zvrd.db and config.ini, and the speed test.
+// The target-site dialog offscreen with a real zvrd.db and config.ini.
 #include "core/IniFile.h"
 #include "rules/RuleSet.h"
 #include "sites/ConnectSpeedTest.h"
+#include "sites/SitesFixture.h"
 #include "sites/TargetSiteSet.h"
 #include "store/NovelLibrary.h"
 #include "store/SqliteTable.h"
@@ -21,64 +22,9 @@
 
 using namespace zvrd;
 
+using zvrd::test::TargetSiteSetTest;
+
 namespace {
-
-class TargetSiteSetTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        CreateMissingTables();
-        AddRule(1, "笔趣阁", "http://b.com/");
-        AddRule(2, "Alpha", "http://a.com/");
-        AddRule(3, "beta", "");
-        AddRule(10, "", "http://z.com/");
-    }
-
-    static void AddRule(int id, const char* name, const char* url) {
-        TSQLiteDatabase db(RuleDatabasePath());
-        db.AddParamText(QStringLiteral(":name"), QString::fromUtf8(name));
-        db.AddParamText(QStringLiteral(":url"), QString::fromUtf8(url));
-        db.ExecSQL(QStringLiteral("insert into site_rule(id, site_name, site_url) values(%1, :name, :url)").arg(id));
-    }
-
-    void WriteConfig(const QByteArray& text) {
-        QFile f(folder.File(QStringLiteral("config.ini")));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(text);
-    }
-
-    QByteArray Config() {
-        QFile f(folder.File(QStringLiteral("config.ini")));
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-    }
-
-    static QStringList Column(TFrmTargetSiteSet& dialog, int column) {
-        QStringList texts;
-        for (int r = 0; r < dialog.List()->rowCount(); ++r)
-            texts << dialog.List()->item(r, column)->text();
-        return texts;
-    }
-
-    static QList<bool> Ticks(TFrmTargetSiteSet& dialog) {
-        QList<bool> ticks;
-        for (int r = 0; r < dialog.List()->rowCount(); ++r)
-            ticks << (dialog.List()->item(r, 0)->checkState() == Qt::Checked);
-        return ticks;
-    }
-
-    // Runs the main window's command, closing the dialog with OK or Cancel.
-    bool RunAndClose(bool confirm, const std::function<void(TFrmTargetSiteSet&)>& edit = {}) {
-        QTimer::singleShot(0, [&] {
-            auto* dialog = qobject_cast<TFrmTargetSiteSet*>(QApplication::activeModalWidget());
-            ASSERT_NE(dialog, nullptr);
-            if (edit)
-                edit(*dialog);
-            confirm ? dialog->accept() : dialog->reject();
-        });
-        return RunTargetSiteDialog(nullptr);
-    }
-
-    test::TempAppFolder folder;
-};
 
 TEST_F(TargetSiteSetTest, ListsEveryRuleWithItsTickAndCaptions) {
     WriteConfig("[target_site]\r\nselected=1,3,\r\n");
@@ -185,62 +131,6 @@ TEST_F(TargetSiteSetTest, AnEmptyRuleTableDisablesTheSpeedTest) {
     EXPECT_EQ(measured, 0);
     EXPECT_EQ(TWorkerThread::Running(), 0);
     EXPECT_EQ(dialog.StatusText().left(4), QStringLiteral("如果连接"));
-}
-
-TEST(SpeedClassTest, Boundaries) {
-    EXPECT_EQ(SpeedClass(-1), QStringLiteral("连接失败"));
-    EXPECT_EQ(SpeedClass(0), QStringLiteral("快"));
-    EXPECT_EQ(SpeedClass(2000), QStringLiteral("快"));
-    EXPECT_EQ(SpeedClass(2001), QStringLiteral("中"));
-    EXPECT_EQ(SpeedClass(3000), QStringLiteral("中"));
-    EXPECT_EQ(SpeedClass(3001), QStringLiteral("慢"));
-}
-
-TEST_F(TargetSiteSetTest, SpeedTestWritesEachClassToTheRowTakenAtTheStart) {
-    const QMap<QString, double> seconds = {
-        {QStringLiteral("http://b.com/"), 0.0004}, // 0 ms
-        {QStringLiteral("http://a.com/"), 2.0009}, // 2000 ms
-        {QString(), 2.0015},                       // 2001 ms
-        {QStringLiteral("http://z.com/"), -1.0},
-    };
-    TFrmTargetSiteSet dialog(nullptr, [&](const QString& url) { return seconds.value(url); });
-    dialog.SpeedTestButton()->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return dialog.StatusText() == QStringLiteral("完成测试！"); }, 10000));
-    EXPECT_EQ(Column(dialog, 3), (QStringList{QStringLiteral("快"), QStringLiteral("快"), QStringLiteral("中"),
-                                              QStringLiteral("连接失败")}));
-    ASSERT_TRUE(QTest::qWaitFor([] { return TWorkerThread::Running() == 0; }, 5000));
-}
-
-TEST_F(TargetSiteSetTest, ARealMeasurementOfTheTestSite) {
-    testsite::TestSite site;
-    {
-        TSQLiteDatabase db(RuleDatabasePath());
-        db.ExecSQL(QStringLiteral("delete from site_rule"));
-    }
-    AddRule(1, "本地", (site.BaseUrl() + QStringLiteral("/gbk/book/1/")).toUtf8().constData());
-    AddRule(2, "关闭", "http://127.0.0.1:1/");
-    TFrmTargetSiteSet dialog;
-    dialog.SpeedTestButton()->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return dialog.StatusText() == QStringLiteral("完成测试！"); }, 20000));
-    EXPECT_EQ(Column(dialog, 3), (QStringList{QStringLiteral("快"), QStringLiteral("连接失败")}));
-    ASSERT_TRUE(QTest::qWaitFor([] { return TWorkerThread::Running() == 0; }, 5000));
-}
-
-TEST_F(TargetSiteSetTest, ClosingTheDialogDuringATestDropsItsResults) {
-    testsite::TestSite site;
-    {
-        TSQLiteDatabase db(RuleDatabasePath());
-        db.ExecSQL(QStringLiteral("delete from site_rule"));
-    }
-    AddRule(1, "慢站", (site.BaseUrl() + QStringLiteral("/fault/slow?ms=800")).toUtf8().constData());
-    AddRule(2, "慢站二", (site.BaseUrl() + QStringLiteral("/fault/slow?ms=600")).toUtf8().constData());
-    auto* dialog = new TFrmTargetSiteSet;
-    dialog->show();
-    dialog->SpeedTestButton()->click();
-    QTest::qWait(100);
-    delete dialog; // closed while both sites are still answering
-    ASSERT_TRUE(QTest::qWaitFor([] { return TWorkerThread::Running() == 0; }, 10000));
-    QTest::qWait(50);
 }
 
 } // namespace
