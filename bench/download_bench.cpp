@@ -8,6 +8,7 @@
 #include "rules/RuleSet.h"
 #include "store/NovelLibrary.h"
 #include "workers/DirectoryThread.h"
+#include "workers/HeadlessSurface.h"
 
 #include <QCoreApplication>
 #include <QProcess>
@@ -16,7 +17,6 @@
 
 #include <sys/resource.h>
 
-#include <mutex>
 
 using namespace zvrd;
 
@@ -31,33 +31,6 @@ double CpuSeconds() {
     return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
-
-// Counts nothing on screen; the download is what is measured.
-class SilentSurface : public WindowSurface {
-public:
-    void SetStatusText(const QString& text) override {
-        std::lock_guard lock(fLock);
-        fLast = text;
-    }
-    void AddResultRow(const QString&, const QString&, const QString&, const QString&, const QString&) override {}
-    int GetResultCount() override { return 0; }
-    void ClearResults() override {}
-    void ShowResultList() override {}
-    void ShowPageView() override {}
-    void NavigatePageView(const QString&) override {}
-    void RunOnWindowThread(const std::function<void()>& work) override {
-        std::lock_guard lock(fLock);
-        work();
-    }
-    QString Last() {
-        std::lock_guard lock(fLock);
-        return fLast;
-    }
-
-private:
-    std::recursive_mutex fLock;
-    QString fLast;
-};
 
 void BM_BulkDownload200Chapters(benchmark::State& state) {
     const QString port = QStringLiteral("18391");
@@ -81,7 +54,7 @@ void BM_BulkDownload200Chapters(benchmark::State& state) {
         ImportRuleScript(QStringLiteral(ZVRD_SOURCE_DIR "/data/demo_sites.sql"), base);
         const TRuleInfo rule = FindRuleBySiteName(LoadRuleInfoList(), QStringLiteral("书海阁"));
         const TInfoPageData info = ParseInfoPage(base + QStringLiteral("/gbk/book/4/"), rule);
-        auto surface = std::make_shared<SilentSurface>();
+        auto surface = std::make_shared<THeadlessSurface>();
         uint32_t started = 0;
         const double cpuBefore = CpuSeconds();
         auto worker = std::make_unique<TDirectoryThread>(
@@ -93,7 +66,7 @@ void BM_BulkDownload200Chapters(benchmark::State& state) {
         worker->Join();
         const double seconds = (TickCount() - started) / 1000.0;
         const int stored = GetDirectoryCount(1);
-        if (surface->Last() != QStringLiteral("所有章节已下载完成") || stored != kChapters)
+        if (surface->LastStatus() != QStringLiteral("所有章节已下载完成") || stored != kChapters)
             state.SkipWithError("the download did not complete");
         chaptersPerSecond = kChapters / seconds;
         cpuMsPerChapter = (CpuSeconds() - cpuBefore) * 1000.0 / kChapters;

@@ -9,13 +9,13 @@
 #include "store/NovelLibrary.h"
 #include "store/SqliteTable.h"
 #include "workers/DirectoryThread.h"
+#include "workers/HeadlessSurface.h"
 #include "workers/SearchThread.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
 
 #include <cstdio>
-#include <mutex>
 #include <optional>
 
 using namespace zvrd;
@@ -49,52 +49,21 @@ struct Output {
 };
 
 // The window surface of a terminal: rows on stdout, status texts on stderr.
-class TConsoleSurface : public WindowSurface {
-public:
-    explicit TConsoleSurface(Output& io) : fIo(io) {}
-
-    void SetStatusText(const QString& text) override {
-        std::lock_guard lock(fLock);
-        fLastStatus = text;
-        fIo.err << text << '\n';
-        fIo.err.flush();
-    }
-    void AddResultRow(const QString& site, const QString& name, const QString& author,
-                      const QString& latestChapter, const QString& url) override {
-        std::lock_guard lock(fLock);
-        ++fRows;
-        fIo.out << site << '\t' << name << '\t' << author << '\t' << latestChapter << '\t' << url << '\n';
-        fIo.out.flush();
-    }
-    int GetResultCount() override {
-        std::lock_guard lock(fLock);
-        return fRows;
-    }
-    void ClearResults() override {
-        std::lock_guard lock(fLock);
-        fRows = 0;
-    }
-    void ShowResultList() override {}
-    void ShowPageView() override {}
-    void NavigatePageView(const QString&) override {}
-    void RunOnWindowThread(const std::function<void()>& work) override {
-        std::lock_guard lock(fLock);
-        work();
-    }
-    QString LastStatus() {
-        std::lock_guard lock(fLock);
-        return fLastStatus;
-    }
-
-private:
-    std::recursive_mutex fLock;
-    Output& fIo;
-    int fRows = 0;
-    QString fLastStatus;
-};
+std::shared_ptr<THeadlessSurface> ConsoleSurface(Output& io) {
+    return std::make_shared<THeadlessSurface>(
+        [&io](const QString& site, const QString& name, const QString& author,
+              const QString& latest, const QString& url) {
+            io.out << site << '\t' << name << '\t' << author << '\t' << latest << '\t' << url << '\n';
+            io.out.flush();
+        },
+        [&io](const QString& text) {
+            io.err << text << '\n';
+            io.err.flush();
+        });
+}
 
 int Search(const QString& name, Output& io) {
-    auto surface = std::make_shared<TConsoleSurface>(io);
+    auto surface = ConsoleSurface(io);
     auto search = std::make_unique<TSearchThread>(name, surface, TWorkerThread::Ownership::Held);
     search->Join();
     return surface->GetResultCount() > 0 ? kFound : kNothing;
@@ -109,7 +78,7 @@ int Download(const TRuleInfo& rule, const QString& url, Output& io) {
         std::lock_guard lock(AppMutex());
         info = GetLatestReadInfo(rule.strSiteName, info.strNovelName);
     }
-    auto surface = std::make_shared<TConsoleSurface>(io);
+    auto surface = ConsoleSurface(io);
     auto worker = std::make_unique<TDirectoryThread>(info, rule.strSiteName, surface, false,
                                                      TWorkerThread::Ownership::Held);
     worker->Join();

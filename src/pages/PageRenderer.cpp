@@ -1,7 +1,9 @@
 #include "pages/PageRenderer.h"
 
 #include "core/AppFolder.h"
+#include "core/Text.h"
 
+#include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QSaveFile>
@@ -12,17 +14,6 @@ namespace {
 
 QString ResourcePath(const QString& fileName) {
     return QStringLiteral(":/templates/") + fileName;
-}
-
-// Removes blanks and control characters (U+0020 and below) from both ends.
-QString TrimBlanks(const QString& text) {
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && text[begin].unicode() <= 0x20)
-        ++begin;
-    while (end > begin && text[end - 1].unicode() <= 0x20)
-        --end;
-    return text.mid(begin, end - begin);
 }
 
 // A name from a web page as one safe folder name.
@@ -136,7 +127,7 @@ QStringList ExtractTemplates() {
 
 QString BookFolder(const QString& siteName, const QString& novelName) {
     return AppFolder() + QStringLiteral("book/") + SafeFolderName(siteName) + QLatin1Char('/') +
-           SafeFolderName(TrimBlanks(novelName)) + QLatin1Char('/');
+           SafeFolderName(TrimControl(novelName)) + QLatin1Char('/');
 }
 
 QString ReadTextFile(const QString& fileName) {
@@ -168,6 +159,17 @@ void WriteTextFile(const QString& text, const QString& fileName) {
     const QByteArray bytes = QByteArray("\xEF\xBB\xBF") + text.toUtf8();
     if (file.write(bytes) != bytes.size() || !file.commit())
         throw EPageFileError(QStringLiteral("Cannot write file \"%1\": %2").arg(fileName, file.errorString()));
+}
+
+bool WritePage(const QString& page, const QString& folder, const QString& fileName) {
+    if (!QDir().mkpath(folder))
+        return false;
+    try {
+        WriteTextFile(page, folder + fileName);
+    } catch (const EPageFileError&) {
+        return false;
+    }
+    return true;
 }
 
 QString ChapterLink(int32_t novelId, int32_t chapterIndex) {

@@ -34,6 +34,9 @@ QString ReadTextFile(const QString& fileName);
 // folder. Throws EPageFileError on failure.
 void WriteTextFile(const QString& text, const QString& fileName);
 
+// Creates folder (with its parents) and writes the page into it as fileName; false on failure.
+bool WritePage(const QString& page, const QString& folder, const QString& fileName);
+
 // The chapter link: "directory_info#" + novel id + "#" + chapter index.
 QString ChapterLink(int32_t novelId, int32_t chapterIndex);
 

@@ -318,14 +318,5 @@ QString ApplyRemovalList(const QString& field, const QString& text) {
     return QString::fromUtf8(utf8);
 }
 
-QString TrimControl(const QString& text) {
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && text[begin].unicode() <= 0x20)
-        ++begin;
-    while (end > begin && text[end - 1].unicode() <= 0x20)
-        --end;
-    return text.mid(begin, end - begin);
-}
 
 } // namespace zvrd

@@ -2,6 +2,8 @@
 // UTF-8 with DOTALL and newline ANY, NOTEMPTY matches, first-match, all-matches and removal lists.
 #pragma once
 
+#include "core/Text.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -102,8 +104,5 @@ QStringList AllGroup1(const QString& field, const TPatternSubject& subject);
 // Deletes every match of every piece of a removal list, piece by piece; after each deletion the
 // search resumes where the deleted match began, in the shortened text.
 QString ApplyRemovalList(const QString& field, const QString& text);
-
-// Removes characters U+0020 and below from both ends; other white space stays.
-QString TrimControl(const QString& text);
 
 } // namespace zvrd

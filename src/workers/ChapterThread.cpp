@@ -145,15 +145,7 @@ void TChapterThread::Execute() {
     const QString page = RenderContentPage(_NovelId, _ChapterIndex, count, _strBookDir,
                                            _strNovelName, _strChapterName, chapterHtml);
     const QString file = _strBookDir + QStringLiteral("content_page.htm");
-    bool written = QDir().mkpath(_strBookDir);
-    if (written) {
-        try {
-            WriteTextFile(page, file);
-        } catch (const EPageFileError&) {
-            written = false;
-        }
-    }
-    if (!written) {
+    if (!WritePage(page, _strBookDir, QStringLiteral("content_page.htm"))) {
         Report(QStringLiteral("无法向本地磁盘写入小说目录页面，任务中止！。"));
         fSurface->ShowResultList();
         return;

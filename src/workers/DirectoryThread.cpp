@@ -6,8 +6,6 @@
 #include "store/NovelLibrary.h"
 #include "workers/ChapterThread.h"
 
-#include <QDir>
-
 #include <chrono>
 #include <thread>
 #include <vector>
@@ -88,15 +86,7 @@ void TDirectoryThread::Execute() {
     const QString page = RenderDirectoryPage(novelId, list.slChapterNameList, name, site,
                                              _RuleInfo.strSiteUrl, _InfoPageData.strInfoPageUrl);
     const QString bookDir = BookFolder(site, name);
-    bool written = QDir().mkpath(bookDir);
-    if (written) {
-        try {
-            WriteTextFile(page, bookDir + QStringLiteral("directory_page.htm"));
-        } catch (const EPageFileError&) {
-            written = false;
-        }
-    }
-    if (!written) {
+    if (!WritePage(page, bookDir, QStringLiteral("directory_page.htm"))) {
         Report(QStringLiteral("无法向本地磁盘写入小说目录页面，任务中止！。"));
         fSurface->ShowResultList();
         return;
