@@ -17,7 +17,6 @@
 
 #include <sys/resource.h>
 
-
 using namespace zvrd;
 
 namespace {
@@ -57,12 +56,12 @@ void BM_BulkDownload200Chapters(benchmark::State& state) {
         auto surface = std::make_shared<THeadlessSurface>();
         uint32_t started = 0;
         const double cpuBefore = CpuSeconds();
-        auto worker = std::make_unique<TDirectoryThread>(
-            info, QStringLiteral("书海阁"), surface, false, TWorkerThread::Ownership::Held,
-            [&](int index) {
-                if (index == 0)
-                    started = TickCount();
-            });
+        auto worker =
+            std::make_unique<TDirectoryThread>(info, QStringLiteral("书海阁"), surface, false,
+                                               TWorkerThread::Ownership::Held, [&](int index) {
+                                                   if (index == 0)
+                                                       started = TickCount();
+                                               });
         worker->Join();
         const double seconds = (TickCount() - started) / 1000.0;
         const int stored = GetDirectoryCount(1);

@@ -14,22 +14,27 @@ namespace {
 TRuleInfo SilukeRule() {
     TRuleInfo r;
     r.strDirectoryPageRegional = QStringLiteral("<div class=\"booklist\">(.+?)</div>");
-    r.strDirectoryPageChapterNameAndUrl = QStringLiteral("<li><a style=\"[^\"]*\" href=\"(.+?)\">(.+?)</a></li>");
+    r.strDirectoryPageChapterNameAndUrl =
+        QStringLiteral("<li><a style=\"[^\"]*\" href=\"(.+?)\">(.+?)</a></li>");
     return r;
 }
 
 QString SilukePage() {
-    QFile f(QStringLiteral(ZVRD_SOURCE_DIR "/../shared/realsites/siluke.tw/directory_ny10354.html"));
+    QFile f(
+        QStringLiteral(ZVRD_SOURCE_DIR "/../shared/realsites/siluke.tw/directory_ny10354.html"));
     return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
 }
 
 QString GeneratedPage() {
-    QString html = QStringLiteral("<html><head><title>目录</title></head><body><div id=\"list\"><dl>\r\n");
+    QString html =
+        QStringLiteral("<html><head><title>目录</title></head><body><div id=\"list\"><dl>\r\n");
     for (int i = 1; i <= 5000; ++i) {
-        html += QStringLiteral("<dd><a href=\"/book/123456/%1.html\" title=\"第%2章 风起云涌之卷又一章节标题\">"
-                               "第%2章 风起云涌之卷又一章节标题（求收藏求推荐）</a></dd>\r\n")
-                    .arg(7000000 + i)
-                    .arg(i);
+        html +=
+            QStringLiteral(
+                "<dd><a href=\"/book/123456/%1.html\" title=\"第%2章 风起云涌之卷又一章节标题\">"
+                "第%2章 风起云涌之卷又一章节标题（求收藏求推荐）</a></dd>\r\n")
+                .arg(7000000 + i)
+                .arg(i);
     }
     html += QStringLiteral("</dl></div></body></html>");
     return html;
@@ -38,7 +43,8 @@ QString GeneratedPage() {
 TRuleInfo GeneratedRule() {
     TRuleInfo r;
     r.strDirectoryPageRegional = QStringLiteral("<div id=\"list\">(.+?)</div>");
-    r.strDirectoryPageChapterNameAndUrl = QStringLiteral("<dd><a href=\"(.+?)\" title=\"[^\"]*\">(.+?)</a></dd>");
+    r.strDirectoryPageChapterNameAndUrl =
+        QStringLiteral("<dd><a href=\"(.+?)\" title=\"[^\"]*\">(.+?)</a></dd>");
     return r;
 }
 

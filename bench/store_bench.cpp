@@ -15,7 +15,8 @@ TDirectoryPageData MakeDirectory() {
     TDirectoryPageData dir;
     for (int i = 0; i < kChapters; ++i) {
         dir.slChapterNameList.append(QStringLiteral("第%1章 风起云涌").arg(i + 1));
-        dir.slChapterUrlList.append(QStringLiteral("https://www.example.com/book/12345/%1.html").arg(7000000 + i));
+        dir.slChapterUrlList.append(
+            QStringLiteral("https://www.example.com/book/12345/%1.html").arg(7000000 + i));
     }
     dir.Num = kChapters;
     return dir;

@@ -71,8 +71,9 @@ QToolButton* ToolButton(const QString& caption, const QIcon& icon, int width) {
 
 QFont ReaderFont() {
     const QStringList families = QFontDatabase::families();
-    QFont font(families.contains(QStringLiteral("NSimSun")) ? QStringLiteral("NSimSun")
-                                                            : QStringLiteral("WenQuanYi Micro Hei"));
+    QFont font(families.contains(QStringLiteral("NSimSun"))
+                   ? QStringLiteral("NSimSun")
+                   : QStringLiteral("WenQuanYi Micro Hei"));
     font.setPixelSize(13);
     return font;
 }
@@ -100,7 +101,9 @@ TFrmMain::TFrmMain(QWidget* parent) : QMainWindow(parent) {
 
     fStartSearch = [this](const QString& name) { StartSearch(name); };
     fTickCount = TickCount;
-    fShowMessage = [this](const QString& text) { QMessageBox::information(this, windowTitle(), text); };
+    fShowMessage = [this](const QString& text) {
+        QMessageBox::information(this, windowTitle(), text);
+    };
     fStartChapter = [this](int32_t ruleId, int32_t novelId, int32_t index, const QString& bookDir,
                            const QString& novelName, const QString& chapterName,
                            const QString& chapterUrl) {
@@ -109,7 +112,9 @@ TFrmMain::TFrmMain(QWidget* parent) : QMainWindow(parent) {
     };
 }
 
-TFrmMain::~TFrmMain() { fSurfaceClosed = true; }
+TFrmMain::~TFrmMain() {
+    fSurfaceClosed = true;
+}
 
 void TFrmMain::BuildToolbar() {
     rztlbr1 = new QToolBar(this);
@@ -118,12 +123,14 @@ void TFrmMain::BuildToolbar() {
     rztlbr1->setFixedHeight(44);
     addToolBar(Qt::TopToolBarArea, rztlbr1);
 
-    btnMain = ToolButton(QStringLiteral("主界面"), style()->standardIcon(QStyle::SP_DirHomeIcon), 60);
+    btnMain =
+        ToolButton(QStringLiteral("主界面"), style()->standardIcon(QStyle::SP_DirHomeIcon), 60);
     btnTargetSiteSet = ToolButton(QStringLiteral("目标站设置"),
                                   style()->standardIcon(QStyle::SP_FileDialogDetailedView), 78);
     btnLatestRead = ToolButton(QStringLiteral("最近阅读"),
                                style()->standardIcon(QStyle::SP_FileDialogContentsView), 60);
-    btnExit = ToolButton(QStringLiteral("退出程序"), style()->standardIcon(QStyle::SP_DialogCloseButton), 60);
+    btnExit = ToolButton(QStringLiteral("退出程序"),
+                         style()->standardIcon(QStyle::SP_DialogCloseButton), 60);
     for (QToolButton* b : {btnMain, btnTargetSiteSet, btnLatestRead, btnExit})
         rztlbr1->addWidget(b);
 
@@ -186,7 +193,8 @@ void TFrmMain::BuildContent() {
     webLayout->setContentsMargins(0, 0, 0, 0);
     wb = new TPageView(pnlWebBrowser);
     webLayout->addWidget(wb);
-    wb->Page()->SetBeforeNavigate2([this](const QString& url, bool& cancel) { wbBeforeNavigate2(url, cancel); });
+    wb->Page()->SetBeforeNavigate2(
+        [this](const QString& url, bool& cancel) { wbBeforeNavigate2(url, cancel); });
 
     fContent->addWidget(pnlListView);
     fContent->addWidget(pnlWebBrowser);
@@ -256,15 +264,21 @@ void TFrmMain::NavigatePageView(const QString& path) {
     OnWindowThread([this, path] { wb->Navigate(path); });
 }
 
-void TFrmMain::RunOnWindowThread(const std::function<void()>& work) { OnWindowThread(work); }
+void TFrmMain::RunOnWindowThread(const std::function<void()>& work) {
+    OnWindowThread(work);
+}
 
 std::shared_ptr<WindowSurface> TFrmMain::Surface() {
     return std::shared_ptr<WindowSurface>(std::shared_ptr<void>(), this);
 }
 
-QString TFrmMain::StatusText() const { return fStatusPanel0->text(); }
+QString TFrmMain::StatusText() const {
+    return fStatusPanel0->text();
+}
 
-bool TFrmMain::PageViewInFront() const { return fContent->currentWidget() == pnlWebBrowser; }
+bool TFrmMain::PageViewInFront() const {
+    return fContent->currentWidget() == pnlWebBrowser;
+}
 
 void TFrmMain::btnSearchClick() {
     const QString name = edtSearch->text();
@@ -277,9 +291,13 @@ void TFrmMain::btnSearchClick() {
         fStartSearch(name); // exactly as typed: no trimming
 }
 
-void TFrmMain::btnMainClick() { ShowResultList(); }
+void TFrmMain::btnMainClick() {
+    ShowResultList();
+}
 
-void TFrmMain::btnExitClick() { close(); }
+void TFrmMain::btnExitClick() {
+    close();
+}
 
 bool TFrmMain::eventFilter(QObject* watched, QEvent* event) {
     if (watched == lv && event->type() == QEvent::Resize)
@@ -309,7 +327,9 @@ bool TFrmMain::eventFilter(QObject* watched, QEvent* event) {
     return QMainWindow::eventFilter(watched, event);
 }
 
-void TFrmMain::FitLastColumn() { lv->setColumnWidth(5, std::max(0, lv->width() - kFixedColumnsWidth)); }
+void TFrmMain::FitLastColumn() {
+    lv->setColumnWidth(5, std::max(0, lv->width() - kFixedColumnsWidth));
+}
 
 void TFrmMain::closeEvent(QCloseEvent* event) {
     fSurfaceClosed = true;

@@ -66,9 +66,9 @@ public:
     void SetTickCounter(std::function<uint32_t()> tick) { fTickCount = std::move(tick); }
     void SetMessageBox(std::function<void(const QString&)> show) { fShowMessage = std::move(show); }
     // Who starts a chapter worker for a followed link (tests replace it).
-    using ChapterStarter = std::function<void(int32_t ruleId, int32_t novelId, int32_t index,
-                                              const QString& bookDir, const QString& novelName,
-                                              const QString& chapterName, const QString& chapterUrl)>;
+    using ChapterStarter = std::function<void(
+        int32_t ruleId, int32_t novelId, int32_t index, const QString& bookDir,
+        const QString& novelName, const QString& chapterName, const QString& chapterUrl)>;
     void SetChapterStarter(ChapterStarter starter) { fStartChapter = std::move(starter); }
 
     // For tests and the navigation code.

@@ -91,17 +91,22 @@ void TFrmMain::wbBeforeNavigate2(const QString& url, bool& cancel) {
             {
                 TSQLiteDatabase db(RuleDatabasePath());
                 auto novel = db.GetTable(
-                    QStringLiteral("select target_site,novel_name from latest_read where id=%1").arg(novelId));
+                    QStringLiteral("select target_site,novel_name from latest_read where id=%1")
+                        .arg(novelId));
                 if (!novel->Eof()) {
-                    siteName = novel->FieldAsString(static_cast<uint32_t>(novel->GetFieldIndex(QStringLiteral("target_site"))));
-                    novelName = novel->FieldAsString(static_cast<uint32_t>(novel->GetFieldIndex(QStringLiteral("novel_name"))));
+                    siteName = novel->FieldAsString(
+                        static_cast<uint32_t>(novel->GetFieldIndex(QStringLiteral("target_site"))));
+                    novelName = novel->FieldAsString(
+                        static_cast<uint32_t>(novel->GetFieldIndex(QStringLiteral("novel_name"))));
                     bookDir = BookFolder(siteName, novelName);
                 }
                 if (!siteName.isEmpty() && !novelName.isEmpty()) {
                     db.AddParamText(QStringLiteral(":site"), siteName);
-                    auto rule = db.GetTable(QStringLiteral("select id from site_rule where site_name=:site"));
+                    auto rule = db.GetTable(
+                        QStringLiteral("select id from site_rule where site_name=:site"));
                     if (!rule->Eof())
-                        ruleId = rule->FieldAsString(static_cast<uint32_t>(rule->GetFieldIndex(QStringLiteral("id"))));
+                        ruleId = rule->FieldAsString(
+                            static_cast<uint32_t>(rule->GetFieldIndex(QStringLiteral("id"))));
                 }
             }
             QString chapterName;
@@ -118,9 +123,11 @@ void TFrmMain::wbBeforeNavigate2(const QString& url, bool& cancel) {
                     chapterUrl = chapter->FieldAsString(1);
                 }
             }
-            if (!ruleId.isEmpty() && !bookDir.isEmpty() && !chapterName.isEmpty() && !chapterUrl.isEmpty()) {
+            if (!ruleId.isEmpty() && !bookDir.isEmpty() && !chapterName.isEmpty() &&
+                !chapterUrl.isEmpty()) {
                 SetStatusText(QStringLiteral("正在下载章节「%1」……").arg(chapterName));
-                fStartChapter(ruleId.toInt(), novelId, index, bookDir, novelName, chapterName, chapterUrl);
+                fStartChapter(ruleId.toInt(), novelId, index, bookDir, novelName, chapterName,
+                              chapterUrl);
             }
         } catch (const ESQLiteException& e) {
             ShowError(e.Message());
@@ -157,6 +164,8 @@ void TFrmMain::btnLatestReadClick() {
     }
 }
 
-void TFrmMain::btnTargetSiteSetClick() { RunTargetSiteDialog(this); }
+void TFrmMain::btnTargetSiteSetClick() {
+    RunTargetSiteDialog(this);
+}
 
 } // namespace zvrd

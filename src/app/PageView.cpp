@@ -44,6 +44,8 @@ TPageView::TPageView(QWidget* parent) : QWebEngineView(parent), fPage(new TWebPa
     settings->setAttribute(QWebEngineSettings::ErrorPageEnabled, false);
 }
 
-void TPageView::Navigate(const QString& path) { load(QUrl::fromLocalFile(path)); }
+void TPageView::Navigate(const QString& path) {
+    load(QUrl::fromLocalFile(path));
+}
 
 } // namespace zvrd

@@ -7,9 +7,10 @@
 namespace zvrd {
 
 bool AskToUpdate(int updates) {
-    return QMessageBox::question(nullptr, QStringLiteral("更新提示"),
-                                 QStringLiteral("检测到程序有 %1 个更新，是否立即更新？").arg(updates),
-                                 QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+    return QMessageBox::question(
+               nullptr, QStringLiteral("更新提示"),
+               QStringLiteral("检测到程序有 %1 个更新，是否立即更新？").arg(updates),
+               QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
 }
 
 bool CheckForUpdates(const QString& folder, int timeoutMs, const std::function<bool(int)>& ask) {

@@ -33,7 +33,8 @@ const char* kUsage =
     "  chapter SITE URL         the cleaned chapter text (--pictures: its picture addresses)\n"
     "  searchpage SITE URL      name, author, latest chapter and address of every result\n"
     "  search NAME              every selected site searched at once: one line per novel found\n"
-    "                           (site, name, author, latest chapter, address); status texts on stderr\n"
+    "                           (site, name, author, latest chapter, address); status texts on "
+    "stderr\n"
     "  download SITE URL        opens the novel at URL as the window would: recent read, chapter\n"
     "                           list, every chapter stored; prints the final status text\n"
     "  import-rules FILE [--base URL]\n"
@@ -53,7 +54,8 @@ std::shared_ptr<THeadlessSurface> ConsoleSurface(Output& io) {
     return std::make_shared<THeadlessSurface>(
         [&io](const QString& site, const QString& name, const QString& author,
               const QString& latest, const QString& url) {
-            io.out << site << '\t' << name << '\t' << author << '\t' << latest << '\t' << url << '\n';
+            io.out << site << '\t' << name << '\t' << author << '\t' << latest << '\t' << url
+                   << '\n';
             io.out.flush();
         },
         [&io](const QString& text) {

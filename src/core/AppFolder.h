@@ -1,4 +1,5 @@
-// core: process-wide helpers (data folder, temporary folder, tick counter, AppMutex); depends on Qt Core only.
+// core: process-wide helpers (data folder, temporary folder, tick counter, AppMutex); depends on Qt
+// Core only.
 #pragma once
 
 #include <QString>

@@ -100,7 +100,8 @@ bool EqualsNoCase(const std::string& a, const char* b) {
     if (a.size() != n)
         return false;
     for (size_t i = 0; i < n; ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+        if (std::tolower(static_cast<unsigned char>(a[i])) !=
+            std::tolower(static_cast<unsigned char>(b[i])))
             return false;
     }
     return true;
@@ -170,9 +171,13 @@ struct TempFileGuard {
 
 } // namespace
 
-void http_global_init() { curl_global_init(CURL_GLOBAL_DEFAULT); }
+void http_global_init() {
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+}
 
-void http_global_cleanup() { curl_global_cleanup(); }
+void http_global_cleanup() {
+    curl_global_cleanup();
+}
 
 void http_set_timeouts(long connectMs, long requestMs, long downloadMs) {
     gConnectTimeoutMs = connectMs;

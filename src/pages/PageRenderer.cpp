@@ -103,7 +103,8 @@ void ReplaceOutsideAndInsideScript(QString& page, const QString& placeholder, co
 
 } // namespace
 
-EPageFileError::EPageFileError(const QString& message) : std::runtime_error(message.toStdString()) {}
+EPageFileError::EPageFileError(const QString& message)
+    : std::runtime_error(message.toStdString()) {}
 
 const QStringList& TemplateFileNames() {
     static const QStringList names = {QStringLiteral("wait.htm"), QStringLiteral("loading.gif"),
@@ -133,10 +134,12 @@ QString BookFolder(const QString& siteName, const QString& novelName) {
 QString ReadTextFile(const QString& fileName) {
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly))
-        throw EPageFileError(QStringLiteral("Cannot open file \"%1\": %2").arg(fileName, file.errorString()));
+        throw EPageFileError(
+            QStringLiteral("Cannot open file \"%1\": %2").arg(fileName, file.errorString()));
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
-        throw EPageFileError(QStringLiteral("Cannot read file \"%1\": %2").arg(fileName, file.errorString()));
+        throw EPageFileError(
+            QStringLiteral("Cannot read file \"%1\": %2").arg(fileName, file.errorString()));
     if (bytes.startsWith("\xEF\xBB\xBF"))
         return QString::fromUtf8(bytes.mid(3));
     if (bytes.startsWith("\xFF\xFE")) {
@@ -155,10 +158,12 @@ void WriteTextFile(const QString& text, const QString& fileName) {
     QSaveFile file(fileName);
     file.setDirectWriteFallback(false);
     if (!file.open(QIODevice::WriteOnly))
-        throw EPageFileError(QStringLiteral("Cannot create file \"%1\": %2").arg(fileName, file.errorString()));
+        throw EPageFileError(
+            QStringLiteral("Cannot create file \"%1\": %2").arg(fileName, file.errorString()));
     const QByteArray bytes = QByteArray("\xEF\xBB\xBF") + text.toUtf8();
     if (file.write(bytes) != bytes.size() || !file.commit())
-        throw EPageFileError(QStringLiteral("Cannot write file \"%1\": %2").arg(fileName, file.errorString()));
+        throw EPageFileError(
+            QStringLiteral("Cannot write file \"%1\": %2").arg(fileName, file.errorString()));
 }
 
 bool WritePage(const QString& page, const QString& folder, const QString& fileName) {
@@ -179,9 +184,10 @@ QString ChapterLink(int32_t novelId, int32_t chapterIndex) {
 QString DirectoryRows(int32_t novelId, const QStringList& chapterNames) {
     QString rows;
     for (qsizetype i = 0; i < chapterNames.size(); ++i) {
-        const QString cell = QStringLiteral("<td height=\"30\" style=\"padding-left:50px;\"><a href=\"") +
-                             ChapterLink(novelId, static_cast<int32_t>(i)) + QStringLiteral("\">") +
-                             chapterNames[i] + QStringLiteral("</a></td>");
+        const QString cell =
+            QStringLiteral("<td height=\"30\" style=\"padding-left:50px;\"><a href=\"") +
+            ChapterLink(novelId, static_cast<int32_t>(i)) + QStringLiteral("\">") +
+            chapterNames[i] + QStringLiteral("</a></td>");
         if (i % 2 == 0)
             rows += QStringLiteral("<tr>") + cell;
         else
@@ -193,9 +199,10 @@ QString DirectoryRows(int32_t novelId, const QStringList& chapterNames) {
 }
 
 QString SiteLine(const QString& siteName, const QString& siteUrl, const QString& infoPageUrl) {
-    return QStringLiteral("目标站 ： ") + siteName + QStringLiteral("  网址 ： <a href=\"") + siteUrl +
-           QStringLiteral("\">") + siteUrl + QStringLiteral("</a> 小说URL地址 ： <a href=\"") +
-           infoPageUrl + QStringLiteral("\">") + infoPageUrl + QStringLiteral("</a> ");
+    return QStringLiteral("目标站 ： ") + siteName + QStringLiteral("  网址 ： <a href=\"") +
+           siteUrl + QStringLiteral("\">") + siteUrl +
+           QStringLiteral("</a> 小说URL地址 ： <a href=\"") + infoPageUrl + QStringLiteral("\">") +
+           infoPageUrl + QStringLiteral("</a> ");
 }
 
 QString RenderDirectoryPage(int32_t novelId, const QStringList& chapterNames,

@@ -17,9 +17,9 @@ QString FetchPage(const QString& url, const QString& charset) {
 // The fixed picture-tag pattern: lower-case "<img" and "src", no DOTALL. The doubled quote of
 // the bracket expressions stands as written.
 const QString& ImagePattern() {
-    static const QString pattern = QStringLiteral(
-        "<img\\b[^<>]*?\\bsrc[\\s\\t\\r\\n]*=[\\s\\t\\r\\n]*[\"\"']?[\\s\\t\\r\\n]*"
-        "([^\\s\\t\\r\\n\"\"'<>]*\\.[a-z]*)[^<>]*?/?[\\s\\t\\r\\n]*>");
+    static const QString pattern =
+        QStringLiteral("<img\\b[^<>]*?\\bsrc[\\s\\t\\r\\n]*=[\\s\\t\\r\\n]*[\"\"']?[\\s\\t\\r\\n]*"
+                       "([^\\s\\t\\r\\n\"\"'<>]*\\.[a-z]*)[^<>]*?/?[\\s\\t\\r\\n]*>");
     return pattern;
 }
 

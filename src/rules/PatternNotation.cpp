@@ -53,7 +53,9 @@ QString Utf8Range(const char* subject, PCRE2_SIZE start, PCRE2_SIZE end) {
     return QString::fromUtf8(subject + start, static_cast<qsizetype>(end - start));
 }
 
-bool IsContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+bool IsContinuationByte(char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
 
 } // namespace
 
@@ -89,9 +91,13 @@ TRegex::TRegex(const QString& pattern, bool dotAll) : d(std::make_unique<Impl>()
 
 TRegex::~TRegex() = default;
 
-void TRegex::SetJitEnabled(bool enabled) { gJitEnabled = enabled; }
+void TRegex::SetJitEnabled(bool enabled) {
+    gJitEnabled = enabled;
+}
 
-bool TRegex::JitEnabled() { return gJitEnabled; }
+bool TRegex::JitEnabled() {
+    return gJitEnabled;
+}
 
 uint32_t TRegex::MaxLookbehind() const {
     uint32_t chars = 0;
@@ -151,8 +157,7 @@ bool TRegex::MatchGroupRange(const char* subject, qsizetype length, qsizetype st
 }
 
 bool TRegex::Run(const char* subject, qsizetype length, qsizetype start, bool trusted,
-                 QStringList* groups, int count, qsizetype* matchStart,
-                 qsizetype* matchEnd) const {
+                 QStringList* groups, int count, qsizetype* matchStart, qsizetype* matchEnd) const {
     std::unique_ptr<pcre2_match_data, MatchDataFree> data(
         pcre2_match_data_create_from_pattern(d->code.get(), nullptr));
     if (!data)
@@ -317,6 +322,5 @@ QString ApplyRemovalList(const QString& field, const QString& text) {
     }
     return QString::fromUtf8(utf8);
 }
-
 
 } // namespace zvrd

@@ -110,7 +110,15 @@ bool IsSafe(QChar c) {
     if (u <= 0x20 || u >= 0x7F)
         return false;
     switch (u) {
-    case '"': case '<': case '>': case '`': case '{': case '}': case '|': case '\\': case '^':
+    case '"':
+    case '<':
+    case '>':
+    case '`':
+    case '{':
+    case '}':
+    case '|':
+    case '\\':
+    case '^':
         return false;
     default:
         return true;
@@ -128,7 +136,8 @@ QString EscapePath(const QString& path) {
             continue;
         }
         const qsizetype len =
-            (path[i].isHighSurrogate() && i + 1 < path.size() && path[i + 1].isLowSurrogate()) ? 2 : 1;
+            (path[i].isHighSurrogate() && i + 1 < path.size() && path[i + 1].isLowSurrogate()) ? 2
+                                                                                               : 1;
         for (const char byte : path.mid(i, len).toUtf8())
             AppendPercent(out, static_cast<unsigned char>(byte));
         i += len - 1;
@@ -156,8 +165,8 @@ QString Canonical(const QString& url) {
     QString path = url.mid(pathStart, pathEnd - pathStart);
     if (path.isEmpty())
         path = QStringLiteral("/");
-    return scheme + QStringLiteral("://") + authority +
-           EscapePath(RemoveDotSegments(path)) + url.mid(pathEnd);
+    return scheme + QStringLiteral("://") + authority + EscapePath(RemoveDotSegments(path)) +
+           url.mid(pathEnd);
 }
 
 } // namespace
@@ -180,7 +189,8 @@ TRuleInfoList LoadRuleInfoList() {
         return rules;
     std::array<uint32_t, 21> index{};
     for (size_t i = 0; i < RuleColumns().size(); ++i)
-        index[i] = static_cast<uint32_t>(table->GetFieldIndex(QLatin1String(RuleColumns()[i].first)));
+        index[i] =
+            static_cast<uint32_t>(table->GetFieldIndex(QLatin1String(RuleColumns()[i].first)));
     rules.reserve(table->Count());
     while (!table->Eof()) {
         TRuleInfo rule;
@@ -216,7 +226,9 @@ TRuleInfo FindRuleBySiteName(const TRuleInfoList& rules, const QString& name) {
     return TRuleInfo();
 }
 
-QString ConfigIniPath() { return AppFolder() + QStringLiteral("config.ini"); }
+QString ConfigIniPath() {
+    return AppFolder() + QStringLiteral("config.ini");
+}
 
 QString ReadSelectionSetting() {
     return ReadIniValue(ConfigIniPath(), QStringLiteral("target_site"), QStringLiteral("selected"));

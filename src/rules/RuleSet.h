@@ -72,11 +72,11 @@ private:
 
     QString fBase;
     bool fValid = false;
-    QString fScheme;          // "http:"
-    QString fOrigin;          // "http://host:port"
-    QString fBeforeQuery;     // the base without "?..." and "#..."
-    QString fBeforeFragment;  // the base without "#..."
-    QString fFolder;          // the base path up to its last "/"
+    QString fScheme;         // "http:"
+    QString fOrigin;         // "http://host:port"
+    QString fBeforeQuery;    // the base without "?..." and "#..."
+    QString fBeforeFragment; // the base without "#..."
+    QString fFolder;         // the base path up to its last "/"
     QString fCanonicalBase;
 };
 

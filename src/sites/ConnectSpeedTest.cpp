@@ -36,8 +36,8 @@ void TConnectSpeedTest::Execute() {
     const QList<std::pair<QString, QString>> sites = _FrmTargetSiteSet->Sites();
     std::vector<std::unique_ptr<TTestThread>> tests;
     for (qsizetype i = 0; i < sites.size(); ++i) {
-        tests.push_back(std::make_unique<TTestThread>(sites[i].second, sites[i].first,
-                                                      static_cast<int32_t>(i), _FrmTargetSiteSet, fTimer));
+        tests.push_back(std::make_unique<TTestThread>(
+            sites[i].second, sites[i].first, static_cast<int32_t>(i), _FrmTargetSiteSet, fTimer));
         SleepMs(kStartPauseMs);
     }
     for (auto& test : tests)
@@ -58,7 +58,8 @@ void TTestThread::Execute() {
     // Whole milliseconds, truncated toward zero.
     const auto t = static_cast<int64_t>(std::trunc(fTimer(_strUrl) * 1000.0));
     _strConnectTime = QString::number(t);
-    _strStatusText = QStringLiteral("连接到目标站「%1」用时 %2 毫秒。").arg(_strSiteName, _strConnectTime);
+    _strStatusText =
+        QStringLiteral("连接到目标站「%1」用时 %2 毫秒。").arg(_strSiteName, _strConnectTime);
     _FrmTargetSiteSet->SetStatusText(_strStatusText);
     _FrmTargetSiteSet->SetSpeedText(_ItemIndex, SpeedClass(t));
 }

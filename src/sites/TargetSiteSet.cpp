@@ -90,7 +90,8 @@ TFrmTargetSiteSet::TFrmTargetSiteSet(QWidget* parent, ConnectTimer timer)
     lv1->horizontalHeader()->setSectionsClickable(true);
     lv1->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder); // unsorted until a click
     lv1->horizontalHeader()->setSortIndicatorShown(true);
-    connect(lv1->horizontalHeader(), &QHeaderView::sectionClicked, this, &TFrmTargetSiteSet::SortByColumn);
+    connect(lv1->horizontalHeader(), &QHeaderView::sectionClicked, this,
+            &TFrmTargetSiteSet::SortByColumn);
 
     rb1 = new QRadioButton(QStringLiteral("全选"), this);
     rb1->setGeometry(8, 390, 49, 17);
@@ -125,13 +126,17 @@ TFrmTargetSiteSet::TFrmTargetSiteSet(QWidget* parent, ConnectTimer timer)
     auto* status = new QStatusBar(this);
     status->setGeometry(0, 432 - 19, 427, 19);
     status->setSizeGripEnabled(false);
-    stat1 = new QLabel(QStringLiteral("如果连接速度为负值或大于3秒，则说明目标站访问速度过慢，建议取消选择。"), status);
+    stat1 = new QLabel(
+        QStringLiteral("如果连接速度为负值或大于3秒，则说明目标站访问速度过慢，建议取消选择。"),
+        status);
     status->addWidget(stat1, 1);
 
     FormCreate();
 }
 
-TFrmTargetSiteSet::~TFrmTargetSiteSet() { fLink->Detach(); }
+TFrmTargetSiteSet::~TFrmTargetSiteSet() {
+    fLink->Detach();
+}
 
 void TFrmTargetSiteSet::FormCreate() {
     const QStringList pieces = ReadSelectionSetting().split(QLatin1Char(','));
@@ -200,7 +205,8 @@ void TFrmTargetSiteSet::SortByColumn(int column) {
         rows.push_back(std::move(items));
     }
     // By text, letter case ignored, empty texts last; the second click reverses it all.
-    auto ascending = [column](const std::vector<QTableWidgetItem*>& a, const std::vector<QTableWidgetItem*>& b) {
+    auto ascending = [column](const std::vector<QTableWidgetItem*>& a,
+                              const std::vector<QTableWidgetItem*>& b) {
         const QString ta = a[static_cast<size_t>(column)]->text();
         const QString tb = b[static_cast<size_t>(column)]->text();
         if (ta.isEmpty() != tb.isEmpty())
@@ -214,10 +220,13 @@ void TFrmTargetSiteSet::SortByColumn(int column) {
         for (int c = 0; c < lv1->columnCount(); ++c)
             lv1->setItem(row, c, rows[static_cast<size_t>(row)][static_cast<size_t>(c)]);
     }
-    lv1->horizontalHeader()->setSortIndicator(column, fSortDescending ? Qt::DescendingOrder : Qt::AscendingOrder);
+    lv1->horizontalHeader()->setSortIndicator(column, fSortDescending ? Qt::DescendingOrder
+                                                                      : Qt::AscendingOrder);
 }
 
-QString TFrmTargetSiteSet::StatusText() const { return stat1->text(); }
+QString TFrmTargetSiteSet::StatusText() const {
+    return stat1->text();
+}
 
 QList<std::pair<QString, QString>> TFrmTargetSiteSet::Sites() const {
     QList<std::pair<QString, QString>> sites;
@@ -231,7 +240,9 @@ void TFrmTargetSiteSet::SetSpeedText(int row, const QString& text) {
         lv1->item(row, kSpeed)->setText(text);
 }
 
-void TFrmTargetSiteSet::SetStatusText(const QString& text) { stat1->setText(text); }
+void TFrmTargetSiteSet::SetStatusText(const QString& text) {
+    stat1->setText(text);
+}
 
 bool RunTargetSiteDialog(QWidget* parent, ConnectTimer timer) {
     TFrmTargetSiteSet dialog(parent, std::move(timer));

@@ -15,13 +15,19 @@ void BindSiteAndName(TSQLiteDatabase& db, const QString& siteName, const QString
     db.AddParamText(QStringLiteral(":name"), novelName);
 }
 
-QString Num(int32_t value) { return QString::number(value); }
+QString Num(int32_t value) {
+    return QString::number(value);
+}
 
 } // namespace
 
-QString RuleDatabasePath() { return AppFolder() + QStringLiteral("zvrd.db"); }
+QString RuleDatabasePath() {
+    return AppFolder() + QStringLiteral("zvrd.db");
+}
 
-QString NovelDatabasePath() { return AppFolder() + QStringLiteral("novel_info.db"); }
+QString NovelDatabasePath() {
+    return AppFolder() + QStringLiteral("novel_info.db");
+}
 
 void CreateMissingTables() {
     {
@@ -61,10 +67,10 @@ void CreateMissingTables() {
     }
     if (!db.TableExists(QStringLiteral("novel_chapter"))) {
         db.BeginTransaction();
-        db.ExecSQL(QStringLiteral(
-            "CREATE TABLE novel_chapter (id INTEGER PRIMARY KEY, novel_id INTEGER, "
-            "chapter_id INTEGER, chapter_type INTEGER, is_download INTEGER, "
-            "chapter_content TEXT)"));
+        db.ExecSQL(
+            QStringLiteral("CREATE TABLE novel_chapter (id INTEGER PRIMARY KEY, novel_id INTEGER, "
+                           "chapter_id INTEGER, chapter_type INTEGER, is_download INTEGER, "
+                           "chapter_content TEXT)"));
         db.ExecSQL(QStringLiteral("CREATE INDEX novel_chapter_novel_chapter ON "
                                   "novel_chapter(novel_id, chapter_id)"));
         db.Commit();
@@ -142,9 +148,9 @@ bool AddDirectoryItem(int32_t novelId, int32_t chapterIndex, const QString& chap
 }
 
 bool AddDirectory(int32_t novelId, const TDirectoryPageData& directory) {
-    const qsizetype count = std::min<qsizetype>(
-        {static_cast<qsizetype>(std::max(directory.Num, 0)), directory.slChapterNameList.size(),
-         directory.slChapterUrlList.size()});
+    const qsizetype count = std::min<qsizetype>({static_cast<qsizetype>(std::max(directory.Num, 0)),
+                                                 directory.slChapterNameList.size(),
+                                                 directory.slChapterUrlList.size()});
     TSQLiteDatabase db(NovelDatabasePath());
     db.BeginTransaction(); // rolled back by the connection's destructor if anything below fails
     TSQLiteQuery insert = db.PrepareSQL(QStringLiteral(
@@ -172,7 +178,8 @@ TDirectoryPageData LoadDirectory(int32_t novelId) {
         Num(novelId) + QStringLiteral(" order by chapter_index"));
     if (table->Eof())
         return directory;
-    const auto nameCol = static_cast<uint32_t>(table->GetFieldIndex(QStringLiteral("chapter_name")));
+    const auto nameCol =
+        static_cast<uint32_t>(table->GetFieldIndex(QStringLiteral("chapter_name")));
     const auto urlCol = static_cast<uint32_t>(table->GetFieldIndex(QStringLiteral("chapter_url")));
     directory.slChapterNameList.reserve(table->Count());
     directory.slChapterUrlList.reserve(table->Count());
@@ -192,8 +199,8 @@ int32_t GetDirectoryCount(int32_t novelId) {
         Num(novelId));
     if (table->Eof())
         return 0;
-    return static_cast<int32_t>(
-        table->FieldAsInteger(static_cast<uint32_t>(table->GetFieldIndex(QStringLiteral("total")))));
+    return static_cast<int32_t>(table->FieldAsInteger(
+        static_cast<uint32_t>(table->GetFieldIndex(QStringLiteral("total")))));
 }
 
 bool HasChapters(int32_t novelId) {

@@ -40,7 +40,8 @@ QString SQLiteErrorText(int code) {
         return QStringLiteral("sqlite3_step() has another row ready");
     if (code == 101)
         return QStringLiteral("sqlite3_step() has finished executing");
-    return QStringLiteral("Unknown SQLite Error Code \"") + QString::number(code) + QLatin1Char('"');
+    return QStringLiteral("Unknown SQLite Error Code \"") + QString::number(code) +
+           QLatin1Char('"');
 }
 
 } // namespace zvrd

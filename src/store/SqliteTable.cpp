@@ -65,7 +65,9 @@ void SqliteCloser::operator()(sqlite3* db) const {
     sqlite3_close_v2(db);
 }
 
-void SqliteFinalizer::operator()(sqlite3_stmt* stmt) const { sqlite3_finalize(stmt); }
+void SqliteFinalizer::operator()(sqlite3_stmt* stmt) const {
+    sqlite3_finalize(stmt);
+}
 
 // ---------------------------------------------------------------------------------------------
 // TSQLiteDatabase
@@ -96,7 +98,9 @@ TSQLiteDatabase::~TSQLiteDatabase() {
     }
 }
 
-int32_t TSQLiteDatabase::RowsChanged() const { return sqlite3_changes(fDB.get()); }
+int32_t TSQLiteDatabase::RowsChanged() const {
+    return sqlite3_changes(fDB.get());
+}
 
 void TSQLiteDatabase::RaiseEngineError(const QString& Msg, const QString& SQL) const {
     const int code = sqlite3_errcode(fDB.get());
@@ -104,8 +108,8 @@ void TSQLiteDatabase::RaiseEngineError(const QString& Msg, const QString& SQL) c
         throw ESQLiteException(Msg);
     const QString engineMsg = FromUtf16(sqlite3_errmsg16(fDB.get()));
     throw ESQLiteException(Msg + QStringLiteral(".\rError [") + QString::number(code) +
-                           QStringLiteral("]: ") + SQLiteErrorText(code) +
-                           QStringLiteral(".\r\"") + SQL + QStringLiteral("\": ") + engineMsg);
+                           QStringLiteral("]: ") + SQLiteErrorText(code) + QStringLiteral(".\r\"") +
+                           SQL + QStringLiteral("\": ") + engineMsg);
 }
 
 void TSQLiteDatabase::NotifyQuery(const QString& SQL) {
@@ -303,11 +307,17 @@ bool TSQLiteDatabase::TableExists(const QString& TableName) {
     return !table->Eof();
 }
 
-int64_t TSQLiteDatabase::GetLastInsertRowID() const { return sqlite3_last_insert_rowid(fDB.get()); }
+int64_t TSQLiteDatabase::GetLastInsertRowID() const {
+    return sqlite3_last_insert_rowid(fDB.get());
+}
 
-int64_t TSQLiteDatabase::GetLastChangedRows() const { return sqlite3_total_changes(fDB.get()); }
+int64_t TSQLiteDatabase::GetLastChangedRows() const {
+    return sqlite3_total_changes(fDB.get());
+}
 
-void TSQLiteDatabase::SetTimeout(int32_t Value) { sqlite3_busy_timeout(fDB.get(), Value); }
+void TSQLiteDatabase::SetTimeout(int32_t Value) {
+    sqlite3_busy_timeout(fDB.get(), Value);
+}
 
 void TSQLiteDatabase::SetSynchronised(bool value) {
     if (value == fSync)
@@ -317,7 +327,9 @@ void TSQLiteDatabase::SetSynchronised(bool value) {
     fSync = value;
 }
 
-QString TSQLiteDatabase::Version() { return QString::fromUtf8(sqlite3_libversion()); }
+QString TSQLiteDatabase::Version() {
+    return QString::fromUtf8(sqlite3_libversion());
+}
 
 int32_t TSQLiteDatabase::Backup(TSQLiteDatabase& TargetDB, const QString& targetName,
                                 const QString& sourceName) {
@@ -341,7 +353,9 @@ void TSQLiteDatabase::AddSystemCollate() {
     sqlite3_create_collation16(fDB.get(), u"SYSTEM", SQLITE_UTF16, nullptr, SystemCompare);
 }
 
-void TSQLiteDatabase::ParamsClear() { fParams.clear(); }
+void TSQLiteDatabase::ParamsClear() {
+    fParams.clear();
+}
 
 void TSQLiteDatabase::AddParamInt(const QString& name, int64_t value) {
     TSQliteParam p;

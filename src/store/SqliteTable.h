@@ -127,7 +127,13 @@ private:
 class TSQLiteTable {
 public:
     using Cell = std::variant<std::monostate, int64_t, double, QString, QByteArray>;
-    enum Kind : int32_t { KindInteger = 1, KindFloat = 2, KindText = 3, KindBlob = 4, KindNull = 5 };
+    enum Kind : int32_t {
+        KindInteger = 1,
+        KindFloat = 2,
+        KindText = 3,
+        KindBlob = 4,
+        KindNull = 5
+    };
 
     TSQLiteTable(TSQLiteDatabase& DB, const QString& SQL);
 

@@ -44,7 +44,8 @@ TChapterThread::TChapterThread(int32_t RuleId, int32_t NovelId, int32_t ChapterI
                                Ownership ownership)
     : TWorkerThread(ownership), _strNovelName(strNovelName), _strChapterName(strChapterName),
       _strChapterUrl(strChapterUrl), _strBookDir(strBookDir), _RuleId(RuleId), _NovelId(NovelId),
-      _ChapterIndex(ChapterIndex), _isDisplayChapter(isDisplayChapter), fSurface(std::move(surface)) {
+      _ChapterIndex(ChapterIndex), _isDisplayChapter(isDisplayChapter),
+      fSurface(std::move(surface)) {
     Begin();
 }
 
@@ -79,7 +80,8 @@ bool TChapterThread::Download(QString* chapterHtml) {
     const QString content = ParseChapterContent(*rule, _strChapterUrl);
     if (content.isEmpty()) {
         SaveFailed();
-        Report(QStringLiteral("提取小说章节页正文失败，章节名称：%1， 目标页面：%2").arg(_strChapterName, _strChapterUrl));
+        Report(QStringLiteral("提取小说章节页正文失败，章节名称：%1， 目标页面：%2")
+                   .arg(_strChapterName, _strChapterUrl));
         return false;
     }
     const QStringList pictures = GetImageUrls(content);
@@ -100,7 +102,8 @@ bool TChapterThread::Download(QString* chapterHtml) {
             Report(QStringLiteral("正在下载图片章节： %1").arg(resolved));
             if (DownloadFile(resolved, file, 1) != 1) {
                 SaveFailed();
-                Report(QStringLiteral("图片章节下载失败，章节地址： %1，请重试！").arg(_strChapterUrl));
+                Report(QStringLiteral("图片章节下载失败，章节地址： %1，请重试！")
+                           .arg(_strChapterUrl));
                 return false;
             }
             if (n > 0)
@@ -120,7 +123,8 @@ void TChapterThread::Execute() {
     {
         std::lock_guard lock(AppMutex());
         TSQLiteDatabase db(NovelDatabasePath());
-        auto table = db.GetTable(QStringLiteral("select is_download") + ChapterWhere(_NovelId, _ChapterIndex));
+        auto table = db.GetTable(QStringLiteral("select is_download") +
+                                 ChapterWhere(_NovelId, _ChapterIndex));
         if (!table->Eof())
             downloaded = table->FieldAsString(0).toLongLong();
     }

@@ -73,7 +73,8 @@ void TDirectoryThread::Execute() {
         // A novel opened before whose list was never stored: its stored record has no list
         // address, so the information page is read again for it.
         if (directoryUrl.isEmpty() && !_InfoPageData.strInfoPageUrl.isEmpty())
-            directoryUrl = ParseInfoPage(_InfoPageData.strInfoPageUrl, _RuleInfo).strDirectoryPageUrl;
+            directoryUrl =
+                ParseInfoPage(_InfoPageData.strInfoPageUrl, _RuleInfo).strDirectoryPageUrl;
         list = ParseDirectoryPage(directoryUrl, _RuleInfo);
         if (list.Num == 0) {
             Report(QStringLiteral("无法从小说目录页提取小说目录，任务已中止！"));
@@ -123,7 +124,8 @@ void TDirectoryThread::BulkDownload(int32_t novelId, const QString& bookDir,
     for (int32_t j = 0; j < list.Num; ++j) {
         Report(QStringLiteral("正在下载章节「%1」……").arg(list.slChapterNameList[j]));
         // The 50 ms count from this start, so the time spent starting is not added to them.
-        const auto nextStart = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStartPauseMs);
+        const auto nextStart =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(kStartPauseMs);
         batch.push_back(std::make_unique<TChapterThread>(
             ruleId, novelId, j, bookDir, _InfoPageData.strNovelName, list.slChapterNameList[j],
             list.slChapterUrlList[j], false, fSurface, Ownership::Held));

@@ -10,9 +10,9 @@ namespace zvrd {
 
 class THeadlessSurface : public WindowSurface {
 public:
-    using RowPrinter = std::function<void(const QString& site, const QString& name,
-                                          const QString& author, const QString& latestChapter,
-                                          const QString& url)>;
+    using RowPrinter =
+        std::function<void(const QString& site, const QString& name, const QString& author,
+                           const QString& latestChapter, const QString& url)>;
     using StatusPrinter = std::function<void(const QString& text)>;
 
     explicit THeadlessSurface(RowPrinter rows = {}, StatusPrinter statuses = {})

@@ -29,7 +29,8 @@ QString PercentEncode(const QString& text, char16_t highest, const QString& esca
             continue;
         }
         const qsizetype len =
-            (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) ? 2 : 1;
+            (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) ? 2
+                                                                                               : 1;
         for (const char byte : EncodeGbk(text.mid(i, len)))
             AppendPercentByte(out, static_cast<unsigned char>(byte));
         i += len - 1;
@@ -133,7 +134,8 @@ void TSearchThread::Execute() {
 
     std::vector<std::unique_ptr<TSearchWordThread>> workers;
     for (const TRuleInfo& rule : selected) {
-        workers.push_back(std::make_unique<TSearchWordThread>(_strNovelName, rule, state, fSurface));
+        workers.push_back(
+            std::make_unique<TSearchWordThread>(_strNovelName, rule, state, fSurface));
         SleepMs(kStartPauseMs);
     }
     for (auto& worker : workers)
@@ -174,17 +176,18 @@ void TSearchWordThread::Execute() {
     if (status == 200) {
         _SearchPageData = ParseSearchPage(address, _RuleInfo);
         for (int32_t i = 0; i < _SearchPageData.Num; ++i) {
-            fSurface->AddResultRow(site, _SearchPageData.slNovelNameList[i],
-                                   _SearchPageData.slNovelAuthorList[i],
-                                   _SearchPageData.slLatestChapterList[i],
-                                   _SearchPageData.slNovelInfoPageUrlList[i]);
+            fSurface->AddResultRow(
+                site, _SearchPageData.slNovelNameList[i], _SearchPageData.slNovelAuthorList[i],
+                _SearchPageData.slLatestChapterList[i], _SearchPageData.slNovelInfoPageUrlList[i]);
         }
         std::lock_guard lock(fState->SearchLock);
         fState->SearchSitesFinished += 1;
         // Shown before the lock goes, so the remaining-sites figure never goes up.
-        Report(QStringLiteral("目标站「%1」搜索完成，从该目标站共搜索到 %2 本小说。还有 %3 个目标站点正在搜索……")
-                   .arg(site, QString::number(_SearchPageData.Num),
-                        QString::number(fState->SearchSitesTotal - fState->SearchSitesFinished)));
+        Report(
+            QStringLiteral(
+                "目标站「%1」搜索完成，从该目标站共搜索到 %2 本小说。还有 %3 个目标站点正在搜索……")
+                .arg(site, QString::number(_SearchPageData.Num),
+                     QString::number(fState->SearchSitesTotal - fState->SearchSitesFinished)));
     } else if (status == 302) {
         // A relative Location is resolved against the search address; as given it could never
         // be fetched.
@@ -196,7 +199,8 @@ void TSearchWordThread::Execute() {
             _InfoPageData = info;
             fSurface->AddResultRow(site, info.strNovelName, info.strNovelAuthor,
                                    info.strLatestChapter, info.strInfoPageUrl);
-            Report(QStringLiteral("目标站「%1」搜索完成，从该目标站共搜索到 1 本小说。还有 %2 个目标站点正在搜索……")
+            Report(QStringLiteral("目标站「%1」搜索完成，从该目标站共搜索到 1 本小说。还有 %2 "
+                                  "个目标站点正在搜索……")
                        .arg(site, QString::number(fState->SearchSitesTotal -
                                                   fState->SearchSitesFinished)));
         }

@@ -28,7 +28,9 @@ void TWorkerThread::Join() {
     fDone.wait(lock, [this] { return fFinished || !fStarted; });
 }
 
-int TWorkerThread::Running() { return gRunning; }
+int TWorkerThread::Running() {
+    return gRunning;
+}
 
 void TWorkerThread::Begin() {
     ++gRunning;
@@ -52,7 +54,9 @@ void TWorkerThread::run() {
     fDone.notify_all();
 }
 
-void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void SleepMs(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 int RoundedSeconds(uint32_t elapsedMs) {
     // Exact halves go to the even neighbour: 2500 ms is 2 s, 3500 ms is 4 s.

@@ -61,8 +61,9 @@ TEST_F(FrmMainTest, CaptionsAndColumns) {
     QStringList headers;
     for (int c = 0; c < lv->columnCount(); ++c)
         headers << lv->horizontalHeaderItem(c)->text();
-    EXPECT_EQ(headers, (QStringList{QStringLiteral("序号"), QStringLiteral("目标站"), QStringLiteral("小说名称"),
-                                    QStringLiteral("小说作者"), QStringLiteral("最新章节"), QStringLiteral("小说URL地址")}));
+    EXPECT_EQ(headers, (QStringList{QStringLiteral("序号"), QStringLiteral("目标站"),
+                                    QStringLiteral("小说名称"), QStringLiteral("小说作者"),
+                                    QStringLiteral("最新章节"), QStringLiteral("小说URL地址")}));
     EXPECT_EQ(lv->columnWidth(0), 50);
     EXPECT_EQ(lv->columnWidth(4), 300);
     EXPECT_EQ(window.SearchBox()->text(), kSearchPlaceholder);
@@ -83,7 +84,8 @@ TEST_F(FrmMainTest, SearchBoxPlaceholderComesAndGoes) {
 }
 
 TEST_F(FrmMainTest, EmptyOrPlaceholderSearchesDoNothing) {
-    window.AddResultRow(QStringLiteral("站"), QStringLiteral("书"), QString(), QString(), QString());
+    window.AddResultRow(QStringLiteral("站"), QStringLiteral("书"), QString(), QString(),
+                        QString());
     window.btnSearchClick(); // still the placeholder
     window.SearchBox()->clear();
     window.btnSearchClick();
@@ -93,7 +95,8 @@ TEST_F(FrmMainTest, EmptyOrPlaceholderSearchesDoNothing) {
 
 TEST_F(FrmMainTest, EnterSearchesExactlyAsTypedAndIsSwallowed) {
     QLineEdit* box = window.SearchBox();
-    window.AddResultRow(QStringLiteral("站"), QStringLiteral("书"), QString(), QString(), QString());
+    window.AddResultRow(QStringLiteral("站"), QStringLiteral("书"), QString(), QString(),
+                        QString());
     window.ShowPageView();
     Focus(box, QEvent::FocusIn);
     TypeText(box, QStringLiteral("  凡人 "));
@@ -106,7 +109,8 @@ TEST_F(FrmMainTest, EnterSearchesExactlyAsTypedAndIsSwallowed) {
     box->setText(QStringLiteral("   "));
     QTest::keyClick(box, Qt::Key_Enter);
     window.btnSearchClick();
-    EXPECT_EQ(searches, (QStringList{QStringLiteral("  凡人 "), QStringLiteral("   "), QStringLiteral("   ")}));
+    EXPECT_EQ(searches, (QStringList{QStringLiteral("  凡人 "), QStringLiteral("   "),
+                                     QStringLiteral("   ")}));
     // Other keys type as usual.
     QTest::keyClick(box, Qt::Key_A);
     EXPECT_EQ(box->text(), QStringLiteral("   a"));
@@ -138,7 +142,10 @@ TEST_F(FrmMainTest, RowsFromManyThreadsAreNumberedWithoutGapsOrMixedCells) {
         EXPECT_EQ(cells[2], cells[3]);
         EXPECT_EQ(cells[2], cells[5]);
     }
-    std::thread counter([&] { EXPECT_EQ(window.GetResultCount(), kThreads * kRows); ++done; });
+    std::thread counter([&] {
+        EXPECT_EQ(window.GetResultCount(), kThreads * kRows);
+        ++done;
+    });
     ASSERT_TRUE(QTest::qWaitFor([&] { return done == kThreads + 1; }, 5000));
     counter.join();
 
@@ -243,18 +250,26 @@ protected:
         FrmMainTest::SetUp();
         window.SetTickCounter([this] { return now; });
         window.SetMessageBox([this](const QString& text) { messages << text; });
-        window.SetChapterStarter([this](int32_t rule, int32_t novel, int32_t index, const QString& book,
-                                        const QString& name, const QString& chapter, const QString& url) {
-            started << QStringList{QString::number(rule), QString::number(novel), QString::number(index), book,
-                                   name, chapter, url};
+        window.SetChapterStarter([this](int32_t rule, int32_t novel, int32_t index,
+                                        const QString& book, const QString& name,
+                                        const QString& chapter, const QString& url) {
+            started << QStringList{QString::number(rule),
+                                   QString::number(novel),
+                                   QString::number(index),
+                                   book,
+                                   name,
+                                   chapter,
+                                   url};
         });
-        AddLatestRead(QStringLiteral("站"), QStringLiteral(" 书 "), QString(), QString(), QString());
+        AddLatestRead(QStringLiteral("站"), QStringLiteral(" 书 "), QString(), QString(),
+                      QString());
         TSQLiteDatabase db(RuleDatabasePath());
         db.ExecSQL(QStringLiteral("insert into site_rule(id, site_name) values(7, '站')"));
         TDirectoryPageData list;
         list.Num = 2;
         list.slChapterNameList = {QStringLiteral("第一章"), QStringLiteral("第二章")};
-        list.slChapterUrlList = {QStringLiteral("http://s/1.html"), QStringLiteral("http://s/2.html")};
+        list.slChapterUrlList = {QStringLiteral("http://s/1.html"),
+                                 QStringLiteral("http://s/2.html")};
         AddDirectory(1, list);
     }
 
@@ -277,9 +292,10 @@ TEST_F(ChapterLinkTest, OtherAddressesPassUntouched) {
 TEST_F(ChapterLinkTest, ALinkStartsTheChapterWithTheTrimmedFolderAndTheStoredName) {
     EXPECT_TRUE(Follow(QStringLiteral("file:///tmp/x/directory_info#1#1")));
     ASSERT_EQ(started.size(), 1);
-    EXPECT_EQ(started[0], (QStringList{QStringLiteral("7"), QStringLiteral("1"), QStringLiteral("1"),
-                                       folder.Path() + QStringLiteral("book/站/书/"), QStringLiteral(" 书 "),
-                                       QStringLiteral("第二章"), QStringLiteral("http://s/2.html")}));
+    EXPECT_EQ(started[0],
+              (QStringList{QStringLiteral("7"), QStringLiteral("1"), QStringLiteral("1"),
+                           folder.Path() + QStringLiteral("book/站/书/"), QStringLiteral(" 书 "),
+                           QStringLiteral("第二章"), QStringLiteral("http://s/2.html")}));
     EXPECT_EQ(window.StatusText(), QStringLiteral("正在下载章节「第二章」……"));
 }
 
@@ -287,7 +303,8 @@ TEST_F(ChapterLinkTest, TheNextLinkWaitsThreeSecondsFromTheEndOfTheLast) {
     EXPECT_TRUE(Follow(QStringLiteral("file:///b/directory_info#1#0")));
     now += 2999;
     EXPECT_TRUE(Follow(QStringLiteral("file:///b/directory_info#1#1")));
-    EXPECT_EQ(messages, QStringList{QStringLiteral("目前程序正在全力下载所有的小说章节，暂时不能进行快速翻页！")});
+    EXPECT_EQ(messages, QStringList{QStringLiteral(
+                            "目前程序正在全力下载所有的小说章节，暂时不能进行快速翻页！")});
     EXPECT_EQ(started.size(), 1);
     now += 1; // 3000 ms after the first: accepted (the refused one did not restart the pause)
     EXPECT_TRUE(Follow(QStringLiteral("file:///b/directory_info#1#1")));
@@ -316,17 +333,18 @@ TEST_F(ChapterLinkTest, LinksThatDoNotSplitInThreeOrNameNothingAreCancelledSilen
 }
 
 TEST_F(ChapterLinkTest, RecentReadsListEveryStoredNovel) {
-    AddLatestRead(QStringLiteral("站2"), QStringLiteral("书2"), QStringLiteral("作者"), QStringLiteral("第九章"),
-                  QStringLiteral("http://s/b/2/"));
+    AddLatestRead(QStringLiteral("站2"), QStringLiteral("书2"), QStringLiteral("作者"),
+                  QStringLiteral("第九章"), QStringLiteral("http://s/b/2/"));
     window.AddResultRow(QStringLiteral("旧"), QString(), QString(), QString(), QString());
     window.ShowPageView();
     window.btnLatestReadClick();
     QTableWidget* lv = window.ResultList();
     ASSERT_EQ(lv->rowCount(), 2);
-    EXPECT_EQ(Row(lv, 0), (QStringList{QStringLiteral("1"), QStringLiteral("站"), QStringLiteral(" 书 "), QString(),
-                                       QString(), QString()}));
-    EXPECT_EQ(Row(lv, 1), (QStringList{QStringLiteral("2"), QStringLiteral("站2"), QStringLiteral("书2"),
-                                       QStringLiteral("作者"), QStringLiteral("第九章"), QStringLiteral("http://s/b/2/")}));
+    EXPECT_EQ(Row(lv, 0), (QStringList{QStringLiteral("1"), QStringLiteral("站"),
+                                       QStringLiteral(" 书 "), QString(), QString(), QString()}));
+    EXPECT_EQ(Row(lv, 1), (QStringList{QStringLiteral("2"), QStringLiteral("站2"),
+                                       QStringLiteral("书2"), QStringLiteral("作者"),
+                                       QStringLiteral("第九章"), QStringLiteral("http://s/b/2/")}));
     EXPECT_FALSE(window.PageViewInFront());
 }
 

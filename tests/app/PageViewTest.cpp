@@ -1,13 +1,13 @@
 // The page view on real Qt WebEngine (offscreen): key paging, links, the navigation hook, and
 // scripts that arrive inside chapter text; and one search-open-read run through the window.
-#include "app/FrmMain.h"
 #include "app/PageView.h"
+#include "TestSite.h"
+#include "app/FrmMain.h"
 #include "core/AppFolder.h"
 #include "pages/PageRenderer.h"
 #include "rules/RuleSet.h"
 #include "store/NovelLibrary.h"
 #include "support/TempAppFolder.h"
-#include "TestSite.h"
 #include "workers/WorkerThread.h"
 
 #include <QDir>
@@ -41,15 +41,18 @@ protected:
         });
         view.resize(900, 700);
         view.show();
-        WriteTextFile(RenderDirectoryPage(5, {QStringLiteral("第1章"), QStringLiteral("第2章")}, QStringLiteral("书 名"),
-                                          QStringLiteral("演示 站"), QStringLiteral("http://s/"), QStringLiteral("http://s/b/")),
+        WriteTextFile(RenderDirectoryPage(5, {QStringLiteral("第1章"), QStringLiteral("第2章")},
+                                          QStringLiteral("书 名"), QStringLiteral("演示 站"),
+                                          QStringLiteral("http://s/"),
+                                          QStringLiteral("http://s/b/")),
                       book + QStringLiteral("directory_page.htm"));
     }
     void TearDown() override { qunsetenv("TMPDIR"); }
 
     // Shows the chapter page of `index` and waits for it.
     void ShowChapter(int index, const QString& html = QStringLiteral("<p>正文</p>")) {
-        WriteTextFile(RenderContentPage(5, index, 10, book, QStringLiteral("书 名"), QStringLiteral("第%1章").arg(index + 1), html),
+        WriteTextFile(RenderContentPage(5, index, 10, book, QStringLiteral("书 名"),
+                                        QStringLiteral("第%1章").arg(index + 1), html),
                       book + QStringLiteral("content_page.htm"));
         Load(book + QStringLiteral("content_page.htm"));
     }
@@ -81,7 +84,10 @@ protected:
 
     bool Saw(const QString& suffix) {
         return QTest::qWaitFor(
-            [&] { return std::any_of(seen.begin(), seen.end(), [&](const QString& u) { return u.endsWith(suffix); }); },
+            [&] {
+                return std::any_of(seen.begin(), seen.end(),
+                                   [&](const QString& u) { return u.endsWith(suffix); });
+            },
             kWaitMs);
     }
 
@@ -94,7 +100,8 @@ protected:
 
 TEST_F(PageViewTest, RightArrowAsksForTheNextChapterAndTheCancelledPageStays) {
     ShowChapter(3);
-    EXPECT_TRUE(seen.last().endsWith(QStringLiteral("content_page.htm"))); // Navigate is reported too
+    EXPECT_TRUE(
+        seen.last().endsWith(QStringLiteral("content_page.htm"))); // Navigate is reported too
     Press(Qt::Key_Right);
     ASSERT_TRUE(Saw(QStringLiteral("directory_info#5#4")));
     QTest::qWait(300);
@@ -106,12 +113,20 @@ TEST_F(PageViewTest, RightArrowAsksForTheNextChapterAndTheCancelledPageStays) {
 TEST_F(PageViewTest, LeftOnTheFirstChapterAndEnterOpenTheDirectoryPage) {
     ShowChapter(0);
     Press(Qt::Key_Left);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return view.url() == QUrl::fromLocalFile(book + QStringLiteral("directory_page.htm")); }, kWaitMs));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return view.url() == QUrl::fromLocalFile(book + QStringLiteral("directory_page.htm"));
+        },
+        kWaitMs));
     ShowChapter(4);
     Press(Qt::Key_Left);
     ASSERT_TRUE(Saw(QStringLiteral("directory_info#5#3")));
     Press(Qt::Key_Return);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return view.url() == QUrl::fromLocalFile(book + QStringLiteral("directory_page.htm")); }, kWaitMs));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return view.url() == QUrl::fromLocalFile(book + QStringLiteral("directory_page.htm"));
+        },
+        kWaitMs));
 }
 
 TEST_F(PageViewTest, AChapterLinkOnTheDirectoryPageReportsItsAddress) {
@@ -124,9 +139,10 @@ TEST_F(PageViewTest, AChapterLinkOnTheDirectoryPageReportsItsAddress) {
 }
 
 TEST_F(PageViewTest, ScriptsInsideChapterTextDoNotRunButTheKeyScriptDoes) {
-    ShowChapter(2, QStringLiteral("<p>正文</p><script>document.title='pwned';</script>"
-                                  "<img src=\"nothing.png\" onerror=\"document.title='pwned too'\">"
-                                  "<a id=\"evil\" href=\"javascript:document.title='clicked'\">x</a>"));
+    ShowChapter(
+        2, QStringLiteral("<p>正文</p><script>document.title='pwned';</script>"
+                          "<img src=\"nothing.png\" onerror=\"document.title='pwned too'\">"
+                          "<a id=\"evil\" href=\"javascript:document.title='clicked'\">x</a>"));
     QTest::qWait(500);
     Js(QStringLiteral("document.getElementById('evil').click()"));
     QTest::qWait(300);
@@ -142,7 +158,8 @@ TEST(EndToEndTest, SearchOpenAndReadInTheWindow) {
     qputenv("TMPDIR", temp.path().toUtf8());
     test::TempAppFolder folder;
     testsite::TestSite site;
-    ASSERT_TRUE(ImportRuleScript(QStringLiteral(ZVRD_SOURCE_DIR "/data/demo_sites.sql"), site.BaseUrl()));
+    ASSERT_TRUE(
+        ImportRuleScript(QStringLiteral(ZVRD_SOURCE_DIR "/data/demo_sites.sql"), site.BaseUrl()));
     {
         QFile ini(folder.File(QStringLiteral("config.ini")));
         ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
@@ -164,13 +181,16 @@ TEST(EndToEndTest, SearchOpenAndReadInTheWindow) {
     typing.setCommitString(QStringLiteral("修仙"));
     QApplication::sendEvent(box, &typing);
     QTest::keyClick(box, Qt::Key_Return);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window.StatusText().startsWith(QStringLiteral("搜索完成")); }, kWaitMs));
-    EXPECT_TRUE(window.StatusText().startsWith(QStringLiteral("搜索完成，共搜索到 4 本小说，用时 ")));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return window.StatusText().startsWith(QStringLiteral("搜索完成")); }, kWaitMs));
+    EXPECT_TRUE(
+        window.StatusText().startsWith(QStringLiteral("搜索完成，共搜索到 4 本小说，用时 ")));
     QTableWidget* lv = window.ResultList();
     ASSERT_EQ(lv->rowCount(), 4);
     int row = -1;
     for (int r = 0; r < 4; ++r) {
-        if (lv->item(r, 1)->text() == QStringLiteral("书海阁") && lv->item(r, 2)->text() == QStringLiteral("凡人修仙传"))
+        if (lv->item(r, 1)->text() == QStringLiteral("书海阁") &&
+            lv->item(r, 2)->text() == QStringLiteral("凡人修仙传"))
             row = r;
     }
     ASSERT_GE(row, 0);
@@ -178,23 +198,38 @@ TEST(EndToEndTest, SearchOpenAndReadInTheWindow) {
     window.lvDblClick();
     EXPECT_TRUE(window.PageViewInFront());
     const QString book = BookFolder(QStringLiteral("书海阁"), QStringLiteral("凡人修仙传"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window.StatusText() == QStringLiteral("所有章节已下载完成"); }, 60000))
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return window.StatusText() == QStringLiteral("所有章节已下载完成"); }, 60000))
         << window.StatusText().toStdString();
     TPageView* view = window.PageView();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return view->url() == QUrl::fromLocalFile(book + QStringLiteral("directory_page.htm")); }, kWaitMs));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return view->url() == QUrl::fromLocalFile(book + QStringLiteral("directory_page.htm"));
+        },
+        kWaitMs));
 
     QSignalSpy loaded(view, &QWebEngineView::loadFinished);
     view->page()->runJavaScript(QStringLiteral("document.querySelectorAll('a')[2].click()"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window.StatusText() == QStringLiteral("当前章节： 「第3章 炼气之始」"); }, kWaitMs));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return view->url() == QUrl::fromLocalFile(book + QStringLiteral("content_page.htm")); }, kWaitMs));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !loaded.isEmpty() && loaded.last().first().toBool(); }, kWaitMs));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return window.StatusText() == QStringLiteral("当前章节： 「第3章 炼气之始」"); },
+        kWaitMs));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return view->url() == QUrl::fromLocalFile(book + QStringLiteral("content_page.htm"));
+        },
+        kWaitMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !loaded.isEmpty() && loaded.last().first().toBool(); },
+                                kWaitMs));
 
     view->setFocus();
     QTest::keyClick(view->focusProxy() ? view->focusProxy() : view, Qt::Key_Right);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return window.StatusText() == QStringLiteral("当前章节： 「第4章 神秘小瓶」"); }, kWaitMs))
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return window.StatusText() == QStringLiteral("当前章节： 「第4章 神秘小瓶」"); },
+        kWaitMs))
         << window.StatusText().toStdString();
     EXPECT_TRUE(messages.isEmpty());
-    EXPECT_TRUE(ReadTextFile(book + QStringLiteral("content_page.htm")).contains(book + QStringLiteral("pic/3_0.png")));
+    EXPECT_TRUE(ReadTextFile(book + QStringLiteral("content_page.htm"))
+                    .contains(book + QStringLiteral("pic/3_0.png")));
     ASSERT_TRUE(QTest::qWaitFor([] { return TWorkerThread::Running() == 0; }, kWaitMs));
     window.CloseSurface();
     qunsetenv("TMPDIR");

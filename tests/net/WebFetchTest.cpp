@@ -1,9 +1,9 @@
 // The six fetch functions against the local test web server: headers, status codes, redirects,
 // decoding, limits, refused schemes, downloads and time-outs.
-#include "net/HttpLibrary.h"
 #include "net/WebFetch.h"
-#include "support/TempAppFolder.h"
 #include "TestSite.h"
+#include "net/HttpLibrary.h"
+#include "support/TempAppFolder.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -31,7 +31,8 @@ TEST(LocationTest, ValueUpToCrLfCaseSensitiveName) {
               QStringLiteral("/book/12/"));
     EXPECT_EQ(GetLocation(QStringLiteral("HTTP/1.1 302 Found\r\nLocation: /book/12/")),
               QStringLiteral("/book/12/"));
-    EXPECT_EQ(GetLocation(QStringLiteral("HTTP/1.1 302 Found\r\nlocation: /book/12/\r\n")), QString());
+    EXPECT_EQ(GetLocation(QStringLiteral("HTTP/1.1 302 Found\r\nlocation: /book/12/\r\n")),
+              QString());
     EXPECT_EQ(GetLocation(QStringLiteral("HTTP/1.1 200 OK\r\n\r\n")), QString());
     EXPECT_EQ(GetLocation(QStringLiteral("Location")), QString());
 }
@@ -68,7 +69,8 @@ TEST_F(WebFetchTest, HeadersStartWithTheStatusLineAndRedirectsAreReportedNotFoll
     EXPECT_EQ(GetStatusCode(moved), 302);
     EXPECT_EQ(GetLocation(moved), QStringLiteral("http://127.0.0.1:1/far/away/"));
     // A server that writes the field name in lower case still yields "Location: ".
-    EXPECT_EQ(GetLocation(GetHead(Url("/fault/lowercase-location"))), QStringLiteral("/gbk/book/2/"));
+    EXPECT_EQ(GetLocation(GetHead(Url("/fault/lowercase-location"))),
+              QStringLiteral("/gbk/book/2/"));
     EXPECT_EQ(GetStatusCode(GetHead(Url("/fault/loop"))), 302);
 }
 
@@ -122,7 +124,8 @@ TEST_F(WebFetchTest, OnlyHttpAndHttpsAreEverRequested) {
     ASSERT_TRUE(secret.open(QIODevice::WriteOnly));
     secret.write("secret");
     secret.close();
-    EXPECT_EQ(GetHtml(QStringLiteral("file:///tmp/zvrd-webfetch-secret.txt"), QString()), QString());
+    EXPECT_EQ(GetHtml(QStringLiteral("file:///tmp/zvrd-webfetch-secret.txt"), QString()),
+              QString());
     EXPECT_EQ(GetHead(QStringLiteral("file:///tmp/zvrd-webfetch-secret.txt")), QString());
     EXPECT_EQ(GetHtml(QStringLiteral("ftp://127.0.0.1/x"), QString()), QString());
     test::TempAppFolder folder;
@@ -130,7 +133,8 @@ TEST_F(WebFetchTest, OnlyHttpAndHttpsAreEverRequested) {
     EXPECT_NE(DownloadFile(QStringLiteral("file:///tmp/zvrd-webfetch-secret.txt"), target, 1), 1);
     EXPECT_FALSE(QFile::exists(target));
     // A redirect to another scheme is refused too.
-    EXPECT_EQ(GetHtml(Url("/fault/redirect?to=file:///tmp/zvrd-webfetch-secret.txt"), QString()), QString());
+    EXPECT_EQ(GetHtml(Url("/fault/redirect?to=file:///tmp/zvrd-webfetch-secret.txt"), QString()),
+              QString());
     QFile::remove(secret.fileName());
 }
 
@@ -147,7 +151,8 @@ TEST_F(WebFetchTest, DownloadsWriteTheWholeFileOrNothing) {
     EXPECT_NE(DownloadFile(Url("/gbk/pic/nothing.png"), missing, 1), 1);
     EXPECT_FALSE(QFile::exists(missing));
     EXPECT_FALSE(QFile::exists(missing + QStringLiteral(".part")));
-    EXPECT_NE(DownloadFile(Url("/gbk/pic/1-4-0.png"), folder.File(QStringLiteral("no/dir/x.png")), 1), 1);
+    EXPECT_NE(
+        DownloadFile(Url("/gbk/pic/1-4-0.png"), folder.File(QStringLiteral("no/dir/x.png")), 1), 1);
     EXPECT_NE(DownloadFile(Url("/fault/reset"), missing, 1), 1);
     EXPECT_FALSE(QFile::exists(missing));
 }
@@ -166,7 +171,8 @@ TEST_F(WebFetchTest, ManyThreadsFetchAtOnce) {
     std::vector<QString> results(16);
     std::vector<std::thread> threads;
     for (size_t i = 0; i < results.size(); ++i)
-        threads.emplace_back([&, i] { results[i] = GetHtml(Url("/utf8/book/2/index.html"), QString()); });
+        threads.emplace_back(
+            [&, i] { results[i] = GetHtml(Url("/utf8/book/2/index.html"), QString()); });
     for (auto& t : threads)
         t.join();
     for (const QString& r : results)

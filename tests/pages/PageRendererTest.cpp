@@ -1,6 +1,6 @@
 // Templates, rendering, the book folder and text files.
-#include "core/AppFolder.h"
 #include "pages/PageRenderer.h"
+#include "core/AppFolder.h"
 #include "support/TempAppFolder.h"
 
 #include <QDir>
@@ -62,7 +62,8 @@ TEST_F(PageRendererTest, TheLoadingPictureIsALoopingProgressBar) {
     for (int frame = 0; frame < 39; ++frame)
         EXPECT_FALSE(reader.read().isNull()) << frame;
     // The application extension that makes it loop endlessly (a loop count of 0).
-    EXPECT_TRUE(Bytes(TempFolder() + QStringLiteral("loading.gif")).contains(QByteArray("NETSCAPE2.0\x03\x01\x00\x00", 16)));
+    EXPECT_TRUE(Bytes(TempFolder() + QStringLiteral("loading.gif"))
+                    .contains(QByteArray("NETSCAPE2.0\x03\x01\x00\x00", 16)));
 }
 
 TEST_F(PageRendererTest, ATemplateThatCannotBeWrittenIsNamed) {
@@ -79,22 +80,29 @@ TEST_F(PageRendererTest, ATemplateThatCannotBeWrittenIsNamed) {
 
 TEST(DirectoryRowsTest, TwoChaptersPerRow) {
     EXPECT_EQ(DirectoryRows(5, {QStringLiteral("甲")}),
-              QStringLiteral("<tr><td height=\"30\" style=\"padding-left:50px;\"><a href=\"directory_info#5#0\">甲</a></td>"
+              QStringLiteral("<tr><td height=\"30\" style=\"padding-left:50px;\"><a "
+                             "href=\"directory_info#5#0\">甲</a></td>"
                              "<td></td></tr>"));
     EXPECT_EQ(DirectoryRows(5, {QStringLiteral("甲"), QStringLiteral("乙")}),
-              QStringLiteral("<tr><td height=\"30\" style=\"padding-left:50px;\"><a href=\"directory_info#5#0\">甲</a></td>"
-                             "<td height=\"30\" style=\"padding-left:50px;\"><a href=\"directory_info#5#1\">乙</a></td></tr>"));
-    EXPECT_EQ(DirectoryRows(5, {QStringLiteral("甲"), QStringLiteral("乙"), QStringLiteral("<b>&丙")}),
-              DirectoryRows(5, {QStringLiteral("甲"), QStringLiteral("乙")}) +
-                  QStringLiteral("<tr><td height=\"30\" style=\"padding-left:50px;\"><a href=\"directory_info#5#2\"><b>&丙</a></td>"
-                                 "<td></td></tr>"));
+              QStringLiteral("<tr><td height=\"30\" style=\"padding-left:50px;\"><a "
+                             "href=\"directory_info#5#0\">甲</a></td>"
+                             "<td height=\"30\" style=\"padding-left:50px;\"><a "
+                             "href=\"directory_info#5#1\">乙</a></td></tr>"));
+    EXPECT_EQ(
+        DirectoryRows(5, {QStringLiteral("甲"), QStringLiteral("乙"), QStringLiteral("<b>&丙")}),
+        DirectoryRows(5, {QStringLiteral("甲"), QStringLiteral("乙")}) +
+            QStringLiteral("<tr><td height=\"30\" style=\"padding-left:50px;\"><a "
+                           "href=\"directory_info#5#2\"><b>&丙</a></td>"
+                           "<td></td></tr>"));
     EXPECT_EQ(DirectoryRows(5, {}), QString());
 }
 
 TEST(SiteLineTest, ExactFormat) {
-    EXPECT_EQ(SiteLine(QStringLiteral("书海阁"), QStringLiteral("http://s/"), QStringLiteral("http://s/b/1/")),
-              QStringLiteral("目标站 ： 书海阁  网址 ： <a href=\"http://s/\">http://s/</a> 小说URL地址 ： "
-                             "<a href=\"http://s/b/1/\">http://s/b/1/</a> "));
+    EXPECT_EQ(SiteLine(QStringLiteral("书海阁"), QStringLiteral("http://s/"),
+                       QStringLiteral("http://s/b/1/")),
+              QStringLiteral(
+                  "目标站 ： 书海阁  网址 ： <a href=\"http://s/\">http://s/</a> 小说URL地址 ： "
+                  "<a href=\"http://s/b/1/\">http://s/b/1/</a> "));
 }
 
 TEST(ChapterLinksTest, FirstAndLastChapterPointAtTheDirectoryPage) {
@@ -110,8 +118,9 @@ TEST(ChapterLinksTest, FirstAndLastChapterPointAtTheDirectoryPage) {
 
 TEST_F(PageRendererTest, ContentPageFillsEveryPlaceholderInOrder) {
     const QString book = folder.Path() + QStringLiteral("book/站 名/\"引\"号/");
-    const QString page = RenderContentPage(4, 0, 10, book, QStringLiteral(" 书 "), QStringLiteral("第一章 <开始>"),
-                                           QStringLiteral("<p>正文 {PrevChapterUrl} {Nonce}</p>"));
+    const QString page =
+        RenderContentPage(4, 0, 10, book, QStringLiteral(" 书 "), QStringLiteral("第一章 <开始>"),
+                          QStringLiteral("<p>正文 {PrevChapterUrl} {Nonce}</p>"));
     EXPECT_FALSE(page.contains(QStringLiteral("{NovelName}")));
     EXPECT_FALSE(page.contains(QStringLiteral("{ChapterName}")));
     EXPECT_FALSE(page.contains(QStringLiteral("{PrevChapterUrl}")));
@@ -120,18 +129,25 @@ TEST_F(PageRendererTest, ContentPageFillsEveryPlaceholderInOrder) {
     EXPECT_TRUE(page.contains(QStringLiteral("第一章 <开始>")));
     // The chapter text is filled before the links, so a link placeholder inside it is filled
     // too; the nonce went in first and stays literal.
-    EXPECT_TRUE(page.contains(QStringLiteral("<p>正文 ") + book + QStringLiteral("directory_page.htm {Nonce}</p>")));
+    EXPECT_TRUE(page.contains(QStringLiteral("<p>正文 ") + book +
+                              QStringLiteral("directory_page.htm {Nonce}</p>")));
     EXPECT_TRUE(page.contains(QStringLiteral("<a href=\"directory_info#4#1\">下一章</a>")));
-    EXPECT_EQ(page.count(QStringLiteral("href=\"") + book + QStringLiteral("directory_page.htm\">上一章")), 2);
+    EXPECT_EQ(page.count(QStringLiteral("href=\"") + book +
+                         QStringLiteral("directory_page.htm\">上一章")),
+              2);
     // Inside the key script the path is a JavaScript string literal.
-    EXPECT_TRUE(page.contains(QStringLiteral("if (key == 37) document.location = \"") + folder.Path() +
+    EXPECT_TRUE(page.contains(QStringLiteral("if (key == 37) document.location = \"") +
+                              folder.Path() +
                               QStringLiteral("book/站 名/\\\"引\\\"号/directory_page.htm\";")));
-    EXPECT_TRUE(page.contains(QStringLiteral("if (key == 39) document.location = \"directory_info#4#1\";")));
+    EXPECT_TRUE(page.contains(
+        QStringLiteral("if (key == 39) document.location = \"directory_info#4#1\";")));
 }
 
 TEST_F(PageRendererTest, EachRenderingHasItsOwnNonce) {
-    const QString a = RenderContentPage(1, 1, 3, folder.Path(), QStringLiteral("n"), QStringLiteral("c"), QString());
-    const QString b = RenderContentPage(1, 1, 3, folder.Path(), QStringLiteral("n"), QStringLiteral("c"), QString());
+    const QString a = RenderContentPage(1, 1, 3, folder.Path(), QStringLiteral("n"),
+                                        QStringLiteral("c"), QString());
+    const QString b = RenderContentPage(1, 1, 3, folder.Path(), QStringLiteral("n"),
+                                        QStringLiteral("c"), QString());
     const QRegularExpression nonce(QStringLiteral("script-src 'nonce-([0-9a-z]+)'"));
     const QString na = nonce.match(a).captured(1);
     EXPECT_GE(na.size(), 16);
@@ -140,36 +156,49 @@ TEST_F(PageRendererTest, EachRenderingHasItsOwnNonce) {
 }
 
 TEST_F(PageRendererTest, DirectoryPageFillsNameRowsAndSiteLine) {
-    const QString page = RenderDirectoryPage(3, {QStringLiteral("甲"), QStringLiteral("乙")}, QStringLiteral(" 书 "),
-                                             QStringLiteral("站"), QStringLiteral("http://s/"), QStringLiteral("http://s/b/"));
+    const QString page = RenderDirectoryPage(
+        3, {QStringLiteral("甲"), QStringLiteral("乙")}, QStringLiteral(" 书 "),
+        QStringLiteral("站"), QStringLiteral("http://s/"), QStringLiteral("http://s/b/"));
     EXPECT_TRUE(page.contains(DirectoryRows(3, {QStringLiteral("甲"), QStringLiteral("乙")})));
-    EXPECT_TRUE(page.contains(SiteLine(QStringLiteral("站"), QStringLiteral("http://s/"), QStringLiteral("http://s/b/"))));
+    EXPECT_TRUE(page.contains(SiteLine(QStringLiteral("站"), QStringLiteral("http://s/"),
+                                       QStringLiteral("http://s/b/"))));
     EXPECT_TRUE(page.contains(QStringLiteral("<span class=\"STYLE5\"> 书 </span>")));
     EXPECT_FALSE(page.contains(QRegularExpression(QStringLiteral("\\{[A-Za-z]+\\}"))));
 }
 
 TEST_F(PageRendererTest, MissingTemplatesRaise) {
     QFile::remove(TempFolder() + QStringLiteral("content_page.htm"));
-    EXPECT_THROW(RenderContentPage(1, 0, 1, folder.Path(), QString(), QString(), QString()), EPageFileError);
+    EXPECT_THROW(RenderContentPage(1, 0, 1, folder.Path(), QString(), QString(), QString()),
+                 EPageFileError);
 }
 
 TEST(PictureMarkupTest, OneCentredPicturePerStoredFile) {
     EXPECT_EQ(PictureChapterHtml(QString()), QString());
-    EXPECT_EQ(PictureChapterHtml(QStringLiteral("/b/pic/3_0.png|/b/pic/3_1.jpg")),
-              QStringLiteral("<div style=\"text-align:center\"><img src=\"/b/pic/3_0.png\" border=\"0\"></div><br />"
-                             "<div style=\"text-align:center\"><img src=\"/b/pic/3_1.jpg\" border=\"0\"></div><br />"));
+    EXPECT_EQ(
+        PictureChapterHtml(QStringLiteral("/b/pic/3_0.png|/b/pic/3_1.jpg")),
+        QStringLiteral(
+            "<div style=\"text-align:center\"><img src=\"/b/pic/3_0.png\" border=\"0\"></div><br />"
+            "<div style=\"text-align:center\"><img src=\"/b/pic/3_1.jpg\" border=\"0\"></div><br "
+            "/>"));
 }
 
 TEST(BookFolderTest, NamesFromWebPagesStayInsideTheBookFolder) {
     test::TempAppFolder folder;
     const QString root = folder.Path() + QStringLiteral("book/");
-    EXPECT_EQ(BookFolder(QStringLiteral("站"), QStringLiteral("  书名\t\r\n")), root + QStringLiteral("站/书名/"));
-    EXPECT_EQ(BookFolder(QStringLiteral("站"), QStringLiteral(" 书 名 ")), root + QStringLiteral("站/书 名/"));
-    EXPECT_EQ(BookFolder(QStringLiteral("a/b"), QStringLiteral("../../etc")), root + QStringLiteral("a_b/.._.._etc/"));
-    EXPECT_EQ(BookFolder(QStringLiteral(".."), QStringLiteral("..")), root + QStringLiteral("_/_/"));
+    EXPECT_EQ(BookFolder(QStringLiteral("站"), QStringLiteral("  书名\t\r\n")),
+              root + QStringLiteral("站/书名/"));
+    EXPECT_EQ(BookFolder(QStringLiteral("站"), QStringLiteral(" 书 名 ")),
+              root + QStringLiteral("站/书 名/"));
+    EXPECT_EQ(BookFolder(QStringLiteral("a/b"), QStringLiteral("../../etc")),
+              root + QStringLiteral("a_b/.._.._etc/"));
+    EXPECT_EQ(BookFolder(QStringLiteral(".."), QStringLiteral("..")),
+              root + QStringLiteral("_/_/"));
     EXPECT_EQ(BookFolder(QString(), QStringLiteral("   ")), root + QStringLiteral("_/_/"));
-    EXPECT_EQ(BookFolder(QStringLiteral("站"), QStringLiteral(".")), root + QStringLiteral("站/_/"));
-    EXPECT_EQ(BookFolder(QStringLiteral("站"), QStringLiteral("a\x01" "b")), root + QStringLiteral("站/a_b/"));
+    EXPECT_EQ(BookFolder(QStringLiteral("站"), QStringLiteral(".")),
+              root + QStringLiteral("站/_/"));
+    EXPECT_EQ(BookFolder(QStringLiteral("站"), QStringLiteral("a\x01"
+                                                              "b")),
+              root + QStringLiteral("站/a_b/"));
 }
 
 TEST(TextFileTest, WrittenWithBomAndReadBackByBom) {
@@ -192,7 +221,9 @@ TEST(TextFileTest, WrittenWithBomAndReadBackByBom) {
     be.close();
     EXPECT_EQ(ReadTextFile(be.fileName()), QStringLiteral("中"));
 
-    EXPECT_THROW(WriteTextFile(QStringLiteral("x"), folder.File(QStringLiteral("no/folder/page.htm"))), EPageFileError);
+    EXPECT_THROW(
+        WriteTextFile(QStringLiteral("x"), folder.File(QStringLiteral("no/folder/page.htm"))),
+        EPageFileError);
     EXPECT_FALSE(QDir(folder.File(QStringLiteral("no"))).exists());
     EXPECT_THROW(ReadTextFile(folder.File(QStringLiteral("missing.htm"))), EPageFileError);
 }

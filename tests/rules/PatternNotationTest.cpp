@@ -102,14 +102,16 @@ TEST(PatternNotationTest, DotMatchesLineBreaksAnchorsAreNotMultilineCaseCounts) 
 }
 
 TEST(PatternNotationTest, PatternsWorkOnCharactersNotBytes) {
-    EXPECT_EQ(First(QStringLiteral("作者：(.)"), QStringLiteral("作者：忘语")), QStringLiteral("忘"));
+    EXPECT_EQ(First(QStringLiteral("作者：(.)"), QStringLiteral("作者：忘语")),
+              QStringLiteral("忘"));
     EXPECT_EQ(First(QStringLiteral("([^<]{2})</h1>"), QStringLiteral("<h1>剑来</h1>")),
               QStringLiteral("剑来"));
 }
 
 TEST(PatternNotationTest, CompileErrorsCarryOffsetAndMessage) {
-    EXPECT_EQ(ErrorOf(QStringLiteral("(abc"), QStringLiteral("abc")),
-              QStringLiteral("Error in regular expression at offset 4: missing closing parenthesis"));
+    EXPECT_EQ(
+        ErrorOf(QStringLiteral("(abc"), QStringLiteral("abc")),
+        QStringLiteral("Error in regular expression at offset 4: missing closing parenthesis"));
     // A later alternative is compiled only when the earlier ones did not match.
     EXPECT_EQ(ErrorOf(QStringLiteral("(b)|(c"), QStringLiteral("abc")), QString());
     EXPECT_FALSE(ErrorOf(QStringLiteral("(z)|(c"), QStringLiteral("abc")).isEmpty());
@@ -154,34 +156,44 @@ QString NaiveRemoval(const QString& field, const QString& text) {
 
 TEST(RemovalListTest, PiecesApplyInOrderOnTheShortenedText) {
     EXPECT_EQ(ApplyRemovalList(QString(), QStringLiteral("keep")), QStringLiteral("keep"));
-    EXPECT_EQ(ApplyRemovalList(QStringLiteral("zz|yy"), QStringLiteral("keep")), QStringLiteral("keep"));
+    EXPECT_EQ(ApplyRemovalList(QStringLiteral("zz|yy"), QStringLiteral("keep")),
+              QStringLiteral("keep"));
     // "X" goes first, which joins "b" and "c" for the second piece.
-    EXPECT_EQ(ApplyRemovalList(QStringLiteral("X|bc"), QStringLiteral("abXcd")), QStringLiteral("ad"));
-    EXPECT_EQ(ApplyRemovalList(QStringLiteral("bc|X"), QStringLiteral("abXcd")), QStringLiteral("abcd"));
+    EXPECT_EQ(ApplyRemovalList(QStringLiteral("X|bc"), QStringLiteral("abXcd")),
+              QStringLiteral("ad"));
+    EXPECT_EQ(ApplyRemovalList(QStringLiteral("bc|X"), QStringLiteral("abXcd")),
+              QStringLiteral("abcd"));
     // The search resumes where the deleted match began, so halves joined before it stay.
-    EXPECT_EQ(ApplyRemovalList(QStringLiteral("<br>"), QStringLiteral("a<b<br>r>c")), QStringLiteral("a<br>c"));
-    EXPECT_EQ(ApplyRemovalList(QStringLiteral("<br>"), QStringLiteral("<br><br>x<br>")), QStringLiteral("x"));
-    EXPECT_EQ(ApplyRemovalList(QStringLiteral("‘|’"), QStringLiteral("转到‘胸’前")), QStringLiteral("转到胸前"));
+    EXPECT_EQ(ApplyRemovalList(QStringLiteral("<br>"), QStringLiteral("a<b<br>r>c")),
+              QStringLiteral("a<br>c"));
+    EXPECT_EQ(ApplyRemovalList(QStringLiteral("<br>"), QStringLiteral("<br><br>x<br>")),
+              QStringLiteral("x"));
+    EXPECT_EQ(ApplyRemovalList(QStringLiteral("‘|’"), QStringLiteral("转到‘胸’前")),
+              QStringLiteral("转到胸前"));
     EXPECT_EQ(ApplyRemovalList(QStringLiteral(".+"), QStringLiteral("all of it")), QString());
 }
 
 TEST(RemovalListTest, PiecesThatCouldMatchNothingRemoveOnlyStretches) {
-    EXPECT_EQ(ApplyRemovalList(QStringLiteral("x*"), QStringLiteral("axxbxc")), QStringLiteral("abc"));
-    EXPECT_EQ(ApplyRemovalList(QStringLiteral("\\s*"), QStringLiteral(" a b ")), QStringLiteral("ab"));
+    EXPECT_EQ(ApplyRemovalList(QStringLiteral("x*"), QStringLiteral("axxbxc")),
+              QStringLiteral("abc"));
+    EXPECT_EQ(ApplyRemovalList(QStringLiteral("\\s*"), QStringLiteral(" a b ")),
+              QStringLiteral("ab"));
 }
 
 TEST(RemovalListTest, LookbehindSeesTheTextBeforeTheDeletedMatch) {
     // Each "b" after "a" goes; after a deletion the next "b" stands after "a" again.
-    EXPECT_EQ(ApplyRemovalList(QStringLiteral("(?<=a)b"), QStringLiteral("abbbcb")), QStringLiteral("acb"));
-    EXPECT_EQ(ApplyRemovalList(QStringLiteral("\\bx"), QStringLiteral("a x xx")), QStringLiteral("a  "));
+    EXPECT_EQ(ApplyRemovalList(QStringLiteral("(?<=a)b"), QStringLiteral("abbbcb")),
+              QStringLiteral("acb"));
+    EXPECT_EQ(ApplyRemovalList(QStringLiteral("\\bx"), QStringLiteral("a x xx")),
+              QStringLiteral("a  "));
     EXPECT_EQ(ApplyRemovalList(QStringLiteral("^a"), QStringLiteral("aaab")), QStringLiteral("b"));
 }
 
 TEST(RemovalListTest, AgreesWithTheNaiveDefinitionOnRandomTexts) {
     const QStringList fields = {
-        QStringLiteral("ab|ba"), QStringLiteral("a+b?"), QStringLiteral("(?<=a)b|c(?=a)"),
-        QStringLiteral("\\bab\\b"), QStringLiteral("^b|a$"), QStringLiteral("(?<=ab)a|b*"),
-        QStringLiteral("中a|a文"), QStringLiteral("(?<=中文)b"),
+        QStringLiteral("ab|ba"),    QStringLiteral("a+b?"),       QStringLiteral("(?<=a)b|c(?=a)"),
+        QStringLiteral("\\bab\\b"), QStringLiteral("^b|a$"),      QStringLiteral("(?<=ab)a|b*"),
+        QStringLiteral("中a|a文"),  QStringLiteral("(?<=中文)b"),
     };
     const QString alphabet = QStringLiteral("ab c中文");
     std::mt19937 rng(1234);
@@ -189,7 +201,8 @@ TEST(RemovalListTest, AgreesWithTheNaiveDefinitionOnRandomTexts) {
         QString text;
         const int len = static_cast<int>(rng() % 24);
         for (int i = 0; i < len; ++i)
-            text += alphabet[static_cast<qsizetype>(rng() % static_cast<unsigned>(alphabet.size()))];
+            text +=
+                alphabet[static_cast<qsizetype>(rng() % static_cast<unsigned>(alphabet.size()))];
         for (const QString& field : fields)
             ASSERT_EQ(ApplyRemovalList(field, text), NaiveRemoval(field, text))
                 << field.toStdString() << " on \"" << text.toStdString() << '"';

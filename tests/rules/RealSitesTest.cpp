@@ -1,9 +1,9 @@
 // The shipped rules (data/site_rules.sql) against the saved pages of real sites, served by the
 // local test web server at the paths their own links use.
+#include "TestSite.h"
 #include "rules/Extractors.h"
 #include "store/NovelLibrary.h"
 #include "support/TempAppFolder.h"
-#include "TestSite.h"
 
 #include <QRegularExpression>
 #include <gtest/gtest.h>
@@ -72,7 +72,8 @@ protected:
         if (!chapterPath)
             return;
         const QString chapterUrl = dir.slChapterUrlList[link - 1];
-        EXPECT_TRUE(chapterUrl.endsWith(QString::fromUtf8(chapterPath))) << chapterUrl.toStdString();
+        EXPECT_TRUE(chapterUrl.endsWith(QString::fromUtf8(chapterPath)))
+            << chapterUrl.toStdString();
         const QString text = ParseChapterContent(rule, Url(host, chapterPath));
         EXPECT_TRUE(Bare(text).startsWith(QString::fromUtf8(starts)))
             << ruleName << ": " << Bare(text).left(40).toStdString();
@@ -86,16 +87,20 @@ protected:
 testsite::TestSite* RealSitesTest::site = nullptr;
 
 TEST_F(RealSitesTest, BiqugeComTw) {
-    CheckSite("笔趣阁", "biquge.com.tw", "/17_17275/", "主神崛起", "文抄公", "第八百二十章 波及", 821, 4,
-              "/17_17275/7633258.html", "“主神殿开启！请轮回者做好准备！”机械、");
-    const TDirectoryPageData dir = ParseDirectoryPage(Url("biquge.com.tw", "/17_17275/"), Rule("笔趣阁"));
-    EXPECT_EQ(dir.slChapterNameList.first(), QStringLiteral("第一章 穿越（新书求支持，求推荐！求收藏！）"));
+    CheckSite("笔趣阁", "biquge.com.tw", "/17_17275/", "主神崛起", "文抄公", "第八百二十章 波及",
+              821, 4, "/17_17275/7633258.html", "“主神殿开启！请轮回者做好准备！”机械、");
+    const TDirectoryPageData dir =
+        ParseDirectoryPage(Url("biquge.com.tw", "/17_17275/"), Rule("笔趣阁"));
+    EXPECT_EQ(dir.slChapterNameList.first(),
+              QStringLiteral("第一章 穿越（新书求支持，求推荐！求收藏！）"));
     EXPECT_EQ(dir.slChapterUrlList.first(), Url("biquge.com.tw", "/17_17275/7633255.html"));
 }
 
 TEST_F(RealSitesTest, NineNineNineWx) {
-    CheckSite("999文学", "999wx.com", "/Html/Book/29/29041/Index.shtml", "沧浪之水", "阎真", "92、悬浮一族", 93);
-    const QString text = ParseChapterContent(Rule("999文学"), Url("999wx.com", "/Html/Book/32/32372/11226626.shtml"));
+    CheckSite("999文学", "999wx.com", "/Html/Book/29/29041/Index.shtml", "沧浪之水", "阎真",
+              "92、悬浮一族", 93);
+    const QString text = ParseChapterContent(
+        Rule("999文学"), Url("999wx.com", "/Html/Book/32/32372/11226626.shtml"));
     EXPECT_TRUE(Bare(text).startsWith(QStringLiteral("正午，一棵香樟树孤零零地站在蜿蜒的小路旁")));
     // The copy protection's quotes around single characters are gone.
     EXPECT_TRUE(text.contains(QStringLiteral("胡义把背上的步枪转到胸前")));
@@ -103,8 +108,9 @@ TEST_F(RealSitesTest, NineNineNineWx) {
 }
 
 TEST_F(RealSitesTest, BiqugeInfo) {
-    CheckSite("笔趣阁info", "biquge.info", "/74_74132/", "我师兄实在太稳健了", "言归正传", "【阅后迟焚】请假一天",
-              687, 1, "/74_74132/14482860.html", "噹——噹——悠扬的钟声在云间来回飘荡，作");
+    CheckSite("笔趣阁info", "biquge.info", "/74_74132/", "我师兄实在太稳健了", "言归正传",
+              "【阅后迟焚】请假一天", 687, 1, "/74_74132/14482860.html",
+              "噹——噹——悠扬的钟声在云间来回飘荡，作");
     // What the site sometimes answers instead of the list: nothing, and no crash.
     const TRuleInfo rule = Rule("笔趣阁info");
     EXPECT_EQ(ParseDirectoryPage(Url("biquge.info", "/antibot/74_74132/"), rule).Num, 0);
@@ -112,36 +118,44 @@ TEST_F(RealSitesTest, BiqugeInfo) {
 }
 
 TEST_F(RealSitesTest, SilukeTw) {
-    CheckSite("思路客", "siluke.tw", "/ny10354/", "全职高手", "蝴蝶蓝", "最后一次上传,完本感言。", 1781, 6,
-              "/ny10354/6071439.html", "“卡卡卡，嗒嗒……”");
+    CheckSite("思路客", "siluke.tw", "/ny10354/", "全职高手", "蝴蝶蓝", "最后一次上传,完本感言。",
+              1781, 6, "/ny10354/6071439.html", "“卡卡卡，嗒嗒……”");
 }
 
 TEST_F(RealSitesTest, ShuqugeSkipsTheRepeatedLatestLinks) {
     CheckSite("书趣阁", "shuquge.com", "/txt/30668/index.html", "修真聊天群", "圣骑士的传说(书坊)",
               "第1817章 只是两朵相似的花", 1866);
-    const TDirectoryPageData dir = ParseDirectoryPage(Url("shuquge.com", "/txt/30668/index.html"), Rule("书趣阁"));
+    const TDirectoryPageData dir =
+        ParseDirectoryPage(Url("shuquge.com", "/txt/30668/index.html"), Rule("书趣阁"));
     EXPECT_EQ(dir.slChapterNameList.first(), QStringLiteral("本书第一个书友群。"));
 }
 
 TEST_F(RealSitesTest, QidianProtocolRelativeLinks) {
-    CheckSite("起点中文网", "qidian.com", "/info/1009704712", "牧神记", "宅猪", "第十三章 敲死", 14);
-    const TDirectoryPageData dir = ParseDirectoryPage(Url("qidian.com", "/info/1009704712"), Rule("起点中文网"));
-    EXPECT_EQ(dir.slChapterUrlList[2],
-              QStringLiteral("http://read.qidian.com/chapter/rCo0cx0UxW08kjk6dUsm_A2/8yNI9L7ye4tMs5iq0oQwLQ2"));
+    CheckSite("起点中文网", "qidian.com", "/info/1009704712", "牧神记", "宅猪", "第十三章 敲死",
+              14);
+    const TDirectoryPageData dir =
+        ParseDirectoryPage(Url("qidian.com", "/info/1009704712"), Rule("起点中文网"));
+    EXPECT_EQ(
+        dir.slChapterUrlList[2],
+        QStringLiteral(
+            "http://read.qidian.com/chapter/rCo0cx0UxW08kjk6dUsm_A2/8yNI9L7ye4tMs5iq0oQwLQ2"));
     const QString text = ParseChapterContent(
-        Rule("起点中文网"), Url("qidian.com", "/chapter/rCo0cx0UxW08kjk6dUsm_A2/8yNI9L7ye4tMs5iq0oQwLQ2"));
+        Rule("起点中文网"),
+        Url("qidian.com", "/chapter/rCo0cx0UxW08kjk6dUsm_A2/8yNI9L7ye4tMs5iq0oQwLQ2"));
     EXPECT_TRUE(Bare(text).startsWith(QStringLiteral("司婆婆拉着他兴冲冲的往村里走，笑道：“别")));
 }
 
 TEST_F(RealSitesTest, XbiqugeSearchPage) {
     const TSearchPageData data =
-        ParseSearchPage(Url("m.xbiquge.tw", "/modules/article/search.php?searchkey=%B7%B2%C8%CB"), Rule("笔趣阁手机版"));
+        ParseSearchPage(Url("m.xbiquge.tw", "/modules/article/search.php?searchkey=%B7%B2%C8%CB"),
+                        Rule("笔趣阁手机版"));
     ASSERT_EQ(data.Num, 14);
     EXPECT_EQ(data.slNovelNameList[0], QStringLiteral("掌门师叔不可能是凡人"));
     EXPECT_EQ(data.slNovelAuthorList[0], QStringLiteral("混沌冬瓜精"));
     EXPECT_EQ(data.slNovelInfoPageUrlList[0], QStringLiteral("https://m.xbiquge.tw/book/55681/"));
     for (const QString& url : data.slNovelInfoPageUrlList)
-        EXPECT_TRUE(url.startsWith(QStringLiteral("https://m.xbiquge.tw/book/"))) << url.toStdString();
+        EXPECT_TRUE(url.startsWith(QStringLiteral("https://m.xbiquge.tw/book/")))
+            << url.toStdString();
 }
 
 } // namespace

@@ -1,6 +1,6 @@
 // Site rules from zvrd.db, the selection setting in config.ini, CombineUrl and GetFileExt.
-#include "core/IniFile.h"
 #include "rules/RuleSet.h"
+#include "core/IniFile.h"
 #include "store/NovelLibrary.h"
 #include "store/SqliteTable.h"
 #include "support/TempAppFolder.h"
@@ -38,7 +38,8 @@ TEST(CombineUrlTest, ResolvesAsABrowserWould) {
         {"http://a.com/b/", "../../../e.html", "http://a.com/e.html"},
         {"http://a.com/b/c/d.html", "../../pic/1.png", "http://a.com/pic/1.png"},
         // protocol-relative takes the base's scheme
-        {"https://book.qidian.com/info/1", "//read.qidian.com/chapter/x", "https://read.qidian.com/chapter/x"},
+        {"https://book.qidian.com/info/1", "//read.qidian.com/chapter/x",
+         "https://read.qidian.com/chapter/x"},
         // query and fragment
         {"http://a.com/b/c.html?old=1", "?new=2", "http://a.com/b/c.html?new=2"},
         {"http://a.com/b/c.html#top", "#end", "http://a.com/b/c.html#end"},
@@ -52,8 +53,9 @@ TEST(CombineUrlTest, ResolvesAsABrowserWould) {
         {"", "x.html", ""},
     };
     for (const CombineCase& c : cases) {
-        EXPECT_EQ(CombineUrl(QString::fromUtf8(c.base), QString::fromUtf8(c.relative)).toStdString(),
-                  std::string(c.expected))
+        EXPECT_EQ(
+            CombineUrl(QString::fromUtf8(c.base), QString::fromUtf8(c.relative)).toStdString(),
+            std::string(c.expected))
             << c.base << " + " << c.relative;
     }
 }
@@ -81,7 +83,8 @@ protected:
         db.AddParamText(QStringLiteral(":name"), name);
         db.AddParamText(QStringLiteral(":pattern"), namePattern);
         db.ExecSQL(QStringLiteral("insert into site_rule(id, site_name, info_page_novel_name) "
-                                  "values(%1, :name, :pattern)").arg(id));
+                                  "values(%1, :name, :pattern)")
+                       .arg(id));
     }
 
     static QStringList Ids(const TRuleInfoList& rules) {
@@ -109,7 +112,8 @@ TEST_F(RuleSetTest, LoadsEveryRuleInTableOrderWithNullsAsEmptyText) {
     EXPECT_EQ(Ids(rules), (QStringList{QStringLiteral("1"), QStringLiteral("3")}));
     EXPECT_EQ(rules[1].strSiteName, QStringLiteral("三"));
     EXPECT_EQ(rules[1].strInfoPageNovelName, QStringLiteral("<h1>(.+?)</h1>"));
-    EXPECT_TRUE(rules[0].strSearchPageUrlFormat.isNull() || rules[0].strSearchPageUrlFormat.isEmpty());
+    EXPECT_TRUE(rules[0].strSearchPageUrlFormat.isNull() ||
+                rules[0].strSearchPageUrlFormat.isEmpty());
     EXPECT_EQ(RuleColumnNames().size(), 21);
 }
 
@@ -132,7 +136,8 @@ TEST_F(RuleSetTest, LookupByNameFindsTheFirstInLoadOrder) {
     AddRule(1, QStringLiteral("站"), QStringLiteral("first"));
     AddRule(2, QStringLiteral("站"), QStringLiteral("second"));
     const TRuleInfoList rules = LoadRuleInfoList();
-    EXPECT_EQ(FindRuleBySiteName(rules, QStringLiteral("站")).strInfoPageNovelName, QStringLiteral("first"));
+    EXPECT_EQ(FindRuleBySiteName(rules, QStringLiteral("站")).strInfoPageNovelName,
+              QStringLiteral("first"));
     EXPECT_TRUE(FindRuleBySiteName(rules, QStringLiteral("站 ")).strId.isEmpty());
 }
 
@@ -140,7 +145,8 @@ TEST_F(RuleSetTest, SelectionKeepsLoadOrderExactIdsAndEachRuleOnce) {
     for (int id : {1, 2, 3})
         AddRule(id, QStringLiteral("s%1").arg(id));
     const TRuleInfoList rules = LoadRuleInfoList();
-    EXPECT_EQ(Ids(SelectRules(rules, QStringLiteral("3,1,"))), (QStringList{QStringLiteral("1"), QStringLiteral("3")}));
+    EXPECT_EQ(Ids(SelectRules(rules, QStringLiteral("3,1,"))),
+              (QStringList{QStringLiteral("1"), QStringLiteral("3")}));
     EXPECT_EQ(Ids(SelectRules(rules, QStringLiteral("1, 2"))), QStringList{QStringLiteral("1")});
     EXPECT_EQ(Ids(SelectRules(rules, QStringLiteral("2,2,2,"))), QStringList{QStringLiteral("2")});
     EXPECT_EQ(Ids(SelectRules(rules, QStringLiteral("9,,3"))), QStringList{QStringLiteral("3")});
@@ -160,18 +166,22 @@ TEST_F(RuleSetTest, SelectionSettingIsReadAsWritten) {
 
 TEST_F(RuleSetTest, IniWriterKeepsEverythingElse) {
     const QString ini = folder.File(QStringLiteral("config.ini"));
-    WriteConfig("; comment\r\n[window]\r\nwidth=1024\r\n\r\n[target_site]\r\nselected=1,\r\nkeep=yes\r\n");
-    ASSERT_TRUE(WriteIniValue(ini, QStringLiteral("target_site"), QStringLiteral("selected"), QStringLiteral("1,3,")));
+    WriteConfig(
+        "; comment\r\n[window]\r\nwidth=1024\r\n\r\n[target_site]\r\nselected=1,\r\nkeep=yes\r\n");
+    ASSERT_TRUE(WriteIniValue(ini, QStringLiteral("target_site"), QStringLiteral("selected"),
+                              QStringLiteral("1,3,")));
     QFile f(ini);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_EQ(f.readAll(), QByteArray("; comment\r\n[window]\r\nwidth=1024\r\n\r\n[target_site]\r\n"
                                       "selected=1,3,\r\nkeep=yes\r\n"));
     f.close();
-    ASSERT_TRUE(WriteIniValue(ini, QStringLiteral("new"), QStringLiteral("k"), QStringLiteral("v")));
+    ASSERT_TRUE(
+        WriteIniValue(ini, QStringLiteral("new"), QStringLiteral("k"), QStringLiteral("v")));
     EXPECT_EQ(ReadIniValue(ini, QStringLiteral("new"), QStringLiteral("k")), QStringLiteral("v"));
-    EXPECT_EQ(ReadIniValue(ini, QStringLiteral("window"), QStringLiteral("width")), QStringLiteral("1024"));
-    EXPECT_FALSE(WriteIniValue(folder.File(QStringLiteral("no/such/dir/config.ini")), QStringLiteral("a"),
-                               QStringLiteral("b"), QStringLiteral("c")));
+    EXPECT_EQ(ReadIniValue(ini, QStringLiteral("window"), QStringLiteral("width")),
+              QStringLiteral("1024"));
+    EXPECT_FALSE(WriteIniValue(folder.File(QStringLiteral("no/such/dir/config.ini")),
+                               QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")));
 }
 
 TEST_F(RuleSetTest, ImportedScriptReplacesShippedRowsAndKeepsTheRest) {
@@ -180,15 +190,18 @@ TEST_F(RuleSetTest, ImportedScriptReplacesShippedRowsAndKeepsTheRest) {
         QFile f(script);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write("-- two rules\n"
-                "INSERT OR REPLACE INTO site_rule(id, site_name, site_url) VALUES (1, '一', '@BASE@/a/');\n"
-                "INSERT OR REPLACE INTO site_rule(id, site_name, site_url) VALUES (2, '二', '@BASE@/b/');\n");
+                "INSERT OR REPLACE INTO site_rule(id, site_name, site_url) VALUES (1, '一', "
+                "'@BASE@/a/');\n"
+                "INSERT OR REPLACE INTO site_rule(id, site_name, site_url) VALUES (2, '二', "
+                "'@BASE@/b/');\n");
     }
     AddRule(1, QStringLiteral("old"));
     AddRule(7, QStringLiteral("mine"));
     AddLatestRead(QStringLiteral("一"), QStringLiteral("书"), QString(), QString(), QString());
     ASSERT_TRUE(ImportRuleScript(script, QStringLiteral("http://h:1")));
     const TRuleInfoList rules = LoadRuleInfoList();
-    EXPECT_EQ(Ids(rules), (QStringList{QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("7")}));
+    EXPECT_EQ(Ids(rules),
+              (QStringList{QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("7")}));
     EXPECT_EQ(rules[0].strSiteUrl, QStringLiteral("http://h:1/a/"));
     EXPECT_EQ(GetLatestReadId(QStringLiteral("一"), QStringLiteral("书")), 1);
     EXPECT_FALSE(ImportRuleScript(folder.File(QStringLiteral("missing.sql"))));

@@ -30,7 +30,9 @@ protected:
         TSQLiteDatabase db(RuleDatabasePath());
         db.AddParamText(QStringLiteral(":name"), QString::fromUtf8(name));
         db.AddParamText(QStringLiteral(":url"), QString::fromUtf8(url));
-        db.ExecSQL(QStringLiteral("insert into site_rule(id, site_name, site_url) values(%1, :name, :url)").arg(id));
+        db.ExecSQL(
+            QStringLiteral("insert into site_rule(id, site_name, site_url) values(%1, :name, :url)")
+                .arg(id));
     }
 
     void WriteConfig(const QByteArray& text) {
@@ -72,6 +74,5 @@ protected:
 
     TempAppFolder folder;
 };
-
 
 } // namespace zvrd::test

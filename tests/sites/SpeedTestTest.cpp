@@ -1,9 +1,9 @@
 // The connection speed test: speed classes, measurements written to the rows taken at the start,
 // and a dialog closed while its test still runs (also run under the sanitizers). The dialog is
 // never painted here, so Qt's painting threads stay out of the ThreadSanitizer run.
+#include "TestSite.h"
 #include "sites/ConnectSpeedTest.h"
 #include "sites/SitesFixture.h"
-#include "TestSite.h"
 
 #include <QPushButton>
 #include <QTest>
@@ -31,9 +31,10 @@ TEST_F(TargetSiteSetTest, SpeedTestWritesEachClassToTheRowTakenAtTheStart) {
     };
     TFrmTargetSiteSet dialog(nullptr, [&](const QString& url) { return seconds.value(url); });
     dialog.SpeedTestButton()->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return dialog.StatusText() == QStringLiteral("完成测试！"); }, 10000));
-    EXPECT_EQ(Column(dialog, 3), (QStringList{QStringLiteral("快"), QStringLiteral("快"), QStringLiteral("中"),
-                                              QStringLiteral("连接失败")}));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dialog.StatusText() == QStringLiteral("完成测试！"); },
+                                10000));
+    EXPECT_EQ(Column(dialog, 3), (QStringList{QStringLiteral("快"), QStringLiteral("快"),
+                                              QStringLiteral("中"), QStringLiteral("连接失败")}));
     ASSERT_TRUE(QTest::qWaitFor([] { return TWorkerThread::Running() == 0; }, 5000));
 }
 
@@ -47,7 +48,8 @@ TEST_F(TargetSiteSetTest, ARealMeasurementOfTheTestSite) {
     AddRule(2, "关闭", "http://127.0.0.1:1/");
     TFrmTargetSiteSet dialog;
     dialog.SpeedTestButton()->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return dialog.StatusText() == QStringLiteral("完成测试！"); }, 20000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dialog.StatusText() == QStringLiteral("完成测试！"); },
+                                20000));
     EXPECT_EQ(Column(dialog, 3), (QStringList{QStringLiteral("快"), QStringLiteral("连接失败")}));
     ASSERT_TRUE(QTest::qWaitFor([] { return TWorkerThread::Running() == 0; }, 5000));
 }
@@ -58,8 +60,10 @@ TEST_F(TargetSiteSetTest, ClosingTheDialogDuringATestDropsItsResults) {
         TSQLiteDatabase db(RuleDatabasePath());
         db.ExecSQL(QStringLiteral("delete from site_rule"));
     }
-    AddRule(1, "慢站", (site.BaseUrl() + QStringLiteral("/fault/slow?ms=800")).toUtf8().constData());
-    AddRule(2, "慢站二", (site.BaseUrl() + QStringLiteral("/fault/slow?ms=600")).toUtf8().constData());
+    AddRule(1, "慢站",
+            (site.BaseUrl() + QStringLiteral("/fault/slow?ms=800")).toUtf8().constData());
+    AddRule(2, "慢站二",
+            (site.BaseUrl() + QStringLiteral("/fault/slow?ms=600")).toUtf8().constData());
     auto* dialog = new TFrmTargetSiteSet;
     dialog->SpeedTestButton()->click();
     QTest::qWait(100);

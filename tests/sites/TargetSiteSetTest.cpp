@@ -1,13 +1,13 @@
 // The target-site dialog offscreen with a real zvrd.db and config.ini.
+#include "sites/TargetSiteSet.h"
+#include "TestSite.h"
 #include "core/IniFile.h"
 #include "rules/RuleSet.h"
 #include "sites/ConnectSpeedTest.h"
 #include "sites/SitesFixture.h"
-#include "sites/TargetSiteSet.h"
 #include "store/NovelLibrary.h"
 #include "store/SqliteTable.h"
 #include "support/TempAppFolder.h"
-#include "TestSite.h"
 
 #include <QApplication>
 #include <QDir>
@@ -31,12 +31,16 @@ TEST_F(TargetSiteSetTest, ListsEveryRuleWithItsTickAndCaptions) {
     TFrmTargetSiteSet dialog;
     EXPECT_EQ(dialog.windowTitle(), QStringLiteral("目标站选择"));
     EXPECT_EQ(dialog.size(), QSize(427, 432));
-    EXPECT_EQ(Column(dialog, 0), (QStringList{QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3"), QStringLiteral("10")}));
-    EXPECT_EQ(Column(dialog, 1), (QStringList{QStringLiteral("笔趣阁"), QStringLiteral("Alpha"), QStringLiteral("beta"), QString()}));
+    EXPECT_EQ(Column(dialog, 0), (QStringList{QStringLiteral("1"), QStringLiteral("2"),
+                                              QStringLiteral("3"), QStringLiteral("10")}));
+    EXPECT_EQ(Column(dialog, 1), (QStringList{QStringLiteral("笔趣阁"), QStringLiteral("Alpha"),
+                                              QStringLiteral("beta"), QString()}));
     EXPECT_EQ(Column(dialog, 3), QStringList(4, QStringLiteral("未知")));
     EXPECT_EQ(Ticks(dialog), (QList<bool>{true, false, true, false}));
     EXPECT_EQ(dialog.SelectionValue(), QStringLiteral("1,3,"));
-    EXPECT_EQ(dialog.StatusText(), QStringLiteral("如果连接速度为负值或大于3秒，则说明目标站访问速度过慢，建议取消选择。"));
+    EXPECT_EQ(
+        dialog.StatusText(),
+        QStringLiteral("如果连接速度为负值或大于3秒，则说明目标站访问速度过慢，建议取消选择。"));
 }
 
 TEST_F(TargetSiteSetTest, APieceWithABlankTicksNothing) {
@@ -89,13 +93,17 @@ TEST_F(TargetSiteSetTest, SortingByAHeaderDecidesTheWrittenOrder) {
     WriteConfig("[target_site]\r\nselected=1,2,3,10,\r\n");
     ASSERT_TRUE(RunAndClose(true, [](TFrmTargetSiteSet& d) {
         d.SortByColumn(1); // by name, case ignored, empty last
-        EXPECT_EQ(Column(d, 1), (QStringList{QStringLiteral("Alpha"), QStringLiteral("beta"), QStringLiteral("笔趣阁"), QString()}));
+        EXPECT_EQ(Column(d, 1), (QStringList{QStringLiteral("Alpha"), QStringLiteral("beta"),
+                                             QStringLiteral("笔趣阁"), QString()}));
         d.SortByColumn(1); // reversed
-        EXPECT_EQ(Column(d, 1), (QStringList{QString(), QStringLiteral("笔趣阁"), QStringLiteral("beta"), QStringLiteral("Alpha")}));
+        EXPECT_EQ(Column(d, 1), (QStringList{QString(), QStringLiteral("笔趣阁"),
+                                             QStringLiteral("beta"), QStringLiteral("Alpha")}));
         d.SortByColumn(0); // ids as text: 10 before 2
-        EXPECT_EQ(Column(d, 0), (QStringList{QStringLiteral("1"), QStringLiteral("10"), QStringLiteral("2"), QStringLiteral("3")}));
+        EXPECT_EQ(Column(d, 0), (QStringList{QStringLiteral("1"), QStringLiteral("10"),
+                                             QStringLiteral("2"), QStringLiteral("3")}));
         d.SortByColumn(2); // addresses, the empty one last
-        EXPECT_EQ(Column(d, 1), (QStringList{QStringLiteral("Alpha"), QStringLiteral("笔趣阁"), QString(), QStringLiteral("beta")}));
+        EXPECT_EQ(Column(d, 1), (QStringList{QStringLiteral("Alpha"), QStringLiteral("笔趣阁"),
+                                             QString(), QStringLiteral("beta")}));
     }));
     EXPECT_EQ(ReadSelectionSetting(), QStringLiteral("2,1,10,3,"));
 }

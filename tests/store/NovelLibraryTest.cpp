@@ -36,9 +36,11 @@ TEST_F(NovelLibraryTest, ANovelNeverStoredIsNotFound) {
 }
 
 TEST_F(NovelLibraryTest, RecentReadRoundTripIsExactAndCaseSensitive) {
-    ASSERT_TRUE(AddLatestRead(QStringLiteral("Site"), QStringLiteral("Novel"), QStringLiteral("作者"),
-                              QStringLiteral("第十章"), QStringLiteral("http://a/b/")));
-    ASSERT_TRUE(AddLatestRead(QStringLiteral("Site"), QStringLiteral("Other"), QString(), QString(), QString()));
+    ASSERT_TRUE(AddLatestRead(QStringLiteral("Site"), QStringLiteral("Novel"),
+                              QStringLiteral("作者"), QStringLiteral("第十章"),
+                              QStringLiteral("http://a/b/")));
+    ASSERT_TRUE(AddLatestRead(QStringLiteral("Site"), QStringLiteral("Other"), QString(), QString(),
+                              QString()));
     EXPECT_TRUE(HasLatestRead(QStringLiteral("Site"), QStringLiteral("Novel")));
     EXPECT_EQ(GetLatestReadId(QStringLiteral("Site"), QStringLiteral("Novel")), 1);
     EXPECT_EQ(GetLatestReadId(QStringLiteral("Site"), QStringLiteral("Other")), 2);
@@ -63,7 +65,8 @@ TEST_F(NovelLibraryTest, NamesWithQuotesOrEqualToAColumnNameRoundTrip) {
                               QStringLiteral("y"), QStringLiteral("z")));
     EXPECT_TRUE(HasLatestRead(QStringLiteral("target_site"), quoted));
     EXPECT_EQ(GetLatestReadId(QStringLiteral("target_site"), quoted), 1);
-    EXPECT_EQ(GetLatestReadInfo(QStringLiteral("target_site"), quoted).strNovelAuthor, QStringLiteral("a\"b"));
+    EXPECT_EQ(GetLatestReadInfo(QStringLiteral("target_site"), quoted).strNovelAuthor,
+              QStringLiteral("a\"b"));
     EXPECT_EQ(GetLatestReadId(QStringLiteral("site"), columnName), 2);
     // Spliced between double quotes, "novel_name" would have matched every row's own name.
     EXPECT_FALSE(HasLatestRead(QStringLiteral("site"), QStringLiteral("novel_author")));
@@ -88,14 +91,17 @@ TEST_F(NovelLibraryTest, DirectoryLoadsInIndexOrderAndCounts) {
     EXPECT_TRUE(empty.slChapterUrlList.isEmpty());
 
     for (int index : {2, 0, 1})
-        AddDirectoryItem(3, index, QStringLiteral("c%1").arg(index), QStringLiteral("u%1").arg(index));
+        AddDirectoryItem(3, index, QStringLiteral("c%1").arg(index),
+                         QStringLiteral("u%1").arg(index));
     AddDirectoryItem(4, 0, QStringLiteral("other"), QStringLiteral("other"));
     EXPECT_TRUE(HasDirectory(3));
     EXPECT_EQ(GetDirectoryCount(3), 3);
     const TDirectoryPageData dir = LoadDirectory(3);
     EXPECT_EQ(dir.Num, 3);
-    EXPECT_EQ(dir.slChapterNameList, (QStringList{QStringLiteral("c0"), QStringLiteral("c1"), QStringLiteral("c2")}));
-    EXPECT_EQ(dir.slChapterUrlList, (QStringList{QStringLiteral("u0"), QStringLiteral("u1"), QStringLiteral("u2")}));
+    EXPECT_EQ(dir.slChapterNameList,
+              (QStringList{QStringLiteral("c0"), QStringLiteral("c1"), QStringLiteral("c2")}));
+    EXPECT_EQ(dir.slChapterUrlList,
+              (QStringList{QStringLiteral("u0"), QStringLiteral("u1"), QStringLiteral("u2")}));
 }
 
 TEST_F(NovelLibraryTest, AddDirectoryStoresAllOrNothing) {
@@ -114,8 +120,9 @@ TEST_F(NovelLibraryTest, AddDirectoryStoresAllOrNothing) {
     // A failure on the fourth row leaves none of the list behind.
     {
         TSQLiteDatabase db(NovelDatabasePath());
-        db.ExecSQL(QStringLiteral("create trigger refuse before insert on novel_directory "
-                                  "when new.chapter_name = 'bad' begin select raise(abort, 'refused'); end"));
+        db.ExecSQL(QStringLiteral(
+            "create trigger refuse before insert on novel_directory "
+            "when new.chapter_name = 'bad' begin select raise(abort, 'refused'); end"));
     }
     dir.slChapterNameList[3] = QStringLiteral("bad");
     EXPECT_THROW(AddDirectory(2, dir), ESQLiteException);
@@ -127,24 +134,29 @@ TEST_F(NovelLibraryTest, SaveChapterInsertsPerNovelThenUpdatesAndKeepsContentExa
     const QString content = QStringLiteral("<p>\"引号\" and \"\"doubled\"\" 'single'</p>");
     ASSERT_TRUE(SaveChapter(1, 3, 0, 1, QStringLiteral("novel one")));
     ASSERT_TRUE(SaveChapter(2, 3, 0, 1, content));
-    EXPECT_EQ(Count(NovelDatabasePath(), QStringLiteral("select count(*) from novel_chapter where novel_id=2")), 1);
+    EXPECT_EQ(Count(NovelDatabasePath(),
+                    QStringLiteral("select count(*) from novel_chapter where novel_id=2")),
+              1);
     {
         TSQLiteDatabase db(NovelDatabasePath());
-        auto t = db.GetTable(QStringLiteral(
-            "select chapter_type,is_download,chapter_content from novel_chapter where novel_id=2 and chapter_id=3"));
+        auto t = db.GetTable(QStringLiteral("select chapter_type,is_download,chapter_content from "
+                                            "novel_chapter where novel_id=2 and chapter_id=3"));
         EXPECT_EQ(t->FieldAsString(2), content);
     }
     // A later failure replaces the stored chapter, and a later success the failure.
     ASSERT_TRUE(SaveChapter(2, 3, -1, 0, QString()));
     ASSERT_TRUE(SaveChapter(2, 3, 1, 1, QStringLiteral("/a/pic/3_0.png|/a/pic/3_1.png")));
-    EXPECT_EQ(Count(NovelDatabasePath(), QStringLiteral("select count(*) from novel_chapter where novel_id=2")), 1);
+    EXPECT_EQ(Count(NovelDatabasePath(),
+                    QStringLiteral("select count(*) from novel_chapter where novel_id=2")),
+              1);
     TSQLiteDatabase db(NovelDatabasePath());
-    auto t = db.GetTable(QStringLiteral(
-        "select chapter_type,is_download,chapter_content from novel_chapter where novel_id=2 and chapter_id=3"));
+    auto t = db.GetTable(QStringLiteral("select chapter_type,is_download,chapter_content from "
+                                        "novel_chapter where novel_id=2 and chapter_id=3"));
     EXPECT_EQ(t->FieldAsInteger(0), 1);
     EXPECT_EQ(t->FieldAsInteger(1), 1);
     EXPECT_EQ(t->FieldAsString(2), QStringLiteral("/a/pic/3_0.png|/a/pic/3_1.png"));
-    EXPECT_EQ(db.GetTableString(QStringLiteral("select chapter_content from novel_chapter where novel_id=1")),
+    EXPECT_EQ(db.GetTableString(
+                  QStringLiteral("select chapter_content from novel_chapter where novel_id=1")),
               QStringLiteral("novel one"));
 }
 
@@ -213,7 +225,8 @@ TEST_F(NovelLibraryTest, ConcurrentWritersAndAReaderLoseNothing) {
         writers.emplace_back([&, t] {
             for (int c = 0; c < 50; ++c) {
                 try {
-                    if (!SaveChapter(1, t * 50 + c, 0, 1, QStringLiteral("内容 %1").arg(t * 50 + c)))
+                    if (!SaveChapter(1, t * 50 + c, 0, 1,
+                                     QStringLiteral("内容 %1").arg(t * 50 + c)))
                         ++failures;
                 } catch (...) {
                     ++failures;
@@ -227,8 +240,13 @@ TEST_F(NovelLibraryTest, ConcurrentWritersAndAReaderLoseNothing) {
     reader.join();
     EXPECT_EQ(failures.load(), 0);
     EXPECT_GT(reads.load(), 0);
-    EXPECT_EQ(Count(NovelDatabasePath(), QStringLiteral("select count(*) from novel_chapter where novel_id=1 and is_download=1")), 1000);
-    EXPECT_EQ(Count(NovelDatabasePath(), QStringLiteral("select count(distinct chapter_id) from novel_chapter")), 1000);
+    EXPECT_EQ(Count(NovelDatabasePath(),
+                    QStringLiteral(
+                        "select count(*) from novel_chapter where novel_id=1 and is_download=1")),
+              1000);
+    EXPECT_EQ(Count(NovelDatabasePath(),
+                    QStringLiteral("select count(distinct chapter_id) from novel_chapter")),
+              1000);
 }
 
 } // namespace

@@ -1,7 +1,7 @@
 // The access layer on real database files: column kinds, cell readers, error texts, parameters,
 // prepared statements, transactions, backup, collations and lock waiting.
-#include "store/SqliteErrorText.h"
 #include "store/SqliteTable.h"
+#include "store/SqliteErrorText.h"
 #include "support/TempAppFolder.h"
 
 #include <QFile>
@@ -44,7 +44,8 @@ TEST_F(SqliteTableTest, OpeningAMissingFileCreatesAnEmptyDatabaseWhoseTablesAreM
 }
 
 TEST_F(SqliteTableTest, OpeningAFolderAsDatabaseFailsWithTheEngineMessage) {
-    const QString msg = ErrorOf([&] { TSQLiteDatabase db(folder.File(QStringLiteral("no/such/dir/x.db"))); });
+    const QString msg =
+        ErrorOf([&] { TSQLiteDatabase db(folder.File(QStringLiteral("no/such/dir/x.db"))); });
     EXPECT_TRUE(msg.startsWith(QStringLiteral("Failed to open database \"") +
                                folder.File(QStringLiteral("no/such/dir/x.db")) +
                                QStringLiteral("\" : ")))
@@ -61,7 +62,8 @@ TEST_F(SqliteTableTest, EmptyResultIsAtEofAndRefusesCellsAndFieldNames) {
     EXPECT_FALSE(table->Next());
     EXPECT_EQ(table->CountResult(), 0);
     EXPECT_EQ(ErrorOf([&] { table->FieldAsString(0); }), QStringLiteral("Table is at End of File"));
-    EXPECT_EQ(ErrorOf([&] { table->FieldAsInteger(0); }), QStringLiteral("Table is at End of File"));
+    EXPECT_EQ(ErrorOf([&] { table->FieldAsInteger(0); }),
+              QStringLiteral("Table is at End of File"));
     EXPECT_EQ(ErrorOf([&] { table->GetFieldIndex(QStringLiteral("id")); }),
               QStringLiteral("Field id Not found. Empty dataset"));
 }
@@ -116,7 +118,8 @@ TEST_F(SqliteTableTest, ColumnKindsFollowDeclaredTypeExactlyOrTheFirstValue) {
 
 TEST_F(SqliteTableTest, CountStarTakesItsKindFromTheValueAlsoWhenZero) {
     TSQLiteDatabase db(dbPath);
-    db.ExecSQL(QStringLiteral("create table novel_directory(id INTEGER PRIMARY KEY, novel_id INTEGER)"));
+    db.ExecSQL(
+        QStringLiteral("create table novel_directory(id INTEGER PRIMARY KEY, novel_id INTEGER)"));
     auto zero = db.GetTable(
         QStringLiteral("select count(*) as total from novel_directory where novel_id=1"));
     const auto col = static_cast<uint32_t>(zero->GetFieldIndex(QStringLiteral("TOTAL")));
@@ -181,13 +184,15 @@ TEST_F(SqliteTableTest, ExecSqlCountsRowsAndRefusesEmptyOrRowYieldingStatements)
     EXPECT_TRUE(viaTable->Eof());
     EXPECT_EQ(db.GetTableValue(QStringLiteral("select count(*) from t")), 2);
 
-    EXPECT_EQ(ErrorOf([&] { db.ExecSQL(QString()); }), QStringLiteral("Could not prepare SQL statement"));
+    EXPECT_EQ(ErrorOf([&] { db.ExecSQL(QString()); }),
+              QStringLiteral("Could not prepare SQL statement"));
     EXPECT_EQ(ErrorOf([&] { db.ExecSQL(QStringLiteral("  -- only a comment")); }),
               QStringLiteral("Could not prepare SQL statement"));
     EXPECT_EQ(ErrorOf([&] { db.GetTable(QStringLiteral(" ")); }),
               QStringLiteral("Could not prepare SQL statement"));
-    EXPECT_TRUE(ErrorOf([&] { db.ExecSQL(QStringLiteral("select * from t")); })
-                    .startsWith(QStringLiteral("Error executing SQL statement")));
+    EXPECT_TRUE(ErrorOf([&] {
+                    db.ExecSQL(QStringLiteral("select * from t"));
+                }).startsWith(QStringLiteral("Error executing SQL statement")));
     const QString syntax = ErrorOf([&] { db.ExecSQL(QStringLiteral("insert into")); });
     EXPECT_TRUE(syntax.startsWith(QStringLiteral(
         "Error executing SQL.\rError [1]: SQL error or missing database.\r\"insert into\": ")))
@@ -236,7 +241,8 @@ TEST_F(SqliteTableTest, ParameterQueueAppliesToTheNextStatementOnly) {
     EXPECT_EQ(db.GetTableValue(QStringLiteral("select count(*) from p where t is null")), 1);
     // A statement that fails to prepare does not pass its queue on.
     db.AddParamText(QStringLiteral(":t"), QStringLiteral("stale"));
-    EXPECT_FALSE(ErrorOf([&] { db.ExecSQL(QStringLiteral("insert into nowhere values(:t)")); }).isEmpty());
+    EXPECT_FALSE(
+        ErrorOf([&] { db.ExecSQL(QStringLiteral("insert into nowhere values(:t)")); }).isEmpty());
     db.ExecSQL(QStringLiteral("insert into p(t) values(:t)"));
     EXPECT_EQ(db.GetTableValue(QStringLiteral("select count(*) from p where t = 'stale'")), 0);
     db.AddParamText(QStringLiteral(":t"), QStringLiteral("x"));
@@ -257,8 +263,10 @@ TEST_F(SqliteTableTest, PreparedStatementsRunRepeatedlyAndOwnTheirText) {
     db.ReleaseSQL(q);
     QStringList values;
     db.GetTableStrings(QStringLiteral("select b from q order by a"), values);
-    EXPECT_EQ(values, (QStringList{QStringLiteral("row 0"), QStringLiteral("row 1"), QStringLiteral("row 2")}));
-    EXPECT_EQ(ErrorOf([&] { db.ReleaseSQL(q); }), QStringLiteral("Could not release prepared SQL statement"));
+    EXPECT_EQ(values, (QStringList{QStringLiteral("row 0"), QStringLiteral("row 1"),
+                                   QStringLiteral("row 2")}));
+    EXPECT_EQ(ErrorOf([&] { db.ReleaseSQL(q); }),
+              QStringLiteral("Could not release prepared SQL statement"));
     EXPECT_EQ(ErrorOf([&] { db.BindSQL(q, 1, 5); }),
               QStringLiteral("Could not bind integer to prepared SQL statement"));
     EXPECT_EQ(ErrorOf([&] { db.BindSQL(q, 1, QStringLiteral("x")); }),
@@ -273,7 +281,8 @@ TEST_F(SqliteTableTest, TransactionsRollBackWhenTheConnectionGoesWithOneOpen) {
         db.ExecSQL(QStringLiteral("create table t(a)"));
         db.BeginTransaction();
         EXPECT_TRUE(db.IsTransactionOpen());
-        EXPECT_EQ(ErrorOf([&] { db.BeginTransaction(); }), QStringLiteral("Transaction already open"));
+        EXPECT_EQ(ErrorOf([&] { db.BeginTransaction(); }),
+                  QStringLiteral("Transaction already open"));
         db.ExecSQL(QStringLiteral("insert into t values(1)"));
     }
     TSQLiteDatabase db(dbPath);
@@ -311,8 +320,9 @@ TEST_F(SqliteTableTest, UpdateBlobNeedsAPlaceholderAndStoresTheBytes) {
     TSQLiteDatabase db(dbPath);
     db.ExecSQL(QStringLiteral("create table b(id INTEGER, data BLOB)"));
     db.ExecSQL(QStringLiteral("insert into b values(1, NULL)"));
-    EXPECT_TRUE(ErrorOf([&] { db.UpdateBlob(QStringLiteral("update b set data = 1"), "x"); })
-                    .startsWith(QStringLiteral("SQL must include a ? parameter")));
+    EXPECT_TRUE(ErrorOf([&] {
+                    db.UpdateBlob(QStringLiteral("update b set data = 1"), "x");
+                }).startsWith(QStringLiteral("SQL must include a ? parameter")));
     const QByteArray bytes("\x01\x02\x00\x03", 4);
     db.UpdateBlob(QStringLiteral("update b set data = ? where id = 1"), bytes);
     auto t = db.GetTable(QStringLiteral("select data from b"));
@@ -327,8 +337,9 @@ TEST_F(SqliteTableTest, BackupCopiesTheWholeDatabase) {
     TSQLiteDatabase target(folder.File(QStringLiteral("copy.db")));
     EXPECT_EQ(source.Backup(target), SQLITE_DONE);
     EXPECT_EQ(target.GetTableString(QStringLiteral("select a from t")), QStringLiteral("kept"));
-    EXPECT_EQ(ErrorOf([&] { source.Backup(target, QStringLiteral("main"), QStringLiteral("nosuch")); }),
-              QStringLiteral("Could not initialize backup"));
+    EXPECT_EQ(
+        ErrorOf([&] { source.Backup(target, QStringLiteral("main"), QStringLiteral("nosuch")); }),
+        QStringLiteral("Could not initialize backup"));
 }
 
 TEST_F(SqliteTableTest, CollationsOrderRows) {
@@ -339,10 +350,11 @@ TEST_F(SqliteTableTest, CollationsOrderRows) {
     QStringList rows;
     db.GetTableStrings(QStringLiteral("select name from c order by name collate SYSTEM"), rows);
     EXPECT_EQ(rows, (QStringList{QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}));
-    db.AddCustomCollate(QStringLiteral("REVERSE"), [](void*, int l1, const void* b1, int l2, const void* b2) {
-        const int r = memcmp(b1, b2, static_cast<size_t>(std::min(l1, l2)));
-        return r != 0 ? -r : l2 - l1;
-    });
+    db.AddCustomCollate(QStringLiteral("REVERSE"),
+                        [](void*, int l1, const void* b1, int l2, const void* b2) {
+                            const int r = memcmp(b1, b2, static_cast<size_t>(std::min(l1, l2)));
+                            return r != 0 ? -r : l2 - l1;
+                        });
     db.GetTableStrings(QStringLiteral("select name from c order by name collate REVERSE"), rows);
     EXPECT_EQ(rows, (QStringList{QStringLiteral("c"), QStringLiteral("b"), QStringLiteral("a")}));
 }
@@ -384,7 +396,8 @@ TEST_F(SqliteTableTest, ALockedDatabaseFailsAtOnceWithoutTimeoutAndWaitsWithTheD
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         holder.ExecSQL(QStringLiteral("COMMIT"));
     });
-    EXPECT_EQ(ErrorOf([&] { waiting.ExecSQL(QStringLiteral("insert into t values(3)")); }), QString());
+    EXPECT_EQ(ErrorOf([&] { waiting.ExecSQL(QStringLiteral("insert into t values(3)")); }),
+              QString());
     release.join();
     EXPECT_EQ(waiting.GetTableValue(QStringLiteral("select count(*) from t")), 2);
 }

@@ -23,7 +23,8 @@ public:
     void AddResultRow(const QString& site, const QString& name, const QString& author,
                       const QString& latestChapter, const QString& url) override {
         std::lock_guard lock(fLock);
-        fRows.push_back({QString::number(fRows.size() + 1), site, name, author, latestChapter, url});
+        fRows.push_back(
+            {QString::number(fRows.size() + 1), site, name, author, latestChapter, url});
     }
     int GetResultCount() override {
         std::lock_guard lock(fLock);

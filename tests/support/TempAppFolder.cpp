@@ -11,8 +11,12 @@ TempAppFolder::TempAppFolder() {
     SetAppFolder(fDir.path());
 }
 
-TempAppFolder::~TempAppFolder() { SetAppFolder(QString()); }
+TempAppFolder::~TempAppFolder() {
+    SetAppFolder(QString());
+}
 
-QString TempAppFolder::Path() const { return fDir.path() + QStringLiteral("/"); }
+QString TempAppFolder::Path() const {
+    return fDir.path() + QStringLiteral("/");
+}
 
 } // namespace zvrd::test

@@ -1,9 +1,9 @@
 // Test support: points AppFolder() at a fresh temporary folder for the life of the object.
 #pragma once
 
+#include "support/QtPrinters.h"
 #include <QString>
 #include <QTemporaryDir>
-#include "support/QtPrinters.h"
 
 namespace zvrd::test {
 

@@ -1,12 +1,12 @@
 // The search workers against the local test web server, reporting to a fake surface.
+#include "workers/SearchThread.h"
+#include "TestSite.h"
 #include "rules/RuleSet.h"
 #include "store/NovelLibrary.h"
 #include "store/SqliteTable.h"
 #include "support/FakeSurface.h"
 #include "support/TempAppFolder.h"
-#include "TestSite.h"
 #include "workers/GatedSurface.h"
-#include "workers/SearchThread.h"
 
 #include <QFile>
 #include <QRegularExpression>
@@ -26,17 +26,23 @@ TEST(EncodeSearchUrlTest, KeywordBytesAreGbk) {
 }
 
 TEST(EncodeSearchUrlTest, PortsUserInformationFragmentsAndPercentSigns) {
-    EXPECT_EQ(EncodeSearchUrl(QStringLiteral("http://a.com:80/s?q=1")), QStringLiteral("http://a.com/s?q=1"));
-    EXPECT_EQ(EncodeSearchUrl(QStringLiteral("https://a.com:443/s")), QStringLiteral("https://a.com/s"));
+    EXPECT_EQ(EncodeSearchUrl(QStringLiteral("http://a.com:80/s?q=1")),
+              QStringLiteral("http://a.com/s?q=1"));
+    EXPECT_EQ(EncodeSearchUrl(QStringLiteral("https://a.com:443/s")),
+              QStringLiteral("https://a.com/s"));
     EXPECT_EQ(EncodeSearchUrl(QStringLiteral("HTTP://a.com:80/")), QStringLiteral("HTTP://a.com/"));
-    EXPECT_EQ(EncodeSearchUrl(QStringLiteral("http://a.com:8080/s")), QStringLiteral("http://a.com:8080/s"));
+    EXPECT_EQ(EncodeSearchUrl(QStringLiteral("http://a.com:8080/s")),
+              QStringLiteral("http://a.com:8080/s"));
     EXPECT_EQ(EncodeSearchUrl(QStringLiteral("http://user:pw@a.com/p/d.html#frag")),
               QStringLiteral("http://a.com/p/d.html"));
     EXPECT_EQ(EncodeSearchUrl(QStringLiteral("http://a.com/s?q=%D6%D0&x=a+b")),
               QStringLiteral("http://a.com/s?q=%25D6%25D0&x=a+b"));
-    EXPECT_EQ(EncodeSearchUrl(QStringLiteral("http://a.com/a+b c.htm")), QStringLiteral("http://a.com/a%2Bb%20c.htm"));
-    EXPECT_EQ(EncodeSearchUrl(QStringLiteral("http://a.com\\b\\c.htm?x=\\")), QStringLiteral("http://a.com/b/c.htm?x=%5C"));
-    EXPECT_EQ(EncodeSearchUrl(QStringLiteral("http:\\\\a.com\\b")), QString()); // no "://" once normalised
+    EXPECT_EQ(EncodeSearchUrl(QStringLiteral("http://a.com/a+b c.htm")),
+              QStringLiteral("http://a.com/a%2Bb%20c.htm"));
+    EXPECT_EQ(EncodeSearchUrl(QStringLiteral("http://a.com\\b\\c.htm?x=\\")),
+              QStringLiteral("http://a.com/b/c.htm?x=%5C"));
+    EXPECT_EQ(EncodeSearchUrl(QStringLiteral("http:\\\\a.com\\b")),
+              QString()); // no "://" once normalised
     EXPECT_EQ(EncodeSearchUrl(QStringLiteral("http://a.com")), QStringLiteral("http://a.com/"));
     EXPECT_EQ(EncodeSearchUrl(QStringLiteral("no scheme here")), QString());
     EXPECT_EQ(EncodeSearchUrl(QStringLiteral("http:///path")), QString());
@@ -62,7 +68,8 @@ protected:
     }
 
     void SetUp() override {
-        ASSERT_TRUE(ImportRuleScript(QStringLiteral(ZVRD_SOURCE_DIR "/data/demo_sites.sql"), site->BaseUrl()));
+        ASSERT_TRUE(ImportRuleScript(QStringLiteral(ZVRD_SOURCE_DIR "/data/demo_sites.sql"),
+                                     site->BaseUrl()));
     }
 
     // A copy of demo rule `from` under a new id, name and search address.
@@ -70,17 +77,18 @@ protected:
         TSQLiteDatabase db(RuleDatabasePath());
         db.AddParamText(QStringLiteral(":name"), name);
         db.AddParamText(QStringLiteral(":format"), searchFormat);
-        db.ExecSQL(QStringLiteral("insert into site_rule select %1, :name, site_url, charset, :format, "
-                                  "search_page_result_regional, search_page_novel_name, "
-                                  "search_page_novel_author, search_page_latest_chapter, "
-                                  "search_page_info_page_url, info_page_novel_sort, "
-                                  "info_page_novel_name, info_page_novel_author, "
-                                  "info_page_novel_state, info_page_novel_intro, "
-                                  "info_page_latest_chapter, info_page_directory_page_url, "
-                                  "directory_page_regional, directory_page_chapter_name_and_url, "
-                                  "chapter_page_chapter_content, replace_rule from site_rule where id=%2")
-                       .arg(id)
-                       .arg(from));
+        db.ExecSQL(
+            QStringLiteral("insert into site_rule select %1, :name, site_url, charset, :format, "
+                           "search_page_result_regional, search_page_novel_name, "
+                           "search_page_novel_author, search_page_latest_chapter, "
+                           "search_page_info_page_url, info_page_novel_sort, "
+                           "info_page_novel_name, info_page_novel_author, "
+                           "info_page_novel_state, info_page_novel_intro, "
+                           "info_page_latest_chapter, info_page_directory_page_url, "
+                           "directory_page_regional, directory_page_chapter_name_and_url, "
+                           "chapter_page_chapter_content, replace_rule from site_rule where id=%2")
+                .arg(id)
+                .arg(from));
     }
 
     // Keeps the demo rules as templates 101 (GBK site) and 102 (UTF-8 site) only.
@@ -127,7 +135,8 @@ TEST_F(SearchThreadTest, SelectedSitesRunInRuleOrder) {
     CopyRule(101, 3, QStringLiteral("三"), format);
     Select("3,1,");
     Search(QStringLiteral("修仙"), surface);
-    EXPECT_EQ(SitesSearched(surface->Statuses()), (QStringList{QStringLiteral("一"), QStringLiteral("三")}));
+    EXPECT_EQ(SitesSearched(surface->Statuses()),
+              (QStringList{QStringLiteral("一"), QStringLiteral("三")}));
     EXPECT_EQ(surface->Rows().size(), 4u);
 
     auto second = std::make_shared<test::FakeSurface>();
@@ -139,9 +148,12 @@ TEST_F(SearchThreadTest, SelectedSitesRunInRuleOrder) {
 TEST_F(SearchThreadTest, ListsAndARelativeRedirectMakeNumberedRowsAndASummary) {
     ClearRules();
     // Two results, none, and one by a 302 whose Location is relative.
-    CopyRule(101, 1, QStringLiteral("列表"), site->BaseUrl() + QStringLiteral("/gbk/search?q={KEY}"));
-    CopyRule(101, 2, QStringLiteral("空"), site->BaseUrl() + QStringLiteral("/gbk/search?q={KEY}无此书"));
-    CopyRule(102, 3, QStringLiteral("跳转"), site->BaseUrl() + QStringLiteral("/fault/redirect?to=../utf8/book/3/&k={KEY}"));
+    CopyRule(101, 1, QStringLiteral("列表"),
+             site->BaseUrl() + QStringLiteral("/gbk/search?q={KEY}"));
+    CopyRule(101, 2, QStringLiteral("空"),
+             site->BaseUrl() + QStringLiteral("/gbk/search?q={KEY}无此书"));
+    CopyRule(102, 3, QStringLiteral("跳转"),
+             site->BaseUrl() + QStringLiteral("/fault/redirect?to=../utf8/book/3/&k={KEY}"));
     Select("1,2,3,");
     Search(QStringLiteral("修仙"), surface);
     const auto rows = surface->Rows();
@@ -149,7 +161,8 @@ TEST_F(SearchThreadTest, ListsAndARelativeRedirectMakeNumberedRowsAndASummary) {
     QStringList numbers;
     for (const auto& row : rows)
         numbers << row[0];
-    EXPECT_EQ(numbers, (QStringList{QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3")}));
+    EXPECT_EQ(numbers,
+              (QStringList{QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3")}));
     bool redirected = false;
     for (const auto& row : rows) {
         if (row[1] == QStringLiteral("跳转")) {
@@ -161,9 +174,11 @@ TEST_F(SearchThreadTest, ListsAndARelativeRedirectMakeNumberedRowsAndASummary) {
     EXPECT_TRUE(redirected);
     const QStringList statuses = surface->Statuses();
     EXPECT_TRUE(std::any_of(statuses.begin(), statuses.end(), [](const QString& s) {
-        return s.startsWith(QStringLiteral("目标站「空」搜索完成，从该目标站共搜索到 0 本小说。还有 "));
+        return s.startsWith(
+            QStringLiteral("目标站「空」搜索完成，从该目标站共搜索到 0 本小说。还有 "));
     }));
-    EXPECT_TRUE(surface->LastStatus().startsWith(QStringLiteral("搜索完成，共搜索到 3 本小说，用时 ")))
+    EXPECT_TRUE(
+        surface->LastStatus().startsWith(QStringLiteral("搜索完成，共搜索到 3 本小说，用时 ")))
         << surface->LastStatus().toStdString();
     EXPECT_TRUE(surface->LastStatus().endsWith(QStringLiteral(" 秒。")));
 }
@@ -171,7 +186,8 @@ TEST_F(SearchThreadTest, ListsAndARelativeRedirectMakeNumberedRowsAndASummary) {
 TEST_F(SearchThreadTest, RemainingSitesNeverGoUpAndA301SiteIsNeverCounted) {
     ClearRules();
     CopyRule(101, 1, QStringLiteral("甲"), site->BaseUrl() + QStringLiteral("/gbk/search?q={KEY}"));
-    CopyRule(101, 2, QStringLiteral("乙"), site->BaseUrl() + QStringLiteral("/fault/status/301?q={KEY}"));
+    CopyRule(101, 2, QStringLiteral("乙"),
+             site->BaseUrl() + QStringLiteral("/fault/status/301?q={KEY}"));
     CopyRule(101, 3, QStringLiteral("丙"), site->BaseUrl() + QStringLiteral("/gbk/search?q={KEY}"));
     Select("1,2,3,");
     Search(QStringLiteral("剑来"), surface); // 302 on 甲 and 丙: one row each
@@ -183,14 +199,16 @@ TEST_F(SearchThreadTest, RemainingSitesNeverGoUpAndA301SiteIsNeverCounted) {
             remaining << m.captured(1).toInt();
     }
     EXPECT_EQ(remaining, (QList<int>{2, 1})); // the 301 site is still "searching" at the end
-    EXPECT_FALSE(surface->Statuses().join(QString()).contains(QStringLiteral("目标站「乙」搜索完成")));
+    EXPECT_FALSE(
+        surface->Statuses().join(QString()).contains(QStringLiteral("目标站「乙」搜索完成")));
     EXPECT_EQ(surface->Rows().size(), 2u);
 }
 
 TEST_F(SearchThreadTest, NoRulesOrNoSelectionSayWhy) {
     Select("");
     Search(QStringLiteral("修仙"), surface);
-    EXPECT_EQ(surface->Statuses(), QStringList{QStringLiteral("您未选择目标站，请在目标站设置中进行选择！")});
+    EXPECT_EQ(surface->Statuses(),
+              QStringList{QStringLiteral("您未选择目标站，请在目标站设置中进行选择！")});
     {
         TSQLiteDatabase db(RuleDatabasePath());
         db.ExecSQL(QStringLiteral("delete from site_rule"));
@@ -198,28 +216,35 @@ TEST_F(SearchThreadTest, NoRulesOrNoSelectionSayWhy) {
     Select("1,2,");
     auto empty = std::make_shared<test::FakeSurface>();
     Search(QStringLiteral("修仙"), empty);
-    EXPECT_EQ(empty->Statuses(), QStringList{QStringLiteral("从数据库中没有提取到采集规则，请检查 zvrd.db 文件！")});
+    EXPECT_EQ(empty->Statuses(),
+              QStringList{QStringLiteral("从数据库中没有提取到采集规则，请检查 zvrd.db 文件！")});
     EXPECT_TRUE(empty->Rows().empty());
 }
 
 TEST_F(SearchThreadTest, ANewSearchSupersedesTheRunningOne) {
     ClearRules();
-    const QByteArray slowPage = QStringLiteral(
-        "<table id=\"results\"><tr><td class=\"name\"><a href=\"/gbk/book/1/\">慢书</a></td>"
-        "<td class=\"author\">慢</td><td class=\"latest\"><a href=\"x\">第1章</a></td></tr></table>").toUtf8();
+    const QByteArray slowPage =
+        QStringLiteral(
+            "<table id=\"results\"><tr><td class=\"name\"><a href=\"/gbk/book/1/\">慢书</a></td>"
+            "<td class=\"author\">慢</td><td class=\"latest\"><a "
+            "href=\"x\">第1章</a></td></tr></table>")
+            .toUtf8();
     site->SetPage(QStringLiteral("slow-search"), slowPage, 200, QString(), 400);
-    CopyRule(102, 1, QStringLiteral("慢站"), site->BaseUrl() + QStringLiteral("/custom/slow-search?q={KEY}"));
+    CopyRule(102, 1, QStringLiteral("慢站"),
+             site->BaseUrl() + QStringLiteral("/custom/slow-search?q={KEY}"));
     {
         // The UTF-8 rule's patterns do not fit a table; give the slow site the GBK site's.
         TSQLiteDatabase db(RuleDatabasePath());
-        db.ExecSQL(QStringLiteral("update site_rule set charset='utf-8', search_page_result_regional="
-                                  "'<table id=\"results\">(.+?)</table>', search_page_novel_name="
-                                  "'<td class=\"name\"><a href=\"[^\"]*\">(.+?)</a></td>', "
-                                  "search_page_novel_author='<td class=\"author\">(.+?)</td>', "
-                                  "search_page_latest_chapter='<td class=\"latest\"><a href=\"[^\"]*\">(.+?)</a></td>', "
-                                  "search_page_info_page_url='<td class=\"name\"><a href=\"(.+?)\">' where id=1"));
+        db.ExecSQL(QStringLiteral(
+            "update site_rule set charset='utf-8', search_page_result_regional="
+            "'<table id=\"results\">(.+?)</table>', search_page_novel_name="
+            "'<td class=\"name\"><a href=\"[^\"]*\">(.+?)</a></td>', "
+            "search_page_novel_author='<td class=\"author\">(.+?)</td>', "
+            "search_page_latest_chapter='<td class=\"latest\"><a href=\"[^\"]*\">(.+?)</a></td>', "
+            "search_page_info_page_url='<td class=\"name\"><a href=\"(.+?)\">' where id=1"));
     }
-    CopyRule(101, 2, QStringLiteral("快站"), site->BaseUrl() + QStringLiteral("/gbk/search?q={KEY}"));
+    CopyRule(101, 2, QStringLiteral("快站"),
+             site->BaseUrl() + QStringLiteral("/gbk/search?q={KEY}"));
     Select("1,");
     auto first = std::make_shared<TGatedSurface>(*surface);
     auto* running = new TSearchThread(QStringLiteral("慢"), first, TWorkerThread::Ownership::Held);

@@ -48,7 +48,9 @@ std::string Iconv(const char* to, const char* from, const std::string& input) {
     return out;
 }
 
-std::string ToGbk(const QString& text) { return Iconv("GBK", "UTF-8", text.toStdString()); }
+std::string ToGbk(const QString& text) {
+    return Iconv("GBK", "UTF-8", text.toStdString());
+}
 
 bool IsValidUtf8(const std::string& s) {
     const QByteArray bytes = QByteArray::fromStdString(s);
@@ -112,30 +114,36 @@ QString PageHead(const QString& title, const char* charset) {
 QString GbkSearchPage(const QString& key, const std::vector<const DemoNovel*>& found) {
     QString html = PageHead(QStringLiteral("搜索结果"), "gbk");
     html += QStringLiteral("<div class=\"nav\"><a href=\"/gbk/\">书海阁</a></div>\r\n");
-    html += QStringLiteral("<h2>搜索“%1”的结果</h2>\r\n<table id=\"results\">\r\n").arg(key.toHtmlEscaped());
+    html += QStringLiteral("<h2>搜索“%1”的结果</h2>\r\n<table id=\"results\">\r\n")
+                .arg(key.toHtmlEscaped());
     html += QStringLiteral("<tr><th>书名</th><th>作者</th><th>最新章节</th></tr>\r\n");
     for (const DemoNovel* n : found) {
-        html += QStringLiteral("<tr>\r\n  <td class=\"name\"><a href=\"%1\">%2</a></td>\r\n"
-                               "  <td class=\"author\"> %3 </td>\r\n"
-                               "  <td class=\"latest\"><a href=\"%1%4.html\">%5</a></td>\r\n</tr>\r\n")
-                    .arg(NovelPath(QStringLiteral("gbk"), *n), n->name, n->author)
-                    .arg(n->chapters)
-                    .arg(DemoChapterName(n->chapters));
+        html +=
+            QStringLiteral("<tr>\r\n  <td class=\"name\"><a href=\"%1\">%2</a></td>\r\n"
+                           "  <td class=\"author\"> %3 </td>\r\n"
+                           "  <td class=\"latest\"><a href=\"%1%4.html\">%5</a></td>\r\n</tr>\r\n")
+                .arg(NovelPath(QStringLiteral("gbk"), *n), n->name, n->author)
+                .arg(n->chapters)
+                .arg(DemoChapterName(n->chapters));
     }
-    html += QStringLiteral("</table>\r\n<div class=\"footer\">书海阁 演示站</div>\r\n</body></html>\r\n");
+    html += QStringLiteral(
+        "</table>\r\n<div class=\"footer\">书海阁 演示站</div>\r\n</body></html>\r\n");
     return html;
 }
 
 QString GbkInfoPage(const DemoNovel& n) {
     QString html = PageHead(n.name + QStringLiteral("_书海阁"), "gbk");
-    html += QStringLiteral("<div id=\"info\">\r\n<h1>%1</h1>\r\n<p>作&nbsp;&nbsp;者：%2</p>\r\n"
-                           "<p>最新章节：<a href=\"%3.html\">%4</a></p>\r\n"
-                           "<p><a class=\"read\" href=\"/gbk/book/%5/list.html\">开始阅读</a></p>\r\n</div>\r\n")
-                .arg(n.name, n.author)
-                .arg(n.chapters)
-                .arg(DemoChapterName(n.chapters))
-                .arg(n.id);
-    html += QStringLiteral("<div id=\"intro\">一部在演示站连载的小说，共 %1 章。</div>\r\n</body></html>\r\n")
+    html +=
+        QStringLiteral(
+            "<div id=\"info\">\r\n<h1>%1</h1>\r\n<p>作&nbsp;&nbsp;者：%2</p>\r\n"
+            "<p>最新章节：<a href=\"%3.html\">%4</a></p>\r\n"
+            "<p><a class=\"read\" href=\"/gbk/book/%5/list.html\">开始阅读</a></p>\r\n</div>\r\n")
+            .arg(n.name, n.author)
+            .arg(n.chapters)
+            .arg(DemoChapterName(n.chapters))
+            .arg(n.id);
+    html += QStringLiteral(
+                "<div id=\"intro\">一部在演示站连载的小说，共 %1 章。</div>\r\n</body></html>\r\n")
                 .arg(n.chapters);
     return html;
 }
@@ -159,7 +167,8 @@ QString GbkDirectoryPage(const DemoNovel& n, const QString& base) {
         }
         html += QStringLiteral("<dd><a href=\"%1\">%2</a></dd>\r\n").arg(href, DemoChapterName(c));
     }
-    html += QStringLiteral("</dl></div>\r\n<div class=\"footer\">书海阁</div>\r\n</body></html>\r\n");
+    html +=
+        QStringLiteral("</dl></div>\r\n<div class=\"footer\">书海阁</div>\r\n</body></html>\r\n");
     return html;
 }
 
@@ -181,7 +190,8 @@ QString GbkChapterPage(const DemoNovel& n, int c) {
     else
         html += QStringLiteral("【书海阁首发】<br />\r\n") + DemoChapterText(n, c) +
                 QStringLiteral("<br />\r\n请记住本站域名：书海阁");
-    html += QStringLiteral("</div>\r\n<div class=\"bottem\"><a href=\"list.html\">目录</a></div>\r\n</body></html>\r\n");
+    html += QStringLiteral("</div>\r\n<div class=\"bottem\"><a "
+                           "href=\"list.html\">目录</a></div>\r\n</body></html>\r\n");
     return html;
 }
 
@@ -189,7 +199,8 @@ QString GbkChapterPage(const DemoNovel& n, int c) {
 
 QString Utf8SearchPage(const QString& key, const std::vector<const DemoNovel*>& found) {
     QString html = PageHead(QStringLiteral("云中书库 - 搜索"), "utf-8");
-    html += QStringLiteral("<p>关键词：%1</p>\r\n<ul class=\"result-list\">\r\n").arg(key.toHtmlEscaped());
+    html += QStringLiteral("<p>关键词：%1</p>\r\n<ul class=\"result-list\">\r\n")
+                .arg(key.toHtmlEscaped());
     for (const DemoNovel* n : found) {
         html += QStringLiteral("<li><span class=\"s2\"><a href=\"book/%1/\">%2</a></span>"
                                "<span class=\"s4\">%3</span><span class=\"s3\">%4</span></li>\r\n")
@@ -205,7 +216,8 @@ QString Utf8InfoPage(const DemoNovel& n) {
     html += QStringLiteral("<meta property=\"og:novel:book_name\" content=\"%1\"/>\r\n"
                            "<meta property=\"og:novel:author\" content=\"%2\"/>\r\n"
                            "<meta property=\"og:novel:latest_chapter_name\" content=\"%3\"/>\r\n"
-                           "<div class=\"info\"><h2>%1</h2><a id=\"dir\" href=\"index.html\">章节目录</a></div>\r\n"
+                           "<div class=\"info\"><h2>%1</h2><a id=\"dir\" "
+                           "href=\"index.html\">章节目录</a></div>\r\n"
                            "</body></html>\r\n")
                 .arg(n.name, n.author, DemoChapterName(n.chapters));
     return html;
@@ -215,7 +227,9 @@ QString Utf8DirectoryPage(const DemoNovel& n) {
     QString html = PageHead(n.name + QStringLiteral(" 章节目录"), "utf-8");
     html += QStringLiteral("<div class=\"listmain\">\r\n");
     for (int c = 1; c <= n.chapters; ++c)
-        html += QStringLiteral("<dd title=\"%1\"><a href=\"%2.html\">%1</a></dd>\r\n").arg(DemoChapterName(c)).arg(c);
+        html += QStringLiteral("<dd title=\"%1\"><a href=\"%2.html\">%1</a></dd>\r\n")
+                    .arg(DemoChapterName(c))
+                    .arg(c);
     html += QStringLiteral("</div>\r\n</body></html>\r\n");
     return html;
 }
@@ -260,12 +274,16 @@ void SendUtf8(Response& res, const QString& html) {
 
 void SendPicture(Response& res, int which) {
     if (which == 0)
-        res.set_content(reinterpret_cast<const char*>(kPicturePng0), sizeof kPicturePng0, "image/png");
+        res.set_content(reinterpret_cast<const char*>(kPicturePng0), sizeof kPicturePng0,
+                        "image/png");
     else
-        res.set_content(reinterpret_cast<const char*>(kPicturePng1), sizeof kPicturePng1, "image/png");
+        res.set_content(reinterpret_cast<const char*>(kPicturePng1), sizeof kPicturePng1,
+                        "image/png");
 }
 
-int ToInt(const std::string& s) { return QString::fromStdString(s).toInt(); }
+int ToInt(const std::string& s) {
+    return QString::fromStdString(s).toInt();
+}
 
 // Saved pages of real sites at the paths their own links use.
 struct RealPage {
@@ -320,7 +338,9 @@ QString DemoChapterName(int chapter) {
 
 QString DemoChapterText(const DemoNovel& novel, int chapter) {
     QStringList paragraphs;
-    paragraphs << QStringLiteral("&nbsp;&nbsp;&nbsp;&nbsp;《%1》第%2章正文开始。").arg(novel.name).arg(chapter);
+    paragraphs << QStringLiteral("&nbsp;&nbsp;&nbsp;&nbsp;《%1》第%2章正文开始。")
+                      .arg(novel.name)
+                      .arg(chapter);
     for (int i = 0; i < 12; ++i)
         paragraphs << QStringLiteral("&nbsp;&nbsp;&nbsp;&nbsp;") +
                           Sentences()[(chapter * 3 + i * 5 + novel.id) % Sentences().size()];
@@ -368,16 +388,22 @@ TestSite::~TestSite() {
     fServers.clear();
 }
 
-QString TestSite::BaseUrl() const { return QStringLiteral("http://127.0.0.1:%1").arg(fDemoPort); }
+QString TestSite::BaseUrl() const {
+    return QStringLiteral("http://127.0.0.1:%1").arg(fDemoPort);
+}
 
-int TestSite::Port() const { return fDemoPort; }
+int TestSite::Port() const {
+    return fDemoPort;
+}
 
 QString TestSite::RealSiteUrl(const QString& site) const {
     const int port = fRealPorts.value(site, 0);
     return port ? QStringLiteral("http://127.0.0.1:%1").arg(port) : QString();
 }
 
-QStringList TestSite::RealSites() const { return fRealPorts.keys(); }
+QStringList TestSite::RealSites() const {
+    return fRealPorts.keys();
+}
 
 void TestSite::SetPage(const QString& name, const QByteArray& body, int status,
                        const QString& location, int delayMs) {
@@ -494,9 +520,8 @@ void TestSite::StartDemo(int port) {
         }
         SendUtf8(res, Utf8ChapterPage(*n, c));
     });
-    http.Get(R"(/(gbk|utf8)/pic/(\d+)-(\d+)-([01])\.png)", [](const Request& req, Response& res) {
-        SendPicture(res, ToInt(req.matches[4]));
-    });
+    http.Get(R"(/(gbk|utf8)/pic/(\d+)-(\d+)-([01])\.png)",
+             [](const Request& req, Response& res) { SendPicture(res, ToInt(req.matches[4])); });
 
     // Faults on demand
     http.Get(R"(/fault/status/(\d+))", [](const Request& req, Response& res) {
@@ -533,13 +558,15 @@ void TestSite::StartDemo(int port) {
     });
     http.Get("/fault/bad-gbk", [](const Request&, Response& res) {
         // "中" in GBK, a lone lead byte, an invalid pair, then "文".
-        res.set_content(std::string("<p>\xd6\xd0 \x81 \xff\xff \xce\xc4</p>"), "text/html; charset=gbk");
+        res.set_content(std::string("<p>\xd6\xd0 \x81 \xff\xff \xce\xc4</p>"),
+                        "text/html; charset=gbk");
     });
     http.Get("/fault/nul", [](const Request&, Response& res) {
         res.set_content(std::string("<p>before\0after</p>", 18), "text/html");
     });
     http.Get("/fault/reset", [](const Request&, Response& res) {
-        res.set_chunked_content_provider("text/html", [](size_t, httplib::DataSink&) { return false; });
+        res.set_chunked_content_provider("text/html",
+                                         [](size_t, httplib::DataSink&) { return false; });
     });
 
     http.Get(R"(/custom/(.+))", [this](const Request& req, Response& res) {

@@ -32,9 +32,9 @@ QString DemoChapterName(int chapter);
 QString DemoChapterText(const DemoNovel& novel, int chapter);
 
 struct Options {
-    int port = 0;             // 0: any free port
-    QString realSitesDir;     // folder of the saved real pages; empty or missing: none served
-    int latencyMs = 0;        // added to every answer
+    int port = 0;         // 0: any free port
+    QString realSitesDir; // folder of the saved real pages; empty or missing: none served
+    int latencyMs = 0;    // added to every answer
 };
 
 class TestSite {
@@ -55,7 +55,9 @@ public:
     // Serves body at "/custom/" + name (raw bytes), for tests that need a page of their own.
     void SetPage(const QString& name, const QByteArray& body, int status = 200,
                  const QString& location = QString(), int delayMs = 0);
-    QString PageUrl(const QString& name) const { return BaseUrl() + QStringLiteral("/custom/") + name; }
+    QString PageUrl(const QString& name) const {
+        return BaseUrl() + QStringLiteral("/custom/") + name;
+    }
     // Requests answered so far (all servers), for tests that must see "no fetch".
     int RequestCount() const { return fRequests; }
 

@@ -2,8 +2,8 @@
 // it is stopped. Prints one line per served site: NAME<TAB>URL.
 #include "TestSite.h"
 
-#include <QCoreApplication>
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QTextStream>
 
 #include <csignal>
@@ -17,8 +17,9 @@ int main(int argc, char** argv) {
                       QStringLiteral("port"), QStringLiteral("0")});
     parser.addOption({QStringLiteral("realsites"), QStringLiteral("Folder of saved real pages."),
                       QStringLiteral("dir"), zvrd::testsite::DefaultRealSitesDir()});
-    parser.addOption({QStringLiteral("latency"), QStringLiteral("Milliseconds added to every answer."),
-                      QStringLiteral("ms"), QStringLiteral("0")});
+    parser.addOption({QStringLiteral("latency"),
+                      QStringLiteral("Milliseconds added to every answer."), QStringLiteral("ms"),
+                      QStringLiteral("0")});
     parser.process(app);
 
     zvrd::testsite::Options options;
