@@ -33,6 +33,10 @@ protected:
         ASSERT_TRUE(ExtractTemplates().isEmpty());
         book = BookFolder(QStringLiteral("演示 站"), QStringLiteral("书 名"));
         ASSERT_TRUE(QDir().mkpath(book));
+        // A real file behind the chapter links: a navigation that is not cancelled would show it.
+        QFile decoy(book + QStringLiteral("directory_info"));
+        ASSERT_TRUE(decoy.open(QIODevice::WriteOnly));
+        decoy.write("<html><body>not a chapter</body></html>");
         view.Page()->SetSilent(true);
         view.Page()->SetBeforeNavigate2([this](const QString& url, bool& cancel) {
             seen << url;
