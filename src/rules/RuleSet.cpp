@@ -145,6 +145,19 @@ QString EscapePath(const QString& path) {
     return out;
 }
 
+// True when text is a plain path piece that canonicalisation leaves as it is: no scheme, no
+// "?" or "#", no character to escape and no "." segment. One pass over the text.
+bool IsPlainPath(const QString& text) {
+    QChar previous = QLatin1Char('/');
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u == ':' || u == '?' || u == '#' || !IsSafe(c) || (u == '.' && previous == QLatin1Char('/')))
+            return false;
+        previous = c;
+    }
+    return true;
+}
+
 // scheme://authority/path?query#fragment made canonical: dot segments gone, unsafe characters
 // of the path escaped; query and fragment untouched.
 QString Canonical(const QString& url) {
@@ -268,6 +281,7 @@ TUrlCombiner::TUrlCombiner(const QString& base) : fBase(base) {
     if (fFolder.isEmpty())
         fFolder = QStringLiteral("/");
     fCanonicalBase = Canonical(base);
+    fFolderIsPlain = IsPlainPath(fFolder);
 }
 
 // Dot segments removed from and unsafe characters escaped in the part before "?" or "#".
@@ -280,6 +294,12 @@ QString TUrlCombiner::CanonicalTail(const QString& pathAndRest) {
 
 QString TUrlCombiner::Combine(const QString& relative) const {
     QString result;
+    // The common case on a chapter list: a plain relative or root-relative address.
+    if (fValid && fFolderIsPlain && !relative.isEmpty() && IsPlainPath(relative) &&
+        !relative.startsWith(QStringLiteral("//"))) {
+        result = relative.startsWith(QLatin1Char('/')) ? fOrigin + relative : fOrigin + fFolder + relative;
+        return result.size() > kMaxUrlLength ? QString() : result;
+    }
     if (HasScheme(relative))
         result = Canonical(relative);
     else if (!fValid)

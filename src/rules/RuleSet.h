@@ -78,6 +78,7 @@ private:
     QString fBeforeFragment; // the base without "#..."
     QString fFolder;         // the base path up to its last "/"
     QString fCanonicalBase;
+    bool fFolderIsPlain = false;
 };
 
 // The text after the last "."; the whole text when it has none.
