@@ -165,6 +165,8 @@ int Run(QStringList args, Output& io) {
         }
         return ImportRules(args[0], args.size() == 3 ? args[2] : QString(), io);
     }
+    if (command == QLatin1String("search") || command == QLatin1String("download"))
+        CreateMissingTables(); // the recent reads and the novel store of a fresh data folder
     if (command == QLatin1String("search")) {
         if (args.size() != 1) {
             io.err << kUsage;
