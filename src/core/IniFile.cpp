@@ -7,13 +7,15 @@
 namespace zvrd {
 namespace {
 
-QStringList ReadLines(const QString& fileName, bool* exists = nullptr) {
+QStringList ReadLines(const QString& fileName, bool* crlf = nullptr) {
     QFile file(fileName);
-    if (exists)
-        *exists = file.exists();
+    if (crlf)
+        *crlf = true; // a new file gets the line ends Windows tools expect
     if (!file.open(QIODevice::ReadOnly))
         return {};
     QString text = QString::fromUtf8(file.readAll());
+    if (crlf && text.contains(QLatin1Char('\n')))
+        *crlf = text.contains(QStringLiteral("\r\n"));
     if (text.startsWith(QChar(0xFEFF)))
         text.remove(0, 1);
     QStringList lines = text.split(QLatin1Char('\n'));
@@ -65,7 +67,8 @@ QString ReadIniValue(const QString& fileName, const QString& section, const QStr
 
 bool WriteIniValue(const QString& fileName, const QString& section, const QString& key,
                    const QString& value) {
-    QStringList lines = ReadLines(fileName);
+    bool crlf = true;
+    QStringList lines = ReadLines(fileName, &crlf);
     const QString entry = key + QLatin1Char('=') + value;
     qsizetype sectionLine = -1;
     qsizetype lastInSection = -1;
@@ -101,7 +104,9 @@ bool WriteIniValue(const QString& fileName, const QString& section, const QStrin
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly))
         return false;
-    file.write((lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")).toUtf8());
+    // The file keeps its own line ends.
+    const QString end = crlf ? QStringLiteral("\r\n") : QStringLiteral("\n");
+    file.write((lines.join(end) + end).toUtf8());
     return file.commit();
 }
 
