@@ -1,9 +1,9 @@
 // The six fetch functions against the local test web server: headers, status codes, redirects,
 // decoding, limits, refused schemes, downloads and time-outs.
 #include "net/WebFetch.h"
-#include "TestSite.h"
 #include "net/HttpLibrary.h"
 #include "support/TempAppFolder.h"
+#include "support/TestSiteSuite.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -44,18 +44,10 @@ TEST(GbkTest, DecodesAndReplacesInvalidBytes) {
     EXPECT_EQ(EncodeGbk(QStringLiteral("测试")), QByteArray("\xb2\xe2\xca\xd4"));
 }
 
-class WebFetchTest : public ::testing::Test {
+class WebFetchTest : public test::TestSiteSuite {
 protected:
-    static void SetUpTestSuite() { site = new testsite::TestSite(); }
-    static void TearDownTestSuite() {
-        delete site;
-        site = nullptr;
-    }
     static QString Url(const char* path) { return site->BaseUrl() + QLatin1String(path); }
-
-    static testsite::TestSite* site;
 };
-testsite::TestSite* WebFetchTest::site = nullptr;
 
 TEST_F(WebFetchTest, HeadersStartWithTheStatusLineAndRedirectsAreReportedNotFollowed) {
     const QString ok = GetHead(Url("/gbk/book/1/"));

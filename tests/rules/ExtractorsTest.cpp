@@ -1,8 +1,8 @@
 // The four extractors against pages served by the local test web server.
 #include "rules/Extractors.h"
-#include "TestSite.h"
 #include "rules/PatternNotation.h"
 #include "support/QtPrinters.h"
+#include "support/TestSiteSuite.h"
 
 #include <gtest/gtest.h>
 
@@ -10,14 +10,8 @@ using namespace zvrd;
 
 namespace {
 
-class ExtractorsTest : public ::testing::Test {
+class ExtractorsTest : public test::TestSiteSuite {
 protected:
-    static void SetUpTestSuite() { site = new testsite::TestSite(); }
-    static void TearDownTestSuite() {
-        delete site;
-        site = nullptr;
-    }
-
     // Serves html under a fresh name and returns its address.
     static QString Serve(const QString& html, int status = 200) {
         const QString name = QStringLiteral("page%1.html").arg(++counter);
@@ -55,10 +49,8 @@ protected:
         return r;
     }
 
-    static testsite::TestSite* site;
     static int counter;
 };
-testsite::TestSite* ExtractorsTest::site = nullptr;
 int ExtractorsTest::counter = 0;
 
 // ---- search pages --------------------------------------------------------------------------

@@ -1,6 +1,5 @@
 // The directory worker and the chapter worker against the local test web server, with the novel
 // store in a temporary data folder and a fake surface.
-#include "TestSite.h"
 #include "core/AppFolder.h"
 #include "pages/PageRenderer.h"
 #include "rules/Extractors.h"
@@ -9,6 +8,7 @@
 #include "store/SqliteTable.h"
 #include "support/FakeSurface.h"
 #include "support/TempAppFolder.h"
+#include "support/TestSiteSuite.h"
 #include "workers/ChapterThread.h"
 #include "workers/DirectoryThread.h"
 
@@ -22,17 +22,12 @@ using namespace zvrd;
 
 namespace {
 
-class NovelWorkersTest : public ::testing::Test {
+class NovelWorkersTest : public test::TestSiteSuite {
 protected:
     static void SetUpTestSuite() {
-        site = new testsite::TestSite();
+        TestSiteSuite::SetUpTestSuite();
         ExtractTemplates();
     }
-    static void TearDownTestSuite() {
-        delete site;
-        site = nullptr;
-    }
-
     void SetUp() override {
         ASSERT_TRUE(ImportRuleScript(QStringLiteral(ZVRD_SOURCE_DIR "/data/demo_sites.sql"),
                                      site->BaseUrl()));
@@ -76,11 +71,9 @@ protected:
         return db.GetTableString(sql);
     }
 
-    static testsite::TestSite* site;
     test::TempAppFolder folder;
     std::shared_ptr<test::FakeSurface> surface = std::make_shared<test::FakeSurface>();
 };
-testsite::TestSite* NovelWorkersTest::site = nullptr;
 
 // The bulk download's batches: a wait after every 20th start and one for a partial last batch.
 TEST_F(NovelWorkersTest, BulkDownloadWaitsBatchByBatchAndStoresEveryChapterOnce) {

@@ -1,11 +1,11 @@
 // The search workers against the local test web server, reporting to a fake surface.
 #include "workers/SearchThread.h"
-#include "TestSite.h"
 #include "rules/RuleSet.h"
 #include "store/NovelLibrary.h"
 #include "store/SqliteTable.h"
 #include "support/FakeSurface.h"
 #include "support/TempAppFolder.h"
+#include "support/TestSiteSuite.h"
 #include "workers/GatedSurface.h"
 
 #include <QFile>
@@ -59,14 +59,8 @@ TEST(RoundedSecondsTest, HalvesGoToTheEvenNeighbour) {
     EXPECT_EQ(RoundedSeconds(4294967295u), 4294967);
 }
 
-class SearchThreadTest : public ::testing::Test {
+class SearchThreadTest : public test::TestSiteSuite {
 protected:
-    static void SetUpTestSuite() { site = new testsite::TestSite(); }
-    static void TearDownTestSuite() {
-        delete site;
-        site = nullptr;
-    }
-
     void SetUp() override {
         ASSERT_TRUE(ImportRuleScript(QStringLiteral(ZVRD_SOURCE_DIR "/data/demo_sites.sql"),
                                      site->BaseUrl()));
@@ -121,11 +115,9 @@ protected:
         return sites;
     }
 
-    static testsite::TestSite* site;
     test::TempAppFolder folder;
     std::shared_ptr<test::FakeSurface> surface = std::make_shared<test::FakeSurface>();
 };
-testsite::TestSite* SearchThreadTest::site = nullptr;
 
 TEST_F(SearchThreadTest, SelectedSitesRunInRuleOrder) {
     ClearRules();
