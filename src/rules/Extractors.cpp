@@ -111,14 +111,13 @@ TDirectoryPageData ExtractDirectoryPage(const QString& page, const QString& url,
     const TUrlCombiner combiner(url);
     for (const QString& piece : SplitAlternatives(rule.strDirectoryPageChapterNameAndUrl)) {
         const bool addressFirst = IsAddressFirst(piece);
-        const QList<QStringList> matches = AllMatchesOfPiece(piece, subject, 2);
-        for (const QStringList& groups : matches) {
+        const auto add = [&](const QStringList& groups) {
             const QString& name = addressFirst ? groups[1] : groups[0];
             const QString& address = addressFirst ? groups[0] : groups[1];
             data.slChapterNameList.append(TrimControl(name));
             data.slChapterUrlList.append(combiner.Combine(address));
-        }
-        if (!matches.isEmpty())
+        };
+        if (ForEachMatchOfPiece(piece, subject, 2, add) > 0)
             break;
     }
     data.Num = static_cast<int32_t>(data.slChapterNameList.size());

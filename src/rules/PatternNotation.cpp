@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <vector>
 
 namespace zvrd {
 namespace {
@@ -64,7 +65,71 @@ ERegexException::ERegexException(const QString& message)
 
 struct TRegex::Impl {
     std::unique_ptr<pcre2_code, CodeFree> code;
+    // Set when the pattern is plain text pieces joined by "(.+?)" with DOTALL, the shape of most
+    // regions and chapter texts: the UTF-8 pieces, matched by a plain search instead.
+    std::vector<QByteArray> literals;
 };
+
+namespace {
+
+bool IsPlainLiteral(const QString& text) {
+    static const QString special = QStringLiteral("\\^$.[]|()?*+{}");
+    if (text.isEmpty())
+        return false;
+    for (const QChar c : text) {
+        if (special.contains(c))
+            return false;
+    }
+    return true;
+}
+
+// "a(.+?)b(.+?)c" -> {"a", "b", "c"}, "ab" -> {"ab"}; empty unless every piece is plain,
+// non-empty text.
+std::vector<QByteArray> LiteralPieces(const QString& pattern) {
+    const QStringList pieces = pattern.split(QStringLiteral("(.+?)"));
+    std::vector<QByteArray> literals;
+    for (const QString& piece : pieces) {
+        if (!IsPlainLiteral(piece))
+            return {};
+        literals.push_back(piece.toUtf8());
+    }
+    return literals;
+}
+
+// What PCRE2 answers for "L0(.+?)L1...(.+?)Lk" on valid UTF-8: the first L0 from start; each
+// group takes at least one character and ends at the first following occurrence of the next
+// piece. (Searching one byte on finds the same: a piece starts with a whole character.)
+// Extending a group only moves the later searches right, and so does a later start, so
+// when one search fails there is no match at all.
+int MatchLiterals(const std::vector<QByteArray>& literals, const char* subject, qsizetype length,
+                  qsizetype start, PCRE2_SIZE* ovector) {
+    const auto find = [&](qsizetype from, const QByteArray& piece) -> qsizetype {
+        if (from > length)
+            return -1;
+        const void* hit = memmem(subject + from, static_cast<size_t>(length - from),
+                                 piece.constData(), static_cast<size_t>(piece.size()));
+        return hit ? static_cast<const char*>(hit) - subject : -1;
+    };
+    const qsizetype first = find(start, literals[0]);
+    if (first < 0)
+        return PCRE2_ERROR_NOMATCH;
+    ovector[0] = static_cast<PCRE2_SIZE>(first);
+    qsizetype pos = first + literals[0].size();
+    for (size_t i = 1; i < literals.size(); ++i) {
+        if (pos >= length)
+            return PCRE2_ERROR_NOMATCH;
+        const qsizetype end = find(pos + 1, literals[i]);
+        if (end < 0)
+            return PCRE2_ERROR_NOMATCH;
+        ovector[2 * i] = static_cast<PCRE2_SIZE>(pos);
+        ovector[2 * i + 1] = static_cast<PCRE2_SIZE>(end);
+        pos = end + literals[i].size();
+    }
+    ovector[1] = static_cast<PCRE2_SIZE>(pos);
+    return static_cast<int>(literals.size());
+}
+
+} // namespace
 
 TRegex::TRegex(const QString& pattern, bool dotAll) : d(std::make_unique<Impl>()) {
     std::unique_ptr<pcre2_compile_context, CompileContextFree> ctx(
@@ -87,6 +152,8 @@ TRegex::TRegex(const QString& pattern, bool dotAll) : d(std::make_unique<Impl>()
     }
     if (gJitEnabled.load(std::memory_order_relaxed))
         pcre2_jit_compile(d->code.get(), PCRE2_JIT_COMPLETE); // without JIT support: interpreted
+    if (dotAll)
+        d->literals = LiteralPieces(pattern);
 }
 
 TRegex::~TRegex() = default;
@@ -122,6 +189,9 @@ int TRegex::Exec(const char* subject, qsizetype length, qsizetype start, bool tr
     if (start < 0 || start > length)
         return PCRE2_ERROR_BADOFFSET;
     auto* data = static_cast<pcre2_match_data*>(matchData);
+    if (trusted && !d->literals.empty() &&
+        pcre2_get_ovector_count(data) >= static_cast<uint32_t>(d->literals.size()))
+        return MatchLiterals(d->literals, subject, length, start, pcre2_get_ovector_pointer(data));
     const auto subj = reinterpret_cast<PCRE2_SPTR>(subject);
     const uint32_t options = PCRE2_NOTEMPTY | (trusted ? PCRE2_NO_UTF_CHECK : 0);
     int rc = pcre2_match(d->code.get(), subj, static_cast<PCRE2_SIZE>(length),
@@ -219,21 +289,23 @@ bool FirstMatchBytes(const QString& field, const TPatternSubject& subject, QByte
     return false;
 }
 
-QList<QStringList> TRegex::MatchAll(const QByteArray& subject, int groupCount) const {
-    QList<QStringList> matches;
+qsizetype TRegex::ForEachMatch(const QByteArray& subject, int groupCount,
+                               const std::function<void(const QStringList&)>& visit) const {
     std::unique_ptr<pcre2_match_data, MatchDataFree> data(
         pcre2_match_data_create_from_pattern(d->code.get(), nullptr));
     if (!data)
-        return matches;
+        return 0;
     const uint32_t pairs = pcre2_get_ovector_count(data.get());
     const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer(data.get());
+    QStringList groups; // reused: one allocation for the whole list, not one per match
+    groups.reserve(groupCount);
+    qsizetype count = 0;
     qsizetype start = 0;
     for (;;) {
         const int rc = Exec(subject.constData(), subject.size(), start, true, data.get());
         if (rc < 0)
             break;
-        QStringList groups;
-        groups.reserve(groupCount);
+        groups.clear();
         for (int i = 1; i <= groupCount; ++i) {
             const auto u = static_cast<uint32_t>(i);
             if (u < pairs && i < rc && ovector[2 * u] != PCRE2_UNSET &&
@@ -242,13 +314,25 @@ QList<QStringList> TRegex::MatchAll(const QByteArray& subject, int groupCount) c
             else
                 groups.append(QString());
         }
-        matches.append(std::move(groups));
+        ++count;
+        visit(groups);
         const auto end = static_cast<qsizetype>(ovector[1]);
         if (end <= start)
             break; // cannot happen with NOTEMPTY; never loop on the same spot
         start = end;
     }
+    return count;
+}
+
+QList<QStringList> TRegex::MatchAll(const QByteArray& subject, int groupCount) const {
+    QList<QStringList> matches;
+    ForEachMatch(subject, groupCount, [&](const QStringList& groups) { matches.append(groups); });
     return matches;
+}
+
+qsizetype ForEachMatchOfPiece(const QString& piece, const TPatternSubject& subject, int groupCount,
+                              const std::function<void(const QStringList&)>& visit) {
+    return TRegex(piece).ForEachMatch(subject.Utf8(), groupCount, visit);
 }
 
 QList<QStringList> AllMatchesOfPiece(const QString& piece, const TPatternSubject& subject,

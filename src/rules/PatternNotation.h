@@ -10,6 +10,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 
@@ -64,6 +65,10 @@ public:
     // Every match of a valid UTF-8 subject from its start, each search beginning where the
     // previous match ended; each entry holds groups 1..groupCount.
     QList<QStringList> MatchAll(const QByteArray& subject, int groupCount) const;
+    // The same matches handed to visit one by one (the list is reused between calls); returns
+    // their number.
+    qsizetype ForEachMatch(const QByteArray& subject, int groupCount,
+                           const std::function<void(const QStringList&)>& visit) const;
     // Like MatchTrusted, giving only the byte range of one group (-1, -1 when it is unset).
     bool MatchGroupRange(const char* subject, qsizetype length, qsizetype start, int group,
                          qsizetype* groupStart, qsizetype* groupEnd) const;
@@ -94,6 +99,10 @@ bool FirstMatchBytes(const QString& field, const TPatternSubject& subject, QByte
 // each entry holds groups 1..groupCount.
 QList<QStringList> AllMatchesOfPiece(const QString& piece, const TPatternSubject& subject,
                                      int groupCount);
+
+// Like AllMatchesOfPiece, handing each match to visit instead of collecting them.
+qsizetype ForEachMatchOfPiece(const QString& piece, const TPatternSubject& subject, int groupCount,
+                              const std::function<void(const QStringList&)>& visit);
 
 // All matches: the first alternative that yields at least one match wins.
 QList<QStringList> AllMatches(const QString& field, const TPatternSubject& subject, int groupCount);

@@ -151,7 +151,8 @@ bool IsPlainPath(const QString& text) {
     QChar previous = QLatin1Char('/');
     for (const QChar c : text) {
         const char16_t u = c.unicode();
-        if (u == ':' || u == '?' || u == '#' || !IsSafe(c) || (u == '.' && previous == QLatin1Char('/')))
+        if (u == ':' || u == '?' || u == '#' || !IsSafe(c) ||
+            (u == '.' && previous == QLatin1Char('/')))
             return false;
         previous = c;
     }
@@ -297,8 +298,16 @@ QString TUrlCombiner::Combine(const QString& relative) const {
     // The common case on a chapter list: a plain relative or root-relative address.
     if (fValid && fFolderIsPlain && !relative.isEmpty() && IsPlainPath(relative) &&
         !relative.startsWith(QStringLiteral("//"))) {
-        result = relative.startsWith(QLatin1Char('/')) ? fOrigin + relative : fOrigin + fFolder + relative;
-        return result.size() > kMaxUrlLength ? QString() : result;
+        const bool rooted = relative.startsWith(QLatin1Char('/'));
+        const qsizetype size = fOrigin.size() + (rooted ? 0 : fFolder.size()) + relative.size();
+        if (size > kMaxUrlLength)
+            return QString();
+        result.reserve(size); // one allocation per address: a list has thousands
+        result.append(fOrigin);
+        if (!rooted)
+            result.append(fFolder);
+        result.append(relative);
+        return result;
     }
     if (HasScheme(relative))
         result = Canonical(relative);

@@ -209,6 +209,43 @@ TEST(RemovalListTest, AgreesWithTheNaiveDefinitionOnRandomTexts) {
     }
 }
 
+// Plain text joined by "(.+?)" is matched without the regex engine; "(?:)" in front keeps the
+// same pattern on the engine, which is the reference.
+TEST(PatternNotationTest, PlainTextPatternsAgreeWithTheEngine) {
+    const QStringList pieces = {
+        QStringLiteral("a(.+?)b"),
+        QStringLiteral("<d>(.+?)</d>"),
+        QStringLiteral("中(.+?)文"),
+        QStringLiteral("a(.+?)文(.+?)a"),
+        QStringLiteral("ab"),
+        QStringLiteral("文a"),
+        QStringLiteral("b(.+?)b(.+?)b"),
+        QStringLiteral("(.+?)a"),
+        QStringLiteral("a(.+?)"),
+    };
+    const QString alphabet = QStringLiteral("ab<d>/中文\n");
+    std::mt19937 rng(99);
+    for (int round = 0; round < 600; ++round) {
+        QString text;
+        const int len = static_cast<int>(rng() % 30);
+        for (int i = 0; i < len; ++i)
+            text +=
+                alphabet[static_cast<qsizetype>(rng() % static_cast<unsigned>(alphabet.size()))];
+        const TPatternSubject subject(text);
+        for (const QString& piece : pieces) {
+            const QString engine = QStringLiteral("(?:)") + piece;
+            ASSERT_EQ(AllMatchesOfPiece(piece, subject, 2), AllMatchesOfPiece(engine, subject, 2))
+                << piece.toStdString() << " on \"" << text.toStdString() << '"';
+            ASSERT_EQ(ApplyRemovalList(piece, text), ApplyRemovalList(engine, text))
+                << piece.toStdString() << " on \"" << text.toStdString() << '"';
+        }
+    }
+    // Not plain text: escapes and other syntax still go to the engine.
+    EXPECT_EQ(First(QStringLiteral("a\\.(.+?)c"), QStringLiteral("a.bc axbc")),
+              QStringLiteral("b"));
+    EXPECT_EQ(First(QStringLiteral("x(.+?)y"), QStringLiteral("x\r\ny")), QStringLiteral("\r\n"));
+}
+
 TEST(RemovalListTest, ManyDeletionsInALargeTextFinish) {
     QString text;
     for (int i = 0; i < 100000; ++i)
