@@ -54,6 +54,19 @@ QString Utf8Range(const char* subject, PCRE2_SIZE start, PCRE2_SIZE end) {
     return QString::fromUtf8(subject + start, static_cast<qsizetype>(end - start));
 }
 
+// Groups first..last of a match appended to groups; one that is absent or unset is empty.
+void AppendGroups(const char* subject, const PCRE2_SIZE* ovector, uint32_t pairs, int rc, int first,
+                  int last, QStringList* groups) {
+    for (int i = first; i <= last; ++i) {
+        const auto u = static_cast<uint32_t>(i);
+        if (u < pairs && i < rc && ovector[2 * u] != PCRE2_UNSET &&
+            ovector[2 * u + 1] >= ovector[2 * u])
+            groups->append(Utf8Range(subject, ovector[2 * u], ovector[2 * u + 1]));
+        else
+            groups->append(QString());
+    }
+}
+
 bool IsContinuationByte(char c) {
     return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
 }
@@ -243,14 +256,7 @@ bool TRegex::Run(const char* subject, qsizetype length, qsizetype start, bool tr
         *matchEnd = static_cast<qsizetype>(ovector[1]);
     if (groups) {
         groups->clear();
-        for (int i = 0; i < count; ++i) {
-            const auto u = static_cast<uint32_t>(i);
-            if (u < pairs && i < rc && ovector[2 * u] != PCRE2_UNSET &&
-                ovector[2 * u + 1] >= ovector[2 * u])
-                groups->append(Utf8Range(subject, ovector[2 * u], ovector[2 * u + 1]));
-            else
-                groups->append(QString());
-        }
+        AppendGroups(subject, ovector, pairs, rc, 0, count - 1, groups);
     }
     return true;
 }
@@ -306,14 +312,7 @@ qsizetype TRegex::ForEachMatch(const QByteArray& subject, int groupCount,
         if (rc < 0)
             break;
         groups.clear();
-        for (int i = 1; i <= groupCount; ++i) {
-            const auto u = static_cast<uint32_t>(i);
-            if (u < pairs && i < rc && ovector[2 * u] != PCRE2_UNSET &&
-                ovector[2 * u + 1] >= ovector[2 * u])
-                groups.append(Utf8Range(subject.constData(), ovector[2 * u], ovector[2 * u + 1]));
-            else
-                groups.append(QString());
-        }
+        AppendGroups(subject.constData(), ovector, pairs, rc, 1, groupCount, &groups);
         ++count;
         visit(groups);
         const auto end = static_cast<qsizetype>(ovector[1]);

@@ -19,6 +19,15 @@ QString Num(int32_t value) {
     return QString::number(value);
 }
 
+// The count a "select count(*) as column ..." query gives on novel_info.db; 0 without a row.
+int64_t CountOf(const QString& sql, const QString& column) {
+    TSQLiteDatabase db(NovelDatabasePath());
+    auto table = db.GetTable(sql);
+    if (table->Eof())
+        return 0;
+    return table->FieldAsInteger(static_cast<uint32_t>(table->GetFieldIndex(column)));
+}
+
 } // namespace
 
 QString RuleDatabasePath() {
@@ -193,27 +202,17 @@ TDirectoryPageData LoadDirectory(int32_t novelId) {
 }
 
 int32_t GetDirectoryCount(int32_t novelId) {
-    TSQLiteDatabase db(NovelDatabasePath());
-    auto table = db.GetTable(
-        QStringLiteral("select count(*) as total from novel_directory where novel_id=") +
-        Num(novelId));
-    if (table->Eof())
-        return 0;
-    return static_cast<int32_t>(table->FieldAsInteger(
-        static_cast<uint32_t>(table->GetFieldIndex(QStringLiteral("total")))));
+    return static_cast<int32_t>(
+        CountOf(QStringLiteral("select count(*) as total from novel_directory where novel_id=") +
+                    Num(novelId),
+                QStringLiteral("total")));
 }
 
 bool HasChapters(int32_t novelId) {
-    TSQLiteDatabase db(NovelDatabasePath());
-    auto table = db.GetTable(
-        QStringLiteral("select count(*) as record_count from novel_chapter where novel_id=") +
-        Num(novelId));
-    if (table->Eof())
-        return false;
-    return table
-               ->FieldAsString(
-                   static_cast<uint32_t>(table->GetFieldIndex(QStringLiteral("record_count"))))
-               .toLongLong() > 0;
+    return CountOf(QStringLiteral(
+                       "select count(*) as record_count from novel_chapter where novel_id=") +
+                       Num(novelId),
+                   QStringLiteral("record_count")) > 0;
 }
 
 bool SaveChapter(int32_t novelId, int32_t chapterIndex, int32_t chapterType, int32_t isDownload,
