@@ -11,21 +11,21 @@ using namespace zvrd;
 
 namespace {
 
-TRuleInfo SilukeRule() {
-    TRuleInfo r;
-    r.strDirectoryPageRegional = QStringLiteral("<div class=\"booklist\">(.+?)</div>");
-    r.strDirectoryPageChapterNameAndUrl =
+SiteRule silukeRule() {
+    SiteRule r;
+    r.directoryRegion = QStringLiteral("<div class=\"booklist\">(.+?)</div>");
+    r.directoryChapterNameAndUrl =
         QStringLiteral("<li><a style=\"[^\"]*\" href=\"(.+?)\">(.+?)</a></li>");
     return r;
 }
 
-QString SilukePage() {
+QString silukePage() {
     QFile f(
         QStringLiteral(ZVRD_SOURCE_DIR "/../shared/realsites/siluke.tw/directory_ny10354.html"));
     return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
 }
 
-QString GeneratedPage() {
+QString generatedPage() {
     QString html =
         QStringLiteral("<html><head><title>目录</title></head><body><div id=\"list\"><dl>\r\n");
     for (int i = 1; i <= 5000; ++i) {
@@ -40,42 +40,42 @@ QString GeneratedPage() {
     return html;
 }
 
-TRuleInfo GeneratedRule() {
-    TRuleInfo r;
-    r.strDirectoryPageRegional = QStringLiteral("<div id=\"list\">(.+?)</div>");
-    r.strDirectoryPageChapterNameAndUrl =
+SiteRule generatedRule() {
+    SiteRule r;
+    r.directoryRegion = QStringLiteral("<div id=\"list\">(.+?)</div>");
+    r.directoryChapterNameAndUrl =
         QStringLiteral("<dd><a href=\"(.+?)\" title=\"[^\"]*\">(.+?)</a></dd>");
     return r;
 }
 
-void Run(benchmark::State& state, const QString& page, const TRuleInfo& rule, int expected) {
-    TRegex::SetJitEnabled(state.range(0) != 0);
+void run(benchmark::State& state, const QString& page, const SiteRule& rule, int expected) {
+    Regex::setJitEnabled(state.range(0) != 0);
     if (page.isEmpty()) {
         state.SkipWithError("page not found");
         return;
     }
     const QString url = QStringLiteral("http://www.example.com/book/123456/");
     for (auto _ : state) {
-        const TDirectoryPageData dir = ExtractDirectoryPage(page, url, rule);
-        if (dir.Num != expected)
+        const ChapterList dir = extractDirectoryPage(page, url, rule);
+        if (dir.count != expected)
             state.SkipWithError("wrong chapter count");
-        benchmark::DoNotOptimize(dir.Num);
+        benchmark::DoNotOptimize(dir.count);
     }
     const double mb = static_cast<double>(page.toUtf8().size()) / 1e6;
     state.counters["MB"] = mb;
     state.counters["MB/s"] = benchmark::Counter(mb, benchmark::Counter::kIsIterationInvariantRate);
-    TRegex::SetJitEnabled(true);
+    Regex::setJitEnabled(true);
 }
 
 void BM_SilukeDirectory(benchmark::State& state) {
-    static const QString page = SilukePage();
-    Run(state, page, SilukeRule(), 1781);
+    static const QString page = silukePage();
+    run(state, page, silukeRule(), 1781);
 }
 BENCHMARK(BM_SilukeDirectory)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
 
 void BM_Generated5000Links(benchmark::State& state) {
-    static const QString page = GeneratedPage();
-    Run(state, page, GeneratedRule(), 5000);
+    static const QString page = generatedPage();
+    run(state, page, generatedRule(), 5000);
 }
 BENCHMARK(BM_Generated5000Links)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
 

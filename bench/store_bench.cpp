@@ -1,5 +1,5 @@
 // Storing and loading a 5,000-chapter list: one transaction against one statement per row.
-#include "core/AppFolder.h"
+#include "core/DataFolder.h"
 #include "store/NovelLibrary.h"
 
 #include <QTemporaryDir>
@@ -11,14 +11,14 @@ namespace {
 
 constexpr int kChapters = 5000;
 
-TDirectoryPageData MakeDirectory() {
-    TDirectoryPageData dir;
+ChapterList makeDirectory() {
+    ChapterList dir;
     for (int i = 0; i < kChapters; ++i) {
-        dir.slChapterNameList.append(QStringLiteral("第%1章 风起云涌").arg(i + 1));
-        dir.slChapterUrlList.append(
+        dir.names.append(QStringLiteral("第%1章 风起云涌").arg(i + 1));
+        dir.urls.append(
             QStringLiteral("https://www.example.com/book/12345/%1.html").arg(7000000 + i));
     }
-    dir.Num = kChapters;
+    dir.count = kChapters;
     return dir;
 }
 
@@ -26,18 +26,18 @@ TDirectoryPageData MakeDirectory() {
 struct Folder {
     QTemporaryDir dir;
     Folder() {
-        SetAppFolder(dir.path());
-        CreateMissingTables();
+        setDataFolder(dir.path());
+        createMissingTables();
     }
-    ~Folder() { SetAppFolder(QString()); }
+    ~Folder() { setDataFolder(QString()); }
 };
 
 void BM_StoreOneTransaction(benchmark::State& state) {
-    const TDirectoryPageData dir = MakeDirectory();
+    const ChapterList dir = makeDirectory();
     Folder folder;
     int32_t novelId = 0;
     for (auto _ : state) {
-        if (!AddDirectory(++novelId, dir))
+        if (!addChapterList(++novelId, dir))
             state.SkipWithError("AddDirectory failed");
     }
     state.counters["chapters/s"] =
@@ -47,25 +47,25 @@ void BM_StoreOneTransaction(benchmark::State& state) {
 BENCHMARK(BM_StoreOneTransaction)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 
 void BM_StoreRowByRow(benchmark::State& state) {
-    const TDirectoryPageData dir = MakeDirectory();
+    const ChapterList dir = makeDirectory();
     Folder folder;
     int32_t novelId = 0;
     for (auto _ : state) {
         ++novelId;
-        for (int i = 0; i < dir.Num; ++i)
-            AddDirectoryItem(novelId, i, dir.slChapterNameList[i], dir.slChapterUrlList[i]);
+        for (int i = 0; i < dir.count; ++i)
+            addChapterListItem(novelId, i, dir.names[i], dir.urls[i]);
     }
 }
 BENCHMARK(BM_StoreRowByRow)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
 void BM_LoadDirectory(benchmark::State& state) {
     Folder folder;
-    AddDirectory(1, MakeDirectory());
+    addChapterList(1, makeDirectory());
     for (auto _ : state) {
-        const TDirectoryPageData back = LoadDirectory(1);
-        if (back.Num != kChapters)
+        const ChapterList back = loadChapterList(1);
+        if (back.count != kChapters)
             state.SkipWithError("LoadDirectory lost chapters");
-        benchmark::DoNotOptimize(back.Num);
+        benchmark::DoNotOptimize(back.count);
     }
 }
 BENCHMARK(BM_LoadDirectory)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -1,17 +1,17 @@
 // The commands that turn clicks into reading: search, opening a novel from the result list,
 // following a chapter link in the page view, and listing the recent reads.
-#include "app/FrmMain.h"
+#include "app/MainWindow.h"
 
 #include "app/PageView.h"
-#include "core/AppFolder.h"
+#include "core/DataFolder.h"
 #include "pages/PageRenderer.h"
 #include "rules/Extractors.h"
-#include "sites/TargetSiteSet.h"
+#include "sites/SiteSelectionDialog.h"
 #include "store/NovelLibrary.h"
 #include "store/SqliteTable.h"
-#include "workers/DirectoryThread.h"
 #include "workers/GatedSurface.h"
-#include "workers/SearchThread.h"
+#include "workers/OpenNovelWorker.h"
+#include "workers/SearchWorkers.h"
 
 #include <QMessageBox>
 #include <QTableWidget>
@@ -24,56 +24,56 @@ constexpr uint32_t kChapterLinkPauseMs = 3000;
 
 } // namespace
 
-void TFrmMain::ShowError(const QString& text) {
+void MainWindow::showError(const QString& text) {
     QMessageBox::critical(this, windowTitle(), text);
 }
 
-void TFrmMain::SupersedeSearch() {
+void MainWindow::supersedeSearch() {
     // Rows and texts of the search before stop reaching the window from here on.
-    if (fSearchGate)
-        fSearchGate->Close();
-    fSearchGate.reset();
+    if (m_searchGate)
+        m_searchGate->close();
+    m_searchGate.reset();
 }
 
-void TFrmMain::StartSearch(const QString& name) {
-    fSearchGate = std::make_shared<TGatedSurface>(*this);
-    new TSearchThread(name, fSearchGate);
+void MainWindow::startSearchCoordinator(const QString& name) {
+    m_searchGate = std::make_shared<GatedSurface>(*this);
+    new SearchCoordinator(name, m_searchGate);
 }
 
-void TFrmMain::lvDblClick() {
-    const int row = lv->currentRow();
-    if (row < 0 || lv->selectedItems().isEmpty())
+void MainWindow::openSelectedNovel() {
+    const int row = m_resultList->currentRow();
+    if (row < 0 || m_resultList->selectedItems().isEmpty())
         return;
     auto cell = [&](int column) {
-        const QTableWidgetItem* item = lv->item(row, column);
+        const QTableWidgetItem* item = m_resultList->item(row, column);
         return item ? item->text() : QString();
     };
     const QString site = cell(1);
     const QString name = cell(2);
-    NavigatePageView(TempFolder() + QStringLiteral("wait.htm"));
+    navigatePageView(tempFolder() + QStringLiteral("wait.htm"));
     try {
-        TInfoPageData info;
+        NovelInfo info;
         bool fetch = false;
-        if (HasLatestRead(site, name)) {
-            std::lock_guard lock(AppMutex());
-            info = GetLatestReadInfo(site, name);
+        if (hasRecentRead(site, name)) {
+            std::lock_guard lock(appMutex());
+            info = recentReadInfo(site, name);
         } else {
             // Read on the directory worker's thread, so the window stays responsive.
-            info.strInfoPageUrl = cell(5);
+            info.infoPageUrl = cell(5);
             fetch = true;
         }
-        ShowPageView();
-        new TDirectoryThread(info, site, Surface(), fetch);
-    } catch (const ESQLiteException& e) {
-        ShowError(e.Message());
+        showPageView();
+        new OpenNovelWorker(info, site, surface(), fetch);
+    } catch (const SqliteException& e) {
+        showError(e.message());
     }
 }
 
-void TFrmMain::wbBeforeNavigate2(const QString& url, bool& cancel) {
+void MainWindow::handleNavigation(const QString& url, bool& cancel) {
     if (!url.contains(QLatin1String("directory_info")))
         return;
-    if (fTickCount() - fLastChapterLinkTick < kChapterLinkPauseMs) {
-        fShowMessage(QStringLiteral("目前程序正在全力下载所有的小说章节，暂时不能进行快速翻页！"));
+    if (m_tickCounter() - m_lastChapterLinkTick < kChapterLinkPauseMs) {
+        m_messageBox(QStringLiteral("目前程序正在全力下载所有的小说章节，暂时不能进行快速翻页！"));
         cancel = true;
         return;
     }
@@ -89,83 +89,83 @@ void TFrmMain::wbBeforeNavigate2(const QString& url, bool& cancel) {
             QString bookDir;
             QString ruleId;
             {
-                TSQLiteDatabase db(RuleDatabasePath());
-                auto novel = db.GetTable(
+                SqliteDatabase db(ruleDatabasePath());
+                auto novel = db.query(
                     QStringLiteral("select target_site,novel_name from latest_read where id=%1")
                         .arg(novelId));
-                if (!novel->Eof()) {
-                    siteName = novel->FieldAsString(
-                        static_cast<uint32_t>(novel->GetFieldIndex(QStringLiteral("target_site"))));
-                    novelName = novel->FieldAsString(
-                        static_cast<uint32_t>(novel->GetFieldIndex(QStringLiteral("novel_name"))));
-                    bookDir = BookFolder(siteName, novelName);
+                if (!novel->atEnd()) {
+                    siteName = novel->fieldAsString(
+                        static_cast<uint32_t>(novel->fieldIndex(QStringLiteral("target_site"))));
+                    novelName = novel->fieldAsString(
+                        static_cast<uint32_t>(novel->fieldIndex(QStringLiteral("novel_name"))));
+                    bookDir = bookFolder(siteName, novelName);
                 }
                 if (!siteName.isEmpty() && !novelName.isEmpty()) {
-                    db.AddParamText(QStringLiteral(":site"), siteName);
-                    auto rule = db.GetTable(
-                        QStringLiteral("select id from site_rule where site_name=:site"));
-                    if (!rule->Eof())
-                        ruleId = rule->FieldAsString(
-                            static_cast<uint32_t>(rule->GetFieldIndex(QStringLiteral("id"))));
+                    db.addParamText(QStringLiteral(":site"), siteName);
+                    auto rule =
+                        db.query(QStringLiteral("select id from site_rule where site_name=:site"));
+                    if (!rule->atEnd())
+                        ruleId = rule->fieldAsString(
+                            static_cast<uint32_t>(rule->fieldIndex(QStringLiteral("id"))));
                 }
             }
             QString chapterName;
             QString chapterUrl;
             {
-                TSQLiteDatabase db(NovelDatabasePath());
-                auto chapter = db.GetTable(
+                SqliteDatabase db(novelDatabasePath());
+                auto chapter = db.query(
                     QStringLiteral("select chapter_name,chapter_url from novel_directory where "
                                    "novel_id=%1 and chapter_index=%2")
                         .arg(novelId)
                         .arg(index));
-                if (!chapter->Eof()) {
-                    chapterName = chapter->FieldAsString(0);
-                    chapterUrl = chapter->FieldAsString(1);
+                if (!chapter->atEnd()) {
+                    chapterName = chapter->fieldAsString(0);
+                    chapterUrl = chapter->fieldAsString(1);
                 }
             }
             if (!ruleId.isEmpty() && !bookDir.isEmpty() && !chapterName.isEmpty() &&
                 !chapterUrl.isEmpty()) {
-                SetStatusText(QStringLiteral("正在下载章节「%1」……").arg(chapterName));
-                fStartChapter(ruleId.toInt(), novelId, index, bookDir, novelName, chapterName,
-                              chapterUrl);
+                setStatusText(QStringLiteral("正在下载章节「%1」……").arg(chapterName));
+                m_chapterStarter(ruleId.toInt(), novelId, index, bookDir, novelName, chapterName,
+                                 chapterUrl);
             }
-        } catch (const ESQLiteException& e) {
-            ShowError(e.Message());
+        } catch (const SqliteException& e) {
+            showError(e.message());
             return;
         }
     }
-    fLastChapterLinkTick = fTickCount();
+    m_lastChapterLinkTick = m_tickCounter();
 }
 
-void TFrmMain::btnLatestReadClick() {
-    SupersedeSearch();
-    ShowResultList();
-    ClearResults();
+void MainWindow::listRecentReads() {
+    supersedeSearch();
+    showResultList();
+    clearResults();
     try {
-        TSQLiteDatabase db(RuleDatabasePath());
-        auto table = db.GetTable(QStringLiteral("select * from latest_read"));
-        if (table->Eof())
+        SqliteDatabase db(ruleDatabasePath());
+        auto table = db.query(QStringLiteral("select * from latest_read"));
+        if (table->atEnd())
             return;
         auto column = [&](const char* name) {
-            return static_cast<uint32_t>(table->GetFieldIndex(QLatin1String(name)));
+            return static_cast<uint32_t>(table->fieldIndex(QLatin1String(name)));
         };
         const uint32_t site = column("target_site");
         const uint32_t name = column("novel_name");
         const uint32_t author = column("novel_author");
         const uint32_t latest = column("latest_chapter");
         const uint32_t url = column("info_page_url");
-        for (; !table->Eof(); table->Next()) {
-            AddResultRow(table->FieldAsString(site), table->FieldAsString(name),
-                         table->FieldAsString(author), table->FieldAsString(latest),
-                         table->FieldAsString(url));
+        for (; !table->atEnd(); table->next()) {
+            addResultRow(table->fieldAsString(site), table->fieldAsString(name),
+                         table->fieldAsString(author), table->fieldAsString(latest),
+                         table->fieldAsString(url));
         }
-    } catch (const ESQLiteException& e) {
-        ShowError(e.Message());
+    } catch (const SqliteException& e) {
+        showError(e.message());
     }
 }
 
-void TFrmMain::btnTargetSiteSetClick() {
-    RunTargetSiteDialog(this);
+void MainWindow::chooseTargetSites() {
+    runSiteSelectionDialog(this);
 }
 
 } // namespace zvrd

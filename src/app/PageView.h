@@ -1,5 +1,5 @@
-// app: the page view that shows the generated pages. Every navigation (links, Navigate, scripts)
-// is reported to BeforeNavigate2 first; cancelling it keeps the current page.
+// app: the page view that shows the generated pages. Every navigation (links, navigate, scripts)
+// is reported to the navigation handler first; cancelling it keeps the current page.
 #pragma once
 
 #include <QWebEnginePage>
@@ -9,19 +9,19 @@
 
 namespace zvrd {
 
-class TWebPage : public QWebEnginePage {
+class WebPage : public QWebEnginePage {
     Q_OBJECT
 public:
     using BeforeNavigate = std::function<void(const QString& url, bool& cancel)>;
 
-    explicit TWebPage(QObject* parent);
-    void SetBeforeNavigate2(BeforeNavigate handler) { fBeforeNavigate2 = std::move(handler); }
-    void SetSilent(bool silent) { fSilent = silent; }
-    bool Silent() const { return fSilent; }
+    explicit WebPage(QObject* parent);
+    void setNavigationHandler(BeforeNavigate handler) { m_navigationHandler = std::move(handler); }
+    void setSilent(bool silent) { m_silent = silent; }
+    bool isSilent() const { return m_silent; }
 
 protected:
     bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override;
-    // Silent mode: no script dialogs, no console output.
+    // isSilent mode: no script dialogs, no console output.
     void javaScriptAlert(const QUrl& securityOrigin, const QString& msg) override;
     bool javaScriptConfirm(const QUrl& securityOrigin, const QString& msg) override;
     bool javaScriptPrompt(const QUrl& securityOrigin, const QString& msg,
@@ -30,21 +30,21 @@ protected:
                                   int lineNumber, const QString& sourceID) override;
 
 private:
-    BeforeNavigate fBeforeNavigate2;
-    bool fSilent = false;
+    BeforeNavigate m_navigationHandler;
+    bool m_silent = false;
 };
 
-class TPageView : public QWebEngineView {
+class PageView : public QWebEngineView {
     Q_OBJECT
 public:
-    explicit TPageView(QWidget* parent = nullptr);
-    TWebPage* Page() const { return fPage; }
+    explicit PageView(QWidget* parent = nullptr);
+    WebPage* webPage() const { return m_page; }
 
     // Loads a local HTML file given as a plain path.
-    void Navigate(const QString& path);
+    void navigate(const QString& path);
 
 private:
-    TWebPage* fPage;
+    WebPage* m_page;
 };
 
 } // namespace zvrd

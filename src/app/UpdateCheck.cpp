@@ -6,14 +6,14 @@
 
 namespace zvrd {
 
-bool AskToUpdate(int updates) {
+bool askToUpdate(int updates) {
     return QMessageBox::question(
                nullptr, QStringLiteral("更新提示"),
                QStringLiteral("检测到程序有 %1 个更新，是否立即更新？").arg(updates),
                QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
 }
 
-bool CheckForUpdates(const QString& folder, int timeoutMs, const std::function<bool(int)>& ask) {
+bool checkForUpdates(const QString& folder, int timeoutMs, const std::function<bool(int)>& ask) {
     const QString program = folder + QStringLiteral("patchrun");
     if (!QFileInfo(program).isFile())
         return false;

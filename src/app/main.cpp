@@ -1,9 +1,9 @@
 // zvrd: the reader window.
-#include "app/FrmMain.h"
+#include "app/MainWindow.h"
 #include "net/HttpLibrary.h"
 #include "store/NovelLibrary.h"
 #include "store/SqliteTable.h"
-#include "workers/WorkerThread.h"
+#include "workers/Worker.h"
 
 #include <QApplication>
 #include <QFile>
@@ -29,17 +29,17 @@ int main(int argc, char** argv) {
                                   QStringLiteral("无法应用界面样式，将使用系统默认外观。"));
 
         try {
-            zvrd::CreateMissingTables(); // a fresh install works at once
-        } catch (const zvrd::ESQLiteException& e) {
-            QMessageBox::critical(nullptr, QStringLiteral("Zelvo小说阅读器V1.12"), e.Message());
+            zvrd::createMissingTables(); // a fresh install works at once
+        } catch (const zvrd::SqliteException& e) {
+            QMessageBox::critical(nullptr, QStringLiteral("Zelvo小说阅读器V1.12"), e.message());
         }
 
-        zvrd::TFrmMain window;
-        window.FormCreate();
+        zvrd::MainWindow window;
+        window.startUp();
         window.showMaximized();
         code = app.exec();
-        window.CloseSurface();
-        if (zvrd::TWorkerThread::Running() > 0) {
+        window.closeSurface();
+        if (zvrd::Worker::running() > 0) {
             // Workers still running are abandoned: everything they stored is already on disk,
             // each write atomic. Leave at once rather than tear down under their feet.
             std::fflush(nullptr);

@@ -1,16 +1,16 @@
 // zvrd-cli: the reader's engine from a terminal, for rule authors and scripts. Output is UTF-8,
 // one record per line, fields separated by a tab. Exit 0: something found; 1: nothing found;
 // 2: usage error, unknown site, regular-expression or database error (text on stderr).
-#include "core/AppFolder.h"
+#include "core/DataFolder.h"
 #include "net/HttpLibrary.h"
 #include "pages/PageRenderer.h"
 #include "rules/Extractors.h"
 #include "rules/PatternNotation.h"
 #include "store/NovelLibrary.h"
 #include "store/SqliteTable.h"
-#include "workers/DirectoryThread.h"
 #include "workers/HeadlessSurface.h"
-#include "workers/SearchThread.h"
+#include "workers/OpenNovelWorker.h"
+#include "workers/SearchWorkers.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
@@ -50,8 +50,8 @@ struct Output {
 };
 
 // The window surface of a terminal: rows on stdout, status texts on stderr.
-std::shared_ptr<THeadlessSurface> ConsoleSurface(Output& io) {
-    return std::make_shared<THeadlessSurface>(
+std::shared_ptr<HeadlessSurface> consoleSurface(Output& io) {
+    return std::make_shared<HeadlessSurface>(
         [&io](const QString& site, const QString& name, const QString& author,
               const QString& latest, const QString& url) {
             io.out << site << '\t' << name << '\t' << author << '\t' << latest << '\t' << url
@@ -64,93 +64,93 @@ std::shared_ptr<THeadlessSurface> ConsoleSurface(Output& io) {
         });
 }
 
-int Search(const QString& name, Output& io) {
-    auto surface = ConsoleSurface(io);
-    auto search = std::make_unique<TSearchThread>(name, surface, TWorkerThread::Ownership::Held);
-    search->Join();
-    return surface->GetResultCount() > 0 ? kFound : kNothing;
+int searchCommand(const QString& name, Output& io) {
+    auto surface = consoleSurface(io);
+    auto search = std::make_unique<SearchCoordinator>(name, surface, Worker::Ownership::Held);
+    search->join();
+    return surface->resultCount() > 0 ? kFound : kNothing;
 }
 
-int Download(const TRuleInfo& rule, const QString& url, Output& io) {
-    ExtractTemplates();
+int downloadCommand(const SiteRule& rule, const QString& url, Output& io) {
+    extractTemplates();
     // As a double-click on a result row: the stored record of a novel opened before, otherwise
     // the information page.
-    TInfoPageData info = ParseInfoPage(url, rule);
-    if (HasLatestRead(rule.strSiteName, info.strNovelName)) {
-        std::lock_guard lock(AppMutex());
-        info = GetLatestReadInfo(rule.strSiteName, info.strNovelName);
+    NovelInfo info = parseInfoPage(url, rule);
+    if (hasRecentRead(rule.siteName, info.name)) {
+        std::lock_guard lock(appMutex());
+        info = recentReadInfo(rule.siteName, info.name);
     }
-    auto surface = ConsoleSurface(io);
-    auto worker = std::make_unique<TDirectoryThread>(info, rule.strSiteName, surface, false,
-                                                     TWorkerThread::Ownership::Held);
-    worker->Join();
-    const QString last = surface->LastStatus();
+    auto surface = consoleSurface(io);
+    auto worker = std::make_unique<OpenNovelWorker>(info, rule.siteName, surface, false,
+                                                    Worker::Ownership::Held);
+    worker->join();
+    const QString last = surface->lastStatus();
     io.out << last << '\n';
     const bool opened = last == QStringLiteral("所有章节已下载完成") ||
                         last.startsWith(QStringLiteral("成功提取到小说目录"));
     return opened ? kFound : kNothing;
 }
 
-std::optional<TRuleInfo> RuleNamed(const QString& site, Output& io) {
-    for (const TRuleInfo& rule : LoadRuleInfoList()) {
-        if (rule.strSiteName == site)
+std::optional<SiteRule> ruleNamed(const QString& site, Output& io) {
+    for (const SiteRule& rule : loadSiteRules()) {
+        if (rule.siteName == site)
             return rule;
     }
     io.err << "zvrd-cli: no site rule named \"" << site << "\"\n";
     return std::nullopt;
 }
 
-int Info(const TRuleInfo& rule, const QString& url, Output& io) {
-    const TInfoPageData info = ParseInfoPage(url, rule);
-    io.out << "isMatch=" << (info.isMatch ? 1 : 0) << '\n'
-           << "strInfoPageUrl=" << info.strInfoPageUrl << '\n'
-           << "strNovelName=" << info.strNovelName << '\n'
-           << "strNovelAuthor=" << info.strNovelAuthor << '\n'
-           << "strLatestChapter=" << info.strLatestChapter << '\n'
-           << "strDirectoryPageUrl=" << info.strDirectoryPageUrl << '\n';
-    const bool any = !info.strNovelName.isEmpty() || !info.strNovelAuthor.isEmpty() ||
-                     !info.strLatestChapter.isEmpty() || !info.strDirectoryPageUrl.isEmpty();
+int infoCommand(const SiteRule& rule, const QString& url, Output& io) {
+    const NovelInfo info = parseInfoPage(url, rule);
+    io.out << "isMatch=" << (info.matched ? 1 : 0) << '\n'
+           << "strInfoPageUrl=" << info.infoPageUrl << '\n'
+           << "strNovelName=" << info.name << '\n'
+           << "strNovelAuthor=" << info.author << '\n'
+           << "strLatestChapter=" << info.latestChapter << '\n'
+           << "strDirectoryPageUrl=" << info.directoryPageUrl << '\n';
+    const bool any = !info.name.isEmpty() || !info.author.isEmpty() ||
+                     !info.latestChapter.isEmpty() || !info.directoryPageUrl.isEmpty();
     return any ? kFound : kNothing;
 }
 
-int Directory(const TRuleInfo& rule, const QString& url, Output& io) {
-    const TDirectoryPageData dir = ParseDirectoryPage(url, rule);
-    for (int i = 0; i < dir.Num; ++i)
-        io.out << i << '\t' << dir.slChapterNameList[i] << '\t' << dir.slChapterUrlList[i] << '\n';
-    return dir.Num > 0 ? kFound : kNothing;
+int directoryCommand(const SiteRule& rule, const QString& url, Output& io) {
+    const ChapterList dir = parseDirectoryPage(url, rule);
+    for (int i = 0; i < dir.count; ++i)
+        io.out << i << '\t' << dir.names[i] << '\t' << dir.urls[i] << '\n';
+    return dir.count > 0 ? kFound : kNothing;
 }
 
-int Chapter(const TRuleInfo& rule, const QString& url, bool pictures, Output& io) {
-    const QString content = ParseChapterContent(rule, url);
+int chapterCommand(const SiteRule& rule, const QString& url, bool pictures, Output& io) {
+    const QString content = parseChapterContent(rule, url);
     if (!pictures) {
         if (!content.isEmpty())
             io.out << content << '\n';
         return content.isEmpty() ? kNothing : kFound;
     }
-    const QStringList urls = GetImageUrls(content);
+    const QStringList urls = imageUrls(content);
     for (const QString& address : urls)
         io.out << address << '\n';
     return urls.isEmpty() ? kNothing : kFound;
 }
 
-int SearchPage(const TRuleInfo& rule, const QString& url, Output& io) {
-    const TSearchPageData data = ParseSearchPage(url, rule);
-    for (int i = 0; i < data.Num; ++i)
-        io.out << data.slNovelNameList[i] << '\t' << data.slNovelAuthorList[i] << '\t'
-               << data.slLatestChapterList[i] << '\t' << data.slNovelInfoPageUrlList[i] << '\n';
-    return data.Num > 0 ? kFound : kNothing;
+int searchPageCommand(const SiteRule& rule, const QString& url, Output& io) {
+    const SearchResults data = parseSearchPage(url, rule);
+    for (int i = 0; i < data.count; ++i)
+        io.out << data.names[i] << '\t' << data.authors[i] << '\t' << data.latestChapters[i] << '\t'
+               << data.infoPageUrls[i] << '\n';
+    return data.count > 0 ? kFound : kNothing;
 }
 
-int ImportRules(const QString& file, const QString& base, Output& io) {
-    if (ImportRuleScript(file, base))
+int importRulesCommand(const QString& file, const QString& base, Output& io) {
+    if (importRuleScript(file, base))
         return kFound;
     io.err << "zvrd-cli: cannot read " << file << '\n';
     return kError;
 }
 
-int Run(QStringList args, Output& io) {
+int runCommand(QStringList args, Output& io) {
     if (args.size() >= 2 && args[0] == QLatin1String("--data")) {
-        SetAppFolder(args[1]);
+        setDataFolder(args[1]);
         args = args.mid(2);
     }
     if (args.isEmpty()) {
@@ -163,16 +163,16 @@ int Run(QStringList args, Output& io) {
             io.err << kUsage;
             return kError;
         }
-        return ImportRules(args[0], args.size() == 3 ? args[2] : QString(), io);
+        return importRulesCommand(args[0], args.size() == 3 ? args[2] : QString(), io);
     }
     if (command == QLatin1String("search") || command == QLatin1String("download"))
-        CreateMissingTables(); // the recent reads and the novel store of a fresh data folder
+        createMissingTables(); // the recent reads and the novel store of a fresh data folder
     if (command == QLatin1String("search")) {
         if (args.size() != 1) {
             io.err << kUsage;
             return kError;
         }
-        return Search(args[0], io);
+        return searchCommand(args[0], io);
     }
     bool pictures = false;
     if (command == QLatin1String("chapter") && args.removeAll(QStringLiteral("--pictures")) > 0)
@@ -184,19 +184,19 @@ int Run(QStringList args, Output& io) {
         io.err << kUsage;
         return kError;
     }
-    const std::optional<TRuleInfo> rule = RuleNamed(args[0], io);
+    const std::optional<SiteRule> rule = ruleNamed(args[0], io);
     if (!rule)
         return kError;
     const QString& url = args[1];
     if (command == QLatin1String("info"))
-        return Info(*rule, url, io);
+        return infoCommand(*rule, url, io);
     if (command == QLatin1String("directory"))
-        return Directory(*rule, url, io);
+        return directoryCommand(*rule, url, io);
     if (command == QLatin1String("chapter"))
-        return Chapter(*rule, url, pictures, io);
+        return chapterCommand(*rule, url, pictures, io);
     if (command == QLatin1String("download"))
-        return Download(*rule, url, io);
-    return SearchPage(*rule, url, io);
+        return downloadCommand(*rule, url, io);
+    return searchPageCommand(*rule, url, io);
 }
 
 } // namespace
@@ -208,11 +208,11 @@ int main(int argc, char** argv) {
         QCoreApplication app(argc, argv);
         Output io;
         try {
-            code = Run(app.arguments().mid(1), io);
-        } catch (const ERegexException& e) {
-            io.err << e.Message() << '\n';
-        } catch (const ESQLiteException& e) {
-            io.err << e.Message() << '\n';
+            code = runCommand(app.arguments().mid(1), io);
+        } catch (const RegexException& e) {
+            io.err << e.message() << '\n';
+        } catch (const SqliteException& e) {
+            io.err << e.message() << '\n';
         }
     }
     http_global_cleanup();

@@ -7,7 +7,7 @@
 namespace zvrd {
 namespace {
 
-QStringList ReadLines(const QString& fileName, bool* crlf = nullptr) {
+QStringList readLines(const QString& fileName, bool* crlf = nullptr) {
     QFile file(fileName);
     if (crlf)
         *crlf = true; // a new file gets the line ends Windows tools expect
@@ -29,14 +29,14 @@ QStringList ReadLines(const QString& fileName, bool* crlf = nullptr) {
 }
 
 // The section name of a "[name]" line, or a null string for any other line.
-QString SectionOf(const QString& line) {
+QString sectionOf(const QString& line) {
     const QString t = line.trimmed();
     if (t.startsWith(QLatin1Char('[')) && t.endsWith(QLatin1Char(']')))
         return t.mid(1, t.size() - 2).trimmed();
     return QString();
 }
 
-bool IsKeyLine(const QString& line, const QString& key, QString* value) {
+bool isKeyLine(const QString& line, const QString& key, QString* value) {
     const qsizetype eq = line.indexOf(QLatin1Char('='));
     if (eq < 0 || line.trimmed().startsWith(QLatin1Char(';')))
         return false;
@@ -49,33 +49,33 @@ bool IsKeyLine(const QString& line, const QString& key, QString* value) {
 
 } // namespace
 
-QString ReadIniValue(const QString& fileName, const QString& section, const QString& key,
+QString readIniValue(const QString& fileName, const QString& section, const QString& key,
                      const QString& defaultValue) {
     bool inSection = false;
-    for (const QString& line : ReadLines(fileName)) {
-        const QString name = SectionOf(line);
+    for (const QString& line : readLines(fileName)) {
+        const QString name = sectionOf(line);
         if (!name.isNull()) {
             inSection = name.compare(section, Qt::CaseInsensitive) == 0;
             continue;
         }
         QString value;
-        if (inSection && IsKeyLine(line, key, &value))
+        if (inSection && isKeyLine(line, key, &value))
             return value;
     }
     return defaultValue;
 }
 
-bool WriteIniValue(const QString& fileName, const QString& section, const QString& key,
+bool writeIniValue(const QString& fileName, const QString& section, const QString& key,
                    const QString& value) {
     bool crlf = true;
-    QStringList lines = ReadLines(fileName, &crlf);
+    QStringList lines = readLines(fileName, &crlf);
     const QString entry = key + QLatin1Char('=') + value;
     qsizetype sectionLine = -1;
     qsizetype lastInSection = -1;
     bool written = false;
     bool inSection = false;
     for (qsizetype i = 0; i < lines.size() && !written; ++i) {
-        const QString name = SectionOf(lines[i]);
+        const QString name = sectionOf(lines[i]);
         if (!name.isNull()) {
             inSection = name.compare(section, Qt::CaseInsensitive) == 0;
             if (inSection && sectionLine < 0)
@@ -84,7 +84,7 @@ bool WriteIniValue(const QString& fileName, const QString& section, const QStrin
         }
         if (!inSection)
             continue;
-        if (IsKeyLine(lines[i], key, nullptr)) {
+        if (isKeyLine(lines[i], key, nullptr)) {
             lines[i] = entry;
             written = true;
         } else if (!lines[i].trimmed().isEmpty()) {

@@ -8,12 +8,12 @@ namespace zvrd {
 
 // The value of key in section, exactly as written after "=" (line end removed); defaultValue
 // when the file, the section or the key is missing.
-QString ReadIniValue(const QString& fileName, const QString& section, const QString& key,
+QString readIniValue(const QString& fileName, const QString& section, const QString& key,
                      const QString& defaultValue = QString());
 
 // Sets key in section, keeping every other line of the file as it was; adds the section or key
 // when missing. Written to a temporary file and renamed over the old one. False on failure.
-bool WriteIniValue(const QString& fileName, const QString& section, const QString& key,
+bool writeIniValue(const QString& fileName, const QString& section, const QString& key,
                    const QString& value);
 
 } // namespace zvrd

@@ -8,23 +8,23 @@
 namespace zvrd {
 
 // One novel as read from its information page, or from the recent reads.
-struct TInfoPageData {
-    bool isMatch = false;
-    QString strInfoPageUrl;
-    QString strNovelSort;
-    QString strNovelName;
-    QString strNovelAuthor;
-    QString strNovelState;
-    QString strNovelIntro;
-    QString strLatestChapter;
-    QString strDirectoryPageUrl;
+struct NovelInfo {
+    bool matched = false;
+    QString infoPageUrl;
+    QString sort;
+    QString name;
+    QString author;
+    QString state;
+    QString intro;
+    QString latestChapter;
+    QString directoryPageUrl;
 };
 
 // One novel's chapter list: entry i of both lists is the chapter with index i.
-struct TDirectoryPageData {
-    int32_t Num = 0;
-    QStringList slChapterNameList;
-    QStringList slChapterUrlList;
+struct ChapterList {
+    int32_t count = 0;
+    QStringList names;
+    QStringList urls;
 };
 
 } // namespace zvrd

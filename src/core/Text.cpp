@@ -2,7 +2,7 @@
 
 namespace zvrd {
 
-QString TrimControl(const QString& text) {
+QString trimControl(const QString& text) {
     qsizetype begin = 0;
     qsizetype end = text.size();
     while (begin < end && text[begin].unicode() <= 0x20)

@@ -7,6 +7,6 @@ namespace zvrd {
 
 // Removes characters U+0020 and below (blanks, line breaks, other controls) from both ends;
 // other white space, such as U+3000, stays.
-QString TrimControl(const QString& text);
+QString trimControl(const QString& text);
 
 } // namespace zvrd

@@ -18,17 +18,17 @@ struct HandOver {
 // Signals the waiting thread when the queued work is destroyed, whether it ran or was dropped.
 class Completion {
 public:
-    explicit Completion(std::shared_ptr<HandOver> state) : fState(std::move(state)) {}
+    explicit Completion(std::shared_ptr<HandOver> state) : m_state(std::move(state)) {}
     ~Completion() {
-        std::lock_guard guard(fState->lock);
-        fState->finished = true;
-        fState->done.notify_all();
+        std::lock_guard guard(m_state->lock);
+        m_state->finished = true;
+        m_state->done.notify_all();
     }
     Completion(const Completion&) = delete;
     Completion& operator=(const Completion&) = delete;
 
 private:
-    std::shared_ptr<HandOver> fState;
+    std::shared_ptr<HandOver> m_state;
 };
 
 // Held while the work is posted. Qt's event queue synchronises with futexes ThreadSanitizer
@@ -39,7 +39,7 @@ std::mutex gPostLock;
 
 } // namespace
 
-void RunOnThreadOf(QObject* target, const std::function<void()>& work) {
+void runOnThreadOf(QObject* target, const std::function<void()>& work) {
     if (QThread::currentThread() == target->thread()) {
         work();
         return;

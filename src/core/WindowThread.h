@@ -11,6 +11,6 @@ namespace zvrd {
 // once. If the work is dropped instead (its receiver went away), it returns too. The hand-over
 // is made with a standard mutex, so everything the work did happens-before the return also for
 // ThreadSanitizer (Qt's own blocking connection synchronises where it cannot see).
-void RunOnThreadOf(QObject* target, const std::function<void()>& work);
+void runOnThreadOf(QObject* target, const std::function<void()>& work);
 
 } // namespace zvrd

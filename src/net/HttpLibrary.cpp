@@ -32,7 +32,7 @@ struct FileCloser {
 };
 using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
-CurlHandle NewHandle(const char* url, long timeoutMs, bool followRedirects) {
+CurlHandle newHandle(const char* url, long timeoutMs, bool followRedirects) {
     if (!url || !*url)
         return nullptr;
     CurlHandle curl(curl_easy_init());
@@ -64,7 +64,7 @@ struct BufferSink {
     bool cut = false;
 };
 
-size_t WriteToBuffer(char* data, size_t size, size_t count, void* userp) {
+size_t writeToBuffer(char* data, size_t size, size_t count, void* userp) {
     auto* sink = static_cast<BufferSink*>(userp);
     const size_t bytes = size * count;
     const size_t room = sink->capacity - sink->used;
@@ -78,7 +78,7 @@ size_t WriteToBuffer(char* data, size_t size, size_t count, void* userp) {
     return bytes;
 }
 
-size_t DropBody(char*, size_t, size_t, void*) {
+size_t dropBody(char*, size_t, size_t, void*) {
     return 0; // the headers are in once the body starts: stop here
 }
 
@@ -89,13 +89,13 @@ struct HeaderSink {
     bool complete = false;
 };
 
-std::string TrimLine(std::string line) {
+std::string trimLine(std::string line) {
     while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
         line.pop_back();
     return line;
 }
 
-bool EqualsNoCase(const std::string& a, const char* b) {
+bool equalsNoCase(const std::string& a, const char* b) {
     const size_t n = std::strlen(b);
     if (a.size() != n)
         return false;
@@ -107,10 +107,10 @@ bool EqualsNoCase(const std::string& a, const char* b) {
     return true;
 }
 
-size_t CollectHeader(char* data, size_t size, size_t count, void* userp) {
+size_t collectHeader(char* data, size_t size, size_t count, void* userp) {
     auto* sink = static_cast<HeaderSink*>(userp);
     const size_t bytes = size * count;
-    std::string line = TrimLine(std::string(data, bytes));
+    std::string line = trimLine(std::string(data, bytes));
     if (line.rfind("HTTP/", 0) == 0) {
         sink->statusLine = line;
         sink->fields.clear();
@@ -120,7 +120,7 @@ size_t CollectHeader(char* data, size_t size, size_t count, void* userp) {
     } else if (!sink->statusLine.empty()) {
         const size_t colon = line.find(':');
         std::string name = colon == std::string::npos ? line : line.substr(0, colon);
-        if (colon != std::string::npos && EqualsNoCase(name, "location")) {
+        if (colon != std::string::npos && equalsNoCase(name, "location")) {
             size_t start = colon + 1;
             while (start < line.size() && (line[start] == ' ' || line[start] == '\t'))
                 ++start;
@@ -132,7 +132,7 @@ size_t CollectHeader(char* data, size_t size, size_t count, void* userp) {
 }
 
 // The status line always reads "HTTP/1.x NNN reason", whatever the server wrote.
-std::string NormalisedStatusLine(const std::string& line, long code) {
+std::string normalisedStatusLine(const std::string& line, long code) {
     const bool wellFormed = line.size() >= 12 && line.compare(0, 7, "HTTP/1.") == 0 &&
                             line[8] == ' ' && std::isdigit(static_cast<unsigned char>(line[9])) &&
                             std::isdigit(static_cast<unsigned char>(line[10])) &&
@@ -152,7 +152,7 @@ std::string NormalisedStatusLine(const std::string& line, long code) {
     return reason.empty() ? std::string(buf) : std::string(buf) + " " + reason;
 }
 
-void CopyToBuffer(const std::string& text, char* buffer, int size) {
+void copyToBuffer(const std::string& text, char* buffer, int size) {
     const size_t room = static_cast<size_t>(size) - 1;
     const size_t n = text.size() < room ? text.size() : room;
     std::memcpy(buffer, text.data(), n);
@@ -189,11 +189,11 @@ int get_html(const char* url, char* buffer, int size) {
     if (!buffer || size <= 0)
         return 0;
     buffer[0] = '\0';
-    CurlHandle curl = NewHandle(url, gRequestTimeoutMs.load(), true);
+    CurlHandle curl = newHandle(url, gRequestTimeoutMs.load(), true);
     if (!curl)
         return 0;
     BufferSink sink{buffer, static_cast<size_t>(size) - 1};
-    curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, WriteToBuffer);
+    curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, writeToBuffer);
     curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &sink);
     const CURLcode rc = curl_easy_perform(curl.get());
     buffer[sink.used] = '\0';
@@ -207,19 +207,19 @@ int get_head(const char* url, char* buffer, int size) {
     if (!buffer || size <= 0)
         return 0;
     buffer[0] = '\0';
-    CurlHandle curl = NewHandle(url, gRequestTimeoutMs.load(), false);
+    CurlHandle curl = newHandle(url, gRequestTimeoutMs.load(), false);
     if (!curl)
         return 0;
     HeaderSink headers;
-    curl_easy_setopt(curl.get(), CURLOPT_HEADERFUNCTION, CollectHeader);
+    curl_easy_setopt(curl.get(), CURLOPT_HEADERFUNCTION, collectHeader);
     curl_easy_setopt(curl.get(), CURLOPT_HEADERDATA, &headers);
-    curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, DropBody);
+    curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, dropBody);
     const CURLcode rc = curl_easy_perform(curl.get());
     if ((rc != CURLE_OK && rc != CURLE_WRITE_ERROR) || !headers.complete)
         return 0;
     long code = 0;
     curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &code);
-    CopyToBuffer(NormalisedStatusLine(headers.statusLine, code) + "\r\n" + headers.fields + "\r\n",
+    copyToBuffer(normalisedStatusLine(headers.statusLine, code) + "\r\n" + headers.fields + "\r\n",
                  buffer, size);
     return 1;
 }
@@ -227,7 +227,7 @@ int get_head(const char* url, char* buffer, int size) {
 int download_file(const char* url, const char* fileName, int /*flag*/) {
     if (!fileName || !*fileName)
         return 0;
-    CurlHandle curl = NewHandle(url, gDownloadTimeoutMs.load(), true);
+    CurlHandle curl = newHandle(url, gDownloadTimeoutMs.load(), true);
     if (!curl)
         return 0;
     TempFileGuard temp{std::string(fileName) + ".part"};
@@ -254,10 +254,10 @@ int download_file(const char* url, const char* fileName, int /*flag*/) {
 }
 
 double get_time_starttransfer(const char* url) {
-    CurlHandle curl = NewHandle(url, gRequestTimeoutMs.load(), false);
+    CurlHandle curl = newHandle(url, gRequestTimeoutMs.load(), false);
     if (!curl)
         return -1;
-    curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, DropBody);
+    curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, dropBody);
     const CURLcode rc = curl_easy_perform(curl.get());
     if (rc != CURLE_OK && rc != CURLE_WRITE_ERROR)
         return -1;

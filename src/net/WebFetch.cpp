@@ -15,7 +15,7 @@ struct IconvCloser {
 };
 using IconvHandle = std::unique_ptr<void, IconvCloser>;
 
-IconvHandle OpenIconv(const char* to, const char* from) {
+IconvHandle openIconv(const char* to, const char* from) {
     iconv_t cd = iconv_open(to, from);
     if (cd == reinterpret_cast<iconv_t>(-1))
         return nullptr;
@@ -24,9 +24,9 @@ IconvHandle OpenIconv(const char* to, const char* from) {
 
 // Converts with iconv; each byte (or character) that cannot be converted becomes `replacement`
 // in the output, so a damaged page still yields its readable parts.
-QByteArray Convert(const char* to, const char* from, const QByteArray& input,
+QByteArray convert(const char* to, const char* from, const QByteArray& input,
                    const QByteArray& replacement, int unitOnError) {
-    IconvHandle cd = OpenIconv(to, from);
+    IconvHandle cd = openIconv(to, from);
     if (!cd)
         return QByteArray();
     QByteArray out;
@@ -53,16 +53,16 @@ QByteArray Convert(const char* to, const char* from, const QByteArray& input,
     return out;
 }
 
-QString DecodeBody(const QByteArray& bytes, const QString& charset) {
+QString decodeBody(const QByteArray& bytes, const QString& charset) {
     if (charset.toLower() == QLatin1String("gbk"))
-        return DecodeGbk(bytes);
+        return decodeGbk(bytes);
     return QString::fromUtf8(bytes);
 }
 
 using BufferPtr = std::unique_ptr<char[]>;
 
 // The buffer's bytes up to its first zero byte.
-QByteArray FetchInto(int (*fetch)(const char*, char*, int), const QString& url) {
+QByteArray fetchInto(int (*fetch)(const char*, char*, int), const QString& url) {
     BufferPtr buffer(new char[kReceiveBufferSize]());
     const QByteArray address = url.toUtf8();
     if (fetch(address.constData(), buffer.get(), kReceiveBufferSize) != 1)
@@ -72,30 +72,30 @@ QByteArray FetchInto(int (*fetch)(const char*, char*, int), const QString& url) 
 
 } // namespace
 
-QString DecodeGbk(const QByteArray& bytes) {
-    return QString::fromUtf8(Convert("UTF-8", "GBK", bytes, QByteArray("\xEF\xBF\xBD"), 1));
+QString decodeGbk(const QByteArray& bytes) {
+    return QString::fromUtf8(convert("UTF-8", "GBK", bytes, QByteArray("\xEF\xBF\xBD"), 1));
 }
 
-QByteArray EncodeGbk(const QString& text) {
-    return Convert("GBK", "UTF-8", text.toUtf8(), QByteArray("?"), 1);
+QByteArray encodeGbk(const QString& text) {
+    return convert("GBK", "UTF-8", text.toUtf8(), QByteArray("?"), 1);
 }
 
-QString GetHtml(const QString& url, const QString& charset) {
-    const QByteArray body = FetchInto(get_html, url);
-    return body.isEmpty() ? QString() : DecodeBody(body, charset);
+QString fetchHtml(const QString& url, const QString& charset) {
+    const QByteArray body = fetchInto(get_html, url);
+    return body.isEmpty() ? QString() : decodeBody(body, charset);
 }
 
-QString GetHead(const QString& url) {
-    return QString::fromUtf8(FetchInto(get_head, url));
+QString fetchHead(const QString& url) {
+    return QString::fromUtf8(fetchInto(get_head, url));
 }
 
-int32_t GetStatusCode(const QString& header) {
+int32_t statusCode(const QString& header) {
     bool ok = false;
     const int32_t code = header.mid(9, 3).toInt(&ok);
     return ok ? code : -1;
 }
 
-QString GetLocation(const QString& header) {
+QString locationOf(const QString& header) {
     const qsizetype at = header.indexOf(QLatin1String("Location"));
     if (at < 0)
         return QString();
@@ -106,11 +106,11 @@ QString GetLocation(const QString& header) {
     return end < 0 ? header.mid(start) : header.mid(start, end - start);
 }
 
-int32_t DownloadFile(const QString& url, const QString& fileName, int32_t flag) {
+int32_t downloadFile(const QString& url, const QString& fileName, int32_t flag) {
     return download_file(url.toUtf8().constData(), fileName.toUtf8().constData(), flag);
 }
 
-double GetConnectTime(const QString& url) {
+double connectTime(const QString& url) {
     return get_time_starttransfer(url.toUtf8().constData());
 }
 

@@ -8,25 +8,25 @@
 
 namespace zvrd {
 
-// The receive buffer of GetHtml and GetHead; a longer body or header is cut.
+// The receive buffer of fetchHtml and fetchHead; a longer body or header is cut.
 constexpr int kReceiveBufferSize = 1024000;
 
 // The page body, decoded from GBK when charset is "gbk" in any letter case, else from UTF-8;
 // invalid bytes become U+FFFD. Empty when the request failed.
-QString GetHtml(const QString& url, const QString& charset);
+QString fetchHtml(const QString& url, const QString& charset);
 // The response header of this very request (redirects not followed); empty on failure.
-QString GetHead(const QString& url);
+QString fetchHead(const QString& url);
 // The three characters at positions 10 to 12 as a number, -1 when they are none.
-int32_t GetStatusCode(const QString& header);
+int32_t statusCode(const QString& header);
 // The value of the first "Location" field (case-sensitive), up to the next CR LF.
-QString GetLocation(const QString& header);
+QString locationOf(const QString& header);
 // 1 when the file was written.
-int32_t DownloadFile(const QString& url, const QString& fileName, int32_t flag);
+int32_t downloadFile(const QString& url, const QString& fileName, int32_t flag);
 // Seconds until the first byte of the answer; negative on failure.
-double GetConnectTime(const QString& url);
+double connectTime(const QString& url);
 
 // Decoding helpers, exposed for the search-address encoder and the tests.
-QString DecodeGbk(const QByteArray& bytes);
-QByteArray EncodeGbk(const QString& text);
+QString decodeGbk(const QByteArray& bytes);
+QByteArray encodeGbk(const QString& text);
 
 } // namespace zvrd

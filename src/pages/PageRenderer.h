@@ -10,59 +10,59 @@
 namespace zvrd {
 
 // A template or page file that cannot be read or written.
-class EPageFileError : public std::runtime_error {
+class PageFileError : public std::runtime_error {
 public:
-    explicit EPageFileError(const QString& message);
+    explicit PageFileError(const QString& message);
 };
 
-// The template files written into TempFolder(), in writing order.
-const QStringList& TemplateFileNames();
+// The template files written into tempFolder(), in writing order.
+const QStringList& templateFileNames();
 
-// Writes the four templates byte for byte into TempFolder(), overwriting older files. Returns the
+// Writes the four templates byte for byte into tempFolder(), overwriting older files. Returns the
 // names of the files that could not be written (empty when all were).
-QStringList ExtractTemplates();
+QStringList extractTemplates();
 
-// AppFolder() + "book/" + site + "/" + novel name without leading and trailing blanks and control
+// dataFolder() + "book/" + site + "/" + novel name without leading and trailing blanks and control
 // characters + "/". Names are made safe: "/" and control characters become "_", and an empty
 // name, "." or ".." becomes "_", so nothing from a web page writes outside book/.
-QString BookFolder(const QString& siteName, const QString& novelName);
+QString bookFolder(const QString& siteName, const QString& novelName);
 
 // The whole text of a file: UTF-8, or the encoding its byte-order mark names (UTF-8, UTF-16 LE
-// or BE, the mark itself dropped). Throws EPageFileError when it cannot be read.
-QString ReadTextFile(const QString& fileName);
+// or BE, the mark itself dropped). Throws PageFileError when it cannot be read.
+QString readTextFile(const QString& fileName);
 // Creates or truncates the file and writes the UTF-8 byte-order mark and the text. Creates no
-// folder. Throws EPageFileError on failure.
-void WriteTextFile(const QString& text, const QString& fileName);
+// folder. Throws PageFileError on failure.
+void writeTextFile(const QString& text, const QString& fileName);
 
 // Creates folder (with its parents) and writes the page into it as fileName; false on failure.
-bool WritePage(const QString& page, const QString& folder, const QString& fileName);
+bool writePage(const QString& page, const QString& folder, const QString& fileName);
 
 // The chapter link: "directory_info#" + novel id + "#" + chapter index.
-QString ChapterLink(int32_t novelId, int32_t chapterIndex);
+QString chapterLink(int32_t novelId, int32_t chapterIndex);
 
 // "{Contents}": two chapters per row.
-QString DirectoryRows(int32_t novelId, const QStringList& chapterNames);
+QString directoryRows(int32_t novelId, const QStringList& chapterNames);
 // "{SiteInfo}".
-QString SiteLine(const QString& siteName, const QString& siteUrl, const QString& infoPageUrl);
+QString siteLine(const QString& siteName, const QString& siteUrl, const QString& infoPageUrl);
 
-// The directory page from TempFolder()'s "directory_page.htm".
-QString RenderDirectoryPage(int32_t novelId, const QStringList& chapterNames,
+// The directory page from tempFolder()'s "directory_page.htm".
+QString renderDirectoryPage(int32_t novelId, const QStringList& chapterNames,
                             const QString& novelName, const QString& siteName,
                             const QString& siteUrl, const QString& infoPageUrl);
 
-// The values of "{PrevChapterUrl}" and "{NextChapterUrl}".
-QString PrevChapterUrl(int32_t novelId, int32_t chapterIndex, const QString& bookFolder);
-QString NextChapterUrl(int32_t novelId, int32_t chapterIndex, int32_t chapterCount,
+// The values of "{prevChapterUrl}" and "{nextChapterUrl}".
+QString prevChapterUrl(int32_t novelId, int32_t chapterIndex, const QString& bookFolder);
+QString nextChapterUrl(int32_t novelId, int32_t chapterIndex, int32_t chapterCount,
                        const QString& bookFolder);
 
-// The content page from TempFolder()'s "content_page.htm". Only the page's own key script may
+// The content page from tempFolder()'s "content_page.htm". Only the page's own key script may
 // run: it carries a fresh nonce that the page's Content-Security-Policy names, so scripts that
 // arrive inside the chapter text or a name do not run.
-QString RenderContentPage(int32_t novelId, int32_t chapterIndex, int32_t chapterCount,
+QString renderContentPage(int32_t novelId, int32_t chapterIndex, int32_t chapterCount,
                           const QString& bookFolder, const QString& novelName,
                           const QString& chapterName, const QString& chapterHtml);
 
 // The markup of a picture chapter from its stored list of picture files joined by "|".
-QString PictureChapterHtml(const QString& storedPictures);
+QString pictureChapterHtml(const QString& storedPictures);
 
 } // namespace zvrd

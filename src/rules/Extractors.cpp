@@ -7,16 +7,16 @@ namespace zvrd {
 namespace {
 
 // The page at url when its header says 200; empty otherwise.
-QString FetchPage(const QString& url, const QString& charset) {
-    const QString header = GetHead(url);
-    if (header.isEmpty() || GetStatusCode(header) != 200)
+QString fetchPage(const QString& url, const QString& charset) {
+    const QString header = fetchHead(url);
+    if (header.isEmpty() || statusCode(header) != 200)
         return QString();
-    return GetHtml(url, charset);
+    return fetchHtml(url, charset);
 }
 
 // The fixed picture-tag pattern: lower-case "<img" and "src", no DOTALL. The doubled quote of
 // the bracket expressions stands as written.
-const QString& ImagePattern() {
+const QString& imagePattern() {
     static const QString pattern =
         QStringLiteral("<img\\b[^<>]*?\\bsrc[\\s\\t\\r\\n]*=[\\s\\t\\r\\n]*[\"\"']?[\\s\\t\\r\\n]*"
                        "([^\\s\\t\\r\\n\"\"'<>]*\\.[a-z]*)[^<>]*?/?[\\s\\t\\r\\n]*>");
@@ -25,70 +25,70 @@ const QString& ImagePattern() {
 
 } // namespace
 
-TSearchPageData ExtractSearchPage(const QString& page, const QString& url, const TRuleInfo& rule) {
-    TSearchPageData data;
+SearchResults extractSearchPage(const QString& page, const QString& url, const SiteRule& rule) {
+    SearchResults data;
     QByteArray region;
-    if (!FirstMatchBytes(rule.strSearchPageResultRegional, TPatternSubject(page), &region))
+    if (!firstMatchBytes(rule.searchResultRegion, PatternSubject(page), &region))
         return data;
-    const TPatternSubject subject = TPatternSubject::FromUtf8(std::move(region));
+    const PatternSubject subject = PatternSubject::fromUtf8(std::move(region));
     auto stage = [&](const QString& field, QStringList& into, bool trim) {
-        for (QString& value : AllGroup1(field, subject))
-            into.append(trim ? TrimControl(value) : value);
+        for (QString& value : allGroup1(field, subject))
+            into.append(trim ? trimControl(value) : value);
         return !into.isEmpty();
     };
-    if (!stage(rule.strSearchPageNovelName, data.slNovelNameList, true) ||
-        !stage(rule.strSearchPageNovelAuthor, data.slNovelAuthorList, true) ||
-        !stage(rule.strSearchPageLatestChapter, data.slLatestChapterList, true))
+    if (!stage(rule.searchNovelName, data.names, true) ||
+        !stage(rule.searchNovelAuthor, data.authors, true) ||
+        !stage(rule.searchLatestChapter, data.latestChapters, true))
         return data;
-    const TUrlCombiner combiner(url);
-    for (const QString& address : AllGroup1(rule.strSearchPageInfoPageUrl, subject))
-        data.slNovelInfoPageUrlList.append(combiner.Combine(address));
-    if (data.slNovelInfoPageUrlList.isEmpty())
+    const UrlCombiner combiner(url);
+    for (const QString& address : allGroup1(rule.searchInfoPageUrl, subject))
+        data.infoPageUrls.append(combiner.combine(address));
+    if (data.infoPageUrls.isEmpty())
         return data;
-    const qsizetype n = data.slNovelNameList.size();
-    if (data.slNovelAuthorList.size() == n && data.slLatestChapterList.size() == n &&
-        data.slNovelInfoPageUrlList.size() == n) {
-        data.Num = static_cast<int32_t>(n);
+    const qsizetype n = data.names.size();
+    if (data.authors.size() == n && data.latestChapters.size() == n &&
+        data.infoPageUrls.size() == n) {
+        data.count = static_cast<int32_t>(n);
     } else {
-        data = TSearchPageData();
+        data = SearchResults();
     }
     return data;
 }
 
-TSearchPageData ParseSearchPage(const QString& url, const TRuleInfo& rule) {
-    const QString page = FetchPage(url, rule.strCharset);
+SearchResults parseSearchPage(const QString& url, const SiteRule& rule) {
+    const QString page = fetchPage(url, rule.charset);
     if (page.isEmpty())
-        return TSearchPageData();
-    return ExtractSearchPage(page, url, rule);
+        return SearchResults();
+    return extractSearchPage(page, url, rule);
 }
 
-TInfoPageData ExtractInfoPage(const QString& page, const QString& url, const TRuleInfo& rule) {
-    TInfoPageData info;
-    info.strInfoPageUrl = url;
-    const TPatternSubject subject(page);
-    info.strNovelName = TrimControl(FirstMatch(rule.strInfoPageNovelName, subject));
-    info.strNovelAuthor = TrimControl(FirstMatch(rule.strInfoPageNovelAuthor, subject));
-    info.strLatestChapter = TrimControl(FirstMatch(rule.strInfoPageLatestChapter, subject));
+NovelInfo extractInfoPage(const QString& page, const QString& url, const SiteRule& rule) {
+    NovelInfo info;
+    info.infoPageUrl = url;
+    const PatternSubject subject(page);
+    info.name = trimControl(firstMatch(rule.infoNovelName, subject));
+    info.author = trimControl(firstMatch(rule.infoNovelAuthor, subject));
+    info.latestChapter = trimControl(firstMatch(rule.infoLatestChapter, subject));
     bool found = false;
-    const QString directory = FirstMatch(rule.strInfoPageDirectoryPageUrl, subject, &found);
+    const QString directory = firstMatch(rule.infoDirectoryPageUrl, subject, &found);
     if (found)
-        info.strDirectoryPageUrl = CombineUrl(url, directory);
-    info.isMatch = !info.strNovelName.isEmpty() && !info.strNovelAuthor.isEmpty() &&
-                   !info.strLatestChapter.isEmpty() && !info.strDirectoryPageUrl.isEmpty();
+        info.directoryPageUrl = combineUrl(url, directory);
+    info.matched = !info.name.isEmpty() && !info.author.isEmpty() &&
+                   !info.latestChapter.isEmpty() && !info.directoryPageUrl.isEmpty();
     return info;
 }
 
-TInfoPageData ParseInfoPage(const QString& url, const TRuleInfo& rule) {
-    const QString page = FetchPage(url, rule.strCharset);
+NovelInfo parseInfoPage(const QString& url, const SiteRule& rule) {
+    const QString page = fetchPage(url, rule.charset);
     if (page.isEmpty()) {
-        TInfoPageData info;
-        info.strInfoPageUrl = url;
+        NovelInfo info;
+        info.infoPageUrl = url;
         return info;
     }
-    return ExtractInfoPage(page, url, rule);
+    return extractInfoPage(page, url, rule);
 }
 
-bool IsAddressFirst(const QString& piece) {
+bool isAddressFirst(const QString& piece) {
     static const QString marker = QStringLiteral("(.+?)");
     const QString lower = piece.toLower();
     qsizetype from = lower.indexOf(QLatin1String("href"));
@@ -101,60 +101,58 @@ bool IsAddressFirst(const QString& piece) {
     return count == 2;
 }
 
-TDirectoryPageData ExtractDirectoryPage(const QString& page, const QString& url,
-                                        const TRuleInfo& rule) {
-    TDirectoryPageData data;
+ChapterList extractDirectoryPage(const QString& page, const QString& url, const SiteRule& rule) {
+    ChapterList data;
     QByteArray region;
-    if (!FirstMatchBytes(rule.strDirectoryPageRegional, TPatternSubject(page), &region))
+    if (!firstMatchBytes(rule.directoryRegion, PatternSubject(page), &region))
         return data;
-    const TPatternSubject subject = TPatternSubject::FromUtf8(std::move(region));
-    const TUrlCombiner combiner(url);
-    for (const QString& piece : SplitAlternatives(rule.strDirectoryPageChapterNameAndUrl)) {
-        const bool addressFirst = IsAddressFirst(piece);
+    const PatternSubject subject = PatternSubject::fromUtf8(std::move(region));
+    const UrlCombiner combiner(url);
+    for (const QString& piece : splitAlternatives(rule.directoryChapterNameAndUrl)) {
+        const bool addressFirst = isAddressFirst(piece);
         const auto add = [&](const QStringList& groups) {
             const QString& name = addressFirst ? groups[1] : groups[0];
             const QString& address = addressFirst ? groups[0] : groups[1];
-            data.slChapterNameList.append(TrimControl(name));
-            data.slChapterUrlList.append(combiner.Combine(address));
+            data.names.append(trimControl(name));
+            data.urls.append(combiner.combine(address));
         };
-        if (ForEachMatchOfPiece(piece, subject, 2, add) > 0)
+        if (forEachMatchOfPiece(piece, subject, 2, add) > 0)
             break;
     }
-    data.Num = static_cast<int32_t>(data.slChapterNameList.size());
+    data.count = static_cast<int32_t>(data.names.size());
     return data;
 }
 
-TDirectoryPageData ParseDirectoryPage(const QString& url, const TRuleInfo& rule) {
-    const QString page = FetchPage(url, rule.strCharset);
+ChapterList parseDirectoryPage(const QString& url, const SiteRule& rule) {
+    const QString page = fetchPage(url, rule.charset);
     if (page.isEmpty())
-        return TDirectoryPageData();
-    return ExtractDirectoryPage(page, url, rule);
+        return ChapterList();
+    return extractDirectoryPage(page, url, rule);
 }
 
-QString ExtractChapterContent(const QString& page, const TRuleInfo& rule) {
+QString extractChapterContent(const QString& page, const SiteRule& rule) {
     bool found = false;
-    const QString content =
-        FirstMatch(rule.strChapterPageChapterContent, TPatternSubject(page), &found);
+    const QString content = firstMatch(rule.chapterContent, PatternSubject(page), &found);
     if (!found)
         return QString();
-    return ApplyRemovalList(rule.strReplaceRule, content);
+    return applyRemovalList(rule.replaceRule, content);
 }
 
-QString ParseChapterContent(const TRuleInfo& rule, const QString& url) {
-    const QString page = FetchPage(url, rule.strCharset);
+QString parseChapterContent(const SiteRule& rule, const QString& url) {
+    const QString page = fetchPage(url, rule.charset);
     if (page.isEmpty())
         return QString();
-    return ExtractChapterContent(page, rule);
+    return extractChapterContent(page, rule);
 }
 
-QStringList GetImageUrls(const QString& text) {
-    static thread_local const TRegex re(ImagePattern(), /*dotAll=*/false);
+QStringList imageUrls(const QString& text) {
+    static thread_local const Regex re(imagePattern(), /*dotAll=*/false);
     const QByteArray utf8 = text.toUtf8();
     QStringList urls;
     QStringList groups;
     qsizetype start = 0;
     qsizetype end = 0;
-    while (re.MatchTrusted(utf8.constData(), utf8.size(), start, &groups, 2, nullptr, &end)) {
+    while (re.matchTrusted(utf8.constData(), utf8.size(), start, &groups, 2, nullptr, &end)) {
         urls.append(groups[1]);
         if (end <= start)
             break;

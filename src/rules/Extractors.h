@@ -1,6 +1,6 @@
 // rules: the four rule-driven extractors. Each fetches its own page (a header request first; only
 // status 200 is read) and returns a record; failure is an empty or zero result. A piece that does
-// not compile leaves as ERegexException.
+// not compile leaves as RegexException.
 #pragma once
 
 #include "core/NovelRecords.h"
@@ -13,30 +13,29 @@
 namespace zvrd {
 
 // The novels of one search result page; entry i of the four lists is one novel.
-struct TSearchPageData {
-    int32_t Num = 0;
-    QStringList slNovelInfoPageUrlList;
-    QStringList slNovelNameList;
-    QStringList slNovelAuthorList;
-    QStringList slLatestChapterList;
+struct SearchResults {
+    int32_t count = 0;
+    QStringList infoPageUrls;
+    QStringList names;
+    QStringList authors;
+    QStringList latestChapters;
 };
 
-TSearchPageData ParseSearchPage(const QString& url, const TRuleInfo& rule);
-TInfoPageData ParseInfoPage(const QString& url, const TRuleInfo& rule);
-TDirectoryPageData ParseDirectoryPage(const QString& url, const TRuleInfo& rule);
-QString ParseChapterContent(const TRuleInfo& rule, const QString& url);
-QStringList GetImageUrls(const QString& text);
+SearchResults parseSearchPage(const QString& url, const SiteRule& rule);
+NovelInfo parseInfoPage(const QString& url, const SiteRule& rule);
+ChapterList parseDirectoryPage(const QString& url, const SiteRule& rule);
+QString parseChapterContent(const SiteRule& rule, const QString& url);
+QStringList imageUrls(const QString& text);
 
 // The extraction steps on a page already in hand (used by the extractors after fetching, and by
 // the tests and zvrd-cli on saved pages).
-TSearchPageData ExtractSearchPage(const QString& page, const QString& url, const TRuleInfo& rule);
-TInfoPageData ExtractInfoPage(const QString& page, const QString& url, const TRuleInfo& rule);
-TDirectoryPageData ExtractDirectoryPage(const QString& page, const QString& url,
-                                        const TRuleInfo& rule);
-QString ExtractChapterContent(const QString& page, const TRuleInfo& rule);
+SearchResults extractSearchPage(const QString& page, const QString& url, const SiteRule& rule);
+NovelInfo extractInfoPage(const QString& page, const QString& url, const SiteRule& rule);
+ChapterList extractDirectoryPage(const QString& page, const QString& url, const SiteRule& rule);
+QString extractChapterContent(const QString& page, const SiteRule& rule);
 
 // True when the chapter pattern gives group 1 the address and group 2 the name: exactly two
 // "(.+?)" after the first "href" (in the whole piece when it has no "href").
-bool IsAddressFirst(const QString& piece);
+bool isAddressFirst(const QString& piece);
 
 } // namespace zvrd

@@ -36,7 +36,7 @@ struct JitStackFree {
 };
 
 // One match context (limits, JIT stack) per thread, reused by every match on it.
-pcre2_match_context* ThreadMatchContext() {
+pcre2_match_context* threadMatchContext() {
     thread_local std::unique_ptr<pcre2_jit_stack, JitStackFree> jitStack(
         pcre2_jit_stack_create(kJitStackStart, kJitStackMax, nullptr));
     thread_local std::unique_ptr<pcre2_match_context, MatchContextFree> context([] {
@@ -50,33 +50,33 @@ pcre2_match_context* ThreadMatchContext() {
     return context.get();
 }
 
-QString Utf8Range(const char* subject, PCRE2_SIZE start, PCRE2_SIZE end) {
+QString utf8Range(const char* subject, PCRE2_SIZE start, PCRE2_SIZE end) {
     return QString::fromUtf8(subject + start, static_cast<qsizetype>(end - start));
 }
 
 // Groups first..last of a match appended to groups; one that is absent or unset is empty.
-void AppendGroups(const char* subject, const PCRE2_SIZE* ovector, uint32_t pairs, int rc, int first,
+void appendGroups(const char* subject, const PCRE2_SIZE* ovector, uint32_t pairs, int rc, int first,
                   int last, QStringList* groups) {
     for (int i = first; i <= last; ++i) {
         const auto u = static_cast<uint32_t>(i);
         if (u < pairs && i < rc && ovector[2 * u] != PCRE2_UNSET &&
             ovector[2 * u + 1] >= ovector[2 * u])
-            groups->append(Utf8Range(subject, ovector[2 * u], ovector[2 * u + 1]));
+            groups->append(utf8Range(subject, ovector[2 * u], ovector[2 * u + 1]));
         else
             groups->append(QString());
     }
 }
 
-bool IsContinuationByte(char c) {
+bool isContinuationByte(char c) {
     return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
 }
 
 } // namespace
 
-ERegexException::ERegexException(const QString& message)
-    : std::runtime_error(message.toStdString()), fMessage(message) {}
+RegexException::RegexException(const QString& message)
+    : std::runtime_error(message.toStdString()), m_message(message) {}
 
-struct TRegex::Impl {
+struct Regex::Impl {
     std::unique_ptr<pcre2_code, CodeFree> code;
     // Set when the pattern is plain text pieces joined by "(.+?)" with DOTALL, the shape of most
     // regions and chapter texts: the UTF-8 pieces, matched by a plain search instead.
@@ -85,7 +85,7 @@ struct TRegex::Impl {
 
 namespace {
 
-bool IsPlainLiteral(const QString& text) {
+bool isPlainLiteral(const QString& text) {
     static const QString special = QStringLiteral("\\^$.[]|()?*+{}");
     if (text.isEmpty())
         return false;
@@ -98,11 +98,11 @@ bool IsPlainLiteral(const QString& text) {
 
 // "a(.+?)b(.+?)c" -> {"a", "b", "c"}, "ab" -> {"ab"}; empty unless every piece is plain,
 // non-empty text.
-std::vector<QByteArray> LiteralPieces(const QString& pattern) {
+std::vector<QByteArray> literalPieces(const QString& pattern) {
     const QStringList pieces = pattern.split(QStringLiteral("(.+?)"));
     std::vector<QByteArray> literals;
     for (const QString& piece : pieces) {
-        if (!IsPlainLiteral(piece))
+        if (!isPlainLiteral(piece))
             return {};
         literals.push_back(piece.toUtf8());
     }
@@ -114,7 +114,7 @@ std::vector<QByteArray> LiteralPieces(const QString& pattern) {
 // piece. (Searching one byte on finds the same: a piece starts with a whole character.)
 // Extending a group only moves the later searches right, and so does a later start, so
 // when one search fails there is no match at all.
-int MatchLiterals(const std::vector<QByteArray>& literals, const char* subject, qsizetype length,
+int matchLiterals(const std::vector<QByteArray>& literals, const char* subject, qsizetype length,
                   qsizetype start, PCRE2_SIZE* ovector) {
     const auto find = [&](qsizetype from, const QByteArray& piece) -> qsizetype {
         if (from > length)
@@ -144,7 +144,7 @@ int MatchLiterals(const std::vector<QByteArray>& literals, const char* subject, 
 
 } // namespace
 
-TRegex::TRegex(const QString& pattern, bool dotAll) : d(std::make_unique<Impl>()) {
+Regex::Regex(const QString& pattern, bool dotAll) : d(std::make_unique<Impl>()) {
     std::unique_ptr<pcre2_compile_context, CompileContextFree> ctx(
         pcre2_compile_context_create(nullptr));
     if (ctx)
@@ -159,72 +159,72 @@ TRegex::TRegex(const QString& pattern, bool dotAll) : d(std::make_unique<Impl>()
     if (!d->code) {
         PCRE2_UCHAR message[256] = {};
         pcre2_get_error_message(error, message, sizeof message);
-        throw ERegexException(QStringLiteral("Error in regular expression at offset ") +
-                              QString::number(offset) + QStringLiteral(": ") +
-                              QString::fromUtf8(reinterpret_cast<const char*>(message)));
+        throw RegexException(QStringLiteral("Error in regular expression at offset ") +
+                             QString::number(offset) + QStringLiteral(": ") +
+                             QString::fromUtf8(reinterpret_cast<const char*>(message)));
     }
     if (gJitEnabled.load(std::memory_order_relaxed))
         pcre2_jit_compile(d->code.get(), PCRE2_JIT_COMPLETE); // without JIT support: interpreted
     if (dotAll)
-        d->literals = LiteralPieces(pattern);
+        d->literals = literalPieces(pattern);
 }
 
-TRegex::~TRegex() = default;
+Regex::~Regex() = default;
 
-void TRegex::SetJitEnabled(bool enabled) {
+void Regex::setJitEnabled(bool enabled) {
     gJitEnabled = enabled;
 }
 
-bool TRegex::JitEnabled() {
+bool Regex::jitEnabled() {
     return gJitEnabled;
 }
 
-uint32_t TRegex::MaxLookbehind() const {
+uint32_t Regex::maxLookbehind() const {
     uint32_t chars = 0;
     pcre2_pattern_info(d->code.get(), PCRE2_INFO_MAXLOOKBEHIND, &chars);
     return chars;
 }
 
-bool TRegex::Match(const QByteArray& subject, qsizetype start, QStringList* groups, int count,
-                   qsizetype* matchStart, qsizetype* matchEnd) const {
-    return Run(subject.constData(), subject.size(), start, false, groups, count, matchStart,
+bool Regex::match(const QByteArray& subject, qsizetype start, QStringList* groups, int count,
+                  qsizetype* matchStart, qsizetype* matchEnd) const {
+    return run(subject.constData(), subject.size(), start, false, groups, count, matchStart,
                matchEnd);
 }
 
-bool TRegex::MatchTrusted(const char* subject, qsizetype length, qsizetype start,
-                          QStringList* groups, int count, qsizetype* matchStart,
-                          qsizetype* matchEnd) const {
-    return Run(subject, length, start, true, groups, count, matchStart, matchEnd);
+bool Regex::matchTrusted(const char* subject, qsizetype length, qsizetype start,
+                         QStringList* groups, int count, qsizetype* matchStart,
+                         qsizetype* matchEnd) const {
+    return run(subject, length, start, true, groups, count, matchStart, matchEnd);
 }
 
-int TRegex::Exec(const char* subject, qsizetype length, qsizetype start, bool trusted,
-                 void* matchData) const {
+int Regex::exec(const char* subject, qsizetype length, qsizetype start, bool trusted,
+                void* matchData) const {
     if (start < 0 || start > length)
         return PCRE2_ERROR_BADOFFSET;
     auto* data = static_cast<pcre2_match_data*>(matchData);
     if (trusted && !d->literals.empty() &&
         pcre2_get_ovector_count(data) >= static_cast<uint32_t>(d->literals.size()))
-        return MatchLiterals(d->literals, subject, length, start, pcre2_get_ovector_pointer(data));
+        return matchLiterals(d->literals, subject, length, start, pcre2_get_ovector_pointer(data));
     const auto subj = reinterpret_cast<PCRE2_SPTR>(subject);
     const uint32_t options = PCRE2_NOTEMPTY | (trusted ? PCRE2_NO_UTF_CHECK : 0);
     int rc = pcre2_match(d->code.get(), subj, static_cast<PCRE2_SIZE>(length),
-                         static_cast<PCRE2_SIZE>(start), options, data, ThreadMatchContext());
+                         static_cast<PCRE2_SIZE>(start), options, data, threadMatchContext());
     if (rc == PCRE2_ERROR_JIT_STACKLIMIT) {
         // The JIT stack is bounded; the interpreter still has the heap limit.
         rc = pcre2_match(d->code.get(), subj, static_cast<PCRE2_SIZE>(length),
                          static_cast<PCRE2_SIZE>(start), options | PCRE2_NO_JIT, data,
-                         ThreadMatchContext());
+                         threadMatchContext());
     }
     return rc; // negative: no match, or a limit was hit; both count as no match
 }
 
-bool TRegex::MatchGroupRange(const char* subject, qsizetype length, qsizetype start, int group,
-                             qsizetype* groupStart, qsizetype* groupEnd) const {
+bool Regex::matchGroupRange(const char* subject, qsizetype length, qsizetype start, int group,
+                            qsizetype* groupStart, qsizetype* groupEnd) const {
     std::unique_ptr<pcre2_match_data, MatchDataFree> data(
         pcre2_match_data_create_from_pattern(d->code.get(), nullptr));
     if (!data)
         return false;
-    const int rc = Exec(subject, length, start, true, data.get());
+    const int rc = exec(subject, length, start, true, data.get());
     if (rc < 0)
         return false;
     const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer(data.get());
@@ -239,13 +239,13 @@ bool TRegex::MatchGroupRange(const char* subject, qsizetype length, qsizetype st
     return true;
 }
 
-bool TRegex::Run(const char* subject, qsizetype length, qsizetype start, bool trusted,
-                 QStringList* groups, int count, qsizetype* matchStart, qsizetype* matchEnd) const {
+bool Regex::run(const char* subject, qsizetype length, qsizetype start, bool trusted,
+                QStringList* groups, int count, qsizetype* matchStart, qsizetype* matchEnd) const {
     std::unique_ptr<pcre2_match_data, MatchDataFree> data(
         pcre2_match_data_create_from_pattern(d->code.get(), nullptr));
     if (!data)
         return false;
-    const int rc = Exec(subject, length, start, trusted, data.get());
+    const int rc = exec(subject, length, start, trusted, data.get());
     if (rc < 0)
         return false;
     const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer(data.get());
@@ -256,23 +256,23 @@ bool TRegex::Run(const char* subject, qsizetype length, qsizetype start, bool tr
         *matchEnd = static_cast<qsizetype>(ovector[1]);
     if (groups) {
         groups->clear();
-        AppendGroups(subject, ovector, pairs, rc, 0, count - 1, groups);
+        appendGroups(subject, ovector, pairs, rc, 0, count - 1, groups);
     }
     return true;
 }
 
-QStringList SplitAlternatives(const QString& field) {
+QStringList splitAlternatives(const QString& field) {
     return field.split(QLatin1Char('|'), Qt::SkipEmptyParts);
 }
 
-QString FirstMatch(const QString& field, const TPatternSubject& subject, bool* found) {
+QString firstMatch(const QString& field, const PatternSubject& subject, bool* found) {
     if (found)
         *found = false;
-    const QByteArray& utf8 = subject.Utf8();
-    for (const QString& piece : SplitAlternatives(field)) {
-        TRegex re(piece);
+    const QByteArray& utf8 = subject.utf8();
+    for (const QString& piece : splitAlternatives(field)) {
+        Regex re(piece);
         QStringList groups;
-        if (re.MatchTrusted(utf8.constData(), utf8.size(), 0, &groups, 2, nullptr, nullptr)) {
+        if (re.matchTrusted(utf8.constData(), utf8.size(), 0, &groups, 2, nullptr, nullptr)) {
             if (found)
                 *found = true;
             return groups[1];
@@ -281,13 +281,13 @@ QString FirstMatch(const QString& field, const TPatternSubject& subject, bool* f
     return QString();
 }
 
-bool FirstMatchBytes(const QString& field, const TPatternSubject& subject, QByteArray* group1) {
-    const QByteArray& utf8 = subject.Utf8();
-    for (const QString& piece : SplitAlternatives(field)) {
-        TRegex re(piece);
+bool firstMatchBytes(const QString& field, const PatternSubject& subject, QByteArray* group1) {
+    const QByteArray& utf8 = subject.utf8();
+    for (const QString& piece : splitAlternatives(field)) {
+        Regex re(piece);
         qsizetype start = 0;
         qsizetype end = 0;
-        if (re.MatchGroupRange(utf8.constData(), utf8.size(), 0, 1, &start, &end)) {
+        if (re.matchGroupRange(utf8.constData(), utf8.size(), 0, 1, &start, &end)) {
             *group1 = start < 0 ? QByteArray() : utf8.mid(start, end - start);
             return true;
         }
@@ -295,8 +295,8 @@ bool FirstMatchBytes(const QString& field, const TPatternSubject& subject, QByte
     return false;
 }
 
-qsizetype TRegex::ForEachMatch(const QByteArray& subject, int groupCount,
-                               const std::function<void(const QStringList&)>& visit) const {
+qsizetype Regex::forEachMatch(const QByteArray& subject, int groupCount,
+                              const std::function<void(const QStringList&)>& visit) const {
     std::unique_ptr<pcre2_match_data, MatchDataFree> data(
         pcre2_match_data_create_from_pattern(d->code.get(), nullptr));
     if (!data)
@@ -308,11 +308,11 @@ qsizetype TRegex::ForEachMatch(const QByteArray& subject, int groupCount,
     qsizetype count = 0;
     qsizetype start = 0;
     for (;;) {
-        const int rc = Exec(subject.constData(), subject.size(), start, true, data.get());
+        const int rc = exec(subject.constData(), subject.size(), start, true, data.get());
         if (rc < 0)
             break;
         groups.clear();
-        AppendGroups(subject.constData(), ovector, pairs, rc, 1, groupCount, &groups);
+        appendGroups(subject.constData(), ovector, pairs, rc, 1, groupCount, &groups);
         ++count;
         visit(groups);
         const auto end = static_cast<qsizetype>(ovector[1]);
@@ -323,35 +323,34 @@ qsizetype TRegex::ForEachMatch(const QByteArray& subject, int groupCount,
     return count;
 }
 
-QList<QStringList> TRegex::MatchAll(const QByteArray& subject, int groupCount) const {
+QList<QStringList> Regex::matchAll(const QByteArray& subject, int groupCount) const {
     QList<QStringList> matches;
-    ForEachMatch(subject, groupCount, [&](const QStringList& groups) { matches.append(groups); });
+    forEachMatch(subject, groupCount, [&](const QStringList& groups) { matches.append(groups); });
     return matches;
 }
 
-qsizetype ForEachMatchOfPiece(const QString& piece, const TPatternSubject& subject, int groupCount,
+qsizetype forEachMatchOfPiece(const QString& piece, const PatternSubject& subject, int groupCount,
                               const std::function<void(const QStringList&)>& visit) {
-    return TRegex(piece).ForEachMatch(subject.Utf8(), groupCount, visit);
+    return Regex(piece).forEachMatch(subject.utf8(), groupCount, visit);
 }
 
-QList<QStringList> AllMatchesOfPiece(const QString& piece, const TPatternSubject& subject,
+QList<QStringList> allMatchesOfPiece(const QString& piece, const PatternSubject& subject,
                                      int groupCount) {
-    return TRegex(piece).MatchAll(subject.Utf8(), groupCount);
+    return Regex(piece).matchAll(subject.utf8(), groupCount);
 }
 
-QList<QStringList> AllMatches(const QString& field, const TPatternSubject& subject,
-                              int groupCount) {
-    for (const QString& piece : SplitAlternatives(field)) {
-        QList<QStringList> matches = AllMatchesOfPiece(piece, subject, groupCount);
+QList<QStringList> allMatches(const QString& field, const PatternSubject& subject, int groupCount) {
+    for (const QString& piece : splitAlternatives(field)) {
+        QList<QStringList> matches = allMatchesOfPiece(piece, subject, groupCount);
         if (!matches.isEmpty())
             return matches;
     }
     return {};
 }
 
-QStringList AllGroup1(const QString& field, const TPatternSubject& subject) {
+QStringList allGroup1(const QString& field, const PatternSubject& subject) {
     QStringList values;
-    for (const QStringList& groups : AllMatches(field, subject, 1))
+    for (const QStringList& groups : allMatches(field, subject, 1))
         values.append(groups[0]);
     return values;
 }
@@ -362,8 +361,8 @@ namespace {
 // began, in the shortened text. Instead of shifting the rest of the text after every deletion,
 // the tail of what was kept (as much as the pattern can look behind) is copied right before the
 // resume point, so the engine sees exactly the shortened text there: linear in the text size.
-QByteArray RemoveAllMatches(const TRegex& re, QByteArray text) {
-    const qsizetype context = static_cast<qsizetype>(re.MaxLookbehind()) * 4 + 4;
+QByteArray removeAllMatches(const Regex& re, QByteArray text) {
+    const qsizetype context = static_cast<qsizetype>(re.maxLookbehind()) * 4 + 4;
     QByteArray kept;
     kept.reserve(text.size());
     char* buf = text.data();
@@ -371,14 +370,14 @@ QByteArray RemoveAllMatches(const TRegex& re, QByteArray text) {
     qsizetype cur = 0;
     for (;;) {
         qsizetype tail = std::min(kept.size(), context);
-        while (tail < kept.size() && IsContinuationByte(kept[kept.size() - tail]))
+        while (tail < kept.size() && isContinuationByte(kept[kept.size() - tail]))
             ++tail;
         // Everything before cur is either kept or deleted, so those bytes may be overwritten.
         std::memcpy(buf + cur - tail, kept.constData() + kept.size() - tail,
                     static_cast<size_t>(tail));
         qsizetype ms = 0;
         qsizetype me = 0;
-        if (!re.MatchTrusted(buf + cur - tail, n - cur + tail, tail, nullptr, 0, &ms, &me))
+        if (!re.matchTrusted(buf + cur - tail, n - cur + tail, tail, nullptr, 0, &ms, &me))
             break;
         ms += cur - tail;
         me += cur - tail;
@@ -394,14 +393,14 @@ QByteArray RemoveAllMatches(const TRegex& re, QByteArray text) {
 
 } // namespace
 
-QString ApplyRemovalList(const QString& field, const QString& text) {
-    const QStringList pieces = SplitAlternatives(field);
+QString applyRemovalList(const QString& field, const QString& text) {
+    const QStringList pieces = splitAlternatives(field);
     if (pieces.isEmpty())
         return text;
     QByteArray utf8 = text.toUtf8();
     for (const QString& piece : pieces) {
-        TRegex re(piece);
-        utf8 = RemoveAllMatches(re, std::move(utf8));
+        Regex re(piece);
+        utf8 = removeAllMatches(re, std::move(utf8));
     }
     return QString::fromUtf8(utf8);
 }

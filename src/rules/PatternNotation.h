@@ -17,72 +17,72 @@
 namespace zvrd {
 
 // A piece that PCRE2 cannot compile: "Error in regular expression at offset %d: %s".
-class ERegexException : public std::runtime_error {
+class RegexException : public std::runtime_error {
 public:
-    explicit ERegexException(const QString& message);
-    QString Message() const { return fMessage; }
+    explicit RegexException(const QString& message);
+    QString message() const { return m_message; }
 
 private:
-    QString fMessage;
+    QString m_message;
 };
 
 // The field cut at every "|"; empty pieces are dropped.
-QStringList SplitAlternatives(const QString& field);
+QStringList splitAlternatives(const QString& field);
 
 // A subject converted to UTF-8 once, for all the patterns applied to it.
-class TPatternSubject {
+class PatternSubject {
 public:
-    explicit TPatternSubject(const QString& text) : fUtf8(text.toUtf8()) {}
+    explicit PatternSubject(const QString& text) : m_utf8(text.toUtf8()) {}
     // Bytes that are already valid UTF-8 (a region cut from another subject).
-    static TPatternSubject FromUtf8(QByteArray utf8) {
-        TPatternSubject s;
-        s.fUtf8 = std::move(utf8);
+    static PatternSubject fromUtf8(QByteArray utf8) {
+        PatternSubject s;
+        s.m_utf8 = std::move(utf8);
         return s;
     }
-    const QByteArray& Utf8() const { return fUtf8; }
+    const QByteArray& utf8() const { return m_utf8; }
 
 private:
-    TPatternSubject() = default;
-    QByteArray fUtf8;
+    PatternSubject() = default;
+    QByteArray m_utf8;
 };
 
 // One compiled piece. Matches that hit PCRE2's match, depth or heap limit count as no match.
-class TRegex {
+class Regex {
 public:
     // Options beyond UTF: DOTALL for rule patterns; the picture pattern goes without.
-    explicit TRegex(const QString& pattern, bool dotAll = true);
-    ~TRegex();
-    TRegex(const TRegex&) = delete;
-    TRegex& operator=(const TRegex&) = delete;
+    explicit Regex(const QString& pattern, bool dotAll = true);
+    ~Regex();
+    Regex(const Regex&) = delete;
+    Regex& operator=(const Regex&) = delete;
 
     // Searches subject from byte offset start; on a match fills groups 0..count-1 (an absent or
     // unset group is empty) and the byte range of the whole match.
-    bool Match(const QByteArray& subject, qsizetype start, QStringList* groups, int count,
+    bool match(const QByteArray& subject, qsizetype start, QStringList* groups, int count,
                qsizetype* matchStart = nullptr, qsizetype* matchEnd = nullptr) const;
     // Like Match on a subject that was already checked as valid UTF-8.
-    bool MatchTrusted(const char* subject, qsizetype length, qsizetype start, QStringList* groups,
+    bool matchTrusted(const char* subject, qsizetype length, qsizetype start, QStringList* groups,
                       int count, qsizetype* matchStart, qsizetype* matchEnd) const;
     // Every match of a valid UTF-8 subject from its start, each search beginning where the
     // previous match ended; each entry holds groups 1..groupCount.
-    QList<QStringList> MatchAll(const QByteArray& subject, int groupCount) const;
+    QList<QStringList> matchAll(const QByteArray& subject, int groupCount) const;
     // The same matches handed to visit one by one (the list is reused between calls); returns
     // their number.
-    qsizetype ForEachMatch(const QByteArray& subject, int groupCount,
+    qsizetype forEachMatch(const QByteArray& subject, int groupCount,
                            const std::function<void(const QStringList&)>& visit) const;
-    // Like MatchTrusted, giving only the byte range of one group (-1, -1 when it is unset).
-    bool MatchGroupRange(const char* subject, qsizetype length, qsizetype start, int group,
+    // Like matchTrusted, giving only the byte range of one group (-1, -1 when it is unset).
+    bool matchGroupRange(const char* subject, qsizetype length, qsizetype start, int group,
                          qsizetype* groupStart, qsizetype* groupEnd) const;
     // The longest lookbehind of the pattern, in characters.
-    uint32_t MaxLookbehind() const;
+    uint32_t maxLookbehind() const;
 
     // JIT compilation is on by default; the benchmarks compare both.
-    static void SetJitEnabled(bool enabled);
-    static bool JitEnabled();
+    static void setJitEnabled(bool enabled);
+    static bool jitEnabled();
 
 private:
-    int Exec(const char* subject, qsizetype length, qsizetype start, bool trusted,
+    int exec(const char* subject, qsizetype length, qsizetype start, bool trusted,
              void* matchData) const;
-    bool Run(const char* subject, qsizetype length, qsizetype start, bool trusted,
+    bool run(const char* subject, qsizetype length, qsizetype start, bool trusted,
              QStringList* groups, int count, qsizetype* matchStart, qsizetype* matchEnd) const;
 
     struct Impl;
@@ -90,28 +90,28 @@ private:
 };
 
 // First match: the first alternative that matches wins; found tells whether any did.
-QString FirstMatch(const QString& field, const TPatternSubject& subject, bool* found = nullptr);
+QString firstMatch(const QString& field, const PatternSubject& subject, bool* found = nullptr);
 
 // First match, group 1 as UTF-8 bytes of the subject (for regions, which are searched again).
-bool FirstMatchBytes(const QString& field, const TPatternSubject& subject, QByteArray* group1);
+bool firstMatchBytes(const QString& field, const PatternSubject& subject, QByteArray* group1);
 
 // All matches of one piece, from the start, each search beginning where the previous match ended;
 // each entry holds groups 1..groupCount.
-QList<QStringList> AllMatchesOfPiece(const QString& piece, const TPatternSubject& subject,
+QList<QStringList> allMatchesOfPiece(const QString& piece, const PatternSubject& subject,
                                      int groupCount);
 
-// Like AllMatchesOfPiece, handing each match to visit instead of collecting them.
-qsizetype ForEachMatchOfPiece(const QString& piece, const TPatternSubject& subject, int groupCount,
+// Like allMatchesOfPiece, handing each match to visit instead of collecting them.
+qsizetype forEachMatchOfPiece(const QString& piece, const PatternSubject& subject, int groupCount,
                               const std::function<void(const QStringList&)>& visit);
 
 // All matches: the first alternative that yields at least one match wins.
-QList<QStringList> AllMatches(const QString& field, const TPatternSubject& subject, int groupCount);
+QList<QStringList> allMatches(const QString& field, const PatternSubject& subject, int groupCount);
 
 // Group 1 of every match of the field (all-matches); empty when nothing matched.
-QStringList AllGroup1(const QString& field, const TPatternSubject& subject);
+QStringList allGroup1(const QString& field, const PatternSubject& subject);
 
 // Deletes every match of every piece of a removal list, piece by piece; after each deletion the
 // search resumes where the deleted match began, in the shortened text.
-QString ApplyRemovalList(const QString& field, const QString& text);
+QString applyRemovalList(const QString& field, const QString& text);
 
 } // namespace zvrd

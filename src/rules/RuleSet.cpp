@@ -1,6 +1,6 @@
 #include "rules/RuleSet.h"
 
-#include "core/AppFolder.h"
+#include "core/DataFolder.h"
 #include "core/IniFile.h"
 #include "store/NovelLibrary.h"
 #include "store/SqliteTable.h"
@@ -16,37 +16,37 @@ namespace {
 constexpr qsizetype kMaxUrlLength = 2047;
 
 // Field pointers in column order, so loading and the column list cannot drift apart.
-using RuleField = QString TRuleInfo::*;
-const std::array<std::pair<const char*, RuleField>, 21>& RuleColumns() {
+using RuleField = QString SiteRule::*;
+const std::array<std::pair<const char*, RuleField>, 21>& ruleColumns() {
     static const std::array<std::pair<const char*, RuleField>, 21> columns = {{
-        {"id", &TRuleInfo::strId},
-        {"site_name", &TRuleInfo::strSiteName},
-        {"site_url", &TRuleInfo::strSiteUrl},
-        {"charset", &TRuleInfo::strCharset},
-        {"search_page_url_format", &TRuleInfo::strSearchPageUrlFormat},
-        {"search_page_result_regional", &TRuleInfo::strSearchPageResultRegional},
-        {"search_page_novel_name", &TRuleInfo::strSearchPageNovelName},
-        {"search_page_novel_author", &TRuleInfo::strSearchPageNovelAuthor},
-        {"search_page_latest_chapter", &TRuleInfo::strSearchPageLatestChapter},
-        {"search_page_info_page_url", &TRuleInfo::strSearchPageInfoPageUrl},
-        {"info_page_novel_sort", &TRuleInfo::strInfoPageNovelSort},
-        {"info_page_novel_name", &TRuleInfo::strInfoPageNovelName},
-        {"info_page_novel_author", &TRuleInfo::strInfoPageNovelAuthor},
-        {"info_page_novel_state", &TRuleInfo::strInfoPageNovelState},
-        {"info_page_novel_intro", &TRuleInfo::strInfoPageNovelIntro},
-        {"info_page_latest_chapter", &TRuleInfo::strInfoPageLatestChapter},
-        {"info_page_directory_page_url", &TRuleInfo::strInfoPageDirectoryPageUrl},
-        {"directory_page_regional", &TRuleInfo::strDirectoryPageRegional},
-        {"directory_page_chapter_name_and_url", &TRuleInfo::strDirectoryPageChapterNameAndUrl},
-        {"chapter_page_chapter_content", &TRuleInfo::strChapterPageChapterContent},
-        {"replace_rule", &TRuleInfo::strReplaceRule},
+        {"id", &SiteRule::id},
+        {"site_name", &SiteRule::siteName},
+        {"site_url", &SiteRule::siteUrl},
+        {"charset", &SiteRule::charset},
+        {"search_page_url_format", &SiteRule::searchUrlFormat},
+        {"search_page_result_regional", &SiteRule::searchResultRegion},
+        {"search_page_novel_name", &SiteRule::searchNovelName},
+        {"search_page_novel_author", &SiteRule::searchNovelAuthor},
+        {"search_page_latest_chapter", &SiteRule::searchLatestChapter},
+        {"search_page_info_page_url", &SiteRule::searchInfoPageUrl},
+        {"info_page_novel_sort", &SiteRule::infoNovelSort},
+        {"info_page_novel_name", &SiteRule::infoNovelName},
+        {"info_page_novel_author", &SiteRule::infoNovelAuthor},
+        {"info_page_novel_state", &SiteRule::infoNovelState},
+        {"info_page_novel_intro", &SiteRule::infoNovelIntro},
+        {"info_page_latest_chapter", &SiteRule::infoLatestChapter},
+        {"info_page_directory_page_url", &SiteRule::infoDirectoryPageUrl},
+        {"directory_page_regional", &SiteRule::directoryRegion},
+        {"directory_page_chapter_name_and_url", &SiteRule::directoryChapterNameAndUrl},
+        {"chapter_page_chapter_content", &SiteRule::chapterContent},
+        {"replace_rule", &SiteRule::replaceRule},
     }};
     return columns;
 }
 
 // ---- address combination -------------------------------------------------------------------
 
-bool HasScheme(const QString& url) {
+bool hasScheme(const QString& url) {
     if (url.isEmpty() || !url[0].isLetter() || url[0].unicode() > 0x7F)
         return false;
     for (qsizetype i = 1; i < url.size(); ++i) {
@@ -62,7 +62,7 @@ bool HasScheme(const QString& url) {
 }
 
 // Where the path ends: at the first "?" or "#".
-qsizetype PathEnd(const QString& url, qsizetype from) {
+qsizetype pathEndOf(const QString& url, qsizetype from) {
     const qsizetype n = url.size();
     for (qsizetype i = from; i < n; ++i) {
         const char16_t u = url[i].unicode();
@@ -73,7 +73,7 @@ qsizetype PathEnd(const QString& url, qsizetype from) {
 }
 
 // RFC 3986 dot-segment removal on a path beginning with "/".
-QString RemoveDotSegments(const QString& path) {
+QString removeDotSegments(const QString& path) {
     if (!path.contains(QLatin1String("/.")))
         return path; // no "." or ".." segment
     const QStringList segments = path.split(QLatin1Char('/'));
@@ -96,7 +96,7 @@ QString RemoveDotSegments(const QString& path) {
     return QLatin1Char('/') + out.join(QLatin1Char('/'));
 }
 
-void AppendPercent(QString& out, unsigned char byte) {
+void appendPercent(QString& out, unsigned char byte) {
     static const char* hex = "0123456789ABCDEF";
     out += QLatin1Char('%');
     out += QLatin1Char(hex[byte >> 4]);
@@ -105,7 +105,7 @@ void AppendPercent(QString& out, unsigned char byte) {
 
 // Percent-escapes the unsafe characters of a path (blanks, controls, quotes, angle brackets and
 // the like, and everything beyond ASCII as UTF-8 bytes); "%" is left alone.
-bool IsSafe(QChar c) {
+bool isSafe(QChar c) {
     const char16_t u = c.unicode();
     if (u <= 0x20 || u >= 0x7F)
         return false;
@@ -125,13 +125,13 @@ bool IsSafe(QChar c) {
     }
 }
 
-QString EscapePath(const QString& path) {
-    if (std::all_of(path.begin(), path.end(), IsSafe))
+QString escapePath(const QString& path) {
+    if (std::all_of(path.begin(), path.end(), isSafe))
         return path;
     QString out;
     out.reserve(path.size());
     for (qsizetype i = 0; i < path.size(); ++i) {
-        if (IsSafe(path[i])) {
+        if (isSafe(path[i])) {
             out += path[i];
             continue;
         }
@@ -139,7 +139,7 @@ QString EscapePath(const QString& path) {
             (path[i].isHighSurrogate() && i + 1 < path.size() && path[i + 1].isLowSurrogate()) ? 2
                                                                                                : 1;
         for (const char byte : path.mid(i, len).toUtf8())
-            AppendPercent(out, static_cast<unsigned char>(byte));
+            appendPercent(out, static_cast<unsigned char>(byte));
         i += len - 1;
     }
     return out;
@@ -147,11 +147,11 @@ QString EscapePath(const QString& path) {
 
 // True when text is a plain path piece that canonicalisation leaves as it is: no scheme, no
 // "?" or "#", no character to escape and no "." segment. One pass over the text.
-bool IsPlainPath(const QString& text) {
+bool isPlainPath(const QString& text) {
     QChar previous = QLatin1Char('/');
     for (const QChar c : text) {
         const char16_t u = c.unicode();
-        if (u == ':' || u == '?' || u == '#' || !IsSafe(c) ||
+        if (u == ':' || u == '?' || u == '#' || !isSafe(c) ||
             (u == '.' && previous == QLatin1Char('/')))
             return false;
         previous = c;
@@ -161,7 +161,7 @@ bool IsPlainPath(const QString& text) {
 
 // scheme://authority/path?query#fragment made canonical: dot segments gone, unsafe characters
 // of the path escaped; query and fragment untouched.
-QString Canonical(const QString& url) {
+QString canonical(const QString& url) {
     const qsizetype schemeEnd = url.indexOf(QLatin1Char(':'));
     if (schemeEnd <= 0)
         return QString();
@@ -169,7 +169,7 @@ QString Canonical(const QString& url) {
     if (url.mid(schemeEnd + 1, 2) != QLatin1String("//"))
         return url; // mailto:, javascript: and the like come back as they are
     const qsizetype authorityStart = schemeEnd + 3;
-    const qsizetype pathEnd = PathEnd(url, authorityStart);
+    const qsizetype pathEnd = pathEndOf(url, authorityStart);
     qsizetype pathStart = url.indexOf(QLatin1Char('/'), authorityStart);
     if (pathStart < 0 || pathStart > pathEnd)
         pathStart = pathEnd;
@@ -179,81 +179,80 @@ QString Canonical(const QString& url) {
     QString path = url.mid(pathStart, pathEnd - pathStart);
     if (path.isEmpty())
         path = QStringLiteral("/");
-    return scheme + QStringLiteral("://") + authority + EscapePath(RemoveDotSegments(path)) +
+    return scheme + QStringLiteral("://") + authority + escapePath(removeDotSegments(path)) +
            url.mid(pathEnd);
 }
 
 } // namespace
 
-const QStringList& RuleColumnNames() {
+const QStringList& ruleColumnNames() {
     static const QStringList names = [] {
         QStringList list;
-        for (const auto& [name, field] : RuleColumns())
+        for (const auto& [name, field] : ruleColumns())
             list.append(QLatin1String(name));
         return list;
     }();
     return names;
 }
 
-TRuleInfoList LoadRuleInfoList() {
-    TSQLiteDatabase db(RuleDatabasePath());
-    auto table = db.GetTable(QStringLiteral("select * from site_rule"));
-    TRuleInfoList rules;
-    if (table->Eof())
+SiteRuleList loadSiteRules() {
+    SqliteDatabase db(ruleDatabasePath());
+    auto table = db.query(QStringLiteral("select * from site_rule"));
+    SiteRuleList rules;
+    if (table->atEnd())
         return rules;
     std::array<uint32_t, 21> index{};
-    for (size_t i = 0; i < RuleColumns().size(); ++i)
-        index[i] =
-            static_cast<uint32_t>(table->GetFieldIndex(QLatin1String(RuleColumns()[i].first)));
-    rules.reserve(table->Count());
-    while (!table->Eof()) {
-        TRuleInfo rule;
-        for (size_t i = 0; i < RuleColumns().size(); ++i)
-            rule.*(RuleColumns()[i].second) = table->FieldAsString(index[i]);
+    for (size_t i = 0; i < ruleColumns().size(); ++i)
+        index[i] = static_cast<uint32_t>(table->fieldIndex(QLatin1String(ruleColumns()[i].first)));
+    rules.reserve(table->count());
+    while (!table->atEnd()) {
+        SiteRule rule;
+        for (size_t i = 0; i < ruleColumns().size(); ++i)
+            rule.*(ruleColumns()[i].second) = table->fieldAsString(index[i]);
         rules.append(rule);
-        table->Next();
+        table->next();
     }
     return rules;
 }
 
-bool ImportRuleScript(const QString& fileName, const QString& base) {
+bool importRuleScript(const QString& fileName, const QString& base) {
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly))
         return false;
     QString sql = QString::fromUtf8(file.readAll());
     sql.replace(QStringLiteral("@BASE@"), base);
     {
-        TSQLiteDatabase db(RuleDatabasePath());
-        db.BeginTransaction();
-        db.ExecScript(sql);
-        db.Commit();
+        SqliteDatabase db(ruleDatabasePath());
+        db.beginTransaction();
+        db.execScript(sql);
+        db.commit();
     }
-    CreateMissingTables();
+    createMissingTables();
     return true;
 }
 
-TRuleInfo FindRuleBySiteName(const TRuleInfoList& rules, const QString& name) {
-    for (const TRuleInfo& rule : rules) {
-        if (rule.strSiteName == name)
+SiteRule findRuleBySiteName(const SiteRuleList& rules, const QString& name) {
+    for (const SiteRule& rule : rules) {
+        if (rule.siteName == name)
             return rule;
     }
-    return TRuleInfo();
+    return SiteRule();
 }
 
-QString ConfigIniPath() {
-    return AppFolder() + QStringLiteral("config.ini");
+QString configIniPath() {
+    return dataFolder() + QStringLiteral("config.ini");
 }
 
-QString ReadSelectionSetting() {
-    return ReadIniValue(ConfigIniPath(), QStringLiteral("target_site"), QStringLiteral("selected"));
+QString readSelectionSetting() {
+    return readIniValue(configIniPath(), QStringLiteral("target_site"), QStringLiteral("selected"));
 }
 
-TRuleInfoList SelectRules(const TRuleInfoList& rules, const QString& selection) {
+SiteRuleList selectRules(const SiteRuleList& rules, const QString& selection) {
     const QStringList pieces = selection.split(QLatin1Char(','));
-    TRuleInfoList selected;
-    for (const TRuleInfo& rule : rules) {
+    SiteRuleList selected;
+    for (const SiteRule& rule : rules) {
         for (const QString& piece : pieces) {
-            if (!piece.isEmpty() && piece == rule.strId) {
+            if (!piece.isEmpty() && piece == rule.id) {
                 selected.append(rule);
                 break;
             }
@@ -262,77 +261,77 @@ TRuleInfoList SelectRules(const TRuleInfoList& rules, const QString& selection) 
     return selected;
 }
 
-TUrlCombiner::TUrlCombiner(const QString& base) : fBase(base) {
-    fValid = HasScheme(base) && base.indexOf(QStringLiteral("://")) >= 0;
-    if (!fValid)
+UrlCombiner::UrlCombiner(const QString& base) : m_base(base) {
+    m_valid = hasScheme(base) && base.indexOf(QStringLiteral("://")) >= 0;
+    if (!m_valid)
         return;
     const qsizetype schemeEnd = base.indexOf(QLatin1Char(':'));
     const qsizetype authorityStart = schemeEnd + 3;
-    const qsizetype pathEnd = PathEnd(base, authorityStart);
+    const qsizetype pathEnd = pathEndOf(base, authorityStart);
     qsizetype pathStart = base.indexOf(QLatin1Char('/'), authorityStart);
     if (pathStart < 0 || pathStart > pathEnd)
         pathStart = pathEnd;
-    fScheme = base.left(schemeEnd + 1);
-    fOrigin = base.left(pathStart);
-    fBeforeQuery = base.left(pathEnd);
+    m_scheme = base.left(schemeEnd + 1);
+    m_origin = base.left(pathStart);
+    m_beforeQuery = base.left(pathEnd);
     const qsizetype hash = base.indexOf(QLatin1Char('#'));
-    fBeforeFragment = hash < 0 ? base : base.left(hash);
+    m_beforeFragment = hash < 0 ? base : base.left(hash);
     const QString path = base.mid(pathStart, pathEnd - pathStart);
-    fFolder = path.left(path.lastIndexOf(QLatin1Char('/')) + 1);
-    if (fFolder.isEmpty())
-        fFolder = QStringLiteral("/");
-    fCanonicalBase = Canonical(base);
-    fFolderIsPlain = IsPlainPath(fFolder);
+    m_folder = path.left(path.lastIndexOf(QLatin1Char('/')) + 1);
+    if (m_folder.isEmpty())
+        m_folder = QStringLiteral("/");
+    m_canonicalBase = canonical(base);
+    m_folderIsPlain = isPlainPath(m_folder);
 }
 
 // Dot segments removed from and unsafe characters escaped in the part before "?" or "#".
-QString TUrlCombiner::CanonicalTail(const QString& pathAndRest) {
-    const qsizetype end = PathEnd(pathAndRest, 0);
+QString UrlCombiner::canonicalTail(const QString& pathAndRest) {
+    const qsizetype end = pathEndOf(pathAndRest, 0);
     if (end == pathAndRest.size())
-        return EscapePath(RemoveDotSegments(pathAndRest));
-    return EscapePath(RemoveDotSegments(pathAndRest.left(end))) + pathAndRest.mid(end);
+        return escapePath(removeDotSegments(pathAndRest));
+    return escapePath(removeDotSegments(pathAndRest.left(end))) + pathAndRest.mid(end);
 }
 
-QString TUrlCombiner::Combine(const QString& relative) const {
+QString UrlCombiner::combine(const QString& relative) const {
     QString result;
     // The common case on a chapter list: a plain relative or root-relative address.
-    if (fValid && fFolderIsPlain && !relative.isEmpty() && IsPlainPath(relative) &&
+    if (m_valid && m_folderIsPlain && !relative.isEmpty() && isPlainPath(relative) &&
         !relative.startsWith(QStringLiteral("//"))) {
         const bool rooted = relative.startsWith(QLatin1Char('/'));
-        const qsizetype size = fOrigin.size() + (rooted ? 0 : fFolder.size()) + relative.size();
+        const qsizetype size = m_origin.size() + (rooted ? 0 : m_folder.size()) + relative.size();
         if (size > kMaxUrlLength)
             return QString();
         result.reserve(size); // one allocation per address: a list has thousands
-        result.append(fOrigin);
+        result.append(m_origin);
         if (!rooted)
-            result.append(fFolder);
+            result.append(m_folder);
         result.append(relative);
         return result;
     }
-    if (HasScheme(relative))
-        result = Canonical(relative);
-    else if (!fValid)
+    if (hasScheme(relative))
+        result = canonical(relative);
+    else if (!m_valid)
         return QString();
     else if (relative.isEmpty())
-        result = fCanonicalBase;
+        result = m_canonicalBase;
     else if (relative.startsWith(QStringLiteral("//")))
-        result = Canonical(fScheme + relative);
+        result = canonical(m_scheme + relative);
     else if (relative.startsWith(QLatin1Char('/')))
-        result = fOrigin + CanonicalTail(relative);
+        result = m_origin + canonicalTail(relative);
     else if (relative.startsWith(QLatin1Char('?')))
-        result = Canonical(fBeforeQuery + relative);
+        result = canonical(m_beforeQuery + relative);
     else if (relative.startsWith(QLatin1Char('#')))
-        result = Canonical(fBeforeFragment + relative);
+        result = canonical(m_beforeFragment + relative);
     else
-        result = fOrigin + CanonicalTail(fFolder + relative);
+        result = m_origin + canonicalTail(m_folder + relative);
     return result.size() > kMaxUrlLength ? QString() : result;
 }
 
-QString CombineUrl(const QString& base, const QString& relative) {
-    return TUrlCombiner(base).Combine(relative);
+QString combineUrl(const QString& base, const QString& relative) {
+    return UrlCombiner(base).combine(relative);
 }
 
-QString GetFileExt(const QString& text) {
+QString fileExtension(const QString& text) {
     const qsizetype dot = text.lastIndexOf(QLatin1Char('.'));
     return dot < 0 ? text : text.mid(dot + 1);
 }

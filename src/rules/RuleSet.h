@@ -9,79 +9,79 @@
 namespace zvrd {
 
 // One site described entirely as data: 21 text fields, each from the column named beside it.
-struct TRuleInfo {
-    QString strId;                             // id
-    QString strSiteName;                       // site_name
-    QString strSiteUrl;                        // site_url
-    QString strCharset;                        // charset
-    QString strSearchPageUrlFormat;            // search_page_url_format
-    QString strSearchPageResultRegional;       // search_page_result_regional
-    QString strSearchPageNovelName;            // search_page_novel_name
-    QString strSearchPageNovelAuthor;          // search_page_novel_author
-    QString strSearchPageLatestChapter;        // search_page_latest_chapter
-    QString strSearchPageInfoPageUrl;          // search_page_info_page_url
-    QString strInfoPageNovelSort;              // info_page_novel_sort
-    QString strInfoPageNovelName;              // info_page_novel_name
-    QString strInfoPageNovelAuthor;            // info_page_novel_author
-    QString strInfoPageNovelState;             // info_page_novel_state
-    QString strInfoPageNovelIntro;             // info_page_novel_intro
-    QString strInfoPageLatestChapter;          // info_page_latest_chapter
-    QString strInfoPageDirectoryPageUrl;       // info_page_directory_page_url
-    QString strDirectoryPageRegional;          // directory_page_regional
-    QString strDirectoryPageChapterNameAndUrl; // directory_page_chapter_name_and_url
-    QString strChapterPageChapterContent;      // chapter_page_chapter_content
-    QString strReplaceRule;                    // replace_rule
+struct SiteRule {
+    QString id;                         // id
+    QString siteName;                   // site_name
+    QString siteUrl;                    // site_url
+    QString charset;                    // charset
+    QString searchUrlFormat;            // search_page_url_format
+    QString searchResultRegion;         // search_page_result_regional
+    QString searchNovelName;            // search_page_novel_name
+    QString searchNovelAuthor;          // search_page_novel_author
+    QString searchLatestChapter;        // search_page_latest_chapter
+    QString searchInfoPageUrl;          // search_page_info_page_url
+    QString infoNovelSort;              // info_page_novel_sort
+    QString infoNovelName;              // info_page_novel_name
+    QString infoNovelAuthor;            // info_page_novel_author
+    QString infoNovelState;             // info_page_novel_state
+    QString infoNovelIntro;             // info_page_novel_intro
+    QString infoLatestChapter;          // info_page_latest_chapter
+    QString infoDirectoryPageUrl;       // info_page_directory_page_url
+    QString directoryRegion;            // directory_page_regional
+    QString directoryChapterNameAndUrl; // directory_page_chapter_name_and_url
+    QString chapterContent;             // chapter_page_chapter_content
+    QString replaceRule;                // replace_rule
 };
 
-using TRuleInfoList = QList<TRuleInfo>;
+using SiteRuleList = QList<SiteRule>;
 
 // The 21 column names in field order.
-const QStringList& RuleColumnNames();
+const QStringList& ruleColumnNames();
 
 // All rules of zvrd.db in the order the database returns them; database errors leave as
-// ESQLiteException.
-TRuleInfoList LoadRuleInfoList();
+// SqliteException.
+SiteRuleList loadSiteRules();
 
 // Runs the SQL script of fileName (site_rule rows) on zvrd.db in one transaction, "@BASE@"
 // replaced by base; then creates any table still missing. False when the file cannot be read.
-bool ImportRuleScript(const QString& fileName, const QString& base = QString());
+bool importRuleScript(const QString& fileName, const QString& base = QString());
 
 // The first rule, in load order, whose site name equals name exactly; an empty rule when none.
-TRuleInfo FindRuleBySiteName(const TRuleInfoList& rules, const QString& name);
+SiteRule findRuleBySiteName(const SiteRuleList& rules, const QString& name);
 
 // config.ini beside the data: section target_site, key selected; empty when missing.
-QString ConfigIniPath();
-QString ReadSelectionSetting();
+QString configIniPath();
+QString readSelectionSetting();
 
 // The rules whose id equals one of the pieces of the selection value cut at ",", in load order,
 // each once. Pieces are compared exactly: no trimming, letter case counts.
-TRuleInfoList SelectRules(const TRuleInfoList& rules, const QString& selection);
+SiteRuleList selectRules(const SiteRuleList& rules, const QString& selection);
 
 // The absolute address that relative, found on the page at base, points to; empty when it cannot
 // be combined or the result exceeds 2047 characters.
-QString CombineUrl(const QString& base, const QString& relative);
+QString combineUrl(const QString& base, const QString& relative);
 
-// CombineUrl for many addresses found on one page: the base is taken apart once.
-class TUrlCombiner {
+// combineUrl for many addresses found on one page: the base is taken apart once.
+class UrlCombiner {
 public:
-    explicit TUrlCombiner(const QString& base);
-    QString Combine(const QString& relative) const;
+    explicit UrlCombiner(const QString& base);
+    QString combine(const QString& relative) const;
 
 private:
-    static QString CanonicalTail(const QString& pathAndRest);
+    static QString canonicalTail(const QString& pathAndRest);
 
-    QString fBase;
-    bool fValid = false;
-    QString fScheme;         // "http:"
-    QString fOrigin;         // "http://host:port"
-    QString fBeforeQuery;    // the base without "?..." and "#..."
-    QString fBeforeFragment; // the base without "#..."
-    QString fFolder;         // the base path up to its last "/"
-    QString fCanonicalBase;
-    bool fFolderIsPlain = false;
+    QString m_base;
+    bool m_valid = false;
+    QString m_scheme;         // "http:"
+    QString m_origin;         // "http://host:port"
+    QString m_beforeQuery;    // the base without "?..." and "#..."
+    QString m_beforeFragment; // the base without "#..."
+    QString m_folder;         // the base path up to its last "/"
+    QString m_canonicalBase;
+    bool m_folderIsPlain = false;
 };
 
 // The text after the last "."; the whole text when it has none.
-QString GetFileExt(const QString& text);
+QString fileExtension(const QString& text);
 
 } // namespace zvrd

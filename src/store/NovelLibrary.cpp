@@ -1,6 +1,6 @@
 #include "store/NovelLibrary.h"
 
-#include "core/AppFolder.h"
+#include "core/DataFolder.h"
 #include "store/SqliteTable.h"
 
 #include <algorithm>
@@ -10,39 +10,39 @@ namespace {
 
 // Text values are bound as parameters rather than spliced between double quotes, so a name
 // holding a quote, or equal to a column name, is stored and found like any other.
-void BindSiteAndName(TSQLiteDatabase& db, const QString& siteName, const QString& novelName) {
-    db.AddParamText(QStringLiteral(":site"), siteName);
-    db.AddParamText(QStringLiteral(":name"), novelName);
+void bindSiteAndName(SqliteDatabase& db, const QString& siteName, const QString& novelName) {
+    db.addParamText(QStringLiteral(":site"), siteName);
+    db.addParamText(QStringLiteral(":name"), novelName);
 }
 
-QString Num(int32_t value) {
+QString decimal(int32_t value) {
     return QString::number(value);
 }
 
 // The count a "select count(*) as column ..." query gives on novel_info.db; 0 without a row.
-int64_t CountOf(const QString& sql, const QString& column) {
-    TSQLiteDatabase db(NovelDatabasePath());
-    auto table = db.GetTable(sql);
-    if (table->Eof())
+int64_t countOf(const QString& sql, const QString& column) {
+    SqliteDatabase db(novelDatabasePath());
+    auto table = db.query(sql);
+    if (table->atEnd())
         return 0;
-    return table->FieldAsInteger(static_cast<uint32_t>(table->GetFieldIndex(column)));
+    return table->fieldAsInteger(static_cast<uint32_t>(table->fieldIndex(column)));
 }
 
 } // namespace
 
-QString RuleDatabasePath() {
-    return AppFolder() + QStringLiteral("zvrd.db");
+QString ruleDatabasePath() {
+    return dataFolder() + QStringLiteral("zvrd.db");
 }
 
-QString NovelDatabasePath() {
-    return AppFolder() + QStringLiteral("novel_info.db");
+QString novelDatabasePath() {
+    return dataFolder() + QStringLiteral("novel_info.db");
 }
 
-void CreateMissingTables() {
+void createMissingTables() {
     {
-        TSQLiteDatabase db(RuleDatabasePath());
-        if (!db.TableExists(QStringLiteral("site_rule"))) {
-            db.ExecSQL(QStringLiteral(
+        SqliteDatabase db(ruleDatabasePath());
+        if (!db.tableExists(QStringLiteral("site_rule"))) {
+            db.exec(QStringLiteral(
                 "CREATE TABLE site_rule (id INTEGER PRIMARY KEY, site_name TEXT, site_url TEXT, "
                 "charset TEXT, search_page_url_format TEXT, search_page_result_regional TEXT, "
                 "search_page_novel_name TEXT, search_page_novel_author TEXT, "
@@ -54,187 +54,186 @@ void CreateMissingTables() {
                 "directory_page_chapter_name_and_url TEXT, chapter_page_chapter_content TEXT, "
                 "replace_rule TEXT)"));
         }
-        if (!db.TableExists(QStringLiteral("latest_read"))) {
-            db.BeginTransaction();
-            db.ExecSQL(QStringLiteral(
+        if (!db.tableExists(QStringLiteral("latest_read"))) {
+            db.beginTransaction();
+            db.exec(QStringLiteral(
                 "CREATE TABLE latest_read (id INTEGER PRIMARY KEY, target_site TEXT, "
                 "novel_name TEXT, novel_author TEXT, latest_chapter TEXT, info_page_url TEXT)"));
-            db.ExecSQL(QStringLiteral("CREATE INDEX latest_read_site_name ON "
-                                      "latest_read(target_site, novel_name)"));
-            db.Commit();
+            db.exec(QStringLiteral("CREATE INDEX latest_read_site_name ON "
+                                   "latest_read(target_site, novel_name)"));
+            db.commit();
         }
     }
-    TSQLiteDatabase db(NovelDatabasePath());
-    if (!db.TableExists(QStringLiteral("novel_directory"))) {
-        db.BeginTransaction();
-        db.ExecSQL(QStringLiteral(
+    SqliteDatabase db(novelDatabasePath());
+    if (!db.tableExists(QStringLiteral("novel_directory"))) {
+        db.beginTransaction();
+        db.exec(QStringLiteral(
             "CREATE TABLE novel_directory (id INTEGER PRIMARY KEY, novel_id INTEGER, "
             "chapter_index INTEGER, chapter_name TEXT, chapter_url TEXT)"));
-        db.ExecSQL(QStringLiteral("CREATE INDEX novel_directory_novel_chapter ON "
-                                  "novel_directory(novel_id, chapter_index)"));
-        db.Commit();
+        db.exec(QStringLiteral("CREATE INDEX novel_directory_novel_chapter ON "
+                               "novel_directory(novel_id, chapter_index)"));
+        db.commit();
     }
-    if (!db.TableExists(QStringLiteral("novel_chapter"))) {
-        db.BeginTransaction();
-        db.ExecSQL(
+    if (!db.tableExists(QStringLiteral("novel_chapter"))) {
+        db.beginTransaction();
+        db.exec(
             QStringLiteral("CREATE TABLE novel_chapter (id INTEGER PRIMARY KEY, novel_id INTEGER, "
                            "chapter_id INTEGER, chapter_type INTEGER, is_download INTEGER, "
                            "chapter_content TEXT)"));
-        db.ExecSQL(QStringLiteral("CREATE INDEX novel_chapter_novel_chapter ON "
-                                  "novel_chapter(novel_id, chapter_id)"));
-        db.Commit();
+        db.exec(QStringLiteral("CREATE INDEX novel_chapter_novel_chapter ON "
+                               "novel_chapter(novel_id, chapter_id)"));
+        db.commit();
     }
 }
 
-bool HasLatestRead(const QString& siteName, const QString& novelName) {
-    TSQLiteDatabase db(RuleDatabasePath());
-    BindSiteAndName(db, siteName, novelName);
-    auto table = db.GetTable(
+bool hasRecentRead(const QString& siteName, const QString& novelName) {
+    SqliteDatabase db(ruleDatabasePath());
+    bindSiteAndName(db, siteName, novelName);
+    auto table = db.query(
         QStringLiteral("select id from latest_read where target_site=:site and novel_name=:name"));
-    return !table->Eof();
+    return !table->atEnd();
 }
 
-bool AddLatestRead(const QString& siteName, const QString& novelName, const QString& author,
+bool addRecentRead(const QString& siteName, const QString& novelName, const QString& author,
                    const QString& latestChapter, const QString& infoPageUrl) {
-    TSQLiteDatabase db(RuleDatabasePath());
-    BindSiteAndName(db, siteName, novelName);
-    db.AddParamText(QStringLiteral(":author"), author);
-    db.AddParamText(QStringLiteral(":latest"), latestChapter);
-    db.AddParamText(QStringLiteral(":url"), infoPageUrl);
-    db.ExecSQL(QStringLiteral("insert into latest_read(target_site,novel_name,novel_author,"
-                              "latest_chapter,info_page_url) "
-                              "values(:site,:name,:author,:latest,:url)"));
-    return db.RowsChanged() > 0;
+    SqliteDatabase db(ruleDatabasePath());
+    bindSiteAndName(db, siteName, novelName);
+    db.addParamText(QStringLiteral(":author"), author);
+    db.addParamText(QStringLiteral(":latest"), latestChapter);
+    db.addParamText(QStringLiteral(":url"), infoPageUrl);
+    db.exec(QStringLiteral("insert into latest_read(target_site,novel_name,novel_author,"
+                           "latest_chapter,info_page_url) "
+                           "values(:site,:name,:author,:latest,:url)"));
+    return db.rowsChanged() > 0;
 }
 
-int32_t GetLatestReadId(const QString& siteName, const QString& novelName) {
-    TSQLiteDatabase db(RuleDatabasePath());
-    BindSiteAndName(db, siteName, novelName);
-    auto table = db.GetTable(
+int32_t recentReadId(const QString& siteName, const QString& novelName) {
+    SqliteDatabase db(ruleDatabasePath());
+    bindSiteAndName(db, siteName, novelName);
+    auto table = db.query(
         QStringLiteral("select id from latest_read where target_site=:site and novel_name=:name"));
-    if (table->Eof())
+    if (table->atEnd())
         return -1;
-    return table->FieldAsString(static_cast<uint32_t>(table->GetFieldIndex(QStringLiteral("id"))))
+    return table->fieldAsString(static_cast<uint32_t>(table->fieldIndex(QStringLiteral("id"))))
         .toInt();
 }
 
-TInfoPageData GetLatestReadInfo(const QString& siteName, const QString& novelName) {
-    TInfoPageData info;
-    TSQLiteDatabase db(RuleDatabasePath());
-    BindSiteAndName(db, siteName, novelName);
-    auto table = db.GetTable(
+NovelInfo recentReadInfo(const QString& siteName, const QString& novelName) {
+    NovelInfo info;
+    SqliteDatabase db(ruleDatabasePath());
+    bindSiteAndName(db, siteName, novelName);
+    auto table = db.query(
         QStringLiteral("select * from latest_read where target_site=:site and novel_name=:name"));
-    if (table->Eof())
+    if (table->atEnd())
         return info;
     auto field = [&](const char* column) {
-        return table->FieldAsString(
-            static_cast<uint32_t>(table->GetFieldIndex(QLatin1String(column))));
+        return table->fieldAsString(
+            static_cast<uint32_t>(table->fieldIndex(QLatin1String(column))));
     };
-    info.strNovelName = novelName;
-    info.strNovelAuthor = field("novel_author");
-    info.strLatestChapter = field("latest_chapter");
-    info.strInfoPageUrl = field("info_page_url");
+    info.name = novelName;
+    info.author = field("novel_author");
+    info.latestChapter = field("latest_chapter");
+    info.infoPageUrl = field("info_page_url");
     return info;
 }
 
-bool HasDirectory(int32_t novelId) {
-    TSQLiteDatabase db(NovelDatabasePath());
-    auto table = db.GetTable(QStringLiteral("select id from novel_directory where novel_id=") +
-                             Num(novelId) + QStringLiteral(" limit 1"));
-    return !table->Eof();
+bool hasChapterList(int32_t novelId) {
+    SqliteDatabase db(novelDatabasePath());
+    auto table = db.query(QStringLiteral("select id from novel_directory where novel_id=") +
+                          decimal(novelId) + QStringLiteral(" limit 1"));
+    return !table->atEnd();
 }
 
-bool AddDirectoryItem(int32_t novelId, int32_t chapterIndex, const QString& chapterName,
-                      const QString& chapterUrl) {
-    TSQLiteDatabase db(NovelDatabasePath());
-    db.AddParamText(QStringLiteral(":name"), chapterName);
-    db.AddParamText(QStringLiteral(":url"), chapterUrl);
-    db.ExecSQL(QStringLiteral("insert into novel_directory(novel_id,chapter_index,chapter_name,"
-                              "chapter_url) values(") +
-               Num(novelId) + QLatin1Char(',') + Num(chapterIndex) +
-               QStringLiteral(",:name,:url)"));
-    return db.RowsChanged() > 0;
+bool addChapterListItem(int32_t novelId, int32_t chapterIndex, const QString& chapterName,
+                        const QString& chapterUrl) {
+    SqliteDatabase db(novelDatabasePath());
+    db.addParamText(QStringLiteral(":name"), chapterName);
+    db.addParamText(QStringLiteral(":url"), chapterUrl);
+    db.exec(QStringLiteral("insert into novel_directory(novel_id,chapter_index,chapter_name,"
+                           "chapter_url) values(") +
+            decimal(novelId) + QLatin1Char(',') + decimal(chapterIndex) +
+            QStringLiteral(",:name,:url)"));
+    return db.rowsChanged() > 0;
 }
 
-bool AddDirectory(int32_t novelId, const TDirectoryPageData& directory) {
-    const qsizetype count = std::min<qsizetype>({static_cast<qsizetype>(std::max(directory.Num, 0)),
-                                                 directory.slChapterNameList.size(),
-                                                 directory.slChapterUrlList.size()});
-    TSQLiteDatabase db(NovelDatabasePath());
-    db.BeginTransaction(); // rolled back by the connection's destructor if anything below fails
-    TSQLiteQuery insert = db.PrepareSQL(QStringLiteral(
+bool addChapterList(int32_t novelId, const ChapterList& directory) {
+    const qsizetype count =
+        std::min<qsizetype>({static_cast<qsizetype>(std::max(directory.count, 0)),
+                             directory.names.size(), directory.urls.size()});
+    SqliteDatabase db(novelDatabasePath());
+    db.beginTransaction(); // rolled back by the connection's destructor if anything below fails
+    SqliteQuery insert = db.prepare(QStringLiteral(
         "insert into novel_directory(novel_id,chapter_index,chapter_name,chapter_url) "
         "values(?1,?2,?3,?4)"));
     int64_t stored = 0;
     for (qsizetype i = 0; i < count; ++i) {
-        db.BindSQL(insert, 1, novelId);
-        db.BindSQL(insert, 2, static_cast<int32_t>(i));
-        db.BindSQL(insert, 3, directory.slChapterNameList[i]);
-        db.BindSQL(insert, 4, directory.slChapterUrlList[i]);
-        db.ExecSQL(insert);
-        stored += db.RowsChanged();
+        db.bind(insert, 1, novelId);
+        db.bind(insert, 2, static_cast<int32_t>(i));
+        db.bind(insert, 3, directory.names[i]);
+        db.bind(insert, 4, directory.urls[i]);
+        db.exec(insert);
+        stored += db.rowsChanged();
     }
-    db.ReleaseSQL(insert);
-    db.Commit();
+    db.release(insert);
+    db.commit();
     return stored == count;
 }
 
-TDirectoryPageData LoadDirectory(int32_t novelId) {
-    TDirectoryPageData directory;
-    TSQLiteDatabase db(NovelDatabasePath());
-    auto table = db.GetTable(
+ChapterList loadChapterList(int32_t novelId) {
+    ChapterList directory;
+    SqliteDatabase db(novelDatabasePath());
+    auto table = db.query(
         QStringLiteral("select chapter_name,chapter_url from novel_directory where novel_id=") +
-        Num(novelId) + QStringLiteral(" order by chapter_index"));
-    if (table->Eof())
+        decimal(novelId) + QStringLiteral(" order by chapter_index"));
+    if (table->atEnd())
         return directory;
-    const auto nameCol =
-        static_cast<uint32_t>(table->GetFieldIndex(QStringLiteral("chapter_name")));
-    const auto urlCol = static_cast<uint32_t>(table->GetFieldIndex(QStringLiteral("chapter_url")));
-    directory.slChapterNameList.reserve(table->Count());
-    directory.slChapterUrlList.reserve(table->Count());
-    while (!table->Eof()) {
-        directory.Num += 1;
-        directory.slChapterNameList.append(table->FieldAsString(nameCol));
-        directory.slChapterUrlList.append(table->FieldAsString(urlCol));
-        table->Next();
+    const auto nameCol = static_cast<uint32_t>(table->fieldIndex(QStringLiteral("chapter_name")));
+    const auto urlCol = static_cast<uint32_t>(table->fieldIndex(QStringLiteral("chapter_url")));
+    directory.names.reserve(table->count());
+    directory.urls.reserve(table->count());
+    while (!table->atEnd()) {
+        directory.count += 1;
+        directory.names.append(table->fieldAsString(nameCol));
+        directory.urls.append(table->fieldAsString(urlCol));
+        table->next();
     }
     return directory;
 }
 
-int32_t GetDirectoryCount(int32_t novelId) {
+int32_t chapterCount(int32_t novelId) {
     return static_cast<int32_t>(
-        CountOf(QStringLiteral("select count(*) as total from novel_directory where novel_id=") +
-                    Num(novelId),
+        countOf(QStringLiteral("select count(*) as total from novel_directory where novel_id=") +
+                    decimal(novelId),
                 QStringLiteral("total")));
 }
 
-bool HasChapters(int32_t novelId) {
-    return CountOf(QStringLiteral(
+bool hasChapters(int32_t novelId) {
+    return countOf(QStringLiteral(
                        "select count(*) as record_count from novel_chapter where novel_id=") +
-                       Num(novelId),
+                       decimal(novelId),
                    QStringLiteral("record_count")) > 0;
 }
 
-bool SaveChapter(int32_t novelId, int32_t chapterIndex, int32_t chapterType, int32_t isDownload,
+bool saveChapter(int32_t novelId, int32_t chapterIndex, int32_t chapterType, int32_t isDownload,
                  const QString& content) {
-    TSQLiteDatabase db(NovelDatabasePath());
-    const QString where = QStringLiteral(" where novel_id=") + Num(novelId) +
-                          QStringLiteral(" and chapter_id=") + Num(chapterIndex);
-    const bool exists = !db.GetTable(QStringLiteral("select id from novel_chapter") + where)->Eof();
+    SqliteDatabase db(novelDatabasePath());
+    const QString where = QStringLiteral(" where novel_id=") + decimal(novelId) +
+                          QStringLiteral(" and chapter_id=") + decimal(chapterIndex);
+    const bool exists = !db.query(QStringLiteral("select id from novel_chapter") + where)->atEnd();
     // The content is bound, so it is stored exactly as given, quotes included.
-    db.AddParamText(QStringLiteral(":content"), content);
+    db.addParamText(QStringLiteral(":content"), content);
     if (!exists) {
-        db.ExecSQL(QStringLiteral("insert into novel_chapter(novel_id,chapter_id,chapter_type,"
-                                  "is_download,chapter_content) values(") +
-                   Num(novelId) + QLatin1Char(',') + Num(chapterIndex) + QLatin1Char(',') +
-                   Num(chapterType) + QLatin1Char(',') + Num(isDownload) +
-                   QStringLiteral(",:content)"));
+        db.exec(QStringLiteral("insert into novel_chapter(novel_id,chapter_id,chapter_type,"
+                               "is_download,chapter_content) values(") +
+                decimal(novelId) + QLatin1Char(',') + decimal(chapterIndex) + QLatin1Char(',') +
+                decimal(chapterType) + QLatin1Char(',') + decimal(isDownload) +
+                QStringLiteral(",:content)"));
     } else {
-        db.ExecSQL(QStringLiteral("update novel_chapter set chapter_type=") + Num(chapterType) +
-                   QStringLiteral(",is_download=") + Num(isDownload) +
-                   QStringLiteral(",chapter_content=:content") + where);
+        db.exec(QStringLiteral("update novel_chapter set chapter_type=") + decimal(chapterType) +
+                QStringLiteral(",is_download=") + decimal(isDownload) +
+                QStringLiteral(",chapter_content=:content") + where);
     }
-    return db.RowsChanged() > 0;
+    return db.rowsChanged() > 0;
 }
 
 } // namespace zvrd

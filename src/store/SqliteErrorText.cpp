@@ -4,7 +4,7 @@
 
 namespace zvrd {
 
-QString SQLiteErrorText(int code) {
+QString sqliteErrorText(int code) {
     static constexpr std::array<const char*, 27> kTexts = {
         "Successful result",
         "SQL error or missing database",

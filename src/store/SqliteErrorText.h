@@ -5,6 +5,6 @@
 
 namespace zvrd {
 
-QString SQLiteErrorText(int code);
+QString sqliteErrorText(int code);
 
 } // namespace zvrd

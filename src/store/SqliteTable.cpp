@@ -12,18 +12,18 @@ namespace {
 // failed at once and a downloaded chapter could be lost. Every connection now waits up to 5 s.
 constexpr int kBusyTimeoutMs = 5000;
 
-QString FromUtf16(const void* text) {
+QString fromUtf16(const void* text) {
     return text ? QString::fromUtf16(static_cast<const char16_t*>(text)) : QString();
 }
 
-QString FromUtf16(const void* text, int bytes) {
+QString fromUtf16(const void* text, int bytes) {
     if (!text || bytes <= 0)
         return QString();
     return QString(reinterpret_cast<const QChar*>(text), bytes / 2);
 }
 
 // Upper-cases ASCII letters only, as the column names of a fully fetched table are kept.
-QString AsciiUpper(const QString& text) {
+QString asciiUpper(const QString& text) {
     QString result = text;
     for (QChar& c : result) {
         if (c >= QLatin1Char('a') && c <= QLatin1Char('z'))
@@ -32,15 +32,15 @@ QString AsciiUpper(const QString& text) {
     return result;
 }
 
-QString FloatText(double value) {
+QString floatText(double value) {
     QLocale locale = QLocale::system();
     locale.setNumberOptions(QLocale::OmitGroupSeparator);
     return locale.toString(value, 'g', 15);
 }
 
-int SystemCompare(void*, int len1, const void* buf1, int len2, const void* buf2) {
-    const QString a = FromUtf16(buf1, len1);
-    const QString b = FromUtf16(buf2, len2);
+int systemCompare(void*, int len1, const void* buf1, int len2, const void* buf2) {
+    const QString a = fromUtf16(buf1, len1);
+    const QString b = fromUtf16(buf2, len2);
     const int r = QString::localeAwareCompare(a, b);
     return r < 0 ? -1 : (r > 0 ? 1 : 0);
 }
@@ -51,14 +51,14 @@ struct BackupFinisher {
 
 // Frees the parameter queue whichever way the binding step is left.
 struct QueueClearer {
-    std::vector<TSQliteParam>& queue;
+    std::vector<SqliteParam>& queue;
     ~QueueClearer() { queue.clear(); }
 };
 
 } // namespace
 
-ESQLiteException::ESQLiteException(const QString& message)
-    : std::runtime_error(message.toStdString()), fMessage(message) {}
+SqliteException::SqliteException(const QString& message)
+    : std::runtime_error(message.toStdString()), m_message(message) {}
 
 void SqliteCloser::operator()(sqlite3* db) const {
     // close_v2 defers the close until every statement made on the connection is finalised.
@@ -70,72 +70,72 @@ void SqliteFinalizer::operator()(sqlite3_stmt* stmt) const {
 }
 
 // ---------------------------------------------------------------------------------------------
-// TSQLiteDatabase
+// SqliteDatabase
 
-TSQLiteDatabase::TSQLiteDatabase(const QString& FileName) {
+SqliteDatabase::SqliteDatabase(const QString& fileName) {
     sqlite3* handle = nullptr;
-    const int rc = sqlite3_open16(FileName.utf16(), &handle);
-    fDB.reset(handle);
+    const int rc = sqlite3_open16(fileName.utf16(), &handle);
+    m_db.reset(handle);
     if (rc != SQLITE_OK) {
-        if (fDB) {
-            const QString engineMsg = FromUtf16(sqlite3_errmsg16(fDB.get()));
-            throw ESQLiteException(QStringLiteral("Failed to open database \"") + FileName +
-                                   QStringLiteral("\" : ") + engineMsg);
+        if (m_db) {
+            const QString engineMsg = fromUtf16(sqlite3_errmsg16(m_db.get()));
+            throw SqliteException(QStringLiteral("Failed to open database \"") + fileName +
+                                  QStringLiteral("\" : ") + engineMsg);
         }
-        throw ESQLiteException(QStringLiteral("Failed to open database \"") + FileName +
-                               QStringLiteral("\" : unknown error"));
+        throw SqliteException(QStringLiteral("Failed to open database \"") + fileName +
+                              QStringLiteral("\" : unknown error"));
     }
-    sqlite3_busy_timeout(fDB.get(), kBusyTimeoutMs);
+    sqlite3_busy_timeout(m_db.get(), kBusyTimeoutMs);
 }
 
-TSQLiteDatabase::~TSQLiteDatabase() {
-    if (fInTrans) {
+SqliteDatabase::~SqliteDatabase() {
+    if (m_inTransaction) {
         try {
-            Rollback();
+            rollback();
         } catch (...) {
             // The connection closes regardless; the engine rolls back what is left open.
         }
     }
 }
 
-int32_t TSQLiteDatabase::RowsChanged() const {
-    return sqlite3_changes(fDB.get());
+int32_t SqliteDatabase::rowsChanged() const {
+    return sqlite3_changes(m_db.get());
 }
 
-void TSQLiteDatabase::RaiseEngineError(const QString& Msg, const QString& SQL) const {
-    const int code = sqlite3_errcode(fDB.get());
+void SqliteDatabase::throwEngineError(const QString& message, const QString& sql) const {
+    const int code = sqlite3_errcode(m_db.get());
     if (code == SQLITE_OK)
-        throw ESQLiteException(Msg);
-    const QString engineMsg = FromUtf16(sqlite3_errmsg16(fDB.get()));
-    throw ESQLiteException(Msg + QStringLiteral(".\rError [") + QString::number(code) +
-                           QStringLiteral("]: ") + SQLiteErrorText(code) + QStringLiteral(".\r\"") +
-                           SQL + QStringLiteral("\": ") + engineMsg);
+        throw SqliteException(message);
+    const QString engineMsg = fromUtf16(sqlite3_errmsg16(m_db.get()));
+    throw SqliteException(message + QStringLiteral(".\rError [") + QString::number(code) +
+                          QStringLiteral("]: ") + sqliteErrorText(code) + QStringLiteral(".\r\"") +
+                          sql + QStringLiteral("\": ") + engineMsg);
 }
 
-void TSQLiteDatabase::NotifyQuery(const QString& SQL) {
-    if (FOnQuery)
-        FOnQuery(this, SQL);
+void SqliteDatabase::notifyQuery(const QString& sql) {
+    if (m_queryHook)
+        m_queryHook(this, sql);
 }
 
-void TSQLiteDatabase::BindParams(sqlite3_stmt* Stmt) {
-    QueueClearer clearer{fParams};
-    for (const TSQliteParam& param : fParams) {
-        const int index = sqlite3_bind_parameter_index(Stmt, param.name.toUtf8().constData());
+void SqliteDatabase::bindParams(sqlite3_stmt* statement) {
+    QueueClearer clearer{m_params};
+    for (const SqliteParam& param : m_params) {
+        const int index = sqlite3_bind_parameter_index(statement, param.name.toUtf8().constData());
         if (index == 0)
             continue;
-        switch (param.valuetype) {
+        switch (param.type) {
         case 1:
-            sqlite3_bind_int64(Stmt, index, param.valueinteger);
+            sqlite3_bind_int64(statement, index, param.integer);
             break;
         case 2:
-            sqlite3_bind_double(Stmt, index, param.valuefloat);
+            sqlite3_bind_double(statement, index, param.real);
             break;
         case 3:
-            sqlite3_bind_text16(Stmt, index, param.valuedata.utf16(),
-                                static_cast<int>(param.valuedata.size() * 2), SQLITE_TRANSIENT);
+            sqlite3_bind_text16(statement, index, param.text.utf16(),
+                                static_cast<int>(param.text.size() * 2), SQLITE_TRANSIENT);
             break;
         case 5:
-            sqlite3_bind_null(Stmt, index);
+            sqlite3_bind_null(statement, index);
             break;
         default:
             break;
@@ -143,402 +143,405 @@ void TSQLiteDatabase::BindParams(sqlite3_stmt* Stmt) {
     }
 }
 
-SqliteStatement TSQLiteDatabase::Prepare(const QString& SQL, bool v2) {
+SqliteStatement SqliteDatabase::prepareStatement(const QString& sql, bool v2) {
     sqlite3_stmt* raw = nullptr;
-    const int rc = v2 ? sqlite3_prepare16_v2(fDB.get(), SQL.utf16(), -1, &raw, nullptr)
-                      : sqlite3_prepare16(fDB.get(), SQL.utf16(), -1, &raw, nullptr);
+    const int rc = v2 ? sqlite3_prepare16_v2(m_db.get(), sql.utf16(), -1, &raw, nullptr)
+                      : sqlite3_prepare16(m_db.get(), sql.utf16(), -1, &raw, nullptr);
     SqliteStatement stmt(raw);
     if (rc != SQLITE_OK || !stmt) {
         // A queue meant for a statement that never ran must not reach the next one.
-        fParams.clear();
+        m_params.clear();
         if (rc != SQLITE_OK)
-            RaiseEngineError(QStringLiteral("Error executing SQL"), SQL);
-        RaiseEngineError(QStringLiteral("Could not prepare SQL statement"), SQL);
+            throwEngineError(QStringLiteral("Error executing SQL"), sql);
+        throwEngineError(QStringLiteral("Could not prepare SQL statement"), sql);
     }
     return stmt;
 }
 
-void TSQLiteDatabase::ExecSQL(const QString& SQL) {
-    SqliteStatement stmt = Prepare(SQL);
-    NotifyQuery(SQL);
-    BindParams(stmt.get());
+void SqliteDatabase::exec(const QString& sql) {
+    SqliteStatement stmt = prepareStatement(sql);
+    notifyQuery(sql);
+    bindParams(stmt.get());
     if (sqlite3_step(stmt.get()) != SQLITE_DONE) {
         sqlite3_reset(stmt.get());
-        RaiseEngineError(QStringLiteral("Error executing SQL statement"), SQL);
+        throwEngineError(QStringLiteral("Error executing SQL statement"), sql);
     }
 }
 
-void TSQLiteDatabase::ExecScript(const QString& Script) {
-    const char16_t* rest = reinterpret_cast<const char16_t*>(Script.utf16());
+void SqliteDatabase::execScript(const QString& script) {
+    const char16_t* rest = reinterpret_cast<const char16_t*>(script.utf16());
     while (rest && *rest) {
         sqlite3_stmt* raw = nullptr;
         const void* tail = nullptr;
-        const int rc = sqlite3_prepare16_v2(fDB.get(), rest, -1, &raw, &tail);
+        const int rc = sqlite3_prepare16_v2(m_db.get(), rest, -1, &raw, &tail);
         SqliteStatement stmt(raw);
         const QString text = tail ? QString(reinterpret_cast<const QChar*>(rest),
                                             static_cast<const char16_t*>(tail) - rest)
                                   : QString::fromUtf16(rest);
         if (rc != SQLITE_OK)
-            RaiseEngineError(QStringLiteral("Error executing SQL"), text.trimmed());
+            throwEngineError(QStringLiteral("Error executing SQL"), text.trimmed());
         rest = static_cast<const char16_t*>(tail);
         if (!stmt)
             continue; // white space or a comment between statements
-        NotifyQuery(text);
+        notifyQuery(text);
         while (sqlite3_step(stmt.get()) == SQLITE_ROW) {
         }
         if (sqlite3_reset(stmt.get()) != SQLITE_OK)
-            RaiseEngineError(QStringLiteral("Error executing SQL statement"), text.trimmed());
+            throwEngineError(QStringLiteral("Error executing SQL statement"), text.trimmed());
     }
 }
 
-void TSQLiteDatabase::ExecSQL(TSQLiteQuery& Query) {
-    if (!Query.Statement)
+void SqliteDatabase::exec(SqliteQuery& query) {
+    if (!query.statement)
         return;
-    sqlite3_stmt* stmt = Query.Statement.get();
+    sqlite3_stmt* stmt = query.statement.get();
     if (sqlite3_step(stmt) != SQLITE_DONE) {
         sqlite3_reset(stmt);
-        RaiseEngineError(QStringLiteral("Error executing prepared SQL statement"), Query.SQL);
+        throwEngineError(QStringLiteral("Error executing prepared SQL statement"), query.sql);
     }
     sqlite3_reset(stmt);
 }
 
-TSQLiteQuery TSQLiteDatabase::PrepareSQL(const QString& SQL) {
-    SqliteStatement stmt = Prepare(SQL, /*v2=*/false);
-    NotifyQuery(SQL);
-    return TSQLiteQuery{SQL, std::shared_ptr<sqlite3_stmt>(stmt.release(), SqliteFinalizer())};
+SqliteQuery SqliteDatabase::prepare(const QString& sql) {
+    SqliteStatement stmt = prepareStatement(sql, /*v2=*/false);
+    notifyQuery(sql);
+    return SqliteQuery{sql, std::shared_ptr<sqlite3_stmt>(stmt.release(), SqliteFinalizer())};
 }
 
-void TSQLiteDatabase::BindSQL(const TSQLiteQuery& Query, int Index, int32_t Value) {
-    if (!Query.Statement)
-        RaiseEngineError(QStringLiteral("Could not bind integer to prepared SQL statement"),
-                         Query.SQL);
-    sqlite3_bind_int(Query.Statement.get(), Index, Value);
+void SqliteDatabase::bind(const SqliteQuery& query, int index, int32_t value) {
+    if (!query.statement)
+        throwEngineError(QStringLiteral("Could not bind integer to prepared SQL statement"),
+                         query.sql);
+    sqlite3_bind_int(query.statement.get(), index, value);
 }
 
-void TSQLiteDatabase::BindSQL(const TSQLiteQuery& Query, int Index, const QString& Value) {
-    if (!Query.Statement)
-        RaiseEngineError(QStringLiteral("Could not bind string to prepared SQL statement"),
-                         Query.SQL);
+void SqliteDatabase::bind(const SqliteQuery& query, int index, const QString& value) {
+    if (!query.statement)
+        throwEngineError(QStringLiteral("Could not bind string to prepared SQL statement"),
+                         query.sql);
     // The engine copies the text: binding without a copy left a dangling pointer whenever the
     // caller's text went away before the statement ran.
-    sqlite3_bind_text16(Query.Statement.get(), Index, Value.utf16(),
-                        static_cast<int>(Value.size() * 2), SQLITE_TRANSIENT);
+    sqlite3_bind_text16(query.statement.get(), index, value.utf16(),
+                        static_cast<int>(value.size() * 2), SQLITE_TRANSIENT);
 }
 
-void TSQLiteDatabase::ReleaseSQL(TSQLiteQuery& Query) {
-    if (!Query.Statement)
-        RaiseEngineError(QStringLiteral("Could not release prepared SQL statement"), Query.SQL);
-    Query.Statement.reset();
+void SqliteDatabase::release(SqliteQuery& query) {
+    if (!query.statement)
+        throwEngineError(QStringLiteral("Could not release prepared SQL statement"), query.sql);
+    query.statement.reset();
 }
 
-std::unique_ptr<TSQLiteTable> TSQLiteDatabase::GetTable(const QString& SQL) {
-    return std::make_unique<TSQLiteTable>(*this, SQL);
+std::unique_ptr<SqliteTable> SqliteDatabase::query(const QString& sql) {
+    return std::make_unique<SqliteTable>(*this, sql);
 }
 
-std::unique_ptr<TSQLiteUniTable> TSQLiteDatabase::GetUniTable(const QString& SQL) {
-    return std::make_unique<TSQLiteUniTable>(*this, SQL);
+std::unique_ptr<SqliteCursor> SqliteDatabase::cursor(const QString& sql) {
+    return std::make_unique<SqliteCursor>(*this, sql);
 }
 
-int64_t TSQLiteDatabase::GetTableValue(const QString& SQL) {
-    TSQLiteUniTable table(*this, SQL);
-    return table.Eof() ? 0 : table.FieldAsInteger(0);
+int64_t SqliteDatabase::integerValue(const QString& sql) {
+    SqliteCursor table(*this, sql);
+    return table.atEnd() ? 0 : table.fieldAsInteger(0);
 }
 
-QString TSQLiteDatabase::GetTableString(const QString& SQL) {
-    TSQLiteUniTable table(*this, SQL);
-    return table.Eof() ? QString() : table.FieldAsString(0);
+QString SqliteDatabase::stringValue(const QString& sql) {
+    SqliteCursor table(*this, sql);
+    return table.atEnd() ? QString() : table.fieldAsString(0);
 }
 
-void TSQLiteDatabase::GetTableStrings(const QString& SQL, QStringList& Value) {
-    Value.clear();
-    TSQLiteUniTable table(*this, SQL);
-    while (!table.Eof()) {
-        Value.append(table.FieldAsString(0));
-        table.Next();
+void SqliteDatabase::stringValues(const QString& sql, QStringList& value) {
+    value.clear();
+    SqliteCursor table(*this, sql);
+    while (!table.atEnd()) {
+        value.append(table.fieldAsString(0));
+        table.next();
     }
 }
 
-void TSQLiteDatabase::UpdateBlob(const QString& SQL, const QByteArray& BlobData) {
-    if (!SQL.contains(QLatin1Char('?')))
-        RaiseEngineError(QStringLiteral("SQL must include a ? parameter"), SQL);
+void SqliteDatabase::updateBlob(const QString& sql, const QByteArray& blob) {
+    if (!sql.contains(QLatin1Char('?')))
+        throwEngineError(QStringLiteral("SQL must include a ? parameter"), sql);
     sqlite3_stmt* raw = nullptr;
-    const int rc = sqlite3_prepare16_v2(fDB.get(), SQL.utf16(), -1, &raw, nullptr);
+    const int rc = sqlite3_prepare16_v2(m_db.get(), sql.utf16(), -1, &raw, nullptr);
     SqliteStatement stmt(raw);
     if (rc != SQLITE_OK || !stmt)
-        RaiseEngineError(QStringLiteral("Could not prepare SQL statement"), SQL);
-    NotifyQuery(SQL);
-    const auto size = static_cast<sqlite3_uint64>(BlobData.size());
+        throwEngineError(QStringLiteral("Could not prepare SQL statement"), sql);
+    notifyQuery(sql);
+    const auto size = static_cast<sqlite3_uint64>(blob.size());
     void* buffer = sqlite3_malloc64(size > 0 ? size : 1);
     if (!buffer)
-        throw ESQLiteException(QStringLiteral("Error getting memory to save blob"));
+        throw SqliteException(QStringLiteral("Error getting memory to save blob"));
     if (size > 0)
-        memcpy(buffer, BlobData.constData(), size);
+        memcpy(buffer, blob.constData(), size);
     // The engine takes the buffer and frees it with sqlite3_free, also when binding fails.
     if (sqlite3_bind_blob64(stmt.get(), 1, buffer, size, sqlite3_free) != SQLITE_OK)
-        RaiseEngineError(QStringLiteral("Error binding blob to database"), SQL);
+        throwEngineError(QStringLiteral("Error binding blob to database"), sql);
     if (sqlite3_step(stmt.get()) != SQLITE_DONE) {
         sqlite3_reset(stmt.get());
-        RaiseEngineError(QStringLiteral("Error executing SQL statement"), SQL);
+        throwEngineError(QStringLiteral("Error executing SQL statement"), sql);
     }
 }
 
-void TSQLiteDatabase::BeginTransaction() {
-    if (fInTrans)
-        throw ESQLiteException(QStringLiteral("Transaction already open"));
-    ExecSQL(QStringLiteral("BEGIN TRANSACTION"));
-    fInTrans = true;
+void SqliteDatabase::beginTransaction() {
+    if (m_inTransaction)
+        throw SqliteException(QStringLiteral("Transaction already open"));
+    exec(QStringLiteral("BEGIN TRANSACTION"));
+    m_inTransaction = true;
 }
 
-void TSQLiteDatabase::Commit() {
-    ExecSQL(QStringLiteral("COMMIT"));
-    fInTrans = false;
+void SqliteDatabase::commit() {
+    exec(QStringLiteral("COMMIT"));
+    m_inTransaction = false;
 }
 
-void TSQLiteDatabase::Rollback() {
-    ExecSQL(QStringLiteral("ROLLBACK"));
-    fInTrans = false;
+void SqliteDatabase::rollback() {
+    exec(QStringLiteral("ROLLBACK"));
+    m_inTransaction = false;
 }
 
-bool TSQLiteDatabase::TableExists(const QString& TableName) {
+bool SqliteDatabase::tableExists(const QString& tableName) {
     // The name is bound, not spliced, so a quote in it cannot break the statement.
-    AddParamText(QStringLiteral(":name"), TableName.toLower());
-    auto table = GetTable(QStringLiteral(
+    addParamText(QStringLiteral(":name"), tableName.toLower());
+    auto table = query(QStringLiteral(
         "select [sql] from sqlite_master where [type] = 'table' and lower(name) = :name "));
-    return !table->Eof();
+    return !table->atEnd();
 }
 
-int64_t TSQLiteDatabase::GetLastInsertRowID() const {
-    return sqlite3_last_insert_rowid(fDB.get());
+int64_t SqliteDatabase::lastInsertRowId() const {
+    return sqlite3_last_insert_rowid(m_db.get());
 }
 
-int64_t TSQLiteDatabase::GetLastChangedRows() const {
-    return sqlite3_total_changes(fDB.get());
+int64_t SqliteDatabase::totalChanges() const {
+    return sqlite3_total_changes(m_db.get());
 }
 
-void TSQLiteDatabase::SetTimeout(int32_t Value) {
-    sqlite3_busy_timeout(fDB.get(), Value);
+void SqliteDatabase::setBusyTimeout(int32_t value) {
+    sqlite3_busy_timeout(m_db.get(), value);
 }
 
-void TSQLiteDatabase::SetSynchronised(bool value) {
-    if (value == fSync)
+void SqliteDatabase::setSynchronous(bool value) {
+    if (value == m_synchronous)
         return;
-    ExecSQL(value ? QStringLiteral("PRAGMA synchronous = ON;")
-                  : QStringLiteral("PRAGMA synchronous = OFF;"));
-    fSync = value;
+    exec(value ? QStringLiteral("PRAGMA synchronous = ON;")
+               : QStringLiteral("PRAGMA synchronous = OFF;"));
+    m_synchronous = value;
 }
 
-QString TSQLiteDatabase::Version() {
+QString SqliteDatabase::version() {
     return QString::fromUtf8(sqlite3_libversion());
 }
 
-int32_t TSQLiteDatabase::Backup(TSQLiteDatabase& TargetDB, const QString& targetName,
-                                const QString& sourceName) {
+int32_t SqliteDatabase::backup(SqliteDatabase& target, const QString& targetName,
+                               const QString& sourceName) {
     std::unique_ptr<sqlite3_backup, BackupFinisher> backup(
-        sqlite3_backup_init(TargetDB.DB(), targetName.toUtf8().constData(), fDB.get(),
+        sqlite3_backup_init(target.handle(), targetName.toUtf8().constData(), m_db.get(),
                             sourceName.toUtf8().constData()));
     if (!backup)
-        throw ESQLiteException(QStringLiteral("Could not initialize backup"));
+        throw SqliteException(QStringLiteral("Could not initialize backup"));
     return sqlite3_backup_step(backup.get(), -1);
 }
 
-int32_t TSQLiteDatabase::Backup(TSQLiteDatabase& TargetDB) {
-    return Backup(TargetDB, QStringLiteral("main"), QStringLiteral("main"));
+int32_t SqliteDatabase::backup(SqliteDatabase& target) {
+    return backup(target, QStringLiteral("main"), QStringLiteral("main"));
 }
 
-void TSQLiteDatabase::AddCustomCollate(const QString& name, TCollateXCompare xCompare) {
-    sqlite3_create_collation(fDB.get(), name.toUtf8().constData(), SQLITE_UTF8, nullptr, xCompare);
+void SqliteDatabase::addCollation(const QString& name, CollationCompare xCompare) {
+    sqlite3_create_collation(m_db.get(), name.toUtf8().constData(), SQLITE_UTF8, nullptr, xCompare);
 }
 
-void TSQLiteDatabase::AddSystemCollate() {
-    sqlite3_create_collation16(fDB.get(), u"SYSTEM", SQLITE_UTF16, nullptr, SystemCompare);
+void SqliteDatabase::addSystemCollation() {
+    sqlite3_create_collation16(m_db.get(), u"SYSTEM", SQLITE_UTF16, nullptr, systemCompare);
 }
 
-void TSQLiteDatabase::ParamsClear() {
-    fParams.clear();
+void SqliteDatabase::clearParams() {
+    m_params.clear();
 }
 
-void TSQLiteDatabase::AddParamInt(const QString& name, int64_t value) {
-    TSQliteParam p;
+void SqliteDatabase::addParamInt(const QString& name, int64_t value) {
+    SqliteParam p;
     p.name = name;
-    p.valuetype = 1;
-    p.valueinteger = value;
-    fParams.push_back(std::move(p));
+    p.type = 1;
+    p.integer = value;
+    m_params.push_back(std::move(p));
 }
 
-void TSQLiteDatabase::AddParamFloat(const QString& name, double value) {
-    TSQliteParam p;
+void SqliteDatabase::addParamFloat(const QString& name, double value) {
+    SqliteParam p;
     p.name = name;
-    p.valuetype = 2;
-    p.valuefloat = value;
-    fParams.push_back(std::move(p));
+    p.type = 2;
+    p.real = value;
+    m_params.push_back(std::move(p));
 }
 
-void TSQLiteDatabase::AddParamText(const QString& name, const QString& value) {
-    TSQliteParam p;
+void SqliteDatabase::addParamText(const QString& name, const QString& value) {
+    SqliteParam p;
     p.name = name;
-    p.valuetype = 3;
-    p.valuedata = value;
-    fParams.push_back(std::move(p));
+    p.type = 3;
+    p.text = value;
+    m_params.push_back(std::move(p));
 }
 
-void TSQLiteDatabase::AddParamNull(const QString& name) {
-    TSQliteParam p;
+void SqliteDatabase::addParamNull(const QString& name) {
+    SqliteParam p;
     p.name = name;
-    p.valuetype = 5;
-    fParams.push_back(std::move(p));
+    p.type = 5;
+    m_params.push_back(std::move(p));
 }
 
 // ---------------------------------------------------------------------------------------------
-// TSQLiteTable
+// SqliteTable
 
 namespace {
 
-int32_t KindOfDeclaredType(const QString& decl) {
+int32_t kindOfDeclaredType(const QString& decl) {
     if (decl == QLatin1String("INTEGER") || decl == QLatin1String("BOOLEAN"))
-        return TSQLiteTable::KindInteger;
+        return SqliteTable::KindInteger;
     if (decl == QLatin1String("NUMERIC") || decl == QLatin1String("FLOAT") ||
         decl == QLatin1String("DOUBLE") || decl == QLatin1String("REAL"))
-        return TSQLiteTable::KindFloat;
+        return SqliteTable::KindFloat;
     if (decl == QLatin1String("BLOB"))
-        return TSQLiteTable::KindBlob;
-    return TSQLiteTable::KindText;
+        return SqliteTable::KindBlob;
+    return SqliteTable::KindText;
 }
 
 } // namespace
 
-TSQLiteTable::TSQLiteTable(TSQLiteDatabase& DB, const QString& SQL) {
-    SqliteStatement stmt = DB.Prepare(SQL);
-    DB.NotifyQuery(SQL);
-    DB.BindParams(stmt.get());
+SqliteTable::SqliteTable(SqliteDatabase& db, const QString& sql) {
+    SqliteStatement stmt = db.prepareStatement(sql);
+    db.notifyQuery(sql);
+    db.bindParams(stmt.get());
     sqlite3_stmt* s = stmt.get();
     for (;;) {
         const int rc = sqlite3_step(s);
         if (rc == SQLITE_DONE)
             break;
         if (rc == SQLITE_BUSY)
-            throw ESQLiteException(QStringLiteral("Could not prepare SQL statement"));
+            throw SqliteException(QStringLiteral("Could not prepare SQL statement"));
         if (rc != SQLITE_ROW) {
             sqlite3_reset(s);
-            DB.RaiseEngineError(QStringLiteral("Could not retrieve data"), SQL);
+            db.throwEngineError(QStringLiteral("Could not retrieve data"), sql);
         }
-        ++fRowCount;
-        if (fRowCount == 1) {
-            fColCount = static_cast<uint32_t>(sqlite3_column_count(s));
-            for (uint32_t c = 0; c < fColCount; ++c) {
+        ++m_rowCount;
+        if (m_rowCount == 1) {
+            m_columnCount = static_cast<uint32_t>(sqlite3_column_count(s));
+            for (uint32_t c = 0; c < m_columnCount; ++c) {
                 const int ci = static_cast<int>(c);
-                fCols.append(AsciiUpper(FromUtf16(sqlite3_column_name16(s, ci))));
+                m_columns.append(asciiUpper(fromUtf16(sqlite3_column_name16(s, ci))));
                 const void* decl = sqlite3_column_decltype16(s, ci);
-                fColTypes.push_back(decl ? KindOfDeclaredType(FromUtf16(decl))
-                                         : static_cast<int32_t>(sqlite3_column_type(s, ci)));
+                m_columnKinds.push_back(decl ? kindOfDeclaredType(fromUtf16(decl))
+                                             : static_cast<int32_t>(sqlite3_column_type(s, ci)));
             }
         }
-        for (uint32_t c = 0; c < fColCount; ++c) {
+        for (uint32_t c = 0; c < m_columnCount; ++c) {
             const int ci = static_cast<int>(c);
             if (sqlite3_column_type(s, ci) == SQLITE_NULL) {
-                fResults.emplace_back();
+                m_results.emplace_back();
                 continue;
             }
-            switch (fColTypes[c]) {
+            switch (m_columnKinds[c]) {
             case KindInteger:
-                fResults.emplace_back(static_cast<int64_t>(sqlite3_column_int64(s, ci)));
+                m_results.emplace_back(static_cast<int64_t>(sqlite3_column_int64(s, ci)));
                 break;
             case KindFloat:
-                fResults.emplace_back(sqlite3_column_double(s, ci));
+                m_results.emplace_back(sqlite3_column_double(s, ci));
                 break;
             case KindBlob: {
                 const int bytes = sqlite3_column_bytes(s, ci);
                 const void* data = sqlite3_column_blob(s, ci);
                 if (bytes > 0 && data)
-                    fResults.emplace_back(QByteArray(static_cast<const char*>(data), bytes));
+                    m_results.emplace_back(QByteArray(static_cast<const char*>(data), bytes));
                 else
-                    fResults.emplace_back();
+                    m_results.emplace_back();
                 break;
             }
             default:
-                fResults.emplace_back(FromUtf16(sqlite3_column_text16(s, ci)));
+                m_results.emplace_back(fromUtf16(sqlite3_column_text16(s, ci)));
                 break;
             }
         }
     }
-    fRow = 0;
+    m_row = 0;
 }
 
-bool TSQLiteTable::Next() {
-    if (Eof())
+bool SqliteTable::next() {
+    if (atEnd())
         return false;
-    ++fRow;
+    ++m_row;
     return true;
 }
 
-bool TSQLiteTable::Previous() {
-    if (Bof())
+bool SqliteTable::previous() {
+    if (atStart())
         return false;
-    --fRow;
+    --m_row;
     return true;
 }
 
-bool TSQLiteTable::MoveFirst() {
-    if (fRowCount == 0)
+bool SqliteTable::first() {
+    if (m_rowCount == 0)
         return false;
-    fRow = 0;
+    m_row = 0;
     return true;
 }
 
-bool TSQLiteTable::MoveLast() {
-    if (fRowCount == 0)
+bool SqliteTable::last() {
+    if (m_rowCount == 0)
         return false;
-    fRow = fRowCount - 1;
+    m_row = m_rowCount - 1;
     return true;
 }
 
-bool TSQLiteTable::MoveTo(uint32_t position) {
-    if (fRowCount == 0 || position >= fRowCount)
+bool SqliteTable::seek(uint32_t position) {
+    if (m_rowCount == 0 || position >= m_rowCount)
         return false;
-    fRow = position;
+    m_row = position;
     return true;
 }
 
-int32_t TSQLiteTable::GetFieldIndex(const QString& FieldName) const {
-    if (fCols.isEmpty())
-        throw ESQLiteException(QStringLiteral("Field ") + FieldName +
-                               QStringLiteral(" Not found. Empty dataset"));
-    const QString wanted = AsciiUpper(FieldName);
-    for (qsizetype i = 0; i < fCols.size(); ++i) {
-        if (QString::compare(fCols[i], wanted, Qt::CaseInsensitive) == 0)
+int32_t SqliteTable::fieldIndex(const QString& fieldName) const {
+    if (m_columns.isEmpty())
+        throw SqliteException(QStringLiteral("Field ") + fieldName +
+                              QStringLiteral(" Not found. Empty dataset"));
+    const QString wanted = asciiUpper(fieldName);
+    for (qsizetype i = 0; i < m_columns.size(); ++i) {
+        if (QString::compare(m_columns[i], wanted, Qt::CaseInsensitive) == 0)
             return static_cast<int32_t>(i);
     }
-    throw ESQLiteException(QStringLiteral("Field not found in dataset: ") + FieldName);
+    throw SqliteException(QStringLiteral("Field not found in dataset: ") + fieldName);
 }
 
-QString TSQLiteTable::GetColumns(uint32_t I) const {
-    if (I >= static_cast<uint32_t>(fCols.size()))
-        throw ESQLiteException(QStringLiteral("Column index out of range: ") + QString::number(I));
-    return fCols[static_cast<qsizetype>(I)];
+QString SqliteTable::columnName(uint32_t column) const {
+    if (column >= static_cast<uint32_t>(m_columns.size()))
+        throw SqliteException(QStringLiteral("Column index out of range: ") +
+                              QString::number(column));
+    return m_columns[static_cast<qsizetype>(column)];
 }
 
-int32_t TSQLiteTable::ColumnKind(uint32_t I) const {
-    if (I >= fColTypes.size())
-        throw ESQLiteException(QStringLiteral("Column index out of range: ") + QString::number(I));
-    return fColTypes[I];
+int32_t SqliteTable::columnKind(uint32_t column) const {
+    if (column >= m_columnKinds.size())
+        throw SqliteException(QStringLiteral("Column index out of range: ") +
+                              QString::number(column));
+    return m_columnKinds[column];
 }
 
-const TSQLiteTable::Cell& TSQLiteTable::CurrentCell(uint32_t I) const {
-    if (Eof())
-        throw ESQLiteException(QStringLiteral("Table is at End of File"));
-    if (I >= fColCount)
-        throw ESQLiteException(QStringLiteral("Column index out of range: ") + QString::number(I));
-    return fResults[static_cast<size_t>(fRow) * fColCount + I];
+const SqliteTable::Cell& SqliteTable::currentCell(uint32_t column) const {
+    if (atEnd())
+        throw SqliteException(QStringLiteral("Table is at End of File"));
+    if (column >= m_columnCount)
+        throw SqliteException(QStringLiteral("Column index out of range: ") +
+                              QString::number(column));
+    return m_results[static_cast<size_t>(m_row) * m_columnCount + column];
 }
 
-QString TSQLiteTable::FieldAsString(uint32_t I) const {
-    const Cell& cell = CurrentCell(I);
+QString SqliteTable::fieldAsString(uint32_t column) const {
+    const Cell& cell = currentCell(column);
     if (std::holds_alternative<std::monostate>(cell))
         return QString();
-    switch (fColTypes[I]) {
+    switch (m_columnKinds[column]) {
     case KindInteger:
         return QString::number(std::get<int64_t>(cell));
     case KindFloat:
-        return FloatText(std::get<double>(cell));
+        return floatText(std::get<double>(cell));
     case KindBlob:
         return QString::fromUtf8(std::get<QByteArray>(cell));
     case KindText:
@@ -548,159 +551,162 @@ QString TSQLiteTable::FieldAsString(uint32_t I) const {
     }
 }
 
-int64_t TSQLiteTable::FieldAsInteger(uint32_t I) const {
-    const Cell& cell = CurrentCell(I);
+int64_t SqliteTable::fieldAsInteger(uint32_t column) const {
+    const Cell& cell = currentCell(column);
     if (std::holds_alternative<std::monostate>(cell))
         return 0;
-    switch (fColTypes[I]) {
+    switch (m_columnKinds[column]) {
     case KindInteger:
         return std::get<int64_t>(cell);
     case KindFloat:
         return static_cast<int64_t>(std::get<double>(cell));
     default:
-        throw ESQLiteException(QStringLiteral("Not an integer or numeric field"));
+        throw SqliteException(QStringLiteral("Not an integer or numeric field"));
     }
 }
 
-double TSQLiteTable::FieldAsDouble(uint32_t I) const {
-    const Cell& cell = CurrentCell(I);
+double SqliteTable::fieldAsDouble(uint32_t column) const {
+    const Cell& cell = currentCell(column);
     if (std::holds_alternative<std::monostate>(cell))
         return 0;
-    switch (fColTypes[I]) {
+    switch (m_columnKinds[column]) {
     case KindInteger:
         return static_cast<double>(std::get<int64_t>(cell));
     case KindFloat:
         return std::get<double>(cell);
     default:
-        throw ESQLiteException(QStringLiteral("Not an integer or numeric field"));
+        throw SqliteException(QStringLiteral("Not an integer or numeric field"));
     }
 }
 
-bool TSQLiteTable::FieldIsNull(uint32_t I) const {
-    return std::holds_alternative<std::monostate>(CurrentCell(I));
+bool SqliteTable::fieldIsNull(uint32_t column) const {
+    return std::holds_alternative<std::monostate>(currentCell(column));
 }
 
-const QByteArray* TSQLiteTable::FieldAsBlob(uint32_t I) const {
-    const Cell& cell = CurrentCell(I);
+const QByteArray* SqliteTable::fieldAsBlob(uint32_t column) const {
+    const Cell& cell = currentCell(column);
     if (std::holds_alternative<std::monostate>(cell))
         return nullptr;
-    if (fColTypes[I] != KindBlob)
-        throw ESQLiteException(QStringLiteral("Not a Blob field"));
+    if (m_columnKinds[column] != KindBlob)
+        throw SqliteException(QStringLiteral("Not a Blob field"));
     return &std::get<QByteArray>(cell);
 }
 
-QString TSQLiteTable::FieldAsBlobText(uint32_t I) const {
-    const QByteArray* blob = FieldAsBlob(I);
+QString SqliteTable::fieldAsBlobText(uint32_t column) const {
+    const QByteArray* blob = fieldAsBlob(column);
     return blob ? QString::fromUtf8(*blob) : QString();
 }
 
-QString TSQLiteTable::GetFields(uint32_t I) const {
-    const Cell& cell = CurrentCell(I);
+QString SqliteTable::field(uint32_t column) const {
+    const Cell& cell = currentCell(column);
     if (std::holds_alternative<std::monostate>(cell) &&
-        (fColTypes[I] == KindInteger || fColTypes[I] == KindFloat))
+        (m_columnKinds[column] == KindInteger || m_columnKinds[column] == KindFloat))
         return QStringLiteral("0");
-    return FieldAsString(I);
+    return fieldAsString(column);
 }
 
-QString TSQLiteTable::GetFieldByName(const QString& FieldName) const {
-    return GetFields(static_cast<uint32_t>(GetFieldIndex(FieldName)));
+QString SqliteTable::fieldByName(const QString& fieldName) const {
+    return field(static_cast<uint32_t>(fieldIndex(fieldName)));
 }
 
-int64_t TSQLiteTable::CountResult() const {
-    if (Eof())
+int64_t SqliteTable::countResult() const {
+    if (atEnd())
         return 0;
-    return GetFields(0).toLongLong();
+    return field(0).toLongLong();
 }
 
 // ---------------------------------------------------------------------------------------------
-// TSQLiteUniTable
+// SqliteCursor
 
-TSQLiteUniTable::TSQLiteUniTable(TSQLiteDatabase& DB, const QString& SQL) : fDB(DB), fSQL(SQL) {
-    fStmt = DB.Prepare(SQL);
-    DB.NotifyQuery(SQL);
-    DB.BindParams(fStmt.get());
-    fColCount = static_cast<uint32_t>(sqlite3_column_count(fStmt.get()));
-    for (uint32_t c = 0; c < fColCount; ++c)
-        fCols.append(FromUtf16(sqlite3_column_name16(fStmt.get(), static_cast<int>(c))).toUpper());
-    Next();
+SqliteCursor::SqliteCursor(SqliteDatabase& db, const QString& sql) : m_db(db), m_sql(sql) {
+    m_statement = db.prepareStatement(sql);
+    db.notifyQuery(sql);
+    db.bindParams(m_statement.get());
+    m_columnCount = static_cast<uint32_t>(sqlite3_column_count(m_statement.get()));
+    for (uint32_t c = 0; c < m_columnCount; ++c)
+        m_columns.append(
+            fromUtf16(sqlite3_column_name16(m_statement.get(), static_cast<int>(c))).toUpper());
+    next();
 }
 
-bool TSQLiteUniTable::Next() {
-    fEOF = true;
-    const int rc = sqlite3_step(fStmt.get());
+bool SqliteCursor::next() {
+    m_atEnd = true;
+    const int rc = sqlite3_step(m_statement.get());
     if (rc == SQLITE_ROW) {
-        fEOF = false;
-        ++fRow;
+        m_atEnd = false;
+        ++m_row;
     } else if (rc != SQLITE_DONE) {
-        sqlite3_reset(fStmt.get());
-        fDB.RaiseEngineError(QStringLiteral("Could not retrieve data"), fSQL);
+        sqlite3_reset(m_statement.get());
+        m_db.throwEngineError(QStringLiteral("Could not retrieve data"), m_sql);
     }
-    return !fEOF;
+    return !m_atEnd;
 }
 
-int32_t TSQLiteUniTable::GetFieldIndex(const QString& FieldName) const {
-    if (fCols.isEmpty())
-        throw ESQLiteException(QStringLiteral("Field ") + FieldName +
-                               QStringLiteral(" Not found. Empty dataset"));
-    const QString wanted = FieldName.toUpper();
-    for (qsizetype i = 0; i < fCols.size(); ++i) {
-        if (QString::compare(fCols[i], wanted, Qt::CaseInsensitive) == 0)
+int32_t SqliteCursor::fieldIndex(const QString& fieldName) const {
+    if (m_columns.isEmpty())
+        throw SqliteException(QStringLiteral("Field ") + fieldName +
+                              QStringLiteral(" Not found. Empty dataset"));
+    const QString wanted = fieldName.toUpper();
+    for (qsizetype i = 0; i < m_columns.size(); ++i) {
+        if (QString::compare(m_columns[i], wanted, Qt::CaseInsensitive) == 0)
             return static_cast<int32_t>(i);
     }
-    throw ESQLiteException(QStringLiteral("Field not found in dataset: ") + FieldName);
+    throw SqliteException(QStringLiteral("Field not found in dataset: ") + fieldName);
 }
 
-QString TSQLiteUniTable::FieldByName(const QString& FieldName) const {
-    return FieldAsString(static_cast<uint32_t>(GetFieldIndex(FieldName)));
+QString SqliteCursor::fieldByName(const QString& fieldName) const {
+    return fieldAsString(static_cast<uint32_t>(fieldIndex(fieldName)));
 }
 
-QString TSQLiteUniTable::Columns(uint32_t I) const {
-    if (I >= static_cast<uint32_t>(fCols.size()))
-        throw ESQLiteException(QStringLiteral("Column index out of range: ") + QString::number(I));
-    return fCols[static_cast<qsizetype>(I)];
+QString SqliteCursor::columnName(uint32_t column) const {
+    if (column >= static_cast<uint32_t>(m_columns.size()))
+        throw SqliteException(QStringLiteral("Column index out of range: ") +
+                              QString::number(column));
+    return m_columns[static_cast<qsizetype>(column)];
 }
 
-int TSQLiteUniTable::Column(uint32_t I) const {
-    if (I >= fColCount)
-        throw ESQLiteException(QStringLiteral("Column index out of range: ") + QString::number(I));
-    return static_cast<int>(I);
+int SqliteCursor::checkedColumn(uint32_t column) const {
+    if (column >= m_columnCount)
+        throw SqliteException(QStringLiteral("Column index out of range: ") +
+                              QString::number(column));
+    return static_cast<int>(column);
 }
 
-QString TSQLiteUniTable::FieldAsString(uint32_t I) const {
-    return FromUtf16(sqlite3_column_text16(fStmt.get(), Column(I)));
+QString SqliteCursor::fieldAsString(uint32_t column) const {
+    return fromUtf16(sqlite3_column_text16(m_statement.get(), checkedColumn(column)));
 }
 
-int64_t TSQLiteUniTable::FieldAsInteger(uint32_t I) const {
-    return sqlite3_column_int64(fStmt.get(), Column(I));
+int64_t SqliteCursor::fieldAsInteger(uint32_t column) const {
+    return sqlite3_column_int64(m_statement.get(), checkedColumn(column));
 }
 
-double TSQLiteUniTable::FieldAsDouble(uint32_t I) const {
-    return sqlite3_column_double(fStmt.get(), Column(I));
+double SqliteCursor::fieldAsDouble(uint32_t column) const {
+    return sqlite3_column_double(m_statement.get(), checkedColumn(column));
 }
 
-bool TSQLiteUniTable::FieldIsNull(uint32_t I) const {
-    return sqlite3_column_text(fStmt.get(), Column(I)) == nullptr;
+bool SqliteCursor::fieldIsNull(uint32_t column) const {
+    return sqlite3_column_text(m_statement.get(), checkedColumn(column)) == nullptr;
 }
 
-std::unique_ptr<QByteArray> TSQLiteUniTable::FieldAsBlob(uint32_t I) const {
-    const int ci = Column(I);
-    const void* data = sqlite3_column_blob(fStmt.get(), ci);
-    const int bytes = sqlite3_column_bytes(fStmt.get(), ci);
+std::unique_ptr<QByteArray> SqliteCursor::fieldAsBlob(uint32_t column) const {
+    const int ci = checkedColumn(column);
+    const void* data = sqlite3_column_blob(m_statement.get(), ci);
+    const int bytes = sqlite3_column_bytes(m_statement.get(), ci);
     if (!data || bytes <= 0)
         return nullptr;
     return std::make_unique<QByteArray>(static_cast<const char*>(data), bytes);
 }
 
-const void* TSQLiteUniTable::FieldAsBlobPtr(uint32_t I, int32_t& iNumBytes) const {
-    const int ci = Column(I);
-    const void* data = sqlite3_column_blob(fStmt.get(), ci);
-    iNumBytes = sqlite3_column_bytes(fStmt.get(), ci);
+const void* SqliteCursor::fieldAsBlobPtr(uint32_t column, int32_t& byteCount) const {
+    const int ci = checkedColumn(column);
+    const void* data = sqlite3_column_blob(m_statement.get(), ci);
+    byteCount = sqlite3_column_bytes(m_statement.get(), ci);
     return data;
 }
 
-QString TSQLiteUniTable::FieldAsBlobText(uint32_t I) const {
+QString SqliteCursor::fieldAsBlobText(uint32_t column) const {
     int32_t bytes = 0;
-    const void* data = FieldAsBlobPtr(I, bytes);
+    const void* data = fieldAsBlobPtr(column, bytes);
     if (!data || bytes <= 0)
         return QString();
     return QString::fromUtf8(static_cast<const char*>(data), bytes);

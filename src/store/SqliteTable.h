@@ -18,13 +18,13 @@ struct sqlite3_stmt;
 namespace zvrd {
 
 // Every failure of the access layer; the message is its only payload.
-class ESQLiteException : public std::runtime_error {
+class SqliteException : public std::runtime_error {
 public:
-    explicit ESQLiteException(const QString& message);
-    QString Message() const { return fMessage; }
+    explicit SqliteException(const QString& message);
+    QString message() const { return m_message; }
 
 private:
-    QString fMessage;
+    QString m_message;
 };
 
 struct SqliteCloser {
@@ -36,95 +36,95 @@ struct SqliteFinalizer {
 using SqliteHandle = std::unique_ptr<sqlite3, SqliteCloser>;
 using SqliteStatement = std::unique_ptr<sqlite3_stmt, SqliteFinalizer>;
 
-// One queued named parameter; valuetype 1 integer, 2 float, 3 text, 5 null.
-struct TSQliteParam {
+// One queued named parameter; type 1 integer, 2 float, 3 text, 5 null.
+struct SqliteParam {
     QString name;
-    int32_t valuetype = 0;
-    int64_t valueinteger = 0;
-    double valuefloat = 0;
-    QString valuedata;
+    int32_t type = 0;
+    int64_t integer = 0;
+    double real = 0;
+    QString text;
 };
 
-// A prepared statement; the statement is finalised by ReleaseSQL, or when the last copy goes.
-struct TSQLiteQuery {
-    QString SQL;
-    std::shared_ptr<sqlite3_stmt> Statement;
+// A prepared statement; the statement is finalised by release, or when the last copy goes.
+struct SqliteQuery {
+    QString sql;
+    std::shared_ptr<sqlite3_stmt> statement;
 };
 
-class TSQLiteDatabase;
-class TSQLiteTable;
-class TSQLiteUniTable;
+class SqliteDatabase;
+class SqliteTable;
+class SqliteCursor;
 
-using THookQuery = std::function<void(TSQLiteDatabase* sender, const QString& sql)>;
-using TCollateXCompare = int (*)(void* userData, int buf1Len, const void* buf1, int buf2Len,
+using QueryHook = std::function<void(SqliteDatabase* sender, const QString& sql)>;
+using CollationCompare = int (*)(void* userData, int buf1Len, const void* buf1, int buf2Len,
                                  const void* buf2);
 
-class TSQLiteDatabase {
+class SqliteDatabase {
 public:
-    explicit TSQLiteDatabase(const QString& FileName);
-    ~TSQLiteDatabase();
-    TSQLiteDatabase(const TSQLiteDatabase&) = delete;
-    TSQLiteDatabase& operator=(const TSQLiteDatabase&) = delete;
+    explicit SqliteDatabase(const QString& fileName);
+    ~SqliteDatabase();
+    SqliteDatabase(const SqliteDatabase&) = delete;
+    SqliteDatabase& operator=(const SqliteDatabase&) = delete;
 
-    sqlite3* DB() const { return fDB.get(); }
-    bool IsTransactionOpen() const { return fInTrans; }
-    int32_t RowsChanged() const;
-    bool Synchronised() const { return fSync; }
-    void SetSynchronised(bool value);
-    const THookQuery& OnQuery() const { return FOnQuery; }
-    void SetOnQuery(THookQuery hook) { FOnQuery = std::move(hook); }
+    sqlite3* handle() const { return m_db.get(); }
+    bool inTransaction() const { return m_inTransaction; }
+    int32_t rowsChanged() const;
+    bool isSynchronous() const { return m_synchronous; }
+    void setSynchronous(bool value);
+    const QueryHook& queryHook() const { return m_queryHook; }
+    void setQueryHook(QueryHook hook) { m_queryHook = std::move(hook); }
 
-    void ExecSQL(const QString& SQL);
-    void ExecSQL(TSQLiteQuery& Query);
-    // Runs every statement of a script in turn (ExecSQL runs only the first); for rule imports.
-    void ExecScript(const QString& Script);
-    TSQLiteQuery PrepareSQL(const QString& SQL);
-    void BindSQL(const TSQLiteQuery& Query, int Index, int32_t Value);
-    void BindSQL(const TSQLiteQuery& Query, int Index, const QString& Value);
-    void ReleaseSQL(TSQLiteQuery& Query);
+    void exec(const QString& sql);
+    void exec(SqliteQuery& query);
+    // Runs every statement of a script in turn (exec runs only the first); for rule imports.
+    void execScript(const QString& script);
+    SqliteQuery prepare(const QString& sql);
+    void bind(const SqliteQuery& query, int index, int32_t value);
+    void bind(const SqliteQuery& query, int index, const QString& value);
+    void release(SqliteQuery& query);
 
-    std::unique_ptr<TSQLiteTable> GetTable(const QString& SQL);
-    std::unique_ptr<TSQLiteUniTable> GetUniTable(const QString& SQL);
-    int64_t GetTableValue(const QString& SQL);
-    QString GetTableString(const QString& SQL);
-    void GetTableStrings(const QString& SQL, QStringList& Value);
-    void UpdateBlob(const QString& SQL, const QByteArray& BlobData);
+    std::unique_ptr<SqliteTable> query(const QString& sql);
+    std::unique_ptr<SqliteCursor> cursor(const QString& sql);
+    int64_t integerValue(const QString& sql);
+    QString stringValue(const QString& sql);
+    void stringValues(const QString& sql, QStringList& value);
+    void updateBlob(const QString& sql, const QByteArray& blob);
 
-    void BeginTransaction();
-    void Commit();
-    void Rollback();
-    bool TableExists(const QString& TableName);
-    int64_t GetLastInsertRowID() const;
-    int64_t GetLastChangedRows() const;
-    void SetTimeout(int32_t Value);
-    static QString Version();
-    int32_t Backup(TSQLiteDatabase& TargetDB, const QString& targetName, const QString& sourceName);
-    int32_t Backup(TSQLiteDatabase& TargetDB);
-    void AddCustomCollate(const QString& name, TCollateXCompare xCompare);
-    void AddSystemCollate();
+    void beginTransaction();
+    void commit();
+    void rollback();
+    bool tableExists(const QString& tableName);
+    int64_t lastInsertRowId() const;
+    int64_t totalChanges() const;
+    void setBusyTimeout(int32_t value);
+    static QString version();
+    int32_t backup(SqliteDatabase& target, const QString& targetName, const QString& sourceName);
+    int32_t backup(SqliteDatabase& target);
+    void addCollation(const QString& name, CollationCompare xCompare);
+    void addSystemCollation();
 
-    void ParamsClear();
-    void AddParamInt(const QString& name, int64_t value);
-    void AddParamFloat(const QString& name, double value);
-    void AddParamText(const QString& name, const QString& value);
-    void AddParamNull(const QString& name);
+    void clearParams();
+    void addParamInt(const QString& name, int64_t value);
+    void addParamFloat(const QString& name, double value);
+    void addParamText(const QString& name, const QString& value);
+    void addParamNull(const QString& name);
 
     // For the result-set classes.
-    [[noreturn]] void RaiseEngineError(const QString& Msg, const QString& SQL) const;
-    void NotifyQuery(const QString& SQL);
-    void BindParams(sqlite3_stmt* Stmt);
-    SqliteStatement Prepare(const QString& SQL, bool v2 = true);
+    [[noreturn]] void throwEngineError(const QString& message, const QString& sql) const;
+    void notifyQuery(const QString& sql);
+    void bindParams(sqlite3_stmt* statement);
+    SqliteStatement prepareStatement(const QString& sql, bool v2 = true);
 
 private:
-    SqliteHandle fDB;
-    bool fInTrans = false;
-    bool fSync = false;
-    std::vector<TSQliteParam> fParams;
-    THookQuery FOnQuery;
+    SqliteHandle m_db;
+    bool m_inTransaction = false;
+    bool m_synchronous = false;
+    std::vector<SqliteParam> m_params;
+    QueryHook m_queryHook;
 };
 
 // A result read completely at construction; holds no engine resource afterwards.
-class TSQLiteTable {
+class SqliteTable {
 public:
     using Cell = std::variant<std::monostate, int64_t, double, QString, QByteArray>;
     enum Kind : int32_t {
@@ -135,85 +135,80 @@ public:
         KindNull = 5
     };
 
-    TSQLiteTable(TSQLiteDatabase& DB, const QString& SQL);
+    SqliteTable(SqliteDatabase& db, const QString& sql);
 
-    bool Eof() const { return fRow >= fRowCount; }
-    bool Bof() const { return fRow == 0; }
-    bool IsLastRow() const { return fRowCount == fRow + 1; }
-    uint32_t ColCount() const { return fColCount; }
-    uint32_t RowCount() const { return fRowCount; }
-    uint32_t Row() const { return fRow; }
-    uint32_t Count() const { return fRowCount; }
-    int64_t CountResult() const;
+    bool atEnd() const { return m_row >= m_rowCount; }
+    bool atStart() const { return m_row == 0; }
+    bool isLastRow() const { return m_rowCount == m_row + 1; }
+    uint32_t columnCount() const { return m_columnCount; }
+    uint32_t rowCount() const { return m_rowCount; }
+    uint32_t row() const { return m_row; }
+    uint32_t count() const { return m_rowCount; }
+    int64_t countResult() const;
 
-    bool Next();
-    bool Previous();
-    bool MoveFirst();
-    bool MoveLast();
-    bool MoveTo(uint32_t position);
+    bool next();
+    bool previous();
+    bool first();
+    bool last();
+    bool seek(uint32_t position);
 
-    int32_t GetFieldIndex(const QString& FieldName) const;
-    int32_t FieldIndex(const QString& FieldName) const { return GetFieldIndex(FieldName); }
-    QString GetFields(uint32_t I) const;
-    QString Fields(uint32_t I) const { return GetFields(I); }
-    QString GetFieldByName(const QString& FieldName) const;
-    QString FieldByName(const QString& FieldName) const { return GetFieldByName(FieldName); }
-    QString GetColumns(uint32_t I) const;
-    QString Columns(uint32_t I) const { return GetColumns(I); }
-    int32_t ColumnKind(uint32_t I) const;
+    int32_t fieldIndex(const QString& fieldName) const;
+    QString field(uint32_t column) const;
+    QString fieldByName(const QString& fieldName) const;
+    QString columnName(uint32_t column) const;
+    int32_t columnKind(uint32_t column) const;
 
-    QString FieldAsString(uint32_t I) const;
-    int64_t FieldAsInteger(uint32_t I) const;
-    double FieldAsDouble(uint32_t I) const;
-    bool FieldIsNull(uint32_t I) const;
-    const QByteArray* FieldAsBlob(uint32_t I) const;
-    QString FieldAsBlobText(uint32_t I) const;
+    QString fieldAsString(uint32_t column) const;
+    int64_t fieldAsInteger(uint32_t column) const;
+    double fieldAsDouble(uint32_t column) const;
+    bool fieldIsNull(uint32_t column) const;
+    const QByteArray* fieldAsBlob(uint32_t column) const;
+    QString fieldAsBlobText(uint32_t column) const;
 
 private:
-    const Cell& CurrentCell(uint32_t I) const;
+    const Cell& currentCell(uint32_t column) const;
 
-    std::vector<Cell> fResults;
-    uint32_t fRowCount = 0;
-    uint32_t fColCount = 0;
-    QStringList fCols;
-    std::vector<int32_t> fColTypes;
-    uint32_t fRow = 0;
+    std::vector<Cell> m_results;
+    uint32_t m_rowCount = 0;
+    uint32_t m_columnCount = 0;
+    QStringList m_columns;
+    std::vector<int32_t> m_columnKinds;
+    uint32_t m_row = 0;
 };
 
 // A forward-only cursor over a live statement; free it before its connection.
-class TSQLiteUniTable {
+class SqliteCursor {
 public:
-    TSQLiteUniTable(TSQLiteDatabase& DB, const QString& SQL);
+    SqliteCursor(SqliteDatabase& db, const QString& sql);
 
-    bool Eof() const { return fEOF; }
-    uint32_t ColCount() const { return fColCount; }
-    uint32_t Row() const { return fRow; }
-    bool Next();
+    bool atEnd() const { return m_atEnd; }
+    uint32_t columnCount() const { return m_columnCount; }
+    uint32_t row() const { return m_row; }
+    bool next();
 
-    int32_t GetFieldIndex(const QString& FieldName) const;
-    int32_t FieldIndex(const QString& FieldName) const { return GetFieldIndex(FieldName); }
-    QString Fields(uint32_t I) const { return FieldAsString(I); }
-    QString FieldByName(const QString& FieldName) const;
-    QString Columns(uint32_t I) const;
+    int32_t fieldIndex(const QString& fieldName) const;
+    QString field(uint32_t column) const { return fieldAsString(column); }
+    QString fieldByName(const QString& fieldName) const;
+    QString columnName(uint32_t column) const;
 
-    QString FieldAsString(uint32_t I) const;
-    int64_t FieldAsInteger(uint32_t I) const;
-    double FieldAsDouble(uint32_t I) const;
-    bool FieldIsNull(uint32_t I) const;
-    std::unique_ptr<QByteArray> FieldAsBlob(uint32_t I) const;
-    const void* FieldAsBlobPtr(uint32_t I, int32_t& iNumBytes) const;
-    QString FieldAsBlobText(uint32_t I) const;
+    QString fieldAsString(uint32_t column) const;
+    int64_t fieldAsInteger(uint32_t column) const;
+    double fieldAsDouble(uint32_t column) const;
+    bool fieldIsNull(uint32_t column) const;
+    std::unique_ptr<QByteArray> fieldAsBlob(uint32_t column) const;
+    const void* fieldAsBlobPtr(uint32_t column, int32_t& byteCount) const;
+    QString fieldAsBlobText(uint32_t column) const;
 
 private:
-    int Column(uint32_t I) const;
+    int checkedColumn(uint32_t column) const;
 
-    uint32_t fColCount = 0;
-    QStringList fCols;
-    uint32_t fRow = 0;
-    bool fEOF = false;
-    SqliteStatement fStmt;
-    TSQLiteDatabase& fDB;
-    QString fSQL;
+    uint32_t m_columnCount = 0;
+    QStringList m_columns;
+    uint32_t m_row = 0;
+    bool m_atEnd = false;
+    SqliteStatement m_statement;
+    SqliteDatabase& m_db;
+    QString m_sql;
 };
 
 } // namespace zvrd

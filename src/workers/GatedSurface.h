@@ -10,50 +10,50 @@
 
 namespace zvrd {
 
-class TGatedSurface : public WindowSurface {
+class GatedSurface : public WindowSurface {
 public:
-    explicit TGatedSurface(WindowSurface& target) : fTarget(target) {}
+    explicit GatedSurface(WindowSurface& target) : m_target(target) {}
 
     // Call on the window's thread: no call of this surface reaches the window afterwards.
-    void Close() { fOpen = false; }
-    bool IsOpen() const { return fOpen; }
+    void close() { m_open = false; }
+    bool isOpen() const { return m_open; }
 
-    void SetStatusText(const QString& text) override {
-        Pass([&] { fTarget.SetStatusText(text); });
+    void setStatusText(const QString& text) override {
+        pass([&] { m_target.setStatusText(text); });
     }
-    void AddResultRow(const QString& site, const QString& name, const QString& author,
+    void addResultRow(const QString& site, const QString& name, const QString& author,
                       const QString& latestChapter, const QString& url) override {
-        Pass([&] { fTarget.AddResultRow(site, name, author, latestChapter, url); });
+        pass([&] { m_target.addResultRow(site, name, author, latestChapter, url); });
     }
-    int GetResultCount() override {
+    int resultCount() override {
         int count = 0;
-        fTarget.RunOnWindowThread([&] { count = fTarget.GetResultCount(); });
+        m_target.runOnWindowThread([&] { count = m_target.resultCount(); });
         return count;
     }
-    void ClearResults() override {
-        Pass([&] { fTarget.ClearResults(); });
+    void clearResults() override {
+        pass([&] { m_target.clearResults(); });
     }
-    void ShowResultList() override {
-        Pass([&] { fTarget.ShowResultList(); });
+    void showResultList() override {
+        pass([&] { m_target.showResultList(); });
     }
-    void ShowPageView() override {
-        Pass([&] { fTarget.ShowPageView(); });
+    void showPageView() override {
+        pass([&] { m_target.showPageView(); });
     }
-    void NavigatePageView(const QString& path) override {
-        Pass([&] { fTarget.NavigatePageView(path); });
+    void navigatePageView(const QString& path) override {
+        pass([&] { m_target.navigatePageView(path); });
     }
-    void RunOnWindowThread(const std::function<void()>& work) override { Pass(work); }
+    void runOnWindowThread(const std::function<void()>& work) override { pass(work); }
 
 private:
-    template <typename F> void Pass(const F& work) {
-        fTarget.RunOnWindowThread([&] {
-            if (fOpen)
+    template <typename F> void pass(const F& work) {
+        m_target.runOnWindowThread([&] {
+            if (m_open)
                 work();
         });
     }
 
-    WindowSurface& fTarget;
-    std::atomic<bool> fOpen{true};
+    WindowSurface& m_target;
+    std::atomic<bool> m_open{true};
 };
 
 } // namespace zvrd

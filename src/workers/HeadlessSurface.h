@@ -8,56 +8,56 @@
 
 namespace zvrd {
 
-class THeadlessSurface : public WindowSurface {
+class HeadlessSurface : public WindowSurface {
 public:
     using RowPrinter =
         std::function<void(const QString& site, const QString& name, const QString& author,
                            const QString& latestChapter, const QString& url)>;
     using StatusPrinter = std::function<void(const QString& text)>;
 
-    explicit THeadlessSurface(RowPrinter rows = {}, StatusPrinter statuses = {})
-        : fRowPrinter(std::move(rows)), fStatusPrinter(std::move(statuses)) {}
+    explicit HeadlessSurface(RowPrinter rows = {}, StatusPrinter statuses = {})
+        : m_rowPrinter(std::move(rows)), m_statusPrinter(std::move(statuses)) {}
 
-    void SetStatusText(const QString& text) override {
-        std::lock_guard lock(fLock);
-        fLastStatus = text;
-        if (fStatusPrinter)
-            fStatusPrinter(text);
+    void setStatusText(const QString& text) override {
+        std::lock_guard lock(m_lock);
+        m_lastStatus = text;
+        if (m_statusPrinter)
+            m_statusPrinter(text);
     }
-    void AddResultRow(const QString& site, const QString& name, const QString& author,
+    void addResultRow(const QString& site, const QString& name, const QString& author,
                       const QString& latestChapter, const QString& url) override {
-        std::lock_guard lock(fLock);
-        ++fRows;
-        if (fRowPrinter)
-            fRowPrinter(site, name, author, latestChapter, url);
+        std::lock_guard lock(m_lock);
+        ++m_rows;
+        if (m_rowPrinter)
+            m_rowPrinter(site, name, author, latestChapter, url);
     }
-    int GetResultCount() override {
-        std::lock_guard lock(fLock);
-        return fRows;
+    int resultCount() override {
+        std::lock_guard lock(m_lock);
+        return m_rows;
     }
-    void ClearResults() override {
-        std::lock_guard lock(fLock);
-        fRows = 0;
+    void clearResults() override {
+        std::lock_guard lock(m_lock);
+        m_rows = 0;
     }
-    void ShowResultList() override {}
-    void ShowPageView() override {}
-    void NavigatePageView(const QString&) override {}
-    void RunOnWindowThread(const std::function<void()>& work) override {
-        std::lock_guard lock(fLock);
+    void showResultList() override {}
+    void showPageView() override {}
+    void navigatePageView(const QString&) override {}
+    void runOnWindowThread(const std::function<void()>& work) override {
+        std::lock_guard lock(m_lock);
         work();
     }
 
-    QString LastStatus() {
-        std::lock_guard lock(fLock);
-        return fLastStatus;
+    QString lastStatus() {
+        std::lock_guard lock(m_lock);
+        return m_lastStatus;
     }
 
 private:
-    std::recursive_mutex fLock;
-    RowPrinter fRowPrinter;
-    StatusPrinter fStatusPrinter;
-    int fRows = 0;
-    QString fLastStatus;
+    std::recursive_mutex m_lock;
+    RowPrinter m_rowPrinter;
+    StatusPrinter m_statusPrinter;
+    int m_rows = 0;
+    QString m_lastStatus;
 };
 
 } // namespace zvrd

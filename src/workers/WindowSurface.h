@@ -10,25 +10,25 @@ namespace zvrd {
 
 // Every operation may be called from any thread. Called from a worker it is a blocking
 // hand-over: it returns once the window has carried it out, so texts appear in the order a
-// worker produced them. Never call one while holding AppMutex.
+// worker produced them. Never call one while holding appMutex.
 class WindowSurface {
 public:
     virtual ~WindowSurface() = default;
 
-    virtual void SetStatusText(const QString& text) = 0;
+    virtual void setStatusText(const QString& text) = 0;
     // Appends a row numbered with the count of rows right after it was added; numbering and the
-    // five cells are one step with respect to every other caller and ClearResults.
-    virtual void AddResultRow(const QString& site, const QString& name, const QString& author,
+    // five cells are one step with respect to every other caller and clearResults.
+    virtual void addResultRow(const QString& site, const QString& name, const QString& author,
                               const QString& latestChapter, const QString& url) = 0;
-    virtual int GetResultCount() = 0;
-    virtual void ClearResults() = 0;
-    virtual void ShowResultList() = 0;
-    virtual void ShowPageView() = 0;
-    virtual void NavigatePageView(const QString& path) = 0;
+    virtual int resultCount() = 0;
+    virtual void clearResults() = 0;
+    virtual void showResultList() = 0;
+    virtual void showPageView() = 0;
+    virtual void navigatePageView(const QString& path) = 0;
 
     // Runs work on the window's thread (a blocking hand-over like the operations above), so a
     // check and the operations it guards happen as one step there.
-    virtual void RunOnWindowThread(const std::function<void()>& work) = 0;
+    virtual void runOnWindowThread(const std::function<void()>& work) = 0;
 };
 
 } // namespace zvrd

@@ -2,13 +2,13 @@
 // scripts that arrive inside chapter text; and one search-open-read run through the window.
 #include "app/PageView.h"
 #include "TestSite.h"
-#include "app/FrmMain.h"
-#include "core/AppFolder.h"
+#include "app/MainWindow.h"
+#include "core/DataFolder.h"
 #include "pages/PageRenderer.h"
 #include "rules/RuleSet.h"
 #include "store/NovelLibrary.h"
-#include "support/TempAppFolder.h"
-#include "workers/WorkerThread.h"
+#include "support/TempDataFolder.h"
+#include "workers/Worker.h"
 
 #include <QDir>
 #include <QFile>
@@ -30,22 +30,22 @@ class PageViewTest : public ::testing::Test {
 protected:
     void SetUp() override {
         qputenv("TMPDIR", temp.path().toUtf8());
-        ASSERT_TRUE(ExtractTemplates().isEmpty());
-        book = BookFolder(QStringLiteral("演示 站"), QStringLiteral("书 名"));
+        ASSERT_TRUE(extractTemplates().isEmpty());
+        book = bookFolder(QStringLiteral("演示 站"), QStringLiteral("书 名"));
         ASSERT_TRUE(QDir().mkpath(book));
         // A real file behind the chapter links: a navigation that is not cancelled would show it.
         QFile decoy(book + QStringLiteral("directory_info"));
         ASSERT_TRUE(decoy.open(QIODevice::WriteOnly));
         decoy.write("<html><body>not a chapter</body></html>");
-        view.Page()->SetSilent(true);
-        view.Page()->SetBeforeNavigate2([this](const QString& url, bool& cancel) {
+        view.webPage()->setSilent(true);
+        view.webPage()->setNavigationHandler([this](const QString& url, bool& cancel) {
             seen << url;
             if (url.contains(QLatin1String("directory_info")))
                 cancel = true;
         });
         view.resize(900, 700);
         view.show();
-        WriteTextFile(RenderDirectoryPage(5, {QStringLiteral("第1章"), QStringLiteral("第2章")},
+        writeTextFile(renderDirectoryPage(5, {QStringLiteral("第1章"), QStringLiteral("第2章")},
                                           QStringLiteral("书 名"), QStringLiteral("演示 站"),
                                           QStringLiteral("http://s/"),
                                           QStringLiteral("http://s/b/")),
@@ -54,28 +54,28 @@ protected:
     void TearDown() override { qunsetenv("TMPDIR"); }
 
     // Shows the chapter page of `index` and waits for it.
-    void ShowChapter(int index, const QString& html = QStringLiteral("<p>正文</p>")) {
-        WriteTextFile(RenderContentPage(5, index, 10, book, QStringLiteral("书 名"),
+    void showChapter(int index, const QString& html = QStringLiteral("<p>正文</p>")) {
+        writeTextFile(renderContentPage(5, index, 10, book, QStringLiteral("书 名"),
                                         QStringLiteral("第%1章").arg(index + 1), html),
                       book + QStringLiteral("content_page.htm"));
-        Load(book + QStringLiteral("content_page.htm"));
+        load(book + QStringLiteral("content_page.htm"));
     }
 
-    void Load(const QString& file) {
+    void load(const QString& file) {
         QSignalSpy loaded(&view, &QWebEngineView::loadFinished);
-        view.Navigate(file);
+        view.navigate(file);
         ASSERT_TRUE(loaded.wait(kWaitMs)) << file.toStdString();
         ASSERT_TRUE(loaded.first().first().toBool());
         ASSERT_EQ(view.url(), QUrl::fromLocalFile(file));
     }
 
-    void Press(Qt::Key key) {
+    void press(Qt::Key key) {
         view.setFocus();
         QWidget* target = view.focusProxy() ? view.focusProxy() : &view;
         QTest::keyClick(target, key);
     }
 
-    QVariant Js(const QString& script) {
+    QVariant js(const QString& script) {
         QVariant result;
         bool done = false;
         view.page()->runJavaScript(script, [&](const QVariant& v) {
@@ -86,7 +86,7 @@ protected:
         return result;
     }
 
-    bool Saw(const QString& suffix) {
+    bool saw(const QString& suffix) {
         return QTest::qWaitFor(
             [&] {
                 return std::any_of(seen.begin(), seen.end(),
@@ -96,36 +96,36 @@ protected:
     }
 
     QTemporaryDir temp;
-    test::TempAppFolder folder;
+    test::TempDataFolder folder;
     QString book;
-    TPageView view;
+    PageView view;
     QStringList seen;
 };
 
 TEST_F(PageViewTest, RightArrowAsksForTheNextChapterAndTheCancelledPageStays) {
-    ShowChapter(3);
+    showChapter(3);
     EXPECT_TRUE(
-        seen.last().endsWith(QStringLiteral("content_page.htm"))); // Navigate is reported too
-    Press(Qt::Key_Right);
-    ASSERT_TRUE(Saw(QStringLiteral("directory_info#5#4")));
+        seen.last().endsWith(QStringLiteral("content_page.htm"))); // navigate is reported too
+    press(Qt::Key_Right);
+    ASSERT_TRUE(saw(QStringLiteral("directory_info#5#4")));
     QTest::qWait(300);
     EXPECT_EQ(view.url(), QUrl::fromLocalFile(book + QStringLiteral("content_page.htm")));
-    EXPECT_EQ(Js(QStringLiteral("document.getElementById('ChapterContent').innerHTML")).toString(),
+    EXPECT_EQ(js(QStringLiteral("document.getElementById('ChapterContent').innerHTML")).toString(),
               QStringLiteral("<p>正文</p>"));
 }
 
 TEST_F(PageViewTest, LeftOnTheFirstChapterAndEnterOpenTheDirectoryPage) {
-    ShowChapter(0);
-    Press(Qt::Key_Left);
+    showChapter(0);
+    press(Qt::Key_Left);
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {
             return view.url() == QUrl::fromLocalFile(book + QStringLiteral("directory_page.htm"));
         },
         kWaitMs));
-    ShowChapter(4);
-    Press(Qt::Key_Left);
-    ASSERT_TRUE(Saw(QStringLiteral("directory_info#5#3")));
-    Press(Qt::Key_Return);
+    showChapter(4);
+    press(Qt::Key_Left);
+    ASSERT_TRUE(saw(QStringLiteral("directory_info#5#3")));
+    press(Qt::Key_Return);
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {
             return view.url() == QUrl::fromLocalFile(book + QStringLiteral("directory_page.htm"));
@@ -134,25 +134,25 @@ TEST_F(PageViewTest, LeftOnTheFirstChapterAndEnterOpenTheDirectoryPage) {
 }
 
 TEST_F(PageViewTest, AChapterLinkOnTheDirectoryPageReportsItsAddress) {
-    Load(book + QStringLiteral("directory_page.htm"));
-    Js(QStringLiteral("document.querySelectorAll('a')[1].click()"));
-    ASSERT_TRUE(Saw(QStringLiteral("directory_info#5#1")));
+    load(book + QStringLiteral("directory_page.htm"));
+    js(QStringLiteral("document.querySelectorAll('a')[1].click()"));
+    ASSERT_TRUE(saw(QStringLiteral("directory_info#5#1")));
     const QString url = seen.last();
     EXPECT_TRUE(url.startsWith(QStringLiteral("file://"))) << url.toStdString();
     EXPECT_EQ(url.split(QLatin1Char('#')).size(), 3);
 }
 
 TEST_F(PageViewTest, ScriptsInsideChapterTextDoNotRunButTheKeyScriptDoes) {
-    ShowChapter(
+    showChapter(
         2, QStringLiteral("<p>正文</p><script>document.title='pwned';</script>"
                           "<img src=\"nothing.png\" onerror=\"document.title='pwned too'\">"
                           "<a id=\"evil\" href=\"javascript:document.title='clicked'\">x</a>"));
     QTest::qWait(500);
-    Js(QStringLiteral("document.getElementById('evil').click()"));
+    js(QStringLiteral("document.getElementById('evil').click()"));
     QTest::qWait(300);
-    EXPECT_EQ(Js(QStringLiteral("document.title")).toString(), QStringLiteral("第3章 - 书 名"));
-    Press(Qt::Key_Right);
-    EXPECT_TRUE(Saw(QStringLiteral("directory_info#5#3")));
+    EXPECT_EQ(js(QStringLiteral("document.title")).toString(), QStringLiteral("第3章 - 书 名"));
+    press(Qt::Key_Right);
+    EXPECT_TRUE(saw(QStringLiteral("directory_info#5#3")));
 }
 
 // ---- search, open and read through the window ------------------------------------------------
@@ -160,25 +160,25 @@ TEST_F(PageViewTest, ScriptsInsideChapterTextDoNotRunButTheKeyScriptDoes) {
 TEST(EndToEndTest, SearchOpenAndReadInTheWindow) {
     QTemporaryDir temp;
     qputenv("TMPDIR", temp.path().toUtf8());
-    test::TempAppFolder folder;
+    test::TempDataFolder folder;
     testsite::TestSite site;
     ASSERT_TRUE(
-        ImportRuleScript(QStringLiteral(ZVRD_SOURCE_DIR "/data/demo_sites.sql"), site.BaseUrl()));
+        importRuleScript(QStringLiteral(ZVRD_SOURCE_DIR "/data/demo_sites.sql"), site.baseUrl()));
     {
-        QFile ini(folder.File(QStringLiteral("config.ini")));
+        QFile ini(folder.file(QStringLiteral("config.ini")));
         ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
         ini.write("[target_site]\r\nselected=1,2,\r\n");
     }
-    TFrmMain window;
-    window.FormCreate();
+    MainWindow window;
+    window.startUp();
     uint32_t tick = 100000;
-    window.SetTickCounter([&] { return tick += 5000; });
+    window.setTickCounter([&] { return tick += 5000; });
     QStringList messages;
-    window.SetMessageBox([&](const QString& text) { messages << text; });
+    window.setMessageBox([&](const QString& text) { messages << text; });
     window.resize(1024, 720);
     window.show();
 
-    QLineEdit* box = window.SearchBox();
+    QLineEdit* box = window.searchBox();
     QFocusEvent focusIn(QEvent::FocusIn, Qt::OtherFocusReason);
     QApplication::sendEvent(box, &focusIn);
     QInputMethodEvent typing;
@@ -186,10 +186,10 @@ TEST(EndToEndTest, SearchOpenAndReadInTheWindow) {
     QApplication::sendEvent(box, &typing);
     QTest::keyClick(box, Qt::Key_Return);
     ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return window.StatusText().startsWith(QStringLiteral("搜索完成")); }, kWaitMs));
+        [&] { return window.statusText().startsWith(QStringLiteral("搜索完成")); }, kWaitMs));
     EXPECT_TRUE(
-        window.StatusText().startsWith(QStringLiteral("搜索完成，共搜索到 4 本小说，用时 ")));
-    QTableWidget* lv = window.ResultList();
+        window.statusText().startsWith(QStringLiteral("搜索完成，共搜索到 4 本小说，用时 ")));
+    QTableWidget* lv = window.resultList();
     ASSERT_EQ(lv->rowCount(), 4);
     int row = -1;
     for (int r = 0; r < 4; ++r) {
@@ -199,13 +199,13 @@ TEST(EndToEndTest, SearchOpenAndReadInTheWindow) {
     }
     ASSERT_GE(row, 0);
     lv->selectRow(row);
-    window.lvDblClick();
-    EXPECT_TRUE(window.PageViewInFront());
-    const QString book = BookFolder(QStringLiteral("书海阁"), QStringLiteral("凡人修仙传"));
+    window.openSelectedNovel();
+    EXPECT_TRUE(window.pageViewInFront());
+    const QString book = bookFolder(QStringLiteral("书海阁"), QStringLiteral("凡人修仙传"));
     ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return window.StatusText() == QStringLiteral("所有章节已下载完成"); }, 60000))
-        << window.StatusText().toStdString();
-    TPageView* view = window.PageView();
+        [&] { return window.statusText() == QStringLiteral("所有章节已下载完成"); }, 60000))
+        << window.statusText().toStdString();
+    PageView* view = window.pageView();
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {
             return view->url() == QUrl::fromLocalFile(book + QStringLiteral("directory_page.htm"));
@@ -215,7 +215,7 @@ TEST(EndToEndTest, SearchOpenAndReadInTheWindow) {
     QSignalSpy loaded(view, &QWebEngineView::loadFinished);
     view->page()->runJavaScript(QStringLiteral("document.querySelectorAll('a')[2].click()"));
     ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return window.StatusText() == QStringLiteral("当前章节： 「第3章 炼气之始」"); },
+        [&] { return window.statusText() == QStringLiteral("当前章节： 「第3章 炼气之始」"); },
         kWaitMs));
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {
@@ -228,14 +228,14 @@ TEST(EndToEndTest, SearchOpenAndReadInTheWindow) {
     view->setFocus();
     QTest::keyClick(view->focusProxy() ? view->focusProxy() : view, Qt::Key_Right);
     EXPECT_TRUE(QTest::qWaitFor(
-        [&] { return window.StatusText() == QStringLiteral("当前章节： 「第4章 神秘小瓶」"); },
+        [&] { return window.statusText() == QStringLiteral("当前章节： 「第4章 神秘小瓶」"); },
         kWaitMs))
-        << window.StatusText().toStdString();
+        << window.statusText().toStdString();
     EXPECT_TRUE(messages.isEmpty());
-    EXPECT_TRUE(ReadTextFile(book + QStringLiteral("content_page.htm"))
+    EXPECT_TRUE(readTextFile(book + QStringLiteral("content_page.htm"))
                     .contains(book + QStringLiteral("pic/3_0.png")));
-    ASSERT_TRUE(QTest::qWaitFor([] { return TWorkerThread::Running() == 0; }, kWaitMs));
-    window.CloseSurface();
+    ASSERT_TRUE(QTest::qWaitFor([] { return Worker::running() == 0; }, kWaitMs));
+    window.closeSurface();
     qunsetenv("TMPDIR");
 }
 

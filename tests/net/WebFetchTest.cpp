@@ -2,7 +2,7 @@
 // decoding, limits, refused schemes, downloads and time-outs.
 #include "net/WebFetch.h"
 #include "net/HttpLibrary.h"
-#include "support/TempAppFolder.h"
+#include "support/TempDataFolder.h"
 #include "support/TestSiteSuite.h"
 
 #include <QFile>
@@ -17,98 +17,98 @@ using namespace zvrd;
 namespace {
 
 TEST(StatusCodeTest, ReadsPositionsTenToTwelve) {
-    EXPECT_EQ(GetStatusCode(QStringLiteral("HTTP/1.1 200 OK\r\nServer: x\r\n\r\n")), 200);
-    EXPECT_EQ(GetStatusCode(QStringLiteral("HTTP/1.1 302 Found\r\nLocation: /a\r\n")), 302);
-    EXPECT_EQ(GetStatusCode(QStringLiteral("HTTP/1.0 404 Not Found")), 404);
-    EXPECT_EQ(GetStatusCode(QString()), -1);
-    EXPECT_EQ(GetStatusCode(QStringLiteral("HTTP/1.1 OK!")), -1);
-    EXPECT_EQ(GetStatusCode(QStringLiteral("HTTP/1.1 20")), 20);
-    EXPECT_EQ(GetStatusCode(QStringLiteral("garbage")), -1);
+    EXPECT_EQ(statusCode(QStringLiteral("HTTP/1.1 200 OK\r\nServer: x\r\n\r\n")), 200);
+    EXPECT_EQ(statusCode(QStringLiteral("HTTP/1.1 302 Found\r\nLocation: /a\r\n")), 302);
+    EXPECT_EQ(statusCode(QStringLiteral("HTTP/1.0 404 Not Found")), 404);
+    EXPECT_EQ(statusCode(QString()), -1);
+    EXPECT_EQ(statusCode(QStringLiteral("HTTP/1.1 OK!")), -1);
+    EXPECT_EQ(statusCode(QStringLiteral("HTTP/1.1 20")), 20);
+    EXPECT_EQ(statusCode(QStringLiteral("garbage")), -1);
 }
 
 TEST(LocationTest, ValueUpToCrLfCaseSensitiveName) {
-    EXPECT_EQ(GetLocation(QStringLiteral("HTTP/1.1 302 Found\r\nLocation: /book/12/\r\nX: y\r\n")),
+    EXPECT_EQ(locationOf(QStringLiteral("HTTP/1.1 302 Found\r\nLocation: /book/12/\r\nX: y\r\n")),
               QStringLiteral("/book/12/"));
-    EXPECT_EQ(GetLocation(QStringLiteral("HTTP/1.1 302 Found\r\nLocation: /book/12/")),
+    EXPECT_EQ(locationOf(QStringLiteral("HTTP/1.1 302 Found\r\nLocation: /book/12/")),
               QStringLiteral("/book/12/"));
-    EXPECT_EQ(GetLocation(QStringLiteral("HTTP/1.1 302 Found\r\nlocation: /book/12/\r\n")),
+    EXPECT_EQ(locationOf(QStringLiteral("HTTP/1.1 302 Found\r\nlocation: /book/12/\r\n")),
               QString());
-    EXPECT_EQ(GetLocation(QStringLiteral("HTTP/1.1 200 OK\r\n\r\n")), QString());
-    EXPECT_EQ(GetLocation(QStringLiteral("Location")), QString());
+    EXPECT_EQ(locationOf(QStringLiteral("HTTP/1.1 200 OK\r\n\r\n")), QString());
+    EXPECT_EQ(locationOf(QStringLiteral("Location")), QString());
 }
 
 TEST(GbkTest, DecodesAndReplacesInvalidBytes) {
-    EXPECT_EQ(DecodeGbk(QByteArray("\xb2\xe2\xca\xd4")), QStringLiteral("测试"));
-    EXPECT_EQ(DecodeGbk(QByteArray("a\xff\xffz")), QStringLiteral("a\uFFFD\uFFFDz"));
-    EXPECT_EQ(DecodeGbk(QByteArray("end\xb2")), QStringLiteral("end\uFFFD"));
-    EXPECT_EQ(EncodeGbk(QStringLiteral("测试")), QByteArray("\xb2\xe2\xca\xd4"));
+    EXPECT_EQ(decodeGbk(QByteArray("\xb2\xe2\xca\xd4")), QStringLiteral("测试"));
+    EXPECT_EQ(decodeGbk(QByteArray("a\xff\xffz")), QStringLiteral("a\uFFFD\uFFFDz"));
+    EXPECT_EQ(decodeGbk(QByteArray("end\xb2")), QStringLiteral("end\uFFFD"));
+    EXPECT_EQ(encodeGbk(QStringLiteral("测试")), QByteArray("\xb2\xe2\xca\xd4"));
 }
 
 class WebFetchTest : public test::TestSiteSuite {
 protected:
-    static QString Url(const char* path) { return site->BaseUrl() + QLatin1String(path); }
+    static QString url(const char* path) { return site->baseUrl() + QLatin1String(path); }
 };
 
 TEST_F(WebFetchTest, HeadersStartWithTheStatusLineAndRedirectsAreReportedNotFollowed) {
-    const QString ok = GetHead(Url("/gbk/book/1/"));
+    const QString ok = fetchHead(url("/gbk/book/1/"));
     EXPECT_TRUE(ok.startsWith(QStringLiteral("HTTP/1.1 200 OK\r\n"))) << ok.toStdString();
     EXPECT_TRUE(ok.endsWith(QStringLiteral("\r\n\r\n")));
-    EXPECT_EQ(GetStatusCode(GetHead(Url("/nothing/here"))), 404);
-    EXPECT_EQ(GetStatusCode(GetHead(Url("/fault/status/500"))), 500);
-    EXPECT_EQ(GetStatusCode(GetHead(Url("/fault/status/301"))), 301);
+    EXPECT_EQ(statusCode(fetchHead(url("/nothing/here"))), 404);
+    EXPECT_EQ(statusCode(fetchHead(url("/fault/status/500"))), 500);
+    EXPECT_EQ(statusCode(fetchHead(url("/fault/status/301"))), 301);
 
-    const QString moved = GetHead(Url("/fault/redirect?to=http://127.0.0.1:1/far/away/"));
-    EXPECT_EQ(GetStatusCode(moved), 302);
-    EXPECT_EQ(GetLocation(moved), QStringLiteral("http://127.0.0.1:1/far/away/"));
+    const QString moved = fetchHead(url("/fault/redirect?to=http://127.0.0.1:1/far/away/"));
+    EXPECT_EQ(statusCode(moved), 302);
+    EXPECT_EQ(locationOf(moved), QStringLiteral("http://127.0.0.1:1/far/away/"));
     // A server that writes the field name in lower case still yields "Location: ".
-    EXPECT_EQ(GetLocation(GetHead(Url("/fault/lowercase-location"))),
+    EXPECT_EQ(locationOf(fetchHead(url("/fault/lowercase-location"))),
               QStringLiteral("/gbk/book/2/"));
-    EXPECT_EQ(GetStatusCode(GetHead(Url("/fault/loop"))), 302);
+    EXPECT_EQ(statusCode(fetchHead(url("/fault/loop"))), 302);
 }
 
 TEST_F(WebFetchTest, CharsetGbkInAnyCaseDecodesFromGbk) {
     for (const char* charset : {"gbk", "GBK", "Gbk"}) {
-        const QString page = GetHtml(Url("/gbk/book/3/"), QLatin1String(charset));
+        const QString page = fetchHtml(url("/gbk/book/3/"), QLatin1String(charset));
         EXPECT_TRUE(page.contains(QStringLiteral("<h1>剑来</h1>"))) << charset;
     }
     for (const char* charset : {"utf-8", "gb2312", ""}) {
-        const QString page = GetHtml(Url("/gbk/book/3/"), QLatin1String(charset));
+        const QString page = fetchHtml(url("/gbk/book/3/"), QLatin1String(charset));
         EXPECT_FALSE(page.isEmpty());
         EXPECT_FALSE(page.contains(QStringLiteral("剑来"))) << charset;
         EXPECT_TRUE(page.contains(QChar(0xFFFD))) << charset;
     }
-    EXPECT_TRUE(GetHtml(Url("/utf8/book/3/"), QString()).contains(QStringLiteral("大道朝天")));
+    EXPECT_TRUE(fetchHtml(url("/utf8/book/3/"), QString()).contains(QStringLiteral("大道朝天")));
 }
 
 TEST_F(WebFetchTest, InvalidBytesBecomeReplacementCharacters) {
-    const QString gbk = GetHtml(Url("/fault/bad-gbk"), QStringLiteral("gbk"));
+    const QString gbk = fetchHtml(url("/fault/bad-gbk"), QStringLiteral("gbk"));
     EXPECT_TRUE(gbk.startsWith(QStringLiteral("<p>中 "))) << gbk.toStdString();
     EXPECT_TRUE(gbk.endsWith(QStringLiteral(" 文</p>")));
     EXPECT_TRUE(gbk.contains(QChar(0xFFFD)));
-    const QString utf8 = GetHtml(Url("/fault/bad-utf8"), QStringLiteral("utf-8"));
+    const QString utf8 = fetchHtml(url("/fault/bad-utf8"), QStringLiteral("utf-8"));
     EXPECT_TRUE(utf8.startsWith(QStringLiteral("<p>ok ")));
     EXPECT_TRUE(utf8.endsWith(QStringLiteral(" end</p>")));
     EXPECT_TRUE(utf8.contains(QChar(0xFFFD)));
     // The text ends at the first zero byte.
-    EXPECT_EQ(GetHtml(Url("/fault/nul"), QString()), QStringLiteral("<p>before"));
+    EXPECT_EQ(fetchHtml(url("/fault/nul"), QString()), QStringLiteral("<p>before"));
 }
 
 TEST_F(WebFetchTest, BodiesAreCutAtTheReceiveBuffer) {
-    const QString big = GetHtml(Url("/fault/big?bytes=3000000"), QString());
+    const QString big = fetchHtml(url("/fault/big?bytes=3000000"), QString());
     EXPECT_EQ(big.size(), kReceiveBufferSize - 1);
-    const QString fits = GetHtml(Url("/fault/big?bytes=1000"), QString());
+    const QString fits = fetchHtml(url("/fault/big?bytes=1000"), QString());
     EXPECT_EQ(fits.size(), 1000);
 }
 
 TEST_F(WebFetchTest, FailuresGiveEmptyTextsAndNoExceptions) {
-    EXPECT_EQ(GetHtml(Url("/fault/loop"), QString()), QString()); // more than 5 redirects
-    EXPECT_EQ(GetHtml(Url("/fault/reset"), QString()), QString());
-    EXPECT_EQ(GetHtml(QStringLiteral("http://127.0.0.1:1/"), QString()), QString());
-    EXPECT_EQ(GetHead(QStringLiteral("http://127.0.0.1:1/")), QString());
-    EXPECT_EQ(GetHtml(QString(), QString()), QString());
-    EXPECT_EQ(GetHtml(QStringLiteral("::not a url::"), QString()), QString());
-    EXPECT_LT(GetConnectTime(QStringLiteral("http://127.0.0.1:1/")), 0);
-    EXPECT_GE(GetConnectTime(Url("/gbk/book/1/")), 0);
+    EXPECT_EQ(fetchHtml(url("/fault/loop"), QString()), QString()); // more than 5 redirects
+    EXPECT_EQ(fetchHtml(url("/fault/reset"), QString()), QString());
+    EXPECT_EQ(fetchHtml(QStringLiteral("http://127.0.0.1:1/"), QString()), QString());
+    EXPECT_EQ(fetchHead(QStringLiteral("http://127.0.0.1:1/")), QString());
+    EXPECT_EQ(fetchHtml(QString(), QString()), QString());
+    EXPECT_EQ(fetchHtml(QStringLiteral("::not a url::"), QString()), QString());
+    EXPECT_LT(connectTime(QStringLiteral("http://127.0.0.1:1/")), 0);
+    EXPECT_GE(connectTime(url("/gbk/book/1/")), 0);
 }
 
 TEST_F(WebFetchTest, OnlyHttpAndHttpsAreEverRequested) {
@@ -116,55 +116,55 @@ TEST_F(WebFetchTest, OnlyHttpAndHttpsAreEverRequested) {
     ASSERT_TRUE(secret.open(QIODevice::WriteOnly));
     secret.write("secret");
     secret.close();
-    EXPECT_EQ(GetHtml(QStringLiteral("file:///tmp/zvrd-webfetch-secret.txt"), QString()),
+    EXPECT_EQ(fetchHtml(QStringLiteral("file:///tmp/zvrd-webfetch-secret.txt"), QString()),
               QString());
-    EXPECT_EQ(GetHead(QStringLiteral("file:///tmp/zvrd-webfetch-secret.txt")), QString());
-    EXPECT_EQ(GetHtml(QStringLiteral("ftp://127.0.0.1/x"), QString()), QString());
-    test::TempAppFolder folder;
-    const QString target = folder.File(QStringLiteral("copy.txt"));
-    EXPECT_NE(DownloadFile(QStringLiteral("file:///tmp/zvrd-webfetch-secret.txt"), target, 1), 1);
+    EXPECT_EQ(fetchHead(QStringLiteral("file:///tmp/zvrd-webfetch-secret.txt")), QString());
+    EXPECT_EQ(fetchHtml(QStringLiteral("ftp://127.0.0.1/x"), QString()), QString());
+    test::TempDataFolder folder;
+    const QString target = folder.file(QStringLiteral("copy.txt"));
+    EXPECT_NE(downloadFile(QStringLiteral("file:///tmp/zvrd-webfetch-secret.txt"), target, 1), 1);
     EXPECT_FALSE(QFile::exists(target));
     // A redirect to another scheme is refused too.
-    EXPECT_EQ(GetHtml(Url("/fault/redirect?to=file:///tmp/zvrd-webfetch-secret.txt"), QString()),
+    EXPECT_EQ(fetchHtml(url("/fault/redirect?to=file:///tmp/zvrd-webfetch-secret.txt"), QString()),
               QString());
     QFile::remove(secret.fileName());
 }
 
 TEST_F(WebFetchTest, DownloadsWriteTheWholeFileOrNothing) {
-    test::TempAppFolder folder;
-    const QString png = folder.File(QStringLiteral("3_0.png"));
-    ASSERT_EQ(DownloadFile(Url("/gbk/pic/1-4-0.png"), png, 1), 1);
+    test::TempDataFolder folder;
+    const QString png = folder.file(QStringLiteral("3_0.png"));
+    ASSERT_EQ(downloadFile(url("/gbk/pic/1-4-0.png"), png, 1), 1);
     QFile f(png);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_TRUE(f.readAll().startsWith("\x89PNG\r\n\x1a\n"));
     EXPECT_FALSE(QFile::exists(png + QStringLiteral(".part")));
 
-    const QString missing = folder.File(QStringLiteral("3_1.png"));
-    EXPECT_NE(DownloadFile(Url("/gbk/pic/nothing.png"), missing, 1), 1);
+    const QString missing = folder.file(QStringLiteral("3_1.png"));
+    EXPECT_NE(downloadFile(url("/gbk/pic/nothing.png"), missing, 1), 1);
     EXPECT_FALSE(QFile::exists(missing));
     EXPECT_FALSE(QFile::exists(missing + QStringLiteral(".part")));
     EXPECT_NE(
-        DownloadFile(Url("/gbk/pic/1-4-0.png"), folder.File(QStringLiteral("no/dir/x.png")), 1), 1);
-    EXPECT_NE(DownloadFile(Url("/fault/reset"), missing, 1), 1);
+        downloadFile(url("/gbk/pic/1-4-0.png"), folder.file(QStringLiteral("no/dir/x.png")), 1), 1);
+    EXPECT_NE(downloadFile(url("/fault/reset"), missing, 1), 1);
     EXPECT_FALSE(QFile::exists(missing));
 }
 
 TEST_F(WebFetchTest, ASilentServerCostsNoMoreThanTheTimeOut) {
     http_set_timeouts(1000, 1000, 1000);
-    EXPECT_EQ(GetHtml(Url("/fault/slow?ms=4000"), QString()), QString());
-    EXPECT_EQ(GetHead(Url("/fault/slow?ms=4000")), QString());
+    EXPECT_EQ(fetchHtml(url("/fault/slow?ms=4000"), QString()), QString());
+    EXPECT_EQ(fetchHead(url("/fault/slow?ms=4000")), QString());
     http_set_timeouts(10000, 30000, 60000);
-    EXPECT_FALSE(GetHtml(Url("/fault/slow?ms=200"), QString()).isEmpty());
+    EXPECT_FALSE(fetchHtml(url("/fault/slow?ms=200"), QString()).isEmpty());
 }
 
 TEST_F(WebFetchTest, ManyThreadsFetchAtOnce) {
-    const QString expected = GetHtml(Url("/utf8/book/2/index.html"), QString());
+    const QString expected = fetchHtml(url("/utf8/book/2/index.html"), QString());
     ASSERT_FALSE(expected.isEmpty());
     std::vector<QString> results(16);
     std::vector<std::thread> threads;
     for (size_t i = 0; i < results.size(); ++i)
         threads.emplace_back(
-            [&, i] { results[i] = GetHtml(Url("/utf8/book/2/index.html"), QString()); });
+            [&, i] { results[i] = fetchHtml(url("/utf8/book/2/index.html"), QString()); });
     for (auto& t : threads)
         t.join();
     for (const QString& r : results)

@@ -1,7 +1,7 @@
 // Templates, rendering, the book folder and text files.
 #include "pages/PageRenderer.h"
-#include "core/AppFolder.h"
-#include "support/TempAppFolder.h"
+#include "core/DataFolder.h"
+#include "support/TempDataFolder.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,7 +14,7 @@ using namespace zvrd;
 
 namespace {
 
-QByteArray Bytes(const QString& file) {
+QByteArray bytes(const QString& file) {
     QFile f(file);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
@@ -25,23 +25,23 @@ protected:
         // A private temporary folder, so the test does not race other programs' templates.
         ASSERT_TRUE(temp.isValid());
         qputenv("TMPDIR", temp.path().toUtf8());
-        ASSERT_TRUE(ExtractTemplates().isEmpty());
+        ASSERT_TRUE(extractTemplates().isEmpty());
     }
     void TearDown() override { qunsetenv("TMPDIR"); }
 
     QTemporaryDir temp;
-    test::TempAppFolder folder;
+    test::TempDataFolder folder;
 };
 
 TEST_F(PageRendererTest, TemplatesAreWrittenOverOlderFilesByteForByte) {
-    QFile old(TempFolder() + QStringLiteral("content_page.htm"));
+    QFile old(tempFolder() + QStringLiteral("content_page.htm"));
     ASSERT_TRUE(old.open(QIODevice::WriteOnly));
     old.write("an older template");
     old.close();
-    ASSERT_TRUE(ExtractTemplates().isEmpty());
-    for (const QString& name : TemplateFileNames()) {
-        const QByteArray written = Bytes(TempFolder() + name);
-        EXPECT_EQ(written, Bytes(QStringLiteral(":/templates/") + name)) << name.toStdString();
+    ASSERT_TRUE(extractTemplates().isEmpty());
+    for (const QString& name : templateFileNames()) {
+        const QByteArray written = bytes(tempFolder() + name);
+        EXPECT_EQ(written, bytes(QStringLiteral(":/templates/") + name)) << name.toStdString();
         EXPECT_FALSE(written.isEmpty());
         if (!name.endsWith(QLatin1String(".htm")))
             continue;
@@ -49,20 +49,20 @@ TEST_F(PageRendererTest, TemplatesAreWrittenOverOlderFilesByteForByte) {
         EXPECT_TRUE(written.contains("charset=utf-8"));
         EXPECT_EQ(written.count("\n"), written.count("\r\n")) << "CR LF line ends";
     }
-    const QByteArray content = Bytes(TempFolder() + QStringLiteral("content_page.htm"));
+    const QByteArray content = bytes(tempFolder() + QStringLiteral("content_page.htm"));
     EXPECT_EQ(content.count("{PrevChapterUrl}"), 3);
     EXPECT_EQ(content.count("{NextChapterUrl}"), 3);
 }
 
 TEST_F(PageRendererTest, TheLoadingPictureIsALoopingProgressBar) {
-    QImageReader reader(TempFolder() + QStringLiteral("loading.gif"));
+    QImageReader reader(tempFolder() + QStringLiteral("loading.gif"));
     EXPECT_EQ(reader.format(), QByteArray("gif"));
     EXPECT_EQ(reader.size(), QSize(280, 13));
     EXPECT_EQ(reader.imageCount(), 39);
     for (int frame = 0; frame < 39; ++frame)
         EXPECT_FALSE(reader.read().isNull()) << frame;
     // The application extension that makes it loop endlessly (a loop count of 0).
-    EXPECT_TRUE(Bytes(TempFolder() + QStringLiteral("loading.gif"))
+    EXPECT_TRUE(bytes(tempFolder() + QStringLiteral("loading.gif"))
                     .contains(QByteArray("NETSCAPE2.0\x03\x01\x00\x00", 16)));
 }
 
@@ -73,32 +73,32 @@ TEST_F(PageRendererTest, ATemplateThatCannotBeWrittenIsNamed) {
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.close();
     qputenv("TMPDIR", notAFolder.toUtf8());
-    const QStringList failed = ExtractTemplates();
+    const QStringList failed = extractTemplates();
     EXPECT_EQ(failed.size(), 4);
     EXPECT_TRUE(failed.first().endsWith(QStringLiteral("wait.htm")));
 }
 
 TEST(DirectoryRowsTest, TwoChaptersPerRow) {
-    EXPECT_EQ(DirectoryRows(5, {QStringLiteral("甲")}),
+    EXPECT_EQ(directoryRows(5, {QStringLiteral("甲")}),
               QStringLiteral("<tr><td height=\"30\" style=\"padding-left:50px;\"><a "
                              "href=\"directory_info#5#0\">甲</a></td>"
                              "<td></td></tr>"));
-    EXPECT_EQ(DirectoryRows(5, {QStringLiteral("甲"), QStringLiteral("乙")}),
+    EXPECT_EQ(directoryRows(5, {QStringLiteral("甲"), QStringLiteral("乙")}),
               QStringLiteral("<tr><td height=\"30\" style=\"padding-left:50px;\"><a "
                              "href=\"directory_info#5#0\">甲</a></td>"
                              "<td height=\"30\" style=\"padding-left:50px;\"><a "
                              "href=\"directory_info#5#1\">乙</a></td></tr>"));
     EXPECT_EQ(
-        DirectoryRows(5, {QStringLiteral("甲"), QStringLiteral("乙"), QStringLiteral("<b>&丙")}),
-        DirectoryRows(5, {QStringLiteral("甲"), QStringLiteral("乙")}) +
+        directoryRows(5, {QStringLiteral("甲"), QStringLiteral("乙"), QStringLiteral("<b>&丙")}),
+        directoryRows(5, {QStringLiteral("甲"), QStringLiteral("乙")}) +
             QStringLiteral("<tr><td height=\"30\" style=\"padding-left:50px;\"><a "
                            "href=\"directory_info#5#2\"><b>&丙</a></td>"
                            "<td></td></tr>"));
-    EXPECT_EQ(DirectoryRows(5, {}), QString());
+    EXPECT_EQ(directoryRows(5, {}), QString());
 }
 
 TEST(SiteLineTest, ExactFormat) {
-    EXPECT_EQ(SiteLine(QStringLiteral("书海阁"), QStringLiteral("http://s/"),
+    EXPECT_EQ(siteLine(QStringLiteral("书海阁"), QStringLiteral("http://s/"),
                        QStringLiteral("http://s/b/1/")),
               QStringLiteral(
                   "目标站 ： 书海阁  网址 ： <a href=\"http://s/\">http://s/</a> 小说URL地址 ： "
@@ -108,18 +108,18 @@ TEST(SiteLineTest, ExactFormat) {
 TEST(ChapterLinksTest, FirstAndLastChapterPointAtTheDirectoryPage) {
     const QString book = QStringLiteral("/data/book/站/书/");
     const QString directory = book + QStringLiteral("directory_page.htm");
-    EXPECT_EQ(PrevChapterUrl(4, 0, book), directory);
-    EXPECT_EQ(PrevChapterUrl(4, 3, book), QStringLiteral("directory_info#4#2"));
-    EXPECT_EQ(NextChapterUrl(4, 3, 10, book), QStringLiteral("directory_info#4#4"));
-    EXPECT_EQ(NextChapterUrl(4, 9, 10, book), directory);
-    EXPECT_EQ(NextChapterUrl(4, 0, 1, book), directory);
-    EXPECT_EQ(NextChapterUrl(4, 5, 0, book), QStringLiteral("directory_info#4#6"));
+    EXPECT_EQ(prevChapterUrl(4, 0, book), directory);
+    EXPECT_EQ(prevChapterUrl(4, 3, book), QStringLiteral("directory_info#4#2"));
+    EXPECT_EQ(nextChapterUrl(4, 3, 10, book), QStringLiteral("directory_info#4#4"));
+    EXPECT_EQ(nextChapterUrl(4, 9, 10, book), directory);
+    EXPECT_EQ(nextChapterUrl(4, 0, 1, book), directory);
+    EXPECT_EQ(nextChapterUrl(4, 5, 0, book), QStringLiteral("directory_info#4#6"));
 }
 
 TEST_F(PageRendererTest, ContentPageFillsEveryPlaceholderInOrder) {
-    const QString book = folder.Path() + QStringLiteral("book/站 名/\"引\"号/");
+    const QString book = folder.path() + QStringLiteral("book/站 名/\"引\"号/");
     const QString page =
-        RenderContentPage(4, 0, 10, book, QStringLiteral(" 书 "), QStringLiteral("第一章 <开始>"),
+        renderContentPage(4, 0, 10, book, QStringLiteral(" 书 "), QStringLiteral("第一章 <开始>"),
                           QStringLiteral("<p>正文 {PrevChapterUrl} {Nonce}</p>"));
     EXPECT_FALSE(page.contains(QStringLiteral("{NovelName}")));
     EXPECT_FALSE(page.contains(QStringLiteral("{ChapterName}")));
@@ -137,16 +137,16 @@ TEST_F(PageRendererTest, ContentPageFillsEveryPlaceholderInOrder) {
               2);
     // Inside the key script the path is a JavaScript string literal.
     EXPECT_TRUE(page.contains(QStringLiteral("if (key == 37) document.location = \"") +
-                              folder.Path() +
+                              folder.path() +
                               QStringLiteral("book/站 名/\\\"引\\\"号/directory_page.htm\";")));
     EXPECT_TRUE(page.contains(
         QStringLiteral("if (key == 39) document.location = \"directory_info#4#1\";")));
 }
 
 TEST_F(PageRendererTest, EachRenderingHasItsOwnNonce) {
-    const QString a = RenderContentPage(1, 1, 3, folder.Path(), QStringLiteral("n"),
+    const QString a = renderContentPage(1, 1, 3, folder.path(), QStringLiteral("n"),
                                         QStringLiteral("c"), QString());
-    const QString b = RenderContentPage(1, 1, 3, folder.Path(), QStringLiteral("n"),
+    const QString b = renderContentPage(1, 1, 3, folder.path(), QStringLiteral("n"),
                                         QStringLiteral("c"), QString());
     const QRegularExpression nonce(QStringLiteral("script-src 'nonce-([0-9a-z]+)'"));
     const QString na = nonce.match(a).captured(1);
@@ -156,26 +156,26 @@ TEST_F(PageRendererTest, EachRenderingHasItsOwnNonce) {
 }
 
 TEST_F(PageRendererTest, DirectoryPageFillsNameRowsAndSiteLine) {
-    const QString page = RenderDirectoryPage(
+    const QString page = renderDirectoryPage(
         3, {QStringLiteral("甲"), QStringLiteral("乙")}, QStringLiteral(" 书 "),
         QStringLiteral("站"), QStringLiteral("http://s/"), QStringLiteral("http://s/b/"));
-    EXPECT_TRUE(page.contains(DirectoryRows(3, {QStringLiteral("甲"), QStringLiteral("乙")})));
-    EXPECT_TRUE(page.contains(SiteLine(QStringLiteral("站"), QStringLiteral("http://s/"),
+    EXPECT_TRUE(page.contains(directoryRows(3, {QStringLiteral("甲"), QStringLiteral("乙")})));
+    EXPECT_TRUE(page.contains(siteLine(QStringLiteral("站"), QStringLiteral("http://s/"),
                                        QStringLiteral("http://s/b/"))));
     EXPECT_TRUE(page.contains(QStringLiteral("<span class=\"STYLE5\"> 书 </span>")));
     EXPECT_FALSE(page.contains(QRegularExpression(QStringLiteral("\\{[A-Za-z]+\\}"))));
 }
 
 TEST_F(PageRendererTest, MissingTemplatesRaise) {
-    QFile::remove(TempFolder() + QStringLiteral("content_page.htm"));
-    EXPECT_THROW(RenderContentPage(1, 0, 1, folder.Path(), QString(), QString(), QString()),
-                 EPageFileError);
+    QFile::remove(tempFolder() + QStringLiteral("content_page.htm"));
+    EXPECT_THROW(renderContentPage(1, 0, 1, folder.path(), QString(), QString(), QString()),
+                 PageFileError);
 }
 
 TEST(PictureMarkupTest, OneCentredPicturePerStoredFile) {
-    EXPECT_EQ(PictureChapterHtml(QString()), QString());
+    EXPECT_EQ(pictureChapterHtml(QString()), QString());
     EXPECT_EQ(
-        PictureChapterHtml(QStringLiteral("/b/pic/3_0.png|/b/pic/3_1.jpg")),
+        pictureChapterHtml(QStringLiteral("/b/pic/3_0.png|/b/pic/3_1.jpg")),
         QStringLiteral(
             "<div style=\"text-align:center\"><img src=\"/b/pic/3_0.png\" border=\"0\"></div><br />"
             "<div style=\"text-align:center\"><img src=\"/b/pic/3_1.jpg\" border=\"0\"></div><br "
@@ -183,49 +183,49 @@ TEST(PictureMarkupTest, OneCentredPicturePerStoredFile) {
 }
 
 TEST(BookFolderTest, NamesFromWebPagesStayInsideTheBookFolder) {
-    test::TempAppFolder folder;
-    const QString root = folder.Path() + QStringLiteral("book/");
-    EXPECT_EQ(BookFolder(QStringLiteral("站"), QStringLiteral("  书名\t\r\n")),
+    test::TempDataFolder folder;
+    const QString root = folder.path() + QStringLiteral("book/");
+    EXPECT_EQ(bookFolder(QStringLiteral("站"), QStringLiteral("  书名\t\r\n")),
               root + QStringLiteral("站/书名/"));
-    EXPECT_EQ(BookFolder(QStringLiteral("站"), QStringLiteral(" 书 名 ")),
+    EXPECT_EQ(bookFolder(QStringLiteral("站"), QStringLiteral(" 书 名 ")),
               root + QStringLiteral("站/书 名/"));
-    EXPECT_EQ(BookFolder(QStringLiteral("a/b"), QStringLiteral("../../etc")),
+    EXPECT_EQ(bookFolder(QStringLiteral("a/b"), QStringLiteral("../../etc")),
               root + QStringLiteral("a_b/.._.._etc/"));
-    EXPECT_EQ(BookFolder(QStringLiteral(".."), QStringLiteral("..")),
+    EXPECT_EQ(bookFolder(QStringLiteral(".."), QStringLiteral("..")),
               root + QStringLiteral("_/_/"));
-    EXPECT_EQ(BookFolder(QString(), QStringLiteral("   ")), root + QStringLiteral("_/_/"));
-    EXPECT_EQ(BookFolder(QStringLiteral("站"), QStringLiteral(".")),
+    EXPECT_EQ(bookFolder(QString(), QStringLiteral("   ")), root + QStringLiteral("_/_/"));
+    EXPECT_EQ(bookFolder(QStringLiteral("站"), QStringLiteral(".")),
               root + QStringLiteral("站/_/"));
-    EXPECT_EQ(BookFolder(QStringLiteral("站"), QStringLiteral("a\x01"
+    EXPECT_EQ(bookFolder(QStringLiteral("站"), QStringLiteral("a\x01"
                                                               "b")),
               root + QStringLiteral("站/a_b/"));
 }
 
 TEST(TextFileTest, WrittenWithBomAndReadBackByBom) {
-    test::TempAppFolder folder;
-    const QString file = folder.File(QStringLiteral("page.htm"));
-    WriteTextFile(QStringLiteral("正文\r\nline"), file);
-    EXPECT_EQ(Bytes(file), QByteArray("\xEF\xBB\xBF") + QStringLiteral("正文\r\nline").toUtf8());
-    EXPECT_EQ(ReadTextFile(file), QStringLiteral("正文\r\nline"));
-    WriteTextFile(QStringLiteral("短"), file); // truncates
-    EXPECT_EQ(ReadTextFile(file), QStringLiteral("短"));
+    test::TempDataFolder folder;
+    const QString file = folder.file(QStringLiteral("page.htm"));
+    writeTextFile(QStringLiteral("正文\r\nline"), file);
+    EXPECT_EQ(bytes(file), QByteArray("\xEF\xBB\xBF") + QStringLiteral("正文\r\nline").toUtf8());
+    EXPECT_EQ(readTextFile(file), QStringLiteral("正文\r\nline"));
+    writeTextFile(QStringLiteral("短"), file); // truncates
+    EXPECT_EQ(readTextFile(file), QStringLiteral("短"));
 
-    QFile le(folder.File(QStringLiteral("le.txt")));
+    QFile le(folder.file(QStringLiteral("le.txt")));
     ASSERT_TRUE(le.open(QIODevice::WriteOnly));
     le.write(QByteArray("\xFF\xFE") + QByteArray(reinterpret_cast<const char*>(u"中文"), 4));
     le.close();
-    EXPECT_EQ(ReadTextFile(le.fileName()), QStringLiteral("中文"));
-    QFile be(folder.File(QStringLiteral("be.txt")));
+    EXPECT_EQ(readTextFile(le.fileName()), QStringLiteral("中文"));
+    QFile be(folder.file(QStringLiteral("be.txt")));
     ASSERT_TRUE(be.open(QIODevice::WriteOnly));
     be.write(QByteArray("\xFE\xFF\x4E\x2D", 4));
     be.close();
-    EXPECT_EQ(ReadTextFile(be.fileName()), QStringLiteral("中"));
+    EXPECT_EQ(readTextFile(be.fileName()), QStringLiteral("中"));
 
     EXPECT_THROW(
-        WriteTextFile(QStringLiteral("x"), folder.File(QStringLiteral("no/folder/page.htm"))),
-        EPageFileError);
-    EXPECT_FALSE(QDir(folder.File(QStringLiteral("no"))).exists());
-    EXPECT_THROW(ReadTextFile(folder.File(QStringLiteral("missing.htm"))), EPageFileError);
+        writeTextFile(QStringLiteral("x"), folder.file(QStringLiteral("no/folder/page.htm"))),
+        PageFileError);
+    EXPECT_FALSE(QDir(folder.file(QStringLiteral("no"))).exists());
+    EXPECT_THROW(readTextFile(folder.file(QStringLiteral("missing.htm"))), PageFileError);
 }
 
 } // namespace

@@ -1,9 +1,9 @@
-// Site rules from zvrd.db, the selection setting in config.ini, CombineUrl and GetFileExt.
+// Site rules from zvrd.db, the selection setting in config.ini, combineUrl and fileExtension.
 #include "rules/RuleSet.h"
 #include "core/IniFile.h"
 #include "store/NovelLibrary.h"
 #include "store/SqliteTable.h"
-#include "support/TempAppFolder.h"
+#include "support/TempDataFolder.h"
 
 #include <QFile>
 #include <gtest/gtest.h>
@@ -54,7 +54,7 @@ TEST(CombineUrlTest, ResolvesAsABrowserWould) {
     };
     for (const CombineCase& c : cases) {
         EXPECT_EQ(
-            CombineUrl(QString::fromUtf8(c.base), QString::fromUtf8(c.relative)).toStdString(),
+            combineUrl(QString::fromUtf8(c.base), QString::fromUtf8(c.relative)).toStdString(),
             std::string(c.expected))
             << c.base << " + " << c.relative;
     }
@@ -62,113 +62,112 @@ TEST(CombineUrlTest, ResolvesAsABrowserWould) {
 
 TEST(CombineUrlTest, ResultsOver2047CharactersAreRefused) {
     const QString base = QStringLiteral("http://a.com/");
-    EXPECT_EQ(CombineUrl(base, QString(2047 - base.size(), QLatin1Char('x'))).size(), 2047);
-    EXPECT_EQ(CombineUrl(base, QString(2048 - base.size(), QLatin1Char('x'))), QString());
+    EXPECT_EQ(combineUrl(base, QString(2047 - base.size(), QLatin1Char('x'))).size(), 2047);
+    EXPECT_EQ(combineUrl(base, QString(2048 - base.size(), QLatin1Char('x'))), QString());
 }
 
-TEST(GetFileExtTest, TakesTheTextAfterTheLastDot) {
-    EXPECT_EQ(GetFileExt(QStringLiteral("http://a.com/pic/1.2.png")), QStringLiteral("png"));
-    EXPECT_EQ(GetFileExt(QStringLiteral("nodot")), QStringLiteral("nodot"));
-    EXPECT_EQ(GetFileExt(QStringLiteral("ends.")), QString());
-    EXPECT_EQ(GetFileExt(QStringLiteral("a.jpg?v=1")), QStringLiteral("jpg?v=1"));
-    EXPECT_EQ(GetFileExt(QStringLiteral("a.JPG")), QStringLiteral("JPG"));
+TEST(FileExtensionTest, TakesTheTextAfterTheLastDot) {
+    EXPECT_EQ(fileExtension(QStringLiteral("http://a.com/pic/1.2.png")), QStringLiteral("png"));
+    EXPECT_EQ(fileExtension(QStringLiteral("nodot")), QStringLiteral("nodot"));
+    EXPECT_EQ(fileExtension(QStringLiteral("ends.")), QString());
+    EXPECT_EQ(fileExtension(QStringLiteral("a.jpg?v=1")), QStringLiteral("jpg?v=1"));
+    EXPECT_EQ(fileExtension(QStringLiteral("a.JPG")), QStringLiteral("JPG"));
 }
 
 class RuleSetTest : public ::testing::Test {
 protected:
-    void SetUp() override { CreateMissingTables(); }
+    void SetUp() override { createMissingTables(); }
 
-    static void AddRule(int id, const QString& name, const QString& namePattern = QString()) {
-        TSQLiteDatabase db(RuleDatabasePath());
-        db.AddParamText(QStringLiteral(":name"), name);
-        db.AddParamText(QStringLiteral(":pattern"), namePattern);
-        db.ExecSQL(QStringLiteral("insert into site_rule(id, site_name, info_page_novel_name) "
-                                  "values(%1, :name, :pattern)")
-                       .arg(id));
+    static void addRule(int id, const QString& name, const QString& namePattern = QString()) {
+        SqliteDatabase db(ruleDatabasePath());
+        db.addParamText(QStringLiteral(":name"), name);
+        db.addParamText(QStringLiteral(":pattern"), namePattern);
+        db.exec(QStringLiteral("insert into site_rule(id, site_name, info_page_novel_name) "
+                               "values(%1, :name, :pattern)")
+                    .arg(id));
     }
 
-    static QStringList Ids(const TRuleInfoList& rules) {
+    static QStringList ids(const SiteRuleList& rules) {
         QStringList ids;
-        for (const TRuleInfo& r : rules)
-            ids << r.strId;
+        for (const SiteRule& r : rules)
+            ids << r.id;
         return ids;
     }
 
-    void WriteConfig(const QByteArray& text) {
-        QFile f(folder.File(QStringLiteral("config.ini")));
+    void writeConfig(const QByteArray& text) {
+        QFile f(folder.file(QStringLiteral("config.ini")));
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(text);
     }
 
-    test::TempAppFolder folder;
+    test::TempDataFolder folder;
 };
 
 TEST_F(RuleSetTest, LoadsEveryRuleInTableOrderWithNullsAsEmptyText) {
-    EXPECT_TRUE(LoadRuleInfoList().isEmpty());
-    AddRule(3, QStringLiteral("三"), QStringLiteral("<h1>(.+?)</h1>"));
-    AddRule(1, QStringLiteral("一"));
-    const TRuleInfoList rules = LoadRuleInfoList();
+    EXPECT_TRUE(loadSiteRules().isEmpty());
+    addRule(3, QStringLiteral("三"), QStringLiteral("<h1>(.+?)</h1>"));
+    addRule(1, QStringLiteral("一"));
+    const SiteRuleList rules = loadSiteRules();
     ASSERT_EQ(rules.size(), 2);
-    EXPECT_EQ(Ids(rules), (QStringList{QStringLiteral("1"), QStringLiteral("3")}));
-    EXPECT_EQ(rules[1].strSiteName, QStringLiteral("三"));
-    EXPECT_EQ(rules[1].strInfoPageNovelName, QStringLiteral("<h1>(.+?)</h1>"));
-    EXPECT_TRUE(rules[0].strSearchPageUrlFormat.isNull() ||
-                rules[0].strSearchPageUrlFormat.isEmpty());
-    EXPECT_EQ(RuleColumnNames().size(), 21);
+    EXPECT_EQ(ids(rules), (QStringList{QStringLiteral("1"), QStringLiteral("3")}));
+    EXPECT_EQ(rules[1].siteName, QStringLiteral("三"));
+    EXPECT_EQ(rules[1].infoNovelName, QStringLiteral("<h1>(.+?)</h1>"));
+    EXPECT_TRUE(rules[0].searchUrlFormat.isNull() || rules[0].searchUrlFormat.isEmpty());
+    EXPECT_EQ(ruleColumnNames().size(), 21);
 }
 
 TEST_F(RuleSetTest, AMissingColumnRaisesTheAccessLayersError) {
     {
-        TSQLiteDatabase db(RuleDatabasePath());
-        db.ExecSQL(QStringLiteral("drop table site_rule"));
-        db.ExecSQL(QStringLiteral("create table site_rule(id INTEGER, site_name TEXT)"));
-        db.ExecSQL(QStringLiteral("insert into site_rule values(1, 'x')"));
+        SqliteDatabase db(ruleDatabasePath());
+        db.exec(QStringLiteral("drop table site_rule"));
+        db.exec(QStringLiteral("create table site_rule(id INTEGER, site_name TEXT)"));
+        db.exec(QStringLiteral("insert into site_rule values(1, 'x')"));
     }
     try {
-        LoadRuleInfoList();
+        loadSiteRules();
         FAIL() << "no exception";
-    } catch (const ESQLiteException& e) {
-        EXPECT_EQ(e.Message(), QStringLiteral("Field not found in dataset: site_url"));
+    } catch (const SqliteException& e) {
+        EXPECT_EQ(e.message(), QStringLiteral("Field not found in dataset: site_url"));
     }
 }
 
 TEST_F(RuleSetTest, LookupByNameFindsTheFirstInLoadOrder) {
-    AddRule(1, QStringLiteral("站"), QStringLiteral("first"));
-    AddRule(2, QStringLiteral("站"), QStringLiteral("second"));
-    const TRuleInfoList rules = LoadRuleInfoList();
-    EXPECT_EQ(FindRuleBySiteName(rules, QStringLiteral("站")).strInfoPageNovelName,
+    addRule(1, QStringLiteral("站"), QStringLiteral("first"));
+    addRule(2, QStringLiteral("站"), QStringLiteral("second"));
+    const SiteRuleList rules = loadSiteRules();
+    EXPECT_EQ(findRuleBySiteName(rules, QStringLiteral("站")).infoNovelName,
               QStringLiteral("first"));
-    EXPECT_TRUE(FindRuleBySiteName(rules, QStringLiteral("站 ")).strId.isEmpty());
+    EXPECT_TRUE(findRuleBySiteName(rules, QStringLiteral("站 ")).id.isEmpty());
 }
 
 TEST_F(RuleSetTest, SelectionKeepsLoadOrderExactIdsAndEachRuleOnce) {
     for (int id : {1, 2, 3})
-        AddRule(id, QStringLiteral("s%1").arg(id));
-    const TRuleInfoList rules = LoadRuleInfoList();
-    EXPECT_EQ(Ids(SelectRules(rules, QStringLiteral("3,1,"))),
+        addRule(id, QStringLiteral("s%1").arg(id));
+    const SiteRuleList rules = loadSiteRules();
+    EXPECT_EQ(ids(selectRules(rules, QStringLiteral("3,1,"))),
               (QStringList{QStringLiteral("1"), QStringLiteral("3")}));
-    EXPECT_EQ(Ids(SelectRules(rules, QStringLiteral("1, 2"))), QStringList{QStringLiteral("1")});
-    EXPECT_EQ(Ids(SelectRules(rules, QStringLiteral("2,2,2,"))), QStringList{QStringLiteral("2")});
-    EXPECT_EQ(Ids(SelectRules(rules, QStringLiteral("9,,3"))), QStringList{QStringLiteral("3")});
-    EXPECT_TRUE(SelectRules(rules, QString()).isEmpty());
-    EXPECT_TRUE(SelectRules(rules, QStringLiteral(" 1,")).isEmpty());
+    EXPECT_EQ(ids(selectRules(rules, QStringLiteral("1, 2"))), QStringList{QStringLiteral("1")});
+    EXPECT_EQ(ids(selectRules(rules, QStringLiteral("2,2,2,"))), QStringList{QStringLiteral("2")});
+    EXPECT_EQ(ids(selectRules(rules, QStringLiteral("9,,3"))), QStringList{QStringLiteral("3")});
+    EXPECT_TRUE(selectRules(rules, QString()).isEmpty());
+    EXPECT_TRUE(selectRules(rules, QStringLiteral(" 1,")).isEmpty());
 }
 
 TEST_F(RuleSetTest, SelectionSettingIsReadAsWritten) {
-    EXPECT_EQ(ReadSelectionSetting(), QString()); // no config.ini
-    WriteConfig("[other]\r\nselected=9,\r\n[Target_Site]\r\nfoo=bar\r\nselected=1,3,\r\n");
-    EXPECT_EQ(ReadSelectionSetting(), QStringLiteral("1,3,"));
-    WriteConfig("[target_site]\nselected= 1,\n");
-    EXPECT_EQ(ReadSelectionSetting(), QStringLiteral(" 1,"));
-    WriteConfig("[target_site]\nother=1\n");
-    EXPECT_EQ(ReadSelectionSetting(), QString());
+    EXPECT_EQ(readSelectionSetting(), QString()); // no config.ini
+    writeConfig("[other]\r\nselected=9,\r\n[Target_Site]\r\nfoo=bar\r\nselected=1,3,\r\n");
+    EXPECT_EQ(readSelectionSetting(), QStringLiteral("1,3,"));
+    writeConfig("[target_site]\nselected= 1,\n");
+    EXPECT_EQ(readSelectionSetting(), QStringLiteral(" 1,"));
+    writeConfig("[target_site]\nother=1\n");
+    EXPECT_EQ(readSelectionSetting(), QString());
 }
 
 TEST_F(RuleSetTest, IniWriterKeepsEverythingElse) {
-    const QString ini = folder.File(QStringLiteral("config.ini"));
-    WriteConfig(
+    const QString ini = folder.file(QStringLiteral("config.ini"));
+    writeConfig(
         "; comment\r\n[window]\r\nwidth=1024\r\n\r\n[target_site]\r\nselected=1,\r\nkeep=yes\r\n");
-    ASSERT_TRUE(WriteIniValue(ini, QStringLiteral("target_site"), QStringLiteral("selected"),
+    ASSERT_TRUE(writeIniValue(ini, QStringLiteral("target_site"), QStringLiteral("selected"),
                               QStringLiteral("1,3,")));
     QFile f(ini);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
@@ -176,16 +175,16 @@ TEST_F(RuleSetTest, IniWriterKeepsEverythingElse) {
                                       "selected=1,3,\r\nkeep=yes\r\n"));
     f.close();
     ASSERT_TRUE(
-        WriteIniValue(ini, QStringLiteral("new"), QStringLiteral("k"), QStringLiteral("v")));
-    EXPECT_EQ(ReadIniValue(ini, QStringLiteral("new"), QStringLiteral("k")), QStringLiteral("v"));
-    EXPECT_EQ(ReadIniValue(ini, QStringLiteral("window"), QStringLiteral("width")),
+        writeIniValue(ini, QStringLiteral("new"), QStringLiteral("k"), QStringLiteral("v")));
+    EXPECT_EQ(readIniValue(ini, QStringLiteral("new"), QStringLiteral("k")), QStringLiteral("v"));
+    EXPECT_EQ(readIniValue(ini, QStringLiteral("window"), QStringLiteral("width")),
               QStringLiteral("1024"));
-    EXPECT_FALSE(WriteIniValue(folder.File(QStringLiteral("no/such/dir/config.ini")),
+    EXPECT_FALSE(writeIniValue(folder.file(QStringLiteral("no/such/dir/config.ini")),
                                QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")));
 }
 
 TEST_F(RuleSetTest, ImportedScriptReplacesShippedRowsAndKeepsTheRest) {
-    const QString script = folder.File(QStringLiteral("rules.sql"));
+    const QString script = folder.file(QStringLiteral("rules.sql"));
     {
         QFile f(script);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
@@ -195,16 +194,16 @@ TEST_F(RuleSetTest, ImportedScriptReplacesShippedRowsAndKeepsTheRest) {
                 "INSERT OR REPLACE INTO site_rule(id, site_name, site_url) VALUES (2, '二', "
                 "'@BASE@/b/');\n");
     }
-    AddRule(1, QStringLiteral("old"));
-    AddRule(7, QStringLiteral("mine"));
-    AddLatestRead(QStringLiteral("一"), QStringLiteral("书"), QString(), QString(), QString());
-    ASSERT_TRUE(ImportRuleScript(script, QStringLiteral("http://h:1")));
-    const TRuleInfoList rules = LoadRuleInfoList();
-    EXPECT_EQ(Ids(rules),
+    addRule(1, QStringLiteral("old"));
+    addRule(7, QStringLiteral("mine"));
+    addRecentRead(QStringLiteral("一"), QStringLiteral("书"), QString(), QString(), QString());
+    ASSERT_TRUE(importRuleScript(script, QStringLiteral("http://h:1")));
+    const SiteRuleList rules = loadSiteRules();
+    EXPECT_EQ(ids(rules),
               (QStringList{QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("7")}));
-    EXPECT_EQ(rules[0].strSiteUrl, QStringLiteral("http://h:1/a/"));
-    EXPECT_EQ(GetLatestReadId(QStringLiteral("一"), QStringLiteral("书")), 1);
-    EXPECT_FALSE(ImportRuleScript(folder.File(QStringLiteral("missing.sql"))));
+    EXPECT_EQ(rules[0].siteUrl, QStringLiteral("http://h:1/a/"));
+    EXPECT_EQ(recentReadId(QStringLiteral("一"), QStringLiteral("书")), 1);
+    EXPECT_FALSE(importRuleScript(folder.file(QStringLiteral("missing.sql"))));
 }
 
 } // namespace

@@ -15,71 +15,71 @@ class FakeSurface : public WindowSurface {
 public:
     using Row = std::array<QString, 6>;
 
-    void SetStatusText(const QString& text) override {
-        std::lock_guard lock(fLock);
-        fStatuses << text;
-        fEvents << QStringLiteral("status:") + text;
+    void setStatusText(const QString& text) override {
+        std::lock_guard lock(m_lock);
+        m_statuses << text;
+        m_events << QStringLiteral("status:") + text;
     }
-    void AddResultRow(const QString& site, const QString& name, const QString& author,
+    void addResultRow(const QString& site, const QString& name, const QString& author,
                       const QString& latestChapter, const QString& url) override {
-        std::lock_guard lock(fLock);
-        fRows.push_back(
-            {QString::number(fRows.size() + 1), site, name, author, latestChapter, url});
+        std::lock_guard lock(m_lock);
+        m_rows.push_back(
+            {QString::number(m_rows.size() + 1), site, name, author, latestChapter, url});
     }
-    int GetResultCount() override {
-        std::lock_guard lock(fLock);
-        return static_cast<int>(fRows.size());
+    int resultCount() override {
+        std::lock_guard lock(m_lock);
+        return static_cast<int>(m_rows.size());
     }
-    void ClearResults() override {
-        std::lock_guard lock(fLock);
-        fRows.clear();
+    void clearResults() override {
+        std::lock_guard lock(m_lock);
+        m_rows.clear();
     }
-    void ShowResultList() override {
-        std::lock_guard lock(fLock);
-        fEvents << QStringLiteral("ShowResultList");
+    void showResultList() override {
+        std::lock_guard lock(m_lock);
+        m_events << QStringLiteral("ShowResultList");
     }
-    void ShowPageView() override {
-        std::lock_guard lock(fLock);
-        fEvents << QStringLiteral("ShowPageView");
+    void showPageView() override {
+        std::lock_guard lock(m_lock);
+        m_events << QStringLiteral("ShowPageView");
     }
-    void NavigatePageView(const QString& path) override {
-        std::lock_guard lock(fLock);
-        fNavigations << path;
-        fEvents << QStringLiteral("navigate:") + path;
+    void navigatePageView(const QString& path) override {
+        std::lock_guard lock(m_lock);
+        m_navigations << path;
+        m_events << QStringLiteral("navigate:") + path;
     }
     // One caller at a time, like the window's single thread.
-    void RunOnWindowThread(const std::function<void()>& work) override {
-        std::lock_guard lock(fLock);
+    void runOnWindowThread(const std::function<void()>& work) override {
+        std::lock_guard lock(m_lock);
         work();
     }
 
-    QStringList Statuses() const {
-        std::lock_guard lock(fLock);
-        return fStatuses;
+    QStringList statuses() const {
+        std::lock_guard lock(m_lock);
+        return m_statuses;
     }
-    QString LastStatus() const {
-        std::lock_guard lock(fLock);
-        return fStatuses.isEmpty() ? QString() : fStatuses.last();
+    QString lastStatus() const {
+        std::lock_guard lock(m_lock);
+        return m_statuses.isEmpty() ? QString() : m_statuses.last();
     }
-    QStringList Events() const {
-        std::lock_guard lock(fLock);
-        return fEvents;
+    QStringList events() const {
+        std::lock_guard lock(m_lock);
+        return m_events;
     }
-    QStringList Navigations() const {
-        std::lock_guard lock(fLock);
-        return fNavigations;
+    QStringList navigations() const {
+        std::lock_guard lock(m_lock);
+        return m_navigations;
     }
-    std::vector<Row> Rows() const {
-        std::lock_guard lock(fLock);
-        return fRows;
+    std::vector<Row> rows() const {
+        std::lock_guard lock(m_lock);
+        return m_rows;
     }
 
 private:
-    mutable std::recursive_mutex fLock;
-    QStringList fStatuses;
-    QStringList fEvents;
-    QStringList fNavigations;
-    std::vector<Row> fRows;
+    mutable std::recursive_mutex m_lock;
+    QStringList m_statuses;
+    QStringList m_events;
+    QStringList m_navigations;
+    std::vector<Row> m_rows;
 };
 
 } // namespace zvrd::test

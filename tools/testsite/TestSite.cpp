@@ -25,7 +25,7 @@ struct IconvCloser {
     void operator()(void* cd) const { iconv_close(static_cast<iconv_t>(cd)); }
 };
 
-std::string Iconv(const char* to, const char* from, const std::string& input) {
+std::string convertEncoding(const char* to, const char* from, const std::string& input) {
     std::unique_ptr<void, IconvCloser> cd(iconv_open(to, from));
     if (cd.get() == reinterpret_cast<void*>(-1)) {
         cd.release();
@@ -48,26 +48,26 @@ std::string Iconv(const char* to, const char* from, const std::string& input) {
     return out;
 }
 
-std::string ToGbk(const QString& text) {
-    return Iconv("GBK", "UTF-8", text.toStdString());
+std::string toGbk(const QString& text) {
+    return convertEncoding("GBK", "UTF-8", text.toStdString());
 }
 
-bool IsValidUtf8(const std::string& s) {
+bool isValidUtf8(const std::string& s) {
     const QByteArray bytes = QByteArray::fromStdString(s);
     return QString::fromUtf8(bytes).toUtf8() == bytes;
 }
 
 // Search keys arrive percent-encoded from GBK bytes (the reader always encodes them so); a
 // browser would send UTF-8. Accept both.
-QString DecodeKey(const std::string& raw) {
-    if (IsValidUtf8(raw))
+QString decodeKey(const std::string& raw) {
+    if (isValidUtf8(raw))
         return QString::fromStdString(raw);
-    return QString::fromStdString(Iconv("UTF-8", "GBK", raw));
+    return QString::fromStdString(convertEncoding("UTF-8", "GBK", raw));
 }
 
 // ---- the made-up novels -------------------------------------------------------------------
 
-const QStringList& Titles() {
+const QStringList& titles() {
     static const QStringList titles = {
         QStringLiteral("山村少年"), QStringLiteral("初入宗门"), QStringLiteral("炼气之始"),
         QStringLiteral("神秘小瓶"), QStringLiteral("药园风波"), QStringLiteral("墨大夫"),
@@ -77,7 +77,7 @@ const QStringList& Titles() {
     return titles;
 }
 
-const QStringList& Sentences() {
+const QStringList& sentences() {
     static const QStringList sentences = {
         QStringLiteral("山风吹过村口的老槐树，落叶打着旋儿飘进了院子。"),
         QStringLiteral("他抬头望了一眼远处的群山，心中升起一股说不出的滋味。"),
@@ -91,11 +91,11 @@ const QStringList& Sentences() {
     return sentences;
 }
 
-QString NovelPath(const QString& site, const DemoNovel& novel) {
+QString novelPath(const QString& site, const DemoNovel& novel) {
     return QStringLiteral("/%1/book/%2/").arg(site).arg(novel.id);
 }
 
-const DemoNovel* FindNovel(const std::vector<DemoNovel>& novels, int id) {
+const DemoNovel* findNovel(const std::vector<DemoNovel>& novels, int id) {
     for (const DemoNovel& n : novels) {
         if (n.id == id)
             return &n;
@@ -103,7 +103,7 @@ const DemoNovel* FindNovel(const std::vector<DemoNovel>& novels, int id) {
     return nullptr;
 }
 
-QString PageHead(const QString& title, const char* charset) {
+QString pageHead(const QString& title, const char* charset) {
     return QStringLiteral("<!DOCTYPE html>\r\n<html><head><meta charset=\"%1\">"
                           "<title>%2</title></head><body>\r\n")
         .arg(QLatin1String(charset), title);
@@ -111,8 +111,8 @@ QString PageHead(const QString& title, const char* charset) {
 
 // ---- GBK site: list pages, absolute 302, root-relative directory link --------------------
 
-QString GbkSearchPage(const QString& key, const std::vector<const DemoNovel*>& found) {
-    QString html = PageHead(QStringLiteral("搜索结果"), "gbk");
+QString gbkSearchPage(const QString& key, const std::vector<const DemoNovel*>& found) {
+    QString html = pageHead(QStringLiteral("搜索结果"), "gbk");
     html += QStringLiteral("<div class=\"nav\"><a href=\"/gbk/\">书海阁</a></div>\r\n");
     html += QStringLiteral("<h2>搜索“%1”的结果</h2>\r\n<table id=\"results\">\r\n")
                 .arg(key.toHtmlEscaped());
@@ -122,17 +122,17 @@ QString GbkSearchPage(const QString& key, const std::vector<const DemoNovel*>& f
             QStringLiteral("<tr>\r\n  <td class=\"name\"><a href=\"%1\">%2</a></td>\r\n"
                            "  <td class=\"author\"> %3 </td>\r\n"
                            "  <td class=\"latest\"><a href=\"%1%4.html\">%5</a></td>\r\n</tr>\r\n")
-                .arg(NovelPath(QStringLiteral("gbk"), *n), n->name, n->author)
+                .arg(novelPath(QStringLiteral("gbk"), *n), n->name, n->author)
                 .arg(n->chapters)
-                .arg(DemoChapterName(n->chapters));
+                .arg(demoChapterName(n->chapters));
     }
     html += QStringLiteral(
         "</table>\r\n<div class=\"footer\">书海阁 演示站</div>\r\n</body></html>\r\n");
     return html;
 }
 
-QString GbkInfoPage(const DemoNovel& n) {
-    QString html = PageHead(n.name + QStringLiteral("_书海阁"), "gbk");
+QString gbkInfoPage(const DemoNovel& n) {
+    QString html = pageHead(n.name + QStringLiteral("_书海阁"), "gbk");
     html +=
         QStringLiteral(
             "<div id=\"info\">\r\n<h1>%1</h1>\r\n<p>作&nbsp;&nbsp;者：%2</p>\r\n"
@@ -140,7 +140,7 @@ QString GbkInfoPage(const DemoNovel& n) {
             "<p><a class=\"read\" href=\"/gbk/book/%5/list.html\">开始阅读</a></p>\r\n</div>\r\n")
             .arg(n.name, n.author)
             .arg(n.chapters)
-            .arg(DemoChapterName(n.chapters))
+            .arg(demoChapterName(n.chapters))
             .arg(n.id);
     html += QStringLiteral(
                 "<div id=\"intro\">一部在演示站连载的小说，共 %1 章。</div>\r\n</body></html>\r\n")
@@ -149,8 +149,8 @@ QString GbkInfoPage(const DemoNovel& n) {
 }
 
 // Links come relative, root-relative and absolute in turn.
-QString GbkDirectoryPage(const DemoNovel& n, const QString& base) {
-    QString html = PageHead(n.name + QStringLiteral(" 目录"), "gbk");
+QString gbkDirectoryPage(const DemoNovel& n, const QString& base) {
+    QString html = pageHead(n.name + QStringLiteral(" 目录"), "gbk");
     html += QStringLiteral("<h1>%1</h1>\r\n<div id=\"list\"><dl>\r\n").arg(n.name);
     for (int c = 1; c <= n.chapters; ++c) {
         QString href;
@@ -165,14 +165,14 @@ QString GbkDirectoryPage(const DemoNovel& n, const QString& base) {
             href = QStringLiteral("%1/gbk/book/%2/%3.html").arg(base).arg(n.id).arg(c);
             break;
         }
-        html += QStringLiteral("<dd><a href=\"%1\">%2</a></dd>\r\n").arg(href, DemoChapterName(c));
+        html += QStringLiteral("<dd><a href=\"%1\">%2</a></dd>\r\n").arg(href, demoChapterName(c));
     }
     html +=
         QStringLiteral("</dl></div>\r\n<div class=\"footer\">书海阁</div>\r\n</body></html>\r\n");
     return html;
 }
 
-QString PictureMarkup(const QString& site, const DemoNovel& n, int chapter) {
+QString pictureMarkup(const QString& site, const DemoNovel& n, int chapter) {
     // One root-relative and one folder-relative address, as sites write them.
     return QStringLiteral("<img src=\"/%1/pic/%2-%3-0.png\" alt=\"\"><br />\r\n"
                           "<img class=\"p\" src='../../pic/%2-%3-1.png' />\r\n")
@@ -181,14 +181,14 @@ QString PictureMarkup(const QString& site, const DemoNovel& n, int chapter) {
         .arg(chapter);
 }
 
-QString GbkChapterPage(const DemoNovel& n, int c) {
-    QString html = PageHead(DemoChapterName(c), "gbk");
-    html += QStringLiteral("<div class=\"bookname\"><h1>%1</h1></div>\r\n").arg(DemoChapterName(c));
+QString gbkChapterPage(const DemoNovel& n, int c) {
+    QString html = pageHead(demoChapterName(c), "gbk");
+    html += QStringLiteral("<div class=\"bookname\"><h1>%1</h1></div>\r\n").arg(demoChapterName(c));
     html += QStringLiteral("<div id=\"content\">");
     if (c == n.pictureChapter)
-        html += PictureMarkup(QStringLiteral("gbk"), n, c);
+        html += pictureMarkup(QStringLiteral("gbk"), n, c);
     else
-        html += QStringLiteral("【书海阁首发】<br />\r\n") + DemoChapterText(n, c) +
+        html += QStringLiteral("【书海阁首发】<br />\r\n") + demoChapterText(n, c) +
                 QStringLiteral("<br />\r\n请记住本站域名：书海阁");
     html += QStringLiteral("</div>\r\n<div class=\"bottem\"><a "
                            "href=\"list.html\">目录</a></div>\r\n</body></html>\r\n");
@@ -197,55 +197,55 @@ QString GbkChapterPage(const DemoNovel& n, int c) {
 
 // ---- UTF-8 site: relative result addresses and 302s, name-first chapter links ------------
 
-QString Utf8SearchPage(const QString& key, const std::vector<const DemoNovel*>& found) {
-    QString html = PageHead(QStringLiteral("云中书库 - 搜索"), "utf-8");
+QString utf8SearchPage(const QString& key, const std::vector<const DemoNovel*>& found) {
+    QString html = pageHead(QStringLiteral("云中书库 - 搜索"), "utf-8");
     html += QStringLiteral("<p>关键词：%1</p>\r\n<ul class=\"result-list\">\r\n")
                 .arg(key.toHtmlEscaped());
     for (const DemoNovel* n : found) {
         html += QStringLiteral("<li><span class=\"s2\"><a href=\"book/%1/\">%2</a></span>"
                                "<span class=\"s4\">%3</span><span class=\"s3\">%4</span></li>\r\n")
                     .arg(n->id)
-                    .arg(n->name, n->author, DemoChapterName(n->chapters));
+                    .arg(n->name, n->author, demoChapterName(n->chapters));
     }
     html += QStringLiteral("</ul>\r\n</body></html>\r\n");
     return html;
 }
 
-QString Utf8InfoPage(const DemoNovel& n) {
-    QString html = PageHead(n.name, "utf-8");
+QString utf8InfoPage(const DemoNovel& n) {
+    QString html = pageHead(n.name, "utf-8");
     html += QStringLiteral("<meta property=\"og:novel:book_name\" content=\"%1\"/>\r\n"
                            "<meta property=\"og:novel:author\" content=\"%2\"/>\r\n"
                            "<meta property=\"og:novel:latest_chapter_name\" content=\"%3\"/>\r\n"
                            "<div class=\"info\"><h2>%1</h2><a id=\"dir\" "
                            "href=\"index.html\">章节目录</a></div>\r\n"
                            "</body></html>\r\n")
-                .arg(n.name, n.author, DemoChapterName(n.chapters));
+                .arg(n.name, n.author, demoChapterName(n.chapters));
     return html;
 }
 
-QString Utf8DirectoryPage(const DemoNovel& n) {
-    QString html = PageHead(n.name + QStringLiteral(" 章节目录"), "utf-8");
+QString utf8DirectoryPage(const DemoNovel& n) {
+    QString html = pageHead(n.name + QStringLiteral(" 章节目录"), "utf-8");
     html += QStringLiteral("<div class=\"listmain\">\r\n");
     for (int c = 1; c <= n.chapters; ++c)
         html += QStringLiteral("<dd title=\"%1\"><a href=\"%2.html\">%1</a></dd>\r\n")
-                    .arg(DemoChapterName(c))
+                    .arg(demoChapterName(c))
                     .arg(c);
     html += QStringLiteral("</div>\r\n</body></html>\r\n");
     return html;
 }
 
-QString Utf8ChapterPage(const DemoNovel& n, int c) {
-    QString html = PageHead(DemoChapterName(c), "utf-8");
+QString utf8ChapterPage(const DemoNovel& n, int c) {
+    QString html = pageHead(demoChapterName(c), "utf-8");
     html += QStringLiteral("<div class=\"text\">");
     if (c == n.pictureChapter)
-        html += PictureMarkup(QStringLiteral("utf8"), n, c);
+        html += pictureMarkup(QStringLiteral("utf8"), n, c);
     else
-        html += DemoChapterText(n, c) + QStringLiteral("<script>ad();</script>");
+        html += demoChapterText(n, c) + QStringLiteral("<script>ad();</script>");
     html += QStringLiteral("</div>\r\n</body></html>\r\n");
     return html;
 }
 
-std::vector<const DemoNovel*> Matching(const std::vector<DemoNovel>& novels, const QString& key) {
+std::vector<const DemoNovel*> matching(const std::vector<DemoNovel>& novels, const QString& key) {
     std::vector<const DemoNovel*> found;
     if (key.isEmpty())
         return found;
@@ -256,7 +256,7 @@ std::vector<const DemoNovel*> Matching(const std::vector<DemoNovel>& novels, con
     return found;
 }
 
-const DemoNovel* ExactMatch(const std::vector<DemoNovel>& novels, const QString& key) {
+const DemoNovel* exactMatch(const std::vector<DemoNovel>& novels, const QString& key) {
     for (const DemoNovel& n : novels) {
         if (n.name == key)
             return &n;
@@ -264,15 +264,15 @@ const DemoNovel* ExactMatch(const std::vector<DemoNovel>& novels, const QString&
     return nullptr;
 }
 
-void SendGbk(Response& res, const QString& html) {
-    res.set_content(ToGbk(html), "text/html; charset=gbk");
+void sendGbk(Response& res, const QString& html) {
+    res.set_content(toGbk(html), "text/html; charset=gbk");
 }
 
-void SendUtf8(Response& res, const QString& html) {
+void sendUtf8(Response& res, const QString& html) {
     res.set_content(html.toStdString(), "text/html; charset=utf-8");
 }
 
-void SendPicture(Response& res, int which) {
+void sendPicture(Response& res, int which) {
     if (which == 0)
         res.set_content(reinterpret_cast<const char*>(kPicturePng0), sizeof kPicturePng0,
                         "image/png");
@@ -281,7 +281,7 @@ void SendPicture(Response& res, int which) {
                         "image/png");
 }
 
-int ToInt(const std::string& s) {
+int toInt(const std::string& s) {
     return QString::fromStdString(s).toInt();
 }
 
@@ -313,7 +313,7 @@ constexpr RealPage kRealPages[] = {
 
 // ---- public data ------------------------------------------------------------------------------
 
-const std::vector<DemoNovel>& GbkNovels() {
+const std::vector<DemoNovel>& gbkNovels() {
     static const std::vector<DemoNovel> novels = {
         {1, QStringLiteral("凡人修仙传"), QStringLiteral("忘语"), 45, 4},
         {2, QStringLiteral("修仙归来"), QStringLiteral("老鹰吃小鸡"), 7, 0},
@@ -323,7 +323,7 @@ const std::vector<DemoNovel>& GbkNovels() {
     return novels;
 }
 
-const std::vector<DemoNovel>& Utf8Novels() {
+const std::vector<DemoNovel>& utf8Novels() {
     static const std::vector<DemoNovel> novels = {
         {1, QStringLiteral("凡人修仙传"), QStringLiteral("忘语"), 30, 4},
         {2, QStringLiteral("修仙笔记"), QStringLiteral("青衫取醉"), 12, 0},
@@ -332,22 +332,22 @@ const std::vector<DemoNovel>& Utf8Novels() {
     return novels;
 }
 
-QString DemoChapterName(int chapter) {
-    return QStringLiteral("第%1章 %2").arg(chapter).arg(Titles()[(chapter - 1) % Titles().size()]);
+QString demoChapterName(int chapter) {
+    return QStringLiteral("第%1章 %2").arg(chapter).arg(titles()[(chapter - 1) % titles().size()]);
 }
 
-QString DemoChapterText(const DemoNovel& novel, int chapter) {
+QString demoChapterText(const DemoNovel& novel, int chapter) {
     QStringList paragraphs;
     paragraphs << QStringLiteral("&nbsp;&nbsp;&nbsp;&nbsp;《%1》第%2章正文开始。")
                       .arg(novel.name)
                       .arg(chapter);
     for (int i = 0; i < 12; ++i)
         paragraphs << QStringLiteral("&nbsp;&nbsp;&nbsp;&nbsp;") +
-                          Sentences()[(chapter * 3 + i * 5 + novel.id) % Sentences().size()];
+                          sentences()[(chapter * 3 + i * 5 + novel.id) % sentences().size()];
     return paragraphs.join(QStringLiteral("<br />\r\n<br />\r\n"));
 }
 
-QString DefaultRealSitesDir() {
+QString defaultRealSitesDir() {
 #ifdef ZVRD_SOURCE_DIR
     const QString dir = QDir::cleanPath(QStringLiteral(ZVRD_SOURCE_DIR "/../shared/realsites"));
     if (QFileInfo(dir).isDir())
@@ -370,8 +370,8 @@ struct TestSite::Server {
     }
 };
 
-TestSite::TestSite(const Options& options) : fLatencyMs(options.latencyMs) {
-    StartDemo(options.port);
+TestSite::TestSite(const Options& options) : m_latencyMs(options.latencyMs) {
+    startDemo(options.port);
     if (!options.realSitesDir.isEmpty() && QFileInfo(options.realSitesDir).isDir()) {
         QStringList sites;
         for (const RealPage& page : kRealPages) {
@@ -379,41 +379,41 @@ TestSite::TestSite(const Options& options) : fLatencyMs(options.latencyMs) {
                 sites << QLatin1String(page.site);
         }
         for (const QString& site : sites)
-            StartRealSite(site, options.realSitesDir + QLatin1Char('/') + site);
+            startRealSite(site, options.realSitesDir + QLatin1Char('/') + site);
     }
 }
 
 TestSite::~TestSite() {
     // Stop every server before the counters its handlers use go away.
-    fServers.clear();
+    m_servers.clear();
 }
 
-QString TestSite::BaseUrl() const {
-    return QStringLiteral("http://127.0.0.1:%1").arg(fDemoPort);
+QString TestSite::baseUrl() const {
+    return QStringLiteral("http://127.0.0.1:%1").arg(m_demoPort);
 }
 
-int TestSite::Port() const {
-    return fDemoPort;
+int TestSite::port() const {
+    return m_demoPort;
 }
 
-QString TestSite::RealSiteUrl(const QString& site) const {
-    const int port = fRealPorts.value(site, 0);
+QString TestSite::realSiteUrl(const QString& site) const {
+    const int port = m_realPorts.value(site, 0);
     return port ? QStringLiteral("http://127.0.0.1:%1").arg(port) : QString();
 }
 
-QStringList TestSite::RealSites() const {
-    return fRealPorts.keys();
+QStringList TestSite::realSites() const {
+    return m_realPorts.keys();
 }
 
-void TestSite::SetPage(const QString& name, const QByteArray& body, int status,
+void TestSite::setPage(const QString& name, const QByteArray& body, int status,
                        const QString& location, int delayMs) {
-    std::lock_guard lock(fPagesLock);
-    fPages.insert(name, CustomPage{body, status, location, delayMs});
+    std::lock_guard lock(m_pagesLock);
+    m_pages.insert(name, CustomPage{body, status, location, delayMs});
 }
 
 namespace {
 
-void Launch(httplib::Server& http, std::thread& thread, int& port, int wantedPort,
+void launch(httplib::Server& http, std::thread& thread, int& port, int wantedPort,
             std::atomic<int>& latency, std::atomic<int>& requests) {
     // Slow and stalled answers must not starve the others.
     http.new_task_queue = [] { return new httplib::ThreadPool(48); };
@@ -441,15 +441,15 @@ void Launch(httplib::Server& http, std::thread& thread, int& port, int wantedPor
 
 } // namespace
 
-void TestSite::StartDemo(int port) {
+void TestSite::startDemo(int port) {
     auto server = std::make_unique<Server>();
     httplib::Server& http = server->http;
-    const int* demoPort = &fDemoPort;
+    const int* demoPort = &m_demoPort;
 
     // GBK site
     http.Get("/gbk/search", [demoPort](const Request& req, Response& res) {
-        const QString key = DecodeKey(req.get_param_value("q"));
-        if (const DemoNovel* n = ExactMatch(GbkNovels(), key)) {
+        const QString key = decodeKey(req.get_param_value("q"));
+        if (const DemoNovel* n = exactMatch(gbkNovels(), key)) {
             res.status = 302;
             res.set_header("Location", QStringLiteral("http://127.0.0.1:%1/gbk/book/%2/")
                                            .arg(*demoPort)
@@ -457,75 +457,75 @@ void TestSite::StartDemo(int port) {
                                            .toStdString());
             return;
         }
-        SendGbk(res, GbkSearchPage(key, Matching(GbkNovels(), key)));
+        sendGbk(res, gbkSearchPage(key, matching(gbkNovels(), key)));
     });
     http.Get(R"(/gbk/book/(\d+)/)", [](const Request& req, Response& res) {
-        const DemoNovel* n = FindNovel(GbkNovels(), ToInt(req.matches[1]));
+        const DemoNovel* n = findNovel(gbkNovels(), toInt(req.matches[1]));
         if (!n) {
             res.status = 404;
             return;
         }
-        SendGbk(res, GbkInfoPage(*n));
+        sendGbk(res, gbkInfoPage(*n));
     });
     http.Get(R"(/gbk/book/(\d+)/list\.html)", [this](const Request& req, Response& res) {
-        const DemoNovel* n = FindNovel(GbkNovels(), ToInt(req.matches[1]));
+        const DemoNovel* n = findNovel(gbkNovels(), toInt(req.matches[1]));
         if (!n) {
             res.status = 404;
             return;
         }
-        SendGbk(res, GbkDirectoryPage(*n, BaseUrl()));
+        sendGbk(res, gbkDirectoryPage(*n, baseUrl()));
     });
     http.Get(R"(/gbk/book/(\d+)/(\d+)\.html)", [](const Request& req, Response& res) {
-        const DemoNovel* n = FindNovel(GbkNovels(), ToInt(req.matches[1]));
-        const int c = ToInt(req.matches[2]);
+        const DemoNovel* n = findNovel(gbkNovels(), toInt(req.matches[1]));
+        const int c = toInt(req.matches[2]);
         if (!n || c < 1 || c > n->chapters) {
             res.status = 404;
             return;
         }
-        SendGbk(res, GbkChapterPage(*n, c));
+        sendGbk(res, gbkChapterPage(*n, c));
     });
 
     // UTF-8 site
     http.Get("/utf8/search.php", [](const Request& req, Response& res) {
-        const QString key = DecodeKey(req.get_param_value("keyword"));
-        if (const DemoNovel* n = ExactMatch(Utf8Novels(), key)) {
+        const QString key = decodeKey(req.get_param_value("keyword"));
+        if (const DemoNovel* n = exactMatch(utf8Novels(), key)) {
             res.status = 302;
             res.set_header("Location", QStringLiteral("book/%1/").arg(n->id).toStdString());
             return;
         }
-        SendUtf8(res, Utf8SearchPage(key, Matching(Utf8Novels(), key)));
+        sendUtf8(res, utf8SearchPage(key, matching(utf8Novels(), key)));
     });
     http.Get(R"(/utf8/book/(\d+)/)", [](const Request& req, Response& res) {
-        const DemoNovel* n = FindNovel(Utf8Novels(), ToInt(req.matches[1]));
+        const DemoNovel* n = findNovel(utf8Novels(), toInt(req.matches[1]));
         if (!n) {
             res.status = 404;
             return;
         }
-        SendUtf8(res, Utf8InfoPage(*n));
+        sendUtf8(res, utf8InfoPage(*n));
     });
     http.Get(R"(/utf8/book/(\d+)/index\.html)", [](const Request& req, Response& res) {
-        const DemoNovel* n = FindNovel(Utf8Novels(), ToInt(req.matches[1]));
+        const DemoNovel* n = findNovel(utf8Novels(), toInt(req.matches[1]));
         if (!n) {
             res.status = 404;
             return;
         }
-        SendUtf8(res, Utf8DirectoryPage(*n));
+        sendUtf8(res, utf8DirectoryPage(*n));
     });
     http.Get(R"(/utf8/book/(\d+)/(\d+)\.html)", [](const Request& req, Response& res) {
-        const DemoNovel* n = FindNovel(Utf8Novels(), ToInt(req.matches[1]));
-        const int c = ToInt(req.matches[2]);
+        const DemoNovel* n = findNovel(utf8Novels(), toInt(req.matches[1]));
+        const int c = toInt(req.matches[2]);
         if (!n || c < 1 || c > n->chapters) {
             res.status = 404;
             return;
         }
-        SendUtf8(res, Utf8ChapterPage(*n, c));
+        sendUtf8(res, utf8ChapterPage(*n, c));
     });
     http.Get(R"(/(gbk|utf8)/pic/(\d+)-(\d+)-([01])\.png)",
-             [](const Request& req, Response& res) { SendPicture(res, ToInt(req.matches[4])); });
+             [](const Request& req, Response& res) { sendPicture(res, toInt(req.matches[4])); });
 
     // Faults on demand
     http.Get(R"(/fault/status/(\d+))", [](const Request& req, Response& res) {
-        res.status = ToInt(req.matches[1]);
+        res.status = toInt(req.matches[1]);
         if (res.status == 301 || res.status == 302 || res.status == 303 || res.status == 307)
             res.set_header("Location", "/gbk/book/1/");
         res.set_content("<html><body>status page</body></html>", "text/html");
@@ -543,12 +543,12 @@ void TestSite::StartDemo(int port) {
         res.set_header("Location", "/fault/loop");
     });
     http.Get("/fault/slow", [](const Request& req, Response& res) {
-        const int ms = req.has_param("ms") ? ToInt(req.get_param_value("ms")) : 2000;
+        const int ms = req.has_param("ms") ? toInt(req.get_param_value("ms")) : 2000;
         std::this_thread::sleep_for(std::chrono::milliseconds(ms));
         res.set_content("<html><body>slow answer</body></html>", "text/html");
     });
     http.Get("/fault/big", [](const Request& req, Response& res) {
-        const int bytes = req.has_param("bytes") ? ToInt(req.get_param_value("bytes")) : 2000000;
+        const int bytes = req.has_param("bytes") ? toInt(req.get_param_value("bytes")) : 2000000;
         std::string body = "<html><body>";
         body.resize(static_cast<size_t>(std::max(bytes, 20)), 'a');
         res.set_content(body, "text/html");
@@ -572,13 +572,13 @@ void TestSite::StartDemo(int port) {
     http.Get(R"(/custom/(.+))", [this](const Request& req, Response& res) {
         CustomPage page;
         {
-            std::lock_guard lock(fPagesLock);
+            std::lock_guard lock(m_pagesLock);
             const QString name = QString::fromStdString(req.matches[1]);
-            if (!fPages.contains(name)) {
+            if (!m_pages.contains(name)) {
                 res.status = 404;
                 return;
             }
-            page = fPages.value(name);
+            page = m_pages.value(name);
         }
         if (page.delayMs > 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(page.delayMs));
@@ -588,12 +588,12 @@ void TestSite::StartDemo(int port) {
         res.set_content(page.body.toStdString(), "text/html");
     });
 
-    Launch(http, server->thread, server->port, port, fLatencyMs, fRequests);
-    fDemoPort = server->port;
-    fServers.push_back(std::move(server));
+    launch(http, server->thread, server->port, port, m_latencyMs, m_requests);
+    m_demoPort = server->port;
+    m_servers.push_back(std::move(server));
 }
 
-void TestSite::StartRealSite(const QString& site, const QString& folder) {
+void TestSite::startRealSite(const QString& site, const QString& folder) {
     auto server = std::make_unique<Server>();
     for (const RealPage& page : kRealPages) {
         if (site != QLatin1String(page.site))
@@ -608,9 +608,9 @@ void TestSite::StartRealSite(const QString& site, const QString& folder) {
             res.set_content(f.readAll().toStdString(), "text/html");
         });
     }
-    Launch(server->http, server->thread, server->port, 0, fLatencyMs, fRequests);
-    fRealPorts.insert(site, server->port);
-    fServers.push_back(std::move(server));
+    launch(server->http, server->thread, server->port, 0, m_latencyMs, m_requests);
+    m_realPorts.insert(site, server->port);
+    m_servers.push_back(std::move(server));
 }
 
 } // namespace zvrd::testsite

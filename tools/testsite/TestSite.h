@@ -25,11 +25,11 @@ struct DemoNovel {
 };
 
 // The novels of the GBK site ("/gbk/...") and of the UTF-8 site ("/utf8/...").
-const std::vector<DemoNovel>& GbkNovels();
-const std::vector<DemoNovel>& Utf8Novels();
+const std::vector<DemoNovel>& gbkNovels();
+const std::vector<DemoNovel>& utf8Novels();
 // The chapter title and text the demo sites publish.
-QString DemoChapterName(int chapter);
-QString DemoChapterText(const DemoNovel& novel, int chapter);
+QString demoChapterName(int chapter);
+QString demoChapterText(const DemoNovel& novel, int chapter);
 
 struct Options {
     int port = 0;         // 0: any free port
@@ -45,43 +45,43 @@ public:
     TestSite& operator=(const TestSite&) = delete;
 
     // "http://127.0.0.1:PORT" of the demo sites and faults.
-    QString BaseUrl() const;
-    int Port() const;
+    QString baseUrl() const;
+    int port() const;
     // "http://127.0.0.1:PORT" of one real site ("biquge.com.tw", ...); empty when not served.
-    QString RealSiteUrl(const QString& site) const;
-    QStringList RealSites() const;
+    QString realSiteUrl(const QString& site) const;
+    QStringList realSites() const;
 
-    void SetLatencyMs(int ms) { fLatencyMs = ms; }
+    void setLatencyMs(int ms) { m_latencyMs = ms; }
     // Serves body at "/custom/" + name (raw bytes), for tests that need a page of their own.
-    void SetPage(const QString& name, const QByteArray& body, int status = 200,
+    void setPage(const QString& name, const QByteArray& body, int status = 200,
                  const QString& location = QString(), int delayMs = 0);
-    QString PageUrl(const QString& name) const {
-        return BaseUrl() + QStringLiteral("/custom/") + name;
+    QString pageUrl(const QString& name) const {
+        return baseUrl() + QStringLiteral("/custom/") + name;
     }
     // Requests answered so far (all servers), for tests that must see "no fetch".
-    int RequestCount() const { return fRequests; }
+    int requestCount() const { return m_requests; }
 
 private:
     struct Server;
-    void StartDemo(int port);
-    void StartRealSite(const QString& site, const QString& folder);
+    void startDemo(int port);
+    void startRealSite(const QString& site, const QString& folder);
 
-    std::vector<std::unique_ptr<Server>> fServers;
-    QMap<QString, int> fRealPorts;
+    std::vector<std::unique_ptr<Server>> m_servers;
+    QMap<QString, int> m_realPorts;
     struct CustomPage {
         QByteArray body;
         int status = 200;
         QString location;
         int delayMs = 0;
     };
-    mutable std::mutex fPagesLock;
-    QMap<QString, CustomPage> fPages;
-    int fDemoPort = 0;
-    std::atomic<int> fLatencyMs{0};
-    std::atomic<int> fRequests{0};
+    mutable std::mutex m_pagesLock;
+    QMap<QString, CustomPage> m_pages;
+    int m_demoPort = 0;
+    std::atomic<int> m_latencyMs{0};
+    std::atomic<int> m_requests{0};
 };
 
 // The folder of the saved real pages next to the repository (../shared/realsites), or empty.
-QString DefaultRealSitesDir();
+QString defaultRealSitesDir();
 
 } // namespace zvrd::testsite

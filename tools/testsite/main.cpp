@@ -16,7 +16,7 @@ int main(int argc, char** argv) {
     parser.addOption({QStringLiteral("port"), QStringLiteral("Port of the demo sites (0: any)."),
                       QStringLiteral("port"), QStringLiteral("0")});
     parser.addOption({QStringLiteral("realsites"), QStringLiteral("Folder of saved real pages."),
-                      QStringLiteral("dir"), zvrd::testsite::DefaultRealSitesDir()});
+                      QStringLiteral("dir"), zvrd::testsite::defaultRealSitesDir()});
     parser.addOption({QStringLiteral("latency"),
                       QStringLiteral("Milliseconds added to every answer."), QStringLiteral("ms"),
                       QStringLiteral("0")});
@@ -29,9 +29,9 @@ int main(int argc, char** argv) {
     try {
         zvrd::testsite::TestSite site(options);
         QTextStream out(stdout);
-        out << "demo\t" << site.BaseUrl() << '\n';
-        for (const QString& real : site.RealSites())
-            out << real << '\t' << site.RealSiteUrl(real) << '\n';
+        out << "demo\t" << site.baseUrl() << '\n';
+        for (const QString& real : site.realSites())
+            out << real << '\t' << site.realSiteUrl(real) << '\n';
         out.flush();
         std::signal(SIGINT, [](int) { QCoreApplication::quit(); });
         std::signal(SIGTERM, [](int) { QCoreApplication::quit(); });

@@ -1,12 +1,12 @@
 // The main window offscreen: the search box, the result list and its numbering, the start-up
 // steps, the update check and the chapter-link rules.
-#include "app/FrmMain.h"
+#include "app/MainWindow.h"
 #include "app/UpdateCheck.h"
-#include "core/AppFolder.h"
+#include "core/DataFolder.h"
 #include "pages/PageRenderer.h"
 #include "store/NovelLibrary.h"
 #include "store/SqliteTable.h"
-#include "support/TempAppFolder.h"
+#include "support/TempDataFolder.h"
 
 #include <QApplication>
 #include <QFile>
@@ -24,13 +24,13 @@ using namespace zvrd;
 
 namespace {
 
-void Focus(QWidget* widget, QEvent::Type type) {
+void focus(QWidget* widget, QEvent::Type type) {
     QFocusEvent event(type, Qt::OtherFocusReason);
     QApplication::sendEvent(widget, &event);
 }
 
 // Chinese text reaches the box as an input-method commit, as a real IME sends it.
-void TypeText(QLineEdit* box, const QString& text) {
+void typeText(QLineEdit* box, const QString& text) {
     QInputMethodEvent event;
     event.setCommitString(text);
     QApplication::sendEvent(box, &event);
@@ -43,21 +43,21 @@ QStringList Row(QTableWidget* lv, int row) {
     return cells;
 }
 
-class FrmMainTest : public ::testing::Test {
+class MainWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        CreateMissingTables();
-        window.SetSearchStarter([this](const QString& name) { searches << name; });
+        createMissingTables();
+        window.setSearchStarter([this](const QString& name) { searches << name; });
     }
 
-    test::TempAppFolder folder;
-    TFrmMain window;
+    test::TempDataFolder folder;
+    MainWindow window;
     QStringList searches;
 };
 
-TEST_F(FrmMainTest, CaptionsAndColumns) {
+TEST_F(MainWindowTest, CaptionsAndColumns) {
     EXPECT_EQ(window.windowTitle(), QStringLiteral("Zelvo小说阅读器V1.12"));
-    QTableWidget* lv = window.ResultList();
+    QTableWidget* lv = window.resultList();
     QStringList headers;
     for (int c = 0; c < lv->columnCount(); ++c)
         headers << lv->horizontalHeaderItem(c)->text();
@@ -66,49 +66,49 @@ TEST_F(FrmMainTest, CaptionsAndColumns) {
                                     QStringLiteral("最新章节"), QStringLiteral("小说URL地址")}));
     EXPECT_EQ(lv->columnWidth(0), 50);
     EXPECT_EQ(lv->columnWidth(4), 300);
-    EXPECT_EQ(window.SearchBox()->text(), kSearchPlaceholder);
+    EXPECT_EQ(window.searchBox()->text(), kSearchPlaceholder);
 }
 
-TEST_F(FrmMainTest, SearchBoxPlaceholderComesAndGoes) {
-    QLineEdit* box = window.SearchBox();
-    Focus(box, QEvent::FocusIn);
+TEST_F(MainWindowTest, SearchBoxPlaceholderComesAndGoes) {
+    QLineEdit* box = window.searchBox();
+    focus(box, QEvent::FocusIn);
     EXPECT_EQ(box->text(), QString());
-    Focus(box, QEvent::FocusOut);
+    focus(box, QEvent::FocusOut);
     EXPECT_EQ(box->text(), kSearchPlaceholder);
-    Focus(box, QEvent::FocusIn);
-    TypeText(box, QStringLiteral("凡人"));
-    Focus(box, QEvent::FocusOut);
+    focus(box, QEvent::FocusIn);
+    typeText(box, QStringLiteral("凡人"));
+    focus(box, QEvent::FocusOut);
     EXPECT_EQ(box->text(), QStringLiteral("凡人"));
-    Focus(box, QEvent::FocusIn);
+    focus(box, QEvent::FocusIn);
     EXPECT_EQ(box->text(), QStringLiteral("凡人"));
 }
 
-TEST_F(FrmMainTest, EmptyOrPlaceholderSearchesDoNothing) {
-    window.AddResultRow(QStringLiteral("站"), QStringLiteral("书"), QString(), QString(),
+TEST_F(MainWindowTest, EmptyOrPlaceholderSearchesDoNothing) {
+    window.addResultRow(QStringLiteral("站"), QStringLiteral("书"), QString(), QString(),
                         QString());
-    window.btnSearchClick(); // still the placeholder
-    window.SearchBox()->clear();
-    window.btnSearchClick();
+    window.startSearch(); // still the placeholder
+    window.searchBox()->clear();
+    window.startSearch();
     EXPECT_TRUE(searches.isEmpty());
-    EXPECT_EQ(window.ResultList()->rowCount(), 1);
+    EXPECT_EQ(window.resultList()->rowCount(), 1);
 }
 
-TEST_F(FrmMainTest, EnterSearchesExactlyAsTypedAndIsSwallowed) {
-    QLineEdit* box = window.SearchBox();
-    window.AddResultRow(QStringLiteral("站"), QStringLiteral("书"), QString(), QString(),
+TEST_F(MainWindowTest, EnterSearchesExactlyAsTypedAndIsSwallowed) {
+    QLineEdit* box = window.searchBox();
+    window.addResultRow(QStringLiteral("站"), QStringLiteral("书"), QString(), QString(),
                         QString());
-    window.ShowPageView();
-    Focus(box, QEvent::FocusIn);
-    TypeText(box, QStringLiteral("  凡人 "));
+    window.showPageView();
+    focus(box, QEvent::FocusIn);
+    typeText(box, QStringLiteral("  凡人 "));
     QTest::keyClick(box, Qt::Key_Return);
     EXPECT_EQ(searches, QStringList{QStringLiteral("  凡人 ")});
     EXPECT_EQ(box->text(), QStringLiteral("  凡人 "));
-    EXPECT_EQ(window.ResultList()->rowCount(), 0);
-    EXPECT_FALSE(window.PageViewInFront());
+    EXPECT_EQ(window.resultList()->rowCount(), 0);
+    EXPECT_FALSE(window.pageViewInFront());
 
     box->setText(QStringLiteral("   "));
     QTest::keyClick(box, Qt::Key_Enter);
-    window.btnSearchClick();
+    window.startSearch();
     EXPECT_EQ(searches, (QStringList{QStringLiteral("  凡人 "), QStringLiteral("   "),
                                      QStringLiteral("   ")}));
     // Other keys type as usual.
@@ -116,7 +116,7 @@ TEST_F(FrmMainTest, EnterSearchesExactlyAsTypedAndIsSwallowed) {
     EXPECT_EQ(box->text(), QStringLiteral("   a"));
 }
 
-TEST_F(FrmMainTest, RowsFromManyThreadsAreNumberedWithoutGapsOrMixedCells) {
+TEST_F(MainWindowTest, RowsFromManyThreadsAreNumberedWithoutGapsOrMixedCells) {
     constexpr int kThreads = 5;
     constexpr int kRows = 40;
     std::atomic<int> done{0};
@@ -125,7 +125,7 @@ TEST_F(FrmMainTest, RowsFromManyThreadsAreNumberedWithoutGapsOrMixedCells) {
         threads.emplace_back([&, t] {
             for (int i = 0; i < kRows; ++i) {
                 const QString id = QStringLiteral("%1-%2").arg(t).arg(i);
-                window.AddResultRow(QStringLiteral("site%1").arg(t), id, id, id, id);
+                window.addResultRow(QStringLiteral("site%1").arg(t), id, id, id, id);
             }
             ++done;
         });
@@ -133,7 +133,7 @@ TEST_F(FrmMainTest, RowsFromManyThreadsAreNumberedWithoutGapsOrMixedCells) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return done == kThreads; }, 20000));
     for (auto& thread : threads)
         thread.join();
-    QTableWidget* lv = window.ResultList();
+    QTableWidget* lv = window.resultList();
     ASSERT_EQ(lv->rowCount(), kThreads * kRows);
     for (int r = 0; r < lv->rowCount(); ++r) {
         const QStringList cells = Row(lv, r);
@@ -143,21 +143,21 @@ TEST_F(FrmMainTest, RowsFromManyThreadsAreNumberedWithoutGapsOrMixedCells) {
         EXPECT_EQ(cells[2], cells[5]);
     }
     std::thread counter([&] {
-        EXPECT_EQ(window.GetResultCount(), kThreads * kRows);
+        EXPECT_EQ(window.resultCount(), kThreads * kRows);
         ++done;
     });
     ASSERT_TRUE(QTest::qWaitFor([&] { return done == kThreads + 1; }, 5000));
     counter.join();
 
-    window.ClearResults();
-    window.AddResultRow(QStringLiteral("a"), QStringLiteral("b"), QString(), QString(), QString());
+    window.clearResults();
+    window.addResultRow(QStringLiteral("a"), QStringLiteral("b"), QString(), QString(), QString());
     EXPECT_EQ(Row(lv, 0)[0], QStringLiteral("1"));
 }
 
-TEST_F(FrmMainTest, TheLastColumnFillsTheListAfterAResize) {
+TEST_F(MainWindowTest, TheLastColumnFillsTheListAfterAResize) {
     window.show();
     window.resize(1200, 700);
-    QTableWidget* lv = window.ResultList();
+    QTableWidget* lv = window.resultList();
     ASSERT_TRUE(QTest::qWaitFor([&] { return lv->columnWidth(5) == lv->width() - 720; }, 3000));
     window.resize(1024, 720);
     EXPECT_TRUE(QTest::qWaitFor([&] { return lv->columnWidth(5) == lv->width() - 720; }, 3000))
@@ -165,16 +165,16 @@ TEST_F(FrmMainTest, TheLastColumnFillsTheListAfterAResize) {
     window.hide();
 }
 
-TEST_F(FrmMainTest, StartUpWritesTheTemplatesOverOlderFiles) {
+TEST_F(MainWindowTest, StartUpWritesTheTemplatesOverOlderFiles) {
     QTemporaryDir temp;
     qputenv("TMPDIR", temp.path().toUtf8());
-    QFile old(TempFolder() + QStringLiteral("wait.htm"));
+    QFile old(tempFolder() + QStringLiteral("wait.htm"));
     ASSERT_TRUE(old.open(QIODevice::WriteOnly));
     old.write("old");
     old.close();
-    window.FormCreate();
-    for (const QString& name : TemplateFileNames()) {
-        QFile written(TempFolder() + name);
+    window.startUp();
+    for (const QString& name : templateFileNames()) {
+        QFile written(tempFolder() + name);
         QFile resource(QStringLiteral(":/templates/") + name);
         ASSERT_TRUE(written.open(QIODevice::ReadOnly)) << name.toStdString();
         ASSERT_TRUE(resource.open(QIODevice::ReadOnly));
@@ -188,21 +188,21 @@ TEST_F(FrmMainTest, StartUpWritesTheTemplatesOverOlderFiles) {
 
 class UpdateCheckTest : public ::testing::Test {
 protected:
-    void WriteUpdater(const QByteArray& script) {
-        QFile f(folder.File(QStringLiteral("patchrun")));
+    void writeUpdater(const QByteArray& script) {
+        QFile f(folder.file(QStringLiteral("patchrun")));
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write("#!/bin/sh\necho \"$#:$*\" >> \"$(dirname \"$0\")/calls.txt\"\n" + script);
         f.close();
         f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
-    QStringList Calls() {
-        QFile f(folder.File(QStringLiteral("calls.txt")));
+    QStringList calls() {
+        QFile f(folder.file(QStringLiteral("calls.txt")));
         if (!f.open(QIODevice::ReadOnly))
             return {};
         return QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     }
 
-    test::TempAppFolder folder;
+    test::TempDataFolder folder;
     QList<int> asked;
 };
 
@@ -211,31 +211,31 @@ TEST_F(UpdateCheckTest, MissingUpdaterOrNoUpdatesAskNothing) {
         asked << n;
         return true;
     };
-    EXPECT_FALSE(CheckForUpdates(folder.Path(), 5000, ask));
-    WriteUpdater("exit 0\n");
-    EXPECT_FALSE(CheckForUpdates(folder.Path(), 5000, ask));
+    EXPECT_FALSE(checkForUpdates(folder.path(), 5000, ask));
+    writeUpdater("exit 0\n");
+    EXPECT_FALSE(checkForUpdates(folder.path(), 5000, ask));
     EXPECT_TRUE(asked.isEmpty());
-    EXPECT_EQ(Calls(), QStringList{QStringLiteral("1:-checkforupdates")});
+    EXPECT_EQ(calls(), QStringList{QStringLiteral("1:-checkforupdates")});
 }
 
 TEST_F(UpdateCheckTest, UpdatesAreOfferedAndYesStartsTheUpdaterAgain) {
-    WriteUpdater("[ \"$1\" = -checkforupdates ] && exit 3\nexit 0\n");
-    EXPECT_FALSE(CheckForUpdates(folder.Path(), 5000, [&](int n) {
+    writeUpdater("[ \"$1\" = -checkforupdates ] && exit 3\nexit 0\n");
+    EXPECT_FALSE(checkForUpdates(folder.path(), 5000, [&](int n) {
         asked << n;
         return false;
     }));
-    EXPECT_TRUE(CheckForUpdates(folder.Path(), 5000, [&](int n) {
+    EXPECT_TRUE(checkForUpdates(folder.path(), 5000, [&](int n) {
         asked << n;
         return true;
     }));
     EXPECT_EQ(asked, (QList<int>{3, 3}));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Calls().size() == 3; }, 5000));
-    EXPECT_EQ(Calls().last(), QStringLiteral("0:")); // started again without parameters
+    ASSERT_TRUE(QTest::qWaitFor([&] { return calls().size() == 3; }, 5000));
+    EXPECT_EQ(calls().last(), QStringLiteral("0:")); // started again without parameters
 }
 
 TEST_F(UpdateCheckTest, AnUpdaterThatNeverAnswersIsNoAnswer) {
-    WriteUpdater("sleep 30\nexit 2\n");
-    EXPECT_FALSE(CheckForUpdates(folder.Path(), 300, [&](int n) {
+    writeUpdater("sleep 30\nexit 2\n");
+    EXPECT_FALSE(checkForUpdates(folder.path(), 300, [&](int n) {
         asked << n;
         return true;
     }));
@@ -244,13 +244,13 @@ TEST_F(UpdateCheckTest, AnUpdaterThatNeverAnswersIsNoAnswer) {
 
 // ---- chapter links -------------------------------------------------------------------------
 
-class ChapterLinkTest : public FrmMainTest {
+class ChapterLinkTest : public MainWindowTest {
 protected:
     void SetUp() override {
-        FrmMainTest::SetUp();
-        window.SetTickCounter([this] { return now; });
-        window.SetMessageBox([this](const QString& text) { messages << text; });
-        window.SetChapterStarter([this](int32_t rule, int32_t novel, int32_t index,
+        MainWindowTest::SetUp();
+        window.setTickCounter([this] { return now; });
+        window.setMessageBox([this](const QString& text) { messages << text; });
+        window.setChapterStarter([this](int32_t rule, int32_t novel, int32_t index,
                                         const QString& book, const QString& name,
                                         const QString& chapter, const QString& url) {
             started << QStringList{QString::number(rule),
@@ -261,21 +261,20 @@ protected:
                                    chapter,
                                    url};
         });
-        AddLatestRead(QStringLiteral("站"), QStringLiteral(" 书 "), QString(), QString(),
+        addRecentRead(QStringLiteral("站"), QStringLiteral(" 书 "), QString(), QString(),
                       QString());
-        TSQLiteDatabase db(RuleDatabasePath());
-        db.ExecSQL(QStringLiteral("insert into site_rule(id, site_name) values(7, '站')"));
-        TDirectoryPageData list;
-        list.Num = 2;
-        list.slChapterNameList = {QStringLiteral("第一章"), QStringLiteral("第二章")};
-        list.slChapterUrlList = {QStringLiteral("http://s/1.html"),
-                                 QStringLiteral("http://s/2.html")};
-        AddDirectory(1, list);
+        SqliteDatabase db(ruleDatabasePath());
+        db.exec(QStringLiteral("insert into site_rule(id, site_name) values(7, '站')"));
+        ChapterList list;
+        list.count = 2;
+        list.names = {QStringLiteral("第一章"), QStringLiteral("第二章")};
+        list.urls = {QStringLiteral("http://s/1.html"), QStringLiteral("http://s/2.html")};
+        addChapterList(1, list);
     }
 
-    bool Follow(const QString& url) {
+    bool follow(const QString& url) {
         bool cancel = false;
-        window.wbBeforeNavigate2(url, cancel);
+        window.handleNavigation(url, cancel);
         return cancel;
     }
 
@@ -285,67 +284,67 @@ protected:
 };
 
 TEST_F(ChapterLinkTest, OtherAddressesPassUntouched) {
-    EXPECT_FALSE(Follow(QStringLiteral("file:///tmp/book/站/书/directory_page.htm")));
+    EXPECT_FALSE(follow(QStringLiteral("file:///tmp/book/站/书/directory_page.htm")));
     EXPECT_TRUE(started.isEmpty());
 }
 
 TEST_F(ChapterLinkTest, ALinkStartsTheChapterWithTheTrimmedFolderAndTheStoredName) {
-    EXPECT_TRUE(Follow(QStringLiteral("file:///tmp/x/directory_info#1#1")));
+    EXPECT_TRUE(follow(QStringLiteral("file:///tmp/x/directory_info#1#1")));
     ASSERT_EQ(started.size(), 1);
     EXPECT_EQ(started[0],
               (QStringList{QStringLiteral("7"), QStringLiteral("1"), QStringLiteral("1"),
-                           folder.Path() + QStringLiteral("book/站/书/"), QStringLiteral(" 书 "),
+                           folder.path() + QStringLiteral("book/站/书/"), QStringLiteral(" 书 "),
                            QStringLiteral("第二章"), QStringLiteral("http://s/2.html")}));
-    EXPECT_EQ(window.StatusText(), QStringLiteral("正在下载章节「第二章」……"));
+    EXPECT_EQ(window.statusText(), QStringLiteral("正在下载章节「第二章」……"));
 }
 
 TEST_F(ChapterLinkTest, TheNextLinkWaitsThreeSecondsFromTheEndOfTheLast) {
-    EXPECT_TRUE(Follow(QStringLiteral("file:///b/directory_info#1#0")));
+    EXPECT_TRUE(follow(QStringLiteral("file:///b/directory_info#1#0")));
     now += 2999;
-    EXPECT_TRUE(Follow(QStringLiteral("file:///b/directory_info#1#1")));
+    EXPECT_TRUE(follow(QStringLiteral("file:///b/directory_info#1#1")));
     EXPECT_EQ(messages, QStringList{QStringLiteral(
                             "目前程序正在全力下载所有的小说章节，暂时不能进行快速翻页！")});
     EXPECT_EQ(started.size(), 1);
     now += 1; // 3000 ms after the first: accepted (the refused one did not restart the pause)
-    EXPECT_TRUE(Follow(QStringLiteral("file:///b/directory_info#1#1")));
+    EXPECT_TRUE(follow(QStringLiteral("file:///b/directory_info#1#1")));
     EXPECT_EQ(started.size(), 2);
     EXPECT_EQ(messages.size(), 1);
     // The tick counter wraps: the difference is taken unsigned.
     now = 0xFFFFFFF0u;
-    EXPECT_TRUE(Follow(QStringLiteral("file:///b/directory_info#1#0")));
+    EXPECT_TRUE(follow(QStringLiteral("file:///b/directory_info#1#0")));
     now = 3000 - 0x10 - 1;
-    EXPECT_TRUE(Follow(QStringLiteral("file:///b/directory_info#1#0")));
+    EXPECT_TRUE(follow(QStringLiteral("file:///b/directory_info#1#0")));
     EXPECT_EQ(messages.size(), 2);
 }
 
 TEST_F(ChapterLinkTest, LinksThatDoNotSplitInThreeOrNameNothingAreCancelledSilently) {
-    EXPECT_TRUE(Follow(QStringLiteral("file:///b/C#/directory_info#1#0")));
+    EXPECT_TRUE(follow(QStringLiteral("file:///b/C#/directory_info#1#0")));
     now += 3000;
-    EXPECT_TRUE(Follow(QStringLiteral("file:///b/directory_info#9#0"))); // no such novel
+    EXPECT_TRUE(follow(QStringLiteral("file:///b/directory_info#9#0"))); // no such novel
     now += 3000;
-    EXPECT_TRUE(Follow(QStringLiteral("file:///b/directory_info#1#5"))); // no such chapter
+    EXPECT_TRUE(follow(QStringLiteral("file:///b/directory_info#1#5"))); // no such chapter
     EXPECT_TRUE(started.isEmpty());
     EXPECT_TRUE(messages.isEmpty());
-    EXPECT_EQ(window.StatusText(), QString());
+    EXPECT_EQ(window.statusText(), QString());
     now += 2999; // the silent ones still restarted the pause
-    EXPECT_TRUE(Follow(QStringLiteral("file:///b/directory_info#1#0")));
+    EXPECT_TRUE(follow(QStringLiteral("file:///b/directory_info#1#0")));
     EXPECT_EQ(messages.size(), 1);
 }
 
 TEST_F(ChapterLinkTest, RecentReadsListEveryStoredNovel) {
-    AddLatestRead(QStringLiteral("站2"), QStringLiteral("书2"), QStringLiteral("作者"),
+    addRecentRead(QStringLiteral("站2"), QStringLiteral("书2"), QStringLiteral("作者"),
                   QStringLiteral("第九章"), QStringLiteral("http://s/b/2/"));
-    window.AddResultRow(QStringLiteral("旧"), QString(), QString(), QString(), QString());
-    window.ShowPageView();
-    window.btnLatestReadClick();
-    QTableWidget* lv = window.ResultList();
+    window.addResultRow(QStringLiteral("旧"), QString(), QString(), QString(), QString());
+    window.showPageView();
+    window.listRecentReads();
+    QTableWidget* lv = window.resultList();
     ASSERT_EQ(lv->rowCount(), 2);
     EXPECT_EQ(Row(lv, 0), (QStringList{QStringLiteral("1"), QStringLiteral("站"),
                                        QStringLiteral(" 书 "), QString(), QString(), QString()}));
     EXPECT_EQ(Row(lv, 1), (QStringList{QStringLiteral("2"), QStringLiteral("站2"),
                                        QStringLiteral("书2"), QStringLiteral("作者"),
                                        QStringLiteral("第九章"), QStringLiteral("http://s/b/2/")}));
-    EXPECT_FALSE(window.PageViewInFront());
+    EXPECT_FALSE(window.pageViewInFront());
 }
 
 } // namespace

@@ -1,6 +1,6 @@
-#include "workers/SearchThread.h"
+#include "workers/SearchWorkers.h"
 
-#include "core/AppFolder.h"
+#include "core/DataFolder.h"
 #include "net/WebFetch.h"
 #include "rules/RuleSet.h"
 
@@ -11,7 +11,7 @@ namespace {
 
 constexpr int kStartPauseMs = 50;
 
-void AppendPercentByte(QString& out, unsigned char byte) {
+void appendPercentByte(QString& out, unsigned char byte) {
     static const char* hex = "0123456789ABCDEF";
     out += QLatin1Char('%');
     out += QLatin1Char(hex[byte >> 4]);
@@ -20,7 +20,7 @@ void AppendPercentByte(QString& out, unsigned char byte) {
 
 // Percent-encodes text: characters with codes from 33 to `highest` stay unless listed in
 // `escaped`; every other character (a surrogate pair counting as one) becomes its GBK bytes.
-QString PercentEncode(const QString& text, char16_t highest, const QString& escaped) {
+QString percentEncode(const QString& text, char16_t highest, const QString& escaped) {
     QString out;
     for (qsizetype i = 0; i < text.size(); ++i) {
         const char16_t u = text[i].unicode();
@@ -31,14 +31,14 @@ QString PercentEncode(const QString& text, char16_t highest, const QString& esca
         const qsizetype len =
             (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) ? 2
                                                                                                : 1;
-        for (const char byte : EncodeGbk(text.mid(i, len)))
-            AppendPercentByte(out, static_cast<unsigned char>(byte));
+        for (const char byte : encodeGbk(text.mid(i, len)))
+            appendPercentByte(out, static_cast<unsigned char>(byte));
         i += len - 1;
     }
     return out;
 }
 
-bool IsDefaultPort(const QString& scheme, const QString& port) {
+bool isDefaultPort(const QString& scheme, const QString& port) {
     const QString s = scheme.toLower();
     return (s == QLatin1String("http") && port == QLatin1String("80")) ||
            (s == QLatin1String("https") && port == QLatin1String("443")) ||
@@ -47,7 +47,7 @@ bool IsDefaultPort(const QString& scheme, const QString& port) {
 
 } // namespace
 
-QString EncodeSearchUrl(const QString& address) {
+QString encodeSearchUrl(const QString& address) {
     // 1. Backslashes become slashes up to the first "?" or "#", after the scheme's "://".
     QString url = address;
     qsizetype from = 0;
@@ -98,111 +98,109 @@ QString EncodeSearchUrl(const QString& address) {
     static const QString pathEscaped = QStringLiteral("*<>#%{}|\\^[]+\"`");
     static const QString queryEscaped = QStringLiteral("*<>#%{}|\\^[]\"`");
     QString result = scheme + QStringLiteral("://") + host;
-    if (!port.isEmpty() && !IsDefaultPort(scheme, port))
+    if (!port.isEmpty() && !isDefaultPort(scheme, port))
         result += QLatin1Char(':') + port;
-    result += PercentEncode(path, 127, pathEscaped) + PercentEncode(document, 127, pathEscaped);
+    result += percentEncode(path, 127, pathEscaped) + percentEncode(document, 127, pathEscaped);
     if (!query.isEmpty())
-        result += QLatin1Char('?') + PercentEncode(query, 128, queryEscaped);
+        result += QLatin1Char('?') + percentEncode(query, 128, queryEscaped);
     return result;
 }
 
 // ---- coordinator ---------------------------------------------------------------------------
 
-TSearchThread::TSearchThread(const QString& strNovelName, std::shared_ptr<WindowSurface> surface,
-                             Ownership ownership)
-    : TWorkerThread(ownership), _strNovelName(strNovelName), fSurface(std::move(surface)) {
-    Begin();
+SearchCoordinator::SearchCoordinator(const QString& novelName,
+                                     std::shared_ptr<WindowSurface> surface, Ownership ownership)
+    : Worker(ownership), m_novelName(novelName), m_surface(std::move(surface)) {
+    start();
 }
 
-void TSearchThread::Execute() {
-    const TRuleInfoList rules = LoadRuleInfoList();
+void SearchCoordinator::run() {
+    const SiteRuleList rules = loadSiteRules();
     if (rules.isEmpty()) {
-        _strStatusText = QStringLiteral("从数据库中没有提取到采集规则，请检查 zvrd.db 文件！");
-        fSurface->SetStatusText(_strStatusText);
+        m_statusText = QStringLiteral("从数据库中没有提取到采集规则，请检查 zvrd.db 文件！");
+        m_surface->setStatusText(m_statusText);
         return;
     }
-    const TRuleInfoList selected = SelectRules(rules, ReadSelectionSetting());
+    const SiteRuleList selected = selectRules(rules, readSelectionSetting());
     if (selected.isEmpty()) {
-        _strStatusText = QStringLiteral("您未选择目标站，请在目标站设置中进行选择！");
-        fSurface->SetStatusText(_strStatusText);
+        m_statusText = QStringLiteral("您未选择目标站，请在目标站设置中进行选择！");
+        m_surface->setStatusText(m_statusText);
         return;
     }
-    auto state = std::make_shared<TSearchState>();
-    state->SearchSitesTotal = static_cast<int32_t>(selected.size());
-    state->SearchSitesFinished = 0;
-    state->SearchStartTick = TickCount();
+    auto state = std::make_shared<SearchState>();
+    state->sitesTotal = static_cast<int32_t>(selected.size());
+    state->sitesFinished = 0;
+    state->startTick = tickCount();
 
-    std::vector<std::unique_ptr<TSearchWordThread>> workers;
-    for (const TRuleInfo& rule : selected) {
-        workers.push_back(
-            std::make_unique<TSearchWordThread>(_strNovelName, rule, state, fSurface));
-        SleepMs(kStartPauseMs);
+    std::vector<std::unique_ptr<SiteSearchWorker>> workers;
+    for (const SiteRule& rule : selected) {
+        workers.push_back(std::make_unique<SiteSearchWorker>(m_novelName, rule, state, m_surface));
+        sleepMs(kStartPauseMs);
     }
     for (auto& worker : workers)
-        worker->Join();
+        worker->join();
     workers.clear();
 
-    const uint32_t elapsed = TickCount() - state->SearchStartTick;
-    _strStatusText = QStringLiteral("搜索完成，共搜索到 %1 本小说，用时 %2 秒。")
-                         .arg(fSurface->GetResultCount())
-                         .arg(RoundedSeconds(elapsed));
-    fSurface->SetStatusText(_strStatusText);
+    const uint32_t elapsed = tickCount() - state->startTick;
+    m_statusText = QStringLiteral("搜索完成，共搜索到 %1 本小说，用时 %2 秒。")
+                       .arg(m_surface->resultCount())
+                       .arg(roundedSeconds(elapsed));
+    m_surface->setStatusText(m_statusText);
 }
 
 // ---- one site ------------------------------------------------------------------------------
 
-TSearchWordThread::TSearchWordThread(const QString& strNovelName, const TRuleInfo& RuleInfo,
-                                     std::shared_ptr<TSearchState> state,
-                                     std::shared_ptr<WindowSurface> surface)
-    : TWorkerThread(Ownership::Held), _strNovelName(strNovelName), _RuleInfo(RuleInfo),
-      fState(std::move(state)), fSurface(std::move(surface)) {
-    Begin();
+SiteSearchWorker::SiteSearchWorker(const QString& novelName, const SiteRule& rule,
+                                   std::shared_ptr<SearchState> state,
+                                   std::shared_ptr<WindowSurface> surface)
+    : Worker(Ownership::Held), m_novelName(novelName), m_rule(rule), m_state(std::move(state)),
+      m_surface(std::move(surface)) {
+    start();
 }
 
-void TSearchWordThread::Report(const QString& text) {
-    _strStatusText = text;
-    fSurface->SetStatusText(_strStatusText);
+void SiteSearchWorker::report(const QString& text) {
+    m_statusText = text;
+    m_surface->setStatusText(m_statusText);
 }
 
-void TSearchWordThread::Execute() {
-    const QString site = _RuleInfo.strSiteName;
-    Report(QStringLiteral("正在从目标站「%1」进行搜索……").arg(site));
-    QString format = _RuleInfo.strSearchPageUrlFormat;
-    const QString address = EncodeSearchUrl(format.replace(QStringLiteral("{KEY}"), _strNovelName));
+void SiteSearchWorker::run() {
+    const QString site = m_rule.siteName;
+    report(QStringLiteral("正在从目标站「%1」进行搜索……").arg(site));
+    QString format = m_rule.searchUrlFormat;
+    const QString address = encodeSearchUrl(format.replace(QStringLiteral("{KEY}"), m_novelName));
     if (address.isEmpty())
         return;
-    const QString header = GetHead(address);
-    const int32_t status = GetStatusCode(header);
+    const QString header = fetchHead(address);
+    const int32_t status = statusCode(header);
     if (status == 200) {
-        _SearchPageData = ParseSearchPage(address, _RuleInfo);
-        for (int32_t i = 0; i < _SearchPageData.Num; ++i) {
-            fSurface->AddResultRow(
-                site, _SearchPageData.slNovelNameList[i], _SearchPageData.slNovelAuthorList[i],
-                _SearchPageData.slLatestChapterList[i], _SearchPageData.slNovelInfoPageUrlList[i]);
+        m_results = parseSearchPage(address, m_rule);
+        for (int32_t i = 0; i < m_results.count; ++i) {
+            m_surface->addResultRow(site, m_results.names[i], m_results.authors[i],
+                                    m_results.latestChapters[i], m_results.infoPageUrls[i]);
         }
-        std::lock_guard lock(fState->SearchLock);
-        fState->SearchSitesFinished += 1;
+        std::lock_guard lock(m_state->lock);
+        m_state->sitesFinished += 1;
         // Shown before the lock goes, so the remaining-sites figure never goes up.
-        Report(
+        report(
             QStringLiteral(
                 "目标站「%1」搜索完成，从该目标站共搜索到 %2 本小说。还有 %3 个目标站点正在搜索……")
-                .arg(site, QString::number(_SearchPageData.Num),
-                     QString::number(fState->SearchSitesTotal - fState->SearchSitesFinished)));
+                .arg(site, QString::number(m_results.count),
+                     QString::number(m_state->sitesTotal - m_state->sitesFinished)));
     } else if (status == 302) {
         // A relative Location is resolved against the search address; as given it could never
         // be fetched.
-        const QString location = CombineUrl(address, GetLocation(header));
-        const TInfoPageData info = ParseInfoPage(location, _RuleInfo);
-        std::lock_guard lock(fState->SearchLock);
-        fState->SearchSitesFinished += 1;
-        if (info.isMatch) {
-            _InfoPageData = info;
-            fSurface->AddResultRow(site, info.strNovelName, info.strNovelAuthor,
-                                   info.strLatestChapter, info.strInfoPageUrl);
-            Report(QStringLiteral("目标站「%1」搜索完成，从该目标站共搜索到 1 本小说。还有 %2 "
+        const QString location = combineUrl(address, locationOf(header));
+        const NovelInfo info = parseInfoPage(location, m_rule);
+        std::lock_guard lock(m_state->lock);
+        m_state->sitesFinished += 1;
+        if (info.matched) {
+            m_novel = info;
+            m_surface->addResultRow(site, info.name, info.author, info.latestChapter,
+                                    info.infoPageUrl);
+            report(QStringLiteral("目标站「%1」搜索完成，从该目标站共搜索到 1 本小说。还有 %2 "
                                   "个目标站点正在搜索……")
-                       .arg(site, QString::number(fState->SearchSitesTotal -
-                                                  fState->SearchSitesFinished)));
+                       .arg(site, QString::number(m_state->sitesTotal -
+                                                  m_state->sitesFinished)));
         }
     }
     // Any other status: no row, no text, not counted.

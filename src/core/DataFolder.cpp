@@ -1,4 +1,4 @@
-#include "core/AppFolder.h"
+#include "core/DataFolder.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -8,17 +8,17 @@
 namespace zvrd {
 namespace {
 
-std::mutex& FolderLock() {
+std::mutex& folderLock() {
     static std::mutex m;
     return m;
 }
 
-QString& FolderOverride() {
+QString& folderOverride() {
     static QString folder;
     return folder;
 }
 
-QString WithSlash(QString path) {
+QString withSlash(QString path) {
     if (!path.endsWith(QLatin1Char('/')))
         path += QLatin1Char('/');
     return path;
@@ -26,38 +26,38 @@ QString WithSlash(QString path) {
 
 } // namespace
 
-QString AppFolder() {
+QString dataFolder() {
     {
-        std::lock_guard lock(FolderLock());
-        if (!FolderOverride().isEmpty())
-            return FolderOverride();
+        std::lock_guard lock(folderLock());
+        if (!folderOverride().isEmpty())
+            return folderOverride();
     }
     if (QCoreApplication::instance())
-        return WithSlash(QCoreApplication::applicationDirPath());
-    return WithSlash(QDir::currentPath());
+        return withSlash(QCoreApplication::applicationDirPath());
+    return withSlash(QDir::currentPath());
 }
 
-void SetAppFolder(const QString& folder) {
-    std::lock_guard lock(FolderLock());
-    FolderOverride() = folder.isEmpty() ? QString() : WithSlash(QDir(folder).absolutePath());
+void setDataFolder(const QString& folder) {
+    std::lock_guard lock(folderLock());
+    folderOverride() = folder.isEmpty() ? QString() : withSlash(QDir(folder).absolutePath());
 }
 
-QString TempFolder() {
+QString tempFolder() {
     // Qt answers an empty path for a TMPDIR that does not exist; never let that become "/".
     QString temp = QDir::tempPath();
     if (temp.isEmpty())
         temp = QStringLiteral("/tmp");
     const QString canonical = QFileInfo(temp).canonicalFilePath();
-    return WithSlash(canonical.isEmpty() ? temp : canonical);
+    return withSlash(canonical.isEmpty() ? temp : canonical);
 }
 
-uint32_t TickCount() {
+uint32_t tickCount() {
     using namespace std::chrono;
     const auto ms = duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
     return static_cast<uint32_t>(static_cast<uint64_t>(ms));
 }
 
-std::mutex& AppMutex() {
+std::mutex& appMutex() {
     static std::mutex m;
     return m;
 }

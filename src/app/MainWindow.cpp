@@ -1,0 +1,339 @@
+#include "app/MainWindow.h"
+
+#include "app/PageView.h"
+#include "app/UpdateCheck.h"
+#include "core/DataFolder.h"
+#include "core/WindowThread.h"
+#include "pages/PageRenderer.h"
+#include "workers/ChapterWorker.h"
+#include "workers/GatedSurface.h"
+
+#include <QCloseEvent>
+#include <QFontDatabase>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPainter>
+#include <QScreen>
+#include <QStackedLayout>
+#include <QStatusBar>
+#include <QTableWidget>
+#include <QThread>
+#include <QToolBar>
+#include <QToolButton>
+
+namespace zvrd {
+namespace {
+
+constexpr int kRestoredWidth = 1024;
+constexpr int kRestoredHeight = 720;
+constexpr int kFixedColumnsWidth = 720; // columns 0 to 4 (700) and the vertical scroll bar (20)
+
+QIcon magnifierIcon() {
+    QPixmap pixmap(17, 17);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(0x55, 0x55, 0x55), 2));
+    p.drawEllipse(QRectF(2, 2, 9, 9));
+    p.drawLine(QPointF(10, 10), QPointF(15, 15));
+    return QIcon(pixmap);
+}
+
+// The search field's frame, drawn as the form's picture would.
+class SearchFrame : public QWidget {
+public:
+    using QWidget::QWidget;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(QColor(0x9c, 0xb4, 0xd0));
+        p.setBrush(Qt::white);
+        p.drawRoundedRect(QRectF(5.5, 8.5, 225, 25), 4, 4);
+    }
+};
+
+QToolButton* toolButton(const QString& caption, const QIcon& icon, int width) {
+    auto* button = new QToolButton;
+    button->setText(caption);
+    button->setIcon(icon);
+    button->setIconSize(QSize(20, 20));
+    button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    button->setFixedSize(width, 40);
+    button->setAutoRaise(true);
+    return button;
+}
+
+QFont readerFont() {
+    const QStringList families = QFontDatabase::families();
+    QFont font(families.contains(QStringLiteral("NSimSun"))
+                   ? QStringLiteral("NSimSun")
+                   : QStringLiteral("WenQuanYi Micro Hei"));
+    font.setPixelSize(13);
+    return font;
+}
+
+} // namespace
+
+MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
+    setWindowTitle(QStringLiteral("Zelvo小说阅读器V1.12"));
+    setFont(readerFont());
+    buildToolbar();
+    buildContent();
+
+    auto* status = new QStatusBar(this);
+    status->setFixedHeight(19);
+    status->setSizeGripEnabled(false);
+    m_statusLabel = new QLabel(status);
+    m_statusLabel->setFixedWidth(800);
+    m_statusExtra = new QLabel(status);
+    m_statusExtra->setFixedWidth(50);
+    status->addWidget(m_statusLabel);
+    status->addWidget(m_statusExtra);
+    setStatusBar(status);
+
+    resize(kRestoredWidth, kRestoredHeight);
+
+    m_searchStarter = [this](const QString& name) { startSearchCoordinator(name); };
+    m_tickCounter = tickCount;
+    m_messageBox = [this](const QString& text) {
+        QMessageBox::information(this, windowTitle(), text);
+    };
+    m_chapterStarter = [this](int32_t ruleId, int32_t novelId, int32_t index,
+                              const QString& bookDir, const QString& novelName,
+                              const QString& chapterName, const QString& chapterUrl) {
+        new ChapterWorker(ruleId, novelId, index, bookDir, novelName, chapterName, chapterUrl, true,
+                          surface(), Worker::Ownership::Detached);
+    };
+}
+
+MainWindow::~MainWindow() {
+    m_surfaceClosed = true;
+}
+
+void MainWindow::buildToolbar() {
+    m_toolBar = new QToolBar(this);
+    m_toolBar->setObjectName(QStringLiteral("toolBar"));
+    m_toolBar->setMovable(false);
+    m_toolBar->setFixedHeight(44);
+    addToolBar(Qt::TopToolBarArea, m_toolBar);
+
+    m_mainButton =
+        toolButton(QStringLiteral("主界面"), style()->standardIcon(QStyle::SP_DirHomeIcon), 60);
+    m_targetSitesButton = toolButton(QStringLiteral("目标站设置"),
+                                     style()->standardIcon(QStyle::SP_FileDialogDetailedView), 78);
+    m_recentReadsButton = toolButton(QStringLiteral("最近阅读"),
+                                     style()->standardIcon(QStyle::SP_FileDialogContentsView), 60);
+    m_exitButton = toolButton(QStringLiteral("退出程序"),
+                              style()->standardIcon(QStyle::SP_DialogCloseButton), 60);
+    for (QToolButton* b : {m_mainButton, m_targetSitesButton, m_recentReadsButton, m_exitButton})
+        m_toolBar->addWidget(b);
+
+    auto* area = new SearchFrame;
+    area->setFixedSize(283, 41);
+    m_searchEdit = new QLineEdit(area);
+    m_searchEdit->setObjectName(QStringLiteral("searchEdit"));
+    m_searchEdit->setFrame(false);
+    m_searchEdit->setGeometry(35, 14, 197, 16);
+    m_searchEdit->setText(kSearchPlaceholder);
+    m_searchEdit->installEventFilter(this);
+    m_searchButton = new QToolButton(area);
+    m_searchButton->setIcon(magnifierIcon());
+    m_searchButton->setAutoRaise(true);
+    m_searchButton->setGeometry(236, 12, 17, 17);
+    m_searchButton->setCursor(Qt::PointingHandCursor);
+    m_toolBar->addWidget(area);
+
+    connect(m_mainButton, &QToolButton::clicked, this, &MainWindow::showMainView);
+    connect(m_targetSitesButton, &QToolButton::clicked, this, &MainWindow::chooseTargetSites);
+    connect(m_recentReadsButton, &QToolButton::clicked, this, &MainWindow::listRecentReads);
+    connect(m_exitButton, &QToolButton::clicked, this, &MainWindow::exitProgram);
+    connect(m_searchButton, &QToolButton::clicked, this, &MainWindow::startSearch);
+}
+
+void MainWindow::buildContent() {
+    auto* central = new QWidget(this);
+    m_views = new QStackedLayout(central);
+    m_views->setContentsMargins(0, 0, 0, 0);
+
+    m_resultPanel = new QWidget;
+    auto* listLayout = new QHBoxLayout(m_resultPanel);
+    listLayout->setContentsMargins(0, 0, 0, 0);
+    m_resultList = new QTableWidget(0, 6, m_resultPanel);
+    m_resultList->setObjectName(QStringLiteral("resultList"));
+    m_resultList->setHorizontalHeaderLabels(
+        {QStringLiteral("序号"), QStringLiteral("目标站"), QStringLiteral("小说名称"),
+         QStringLiteral("小说作者"), QStringLiteral("最新章节"), QStringLiteral("小说URL地址")});
+    const int widths[] = {50, 100, 150, 100, 300};
+    for (int c = 0; c < 5; ++c)
+        m_resultList->setColumnWidth(c, widths[c]);
+    m_resultList->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_resultList->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_resultList->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_resultList->setShowGrid(true);
+    m_resultList->setFrameShape(QFrame::NoFrame);
+    m_resultList->verticalHeader()->setVisible(false);
+    m_resultList->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    m_resultList->verticalHeader()->setDefaultSectionSize(24);
+    m_resultList->horizontalHeader()->setSectionsClickable(false);
+    m_resultList->horizontalHeader()->setHighlightSections(false);
+    m_resultList->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    m_resultList->setWordWrap(false);
+    listLayout->addWidget(m_resultList);
+    m_resultList->installEventFilter(this);
+    connect(m_resultList, &QTableWidget::cellDoubleClicked, this, [this] { openSelectedNovel(); });
+
+    m_pagePanel = new QWidget;
+    auto* webLayout = new QHBoxLayout(m_pagePanel);
+    webLayout->setContentsMargins(0, 0, 0, 0);
+    m_pageView = new PageView(m_pagePanel);
+    webLayout->addWidget(m_pageView);
+    m_pageView->webPage()->setNavigationHandler(
+        [this](const QString& url, bool& cancel) { handleNavigation(url, cancel); });
+
+    m_views->addWidget(m_resultPanel);
+    m_views->addWidget(m_pagePanel);
+    m_views->setCurrentWidget(m_resultPanel);
+    setCentralWidget(central);
+}
+
+void MainWindow::startUp() {
+    checkForUpdates(dataFolder(), kUpdateCheckTimeoutMs, askToUpdate);
+    for (const QString& file : extractTemplates())
+        QMessageBox::warning(this, windowTitle(), QStringLiteral("无法写入模板文件：%1").arg(file));
+    m_pageView->webPage()->setSilent(true);
+    resize(kRestoredWidth, kRestoredHeight);
+    if (const QScreen* screen = this->screen())
+        move(screen->availableGeometry().center() - rect().center());
+    appMutex(); // created here, before any worker can take it
+}
+
+template <typename F> void MainWindow::onWindowThread(F&& work) {
+    if (QThread::currentThread() == thread()) {
+        work();
+        return;
+    }
+    if (m_surfaceClosed)
+        return;
+    runOnThreadOf(this, work);
+}
+
+void MainWindow::setStatusText(const QString& text) {
+    onWindowThread([this, text] { m_statusLabel->setText(text); });
+}
+
+void MainWindow::addResultRow(const QString& site, const QString& name, const QString& author,
+                              const QString& latestChapter, const QString& url) {
+    // Runs on the window's thread only, so numbering and filling cannot interleave.
+    onWindowThread([=, this] {
+        const int row = m_resultList->rowCount();
+        m_resultList->insertRow(row);
+        const QString cells[] = {QString::number(row + 1), site, name, author, latestChapter, url};
+        for (int c = 0; c < 6; ++c)
+            m_resultList->setItem(row, c, new QTableWidgetItem(cells[c]));
+    });
+}
+
+int MainWindow::resultCount() {
+    int count = 0;
+    onWindowThread([this, &count] { count = m_resultList->rowCount(); });
+    return count;
+}
+
+void MainWindow::clearResults() {
+    onWindowThread([this] {
+        m_resultList->clearContents();
+        m_resultList->setRowCount(0);
+    });
+}
+
+void MainWindow::showResultList() {
+    onWindowThread([this] { m_views->setCurrentWidget(m_resultPanel); });
+}
+
+void MainWindow::showPageView() {
+    onWindowThread([this] { m_views->setCurrentWidget(m_pagePanel); });
+}
+
+void MainWindow::navigatePageView(const QString& path) {
+    onWindowThread([this, path] { m_pageView->navigate(path); });
+}
+
+void MainWindow::runOnWindowThread(const std::function<void()>& work) {
+    onWindowThread(work);
+}
+
+std::shared_ptr<WindowSurface> MainWindow::surface() {
+    return std::shared_ptr<WindowSurface>(std::shared_ptr<void>(), this);
+}
+
+QString MainWindow::statusText() const {
+    return m_statusLabel->text();
+}
+
+bool MainWindow::pageViewInFront() const {
+    return m_views->currentWidget() == m_pagePanel;
+}
+
+void MainWindow::startSearch() {
+    const QString name = m_searchEdit->text();
+    if (name.isEmpty() || name == kSearchPlaceholder)
+        return;
+    supersedeSearch();
+    clearResults();
+    showResultList();
+    if (m_searchStarter)
+        m_searchStarter(name); // exactly as typed: no trimming
+}
+
+void MainWindow::showMainView() {
+    showResultList();
+}
+
+void MainWindow::exitProgram() {
+    close();
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_resultList && event->type() == QEvent::Resize)
+        fitLastColumn();
+    if (watched == m_searchEdit) {
+        switch (event->type()) {
+        case QEvent::FocusIn:
+            if (m_searchEdit->text() == kSearchPlaceholder)
+                m_searchEdit->clear();
+            break;
+        case QEvent::FocusOut:
+            if (m_searchEdit->text().isEmpty())
+                m_searchEdit->setText(kSearchPlaceholder);
+            break;
+        case QEvent::KeyPress: {
+            const int key = static_cast<QKeyEvent*>(event)->key();
+            if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+                startSearch();
+                return true; // swallowed: no character, no beep
+            }
+            break;
+        }
+        default:
+            break;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void MainWindow::fitLastColumn() {
+    m_resultList->setColumnWidth(5, std::max(0, m_resultList->width() - kFixedColumnsWidth));
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    m_surfaceClosed = true;
+    QMainWindow::closeEvent(event);
+}
+
+} // namespace zvrd

@@ -1,0 +1,122 @@
+// app: the main window, MainWindow, and its window surface. Depends on everything below it;
+// nothing below includes a widget header.
+#pragma once
+
+#include "workers/WindowSurface.h"
+
+#include <QMainWindow>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+class QLabel;
+class QLineEdit;
+class QStackedLayout;
+class QTableWidget;
+class QToolBar;
+class QToolButton;
+
+namespace zvrd {
+
+class PageView;
+class GatedSurface;
+
+inline const QString kSearchPlaceholder = QStringLiteral("请输入小说名称进行搜索");
+
+class MainWindow : public QMainWindow, public WindowSurface {
+    Q_OBJECT
+public:
+    explicit MainWindow(QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // The start-up steps run once the window exists: update check, templates into the temporary
+    // folder, silent page view, restored size. Problems are shown in message boxes.
+    void startUp();
+
+    // WindowSurface: callable from any thread.
+    void setStatusText(const QString& text) override;
+    void addResultRow(const QString& site, const QString& name, const QString& author,
+                      const QString& latestChapter, const QString& url) override;
+    int resultCount() override;
+    void clearResults() override;
+    void showResultList() override;
+    void showPageView() override;
+    void navigatePageView(const QString& path) override;
+    void runOnWindowThread(const std::function<void()>& work) override;
+
+    // Hand-overs from workers are dropped from now on (the window is going away).
+    void closeSurface() { m_surfaceClosed = true; }
+
+    // Commands.
+    void startSearch();
+    void showMainView();
+    void exitProgram();
+    void chooseTargetSites();
+    void listRecentReads();
+    void openSelectedNovel();
+    void handleNavigation(const QString& url, bool& cancel);
+
+    // Who starts a search (the search coordinator; tests put a recorder here).
+    void setSearchStarter(std::function<void(const QString&)> starter) {
+        m_searchStarter = std::move(starter);
+    }
+    // The tick counter and the message box of the chapter-link rule (tests replace them).
+    void setTickCounter(std::function<uint32_t()> tick) { m_tickCounter = std::move(tick); }
+    void setMessageBox(std::function<void(const QString&)> show) { m_messageBox = std::move(show); }
+    // Who starts a chapter worker for a followed link (tests replace it).
+    using ChapterStarter = std::function<void(
+        int32_t ruleId, int32_t novelId, int32_t index, const QString& bookDir,
+        const QString& novelName, const QString& chapterName, const QString& chapterUrl)>;
+    void setChapterStarter(ChapterStarter starter) { m_chapterStarter = std::move(starter); }
+
+    // For tests and the navigation code.
+    QLineEdit* searchBox() const { return m_searchEdit; }
+    QToolButton* searchButton() const { return m_searchButton; }
+    QTableWidget* resultList() const { return m_resultList; }
+    PageView* pageView() const { return m_pageView; }
+    QString statusText() const;
+    bool pageViewInFront() const;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    template <typename F> void onWindowThread(F&& work);
+    void buildToolbar();
+    void buildContent();
+    void fitLastColumn();
+
+    QToolBar* m_toolBar = nullptr;
+    QToolButton* m_mainButton = nullptr;
+    QToolButton* m_targetSitesButton = nullptr;
+    QToolButton* m_recentReadsButton = nullptr;
+    QToolButton* m_exitButton = nullptr;
+    QLineEdit* m_searchEdit = nullptr;
+    QToolButton* m_searchButton = nullptr;
+    QWidget* m_resultPanel = nullptr;
+    QTableWidget* m_resultList = nullptr;
+    QWidget* m_pagePanel = nullptr;
+    PageView* m_pageView = nullptr;
+    QStackedLayout* m_views = nullptr;
+    QLabel* m_statusLabel = nullptr;
+    QLabel* m_statusExtra = nullptr;
+
+    // The surface handed to workers the window starts: the window itself, not owned.
+    std::shared_ptr<WindowSurface> surface();
+    void startSearchCoordinator(const QString& name);
+    void supersedeSearch();
+    void showError(const QString& text);
+
+    std::function<void(const QString&)> m_searchStarter;
+    std::function<uint32_t()> m_tickCounter;
+    std::function<void(const QString&)> m_messageBox;
+    ChapterStarter m_chapterStarter;
+    std::shared_ptr<GatedSurface> m_searchGate;
+    uint32_t m_lastChapterLinkTick = 0;
+    std::atomic<bool> m_surfaceClosed{false};
+};
+
+} // namespace zvrd

@@ -1,0 +1,259 @@
+#include "sites/SiteSelectionDialog.h"
+
+#include "core/IniFile.h"
+#include "core/WindowThread.h"
+#include "rules/RuleSet.h"
+#include "store/NovelLibrary.h"
+#include "store/SqliteTable.h"
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStatusBar>
+#include <QTableWidget>
+#include <QThread>
+
+#include <algorithm>
+
+namespace zvrd {
+
+// Links a speed test to its dialog. Every call runs on the window's thread, where the dialog
+// lives and dies, so a closed dialog is never touched: its results are simply dropped.
+class DialogLink : public SpeedTestTarget {
+public:
+    explicit DialogLink(SiteSelectionDialog* dialog) : m_dialog(dialog) {}
+
+    void detach() { m_dialog = nullptr; } // on the window's thread, when the dialog goes
+
+    QList<std::pair<QString, QString>> sites() override {
+        QList<std::pair<QString, QString>> sites;
+        onWindowThread([&] {
+            if (m_dialog)
+                sites = m_dialog->sites();
+        });
+        return sites;
+    }
+    void setSpeedText(int row, const QString& text) override {
+        onWindowThread([&] {
+            if (m_dialog)
+                m_dialog->setSpeedText(row, text);
+        });
+    }
+    void setStatusText(const QString& text) override {
+        onWindowThread([&] {
+            if (m_dialog)
+                m_dialog->setStatusText(text);
+        });
+    }
+
+private:
+    template <typename F> void onWindowThread(F&& work) {
+        QCoreApplication* app = QCoreApplication::instance();
+        if (!app)
+            return;
+        runOnThreadOf(app, work);
+    }
+
+    SiteSelectionDialog* m_dialog;
+};
+
+namespace {
+
+enum Column { kId = 0, kName = 1, kUrl = 2, kSpeed = 3 };
+
+} // namespace
+
+SiteSelectionDialog::SiteSelectionDialog(QWidget* parent, ConnectTimer timer)
+    : QDialog(parent), m_timer(std::move(timer)), m_link(std::make_shared<DialogLink>(this)) {
+    setWindowTitle(QStringLiteral("目标站选择"));
+    setFixedSize(427, 432);
+
+    m_list = new QTableWidget(0, 4, this);
+    m_list->setGeometry(8, 8, 410, 370);
+    m_list->setHorizontalHeaderLabels({QStringLiteral("序号"), QStringLiteral("网站名称"),
+                                       QStringLiteral("网站地址"), QStringLiteral("连接速度")});
+    const int widths[] = {50, 100, 160, 79};
+    for (int c = 0; c < 4; ++c)
+        m_list->setColumnWidth(c, widths[c]);
+    m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_list->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_list->setShowGrid(true);
+    m_list->verticalHeader()->setVisible(false);
+    m_list->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    m_list->verticalHeader()->setDefaultSectionSize(20);
+    m_list->setWordWrap(false);
+    m_list->horizontalHeader()->setSectionsClickable(true);
+    m_list->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder); // unsorted until a click
+    m_list->horizontalHeader()->setSortIndicatorShown(true);
+    connect(m_list->horizontalHeader(), &QHeaderView::sectionClicked, this,
+            &SiteSelectionDialog::sortByColumn);
+
+    m_selectAllButton = new QRadioButton(QStringLiteral("全选"), this);
+    m_selectAllButton->setGeometry(8, 390, 49, 17);
+    m_invertButton = new QRadioButton(QStringLiteral("反选"), this);
+    m_invertButton->setGeometry(63, 390, 49, 17);
+    auto* group = new QButtonGroup(this);
+    group->addButton(m_selectAllButton);
+    group->addButton(m_invertButton);
+    // The actions run when a button becomes the selected one, never on a second click.
+    connect(m_selectAllButton, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            selectAll();
+    });
+    connect(m_invertButton, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            invertSelection();
+    });
+
+    m_speedTestButton = new QPushButton(QStringLiteral("连接速度测试"), this);
+    m_speedTestButton->setGeometry(153, 386, 103, 25);
+    m_speedTestButton->setAutoDefault(false);
+    connect(m_speedTestButton, &QPushButton::clicked, this, &SiteSelectionDialog::startSpeedTest);
+    m_okButton = new QPushButton(QStringLiteral("确定"), this);
+    m_okButton->setGeometry(262, 386, 75, 25);
+    m_okButton->setDefault(true);
+    connect(m_okButton, &QPushButton::clicked, this, &QDialog::accept);
+    m_cancelButton = new QPushButton(QStringLiteral("取消"), this);
+    m_cancelButton->setGeometry(343, 386, 75, 25);
+    m_cancelButton->setAutoDefault(false);
+    connect(m_cancelButton, &QPushButton::clicked, this, &QDialog::reject);
+
+    auto* status = new QStatusBar(this);
+    status->setGeometry(0, 432 - 19, 427, 19);
+    status->setSizeGripEnabled(false);
+    m_statusLabel = new QLabel(
+        QStringLiteral("如果连接速度为负值或大于3秒，则说明目标站访问速度过慢，建议取消选择。"),
+        status);
+    status->addWidget(m_statusLabel, 1);
+
+    loadSites();
+}
+
+SiteSelectionDialog::~SiteSelectionDialog() {
+    m_link->detach();
+}
+
+void SiteSelectionDialog::loadSites() {
+    const QStringList pieces = readSelectionSetting().split(QLatin1Char(','));
+    try {
+        SqliteDatabase db(ruleDatabasePath());
+        auto table = db.query(QStringLiteral("select id,site_name,site_url from site_rule"));
+        if (table->atEnd())
+            return;
+        const auto id = static_cast<uint32_t>(table->fieldIndex(QStringLiteral("id")));
+        const auto name = static_cast<uint32_t>(table->fieldIndex(QStringLiteral("site_name")));
+        const auto url = static_cast<uint32_t>(table->fieldIndex(QStringLiteral("site_url")));
+        for (; !table->atEnd(); table->next()) {
+            const int row = m_list->rowCount();
+            m_list->insertRow(row);
+            const QString idText = table->fieldAsString(id);
+            auto* caption = new QTableWidgetItem(idText);
+            caption->setFlags(caption->flags() | Qt::ItemIsUserCheckable);
+            const bool ticked = !idText.isEmpty() && pieces.contains(idText);
+            caption->setCheckState(ticked ? Qt::Checked : Qt::Unchecked);
+            m_list->setItem(row, kId, caption);
+            m_list->setItem(row, kName, new QTableWidgetItem(table->fieldAsString(name)));
+            m_list->setItem(row, kUrl, new QTableWidgetItem(table->fieldAsString(url)));
+            m_list->setItem(row, kSpeed, new QTableWidgetItem(QStringLiteral("未知")));
+        }
+    } catch (const SqliteException& e) {
+        QMessageBox::critical(this, windowTitle(), e.message());
+    }
+}
+
+QString SiteSelectionDialog::selectionValue() const {
+    QString value;
+    for (int row = 0; row < m_list->rowCount(); ++row) {
+        const QTableWidgetItem* caption = m_list->item(row, kId);
+        if (caption && caption->checkState() == Qt::Checked)
+            value += caption->text() + QLatin1Char(',');
+    }
+    return value;
+}
+
+void SiteSelectionDialog::selectAll() {
+    for (int row = 0; row < m_list->rowCount(); ++row)
+        m_list->item(row, kId)->setCheckState(Qt::Checked);
+}
+
+void SiteSelectionDialog::invertSelection() {
+    for (int row = 0; row < m_list->rowCount(); ++row) {
+        QTableWidgetItem* caption = m_list->item(row, kId);
+        caption->setCheckState(caption->checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+    }
+}
+
+void SiteSelectionDialog::startSpeedTest() {
+    if (m_list->rowCount() == 0)
+        return;
+    new SpeedTest(m_link, m_timer); // runs detached; results go through the link
+}
+
+void SiteSelectionDialog::sortByColumn(int column) {
+    m_sortDescending = column == m_sortColumn ? !m_sortDescending : false;
+    m_sortColumn = column;
+    std::vector<std::vector<QTableWidgetItem*>> rows;
+    for (int row = 0; row < m_list->rowCount(); ++row) {
+        std::vector<QTableWidgetItem*> items;
+        for (int c = 0; c < m_list->columnCount(); ++c)
+            items.push_back(m_list->takeItem(row, c));
+        rows.push_back(std::move(items));
+    }
+    // By text, letter case ignored, empty texts last; the second click reverses it all.
+    auto ascending = [column](const std::vector<QTableWidgetItem*>& a,
+                              const std::vector<QTableWidgetItem*>& b) {
+        const QString ta = a[static_cast<size_t>(column)]->text();
+        const QString tb = b[static_cast<size_t>(column)]->text();
+        if (ta.isEmpty() != tb.isEmpty())
+            return tb.isEmpty();
+        return QString::compare(ta, tb, Qt::CaseInsensitive) < 0;
+    };
+    std::stable_sort(rows.begin(), rows.end(), ascending);
+    if (m_sortDescending)
+        std::reverse(rows.begin(), rows.end());
+    for (int row = 0; row < static_cast<int>(rows.size()); ++row) {
+        for (int c = 0; c < m_list->columnCount(); ++c)
+            m_list->setItem(row, c, rows[static_cast<size_t>(row)][static_cast<size_t>(c)]);
+    }
+    m_list->horizontalHeader()->setSortIndicator(column, m_sortDescending ? Qt::DescendingOrder
+                                                                          : Qt::AscendingOrder);
+}
+
+QString SiteSelectionDialog::statusText() const {
+    return m_statusLabel->text();
+}
+
+QList<std::pair<QString, QString>> SiteSelectionDialog::sites() const {
+    QList<std::pair<QString, QString>> sites;
+    for (int row = 0; row < m_list->rowCount(); ++row)
+        sites.append({m_list->item(row, kName)->text(), m_list->item(row, kUrl)->text()});
+    return sites;
+}
+
+void SiteSelectionDialog::setSpeedText(int row, const QString& text) {
+    if (row >= 0 && row < m_list->rowCount())
+        m_list->item(row, kSpeed)->setText(text);
+}
+
+void SiteSelectionDialog::setStatusText(const QString& text) {
+    m_statusLabel->setText(text);
+}
+
+bool runSiteSelectionDialog(QWidget* parent, ConnectTimer timer) {
+    SiteSelectionDialog dialog(parent, std::move(timer));
+    if (dialog.exec() != QDialog::Accepted)
+        return true; // cancelled: nothing is written
+    if (writeIniValue(configIniPath(), QStringLiteral("target_site"), QStringLiteral("selected"),
+                      dialog.selectionValue()))
+        return true;
+    QMessageBox::critical(parent, dialog.windowTitle(),
+                          QStringLiteral("无法写入配置文件：%1").arg(configIniPath()));
+    return false;
+}
+
+} // namespace zvrd

@@ -1,0 +1,67 @@
+// sites: the target-site dialog: every site rule with a tick box; confirming stores the ticked
+// ids in config.ini (section target_site, key selected, each id followed by ",").
+#pragma once
+
+#include "sites/SpeedTest.h"
+
+#include <QDialog>
+
+#include <memory>
+
+class QLabel;
+class QPushButton;
+class QRadioButton;
+class QTableWidget;
+
+namespace zvrd {
+
+class SiteSelectionDialog : public QDialog {
+    Q_OBJECT
+public:
+    // Fills the list from zvrd.db and ticks the rows selected in config.ini. A database error is
+    // shown in an error box; the dialog still opens with the rows read before it.
+    explicit SiteSelectionDialog(QWidget* parent = nullptr, ConnectTimer timer = {});
+    ~SiteSelectionDialog() override;
+
+    // The ticked ids in display order, each followed by ",".
+    QString selectionValue() const;
+
+    // Commands.
+    void selectAll();
+    void invertSelection();
+    void startSpeedTest();
+    void sortByColumn(int column);
+
+    // For tests.
+    QTableWidget* list() const { return m_list; }
+    QRadioButton* selectAllButton() const { return m_selectAllButton; }
+    QRadioButton* invertButton() const { return m_invertButton; }
+    QPushButton* speedTestButton() const { return m_speedTestButton; }
+    QString statusText() const;
+
+    // The speed test's view of this dialog.
+    QList<std::pair<QString, QString>> sites() const;
+    void setSpeedText(int row, const QString& text);
+    void setStatusText(const QString& text);
+
+private:
+    void loadSites();
+
+    QTableWidget* m_list = nullptr;
+    QRadioButton* m_selectAllButton = nullptr;
+    QRadioButton* m_invertButton = nullptr;
+    QPushButton* m_speedTestButton = nullptr;
+    QPushButton* m_okButton = nullptr;
+    QPushButton* m_cancelButton = nullptr;
+    QLabel* m_statusLabel = nullptr;
+    int m_sortColumn = -1;
+    bool m_sortDescending = false;
+    ConnectTimer m_timer;
+    std::shared_ptr<class DialogLink> m_link;
+};
+
+// The main window's command: shows the dialog and, when it is confirmed, writes the selection.
+// Returns false (after an error box) when config.ini cannot be written.
+bool runSiteSelectionDialog(QWidget* parent, ConnectTimer timer = {});
+
+} // namespace zvrd

@@ -1,0 +1,161 @@
+#include "workers/ChapterWorker.h"
+
+#include "core/DataFolder.h"
+#include "net/WebFetch.h"
+#include "pages/PageRenderer.h"
+#include "rules/Extractors.h"
+#include "store/NovelLibrary.h"
+#include "store/SqliteTable.h"
+
+#include <QDir>
+#include <QFile>
+
+namespace zvrd {
+namespace {
+
+constexpr int32_t kTextChapter = 0;
+constexpr int32_t kPictureChapter = 1;
+constexpr int32_t kFailedChapter = -1;
+
+QString chapterWhere(int32_t novelId, int32_t chapterIndex) {
+    return QStringLiteral(" from novel_chapter where novel_id=%1 and chapter_id=%2")
+        .arg(novelId)
+        .arg(chapterIndex);
+}
+
+} // namespace
+
+QString pictureFileName(const QString& picFolder, int32_t chapterIndex, int n,
+                        const QString& resolvedUrl) {
+    // The extension comes from a web page: it must not lead out of the picture folder.
+    QString ext = fileExtension(resolvedUrl);
+    for (QChar& c : ext) {
+        if (c == QLatin1Char('/') || c == QLatin1Char('\\') || c.unicode() < 0x20)
+            c = QLatin1Char('_');
+    }
+    return picFolder + QString::number(chapterIndex) + QLatin1Char('_') + QString::number(n) +
+           QLatin1Char('.') + ext;
+}
+
+ChapterWorker::ChapterWorker(int32_t ruleId, int32_t novelId, int32_t chapterIndex,
+                             const QString& bookDir, const QString& novelName,
+                             const QString& chapterName, const QString& chapterUrl,
+                             bool displayChapter, std::shared_ptr<WindowSurface> surface,
+                             Ownership ownership)
+    : Worker(ownership), m_novelName(novelName), m_chapterName(chapterName),
+      m_chapterUrl(chapterUrl), m_bookDir(bookDir), m_ruleId(ruleId), m_novelId(novelId),
+      m_chapterIndex(chapterIndex), m_displayChapter(displayChapter),
+      m_surface(std::move(surface)) {
+    start();
+}
+
+void ChapterWorker::report(const QString& text) {
+    m_statusText = text;
+    m_surface->setStatusText(m_statusText);
+}
+
+void ChapterWorker::saveFailed() {
+    std::lock_guard lock(appMutex());
+    saveChapter(m_novelId, m_chapterIndex, kFailedChapter, 0, QString());
+}
+
+bool ChapterWorker::download(QString* chapterHtml) {
+    SiteRuleList rules;
+    {
+        std::lock_guard lock(appMutex());
+        rules = loadSiteRules();
+    }
+    const SiteRule* rule = nullptr;
+    for (const SiteRule& r : rules) {
+        if (r.id.toInt() == m_ruleId) {
+            rule = &r;
+            break;
+        }
+    }
+    if (!rule) {
+        report(QStringLiteral("无法从小说章节页提取章节内容，任务已中止！"));
+        saveFailed();
+        return false;
+    }
+    const QString content = parseChapterContent(*rule, m_chapterUrl);
+    if (content.isEmpty()) {
+        saveFailed();
+        report(QStringLiteral("提取小说章节页正文失败，章节名称：%1， 目标页面：%2")
+                   .arg(m_chapterName, m_chapterUrl));
+        return false;
+    }
+    const QStringList pictures = imageUrls(content);
+    if (pictures.isEmpty()) {
+        std::lock_guard lock(appMutex());
+        saveChapter(m_novelId, m_chapterIndex, kTextChapter, 1, content);
+        *chapterHtml = content;
+    } else {
+        // A picture chapter: only the pictures are kept.
+        const QString picFolder = m_bookDir + QStringLiteral("pic/");
+        QDir().mkpath(picFolder);
+        QString stored;
+        for (int n = 0; n < pictures.size(); ++n) {
+            const QString resolved = combineUrl(m_chapterUrl, pictures[n]);
+            const QString file = pictureFileName(picFolder, m_chapterIndex, n, resolved);
+            if (QFile::exists(file))
+                QFile::remove(file);
+            report(QStringLiteral("正在下载图片章节： %1").arg(resolved));
+            if (downloadFile(resolved, file, 1) != 1) {
+                saveFailed();
+                report(
+                    QStringLiteral("图片章节下载失败，章节地址： %1，请重试！").arg(m_chapterUrl));
+                return false;
+            }
+            if (n > 0)
+                stored += QLatin1Char('|');
+            stored += file;
+        }
+        std::lock_guard lock(appMutex());
+        saveChapter(m_novelId, m_chapterIndex, kPictureChapter, 1, stored);
+        *chapterHtml = stored;
+    }
+    report(QStringLiteral("成功下载一个章节：「%1」").arg(m_chapterName));
+    return true;
+}
+
+void ChapterWorker::run() {
+    int64_t downloaded = 0;
+    {
+        std::lock_guard lock(appMutex());
+        SqliteDatabase db(novelDatabasePath());
+        auto table = db.query(QStringLiteral("select is_download") +
+                              chapterWhere(m_novelId, m_chapterIndex));
+        if (!table->atEnd())
+            downloaded = table->fieldAsString(0).toLongLong();
+    }
+    QString chapterHtml;
+    if (downloaded == 0 && !download(&chapterHtml))
+        return;
+    if (!m_displayChapter)
+        return;
+
+    {
+        std::lock_guard lock(appMutex());
+        SqliteDatabase db(novelDatabasePath());
+        auto table = db.query(QStringLiteral("select chapter_type,chapter_content") +
+                              chapterWhere(m_novelId, m_chapterIndex));
+        if (!table->atEnd()) {
+            chapterHtml = table->fieldAsString(1);
+            if (table->fieldAsString(0).toInt() == kPictureChapter)
+                chapterHtml = pictureChapterHtml(chapterHtml);
+        }
+    }
+    const int32_t count = chapterCount(m_novelId);
+    const QString page = renderContentPage(m_novelId, m_chapterIndex, count, m_bookDir, m_novelName,
+                                           m_chapterName, chapterHtml);
+    const QString file = m_bookDir + QStringLiteral("content_page.htm");
+    if (!writePage(page, m_bookDir, QStringLiteral("content_page.htm"))) {
+        report(QStringLiteral("无法向本地磁盘写入小说目录页面，任务中止！。"));
+        m_surface->showResultList();
+        return;
+    }
+    report(QStringLiteral("当前章节： 「%1」").arg(m_chapterName));
+    m_surface->navigatePageView(file);
+}
+
+} // namespace zvrd

@@ -1,0 +1,71 @@
+#include "workers/Worker.h"
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <thread>
+
+namespace zvrd {
+namespace {
+
+std::atomic<int> gRunning{0};
+
+} // namespace
+
+Worker::Worker(Ownership ownership) : m_ownership(ownership) {}
+
+Worker::~Worker() {
+    // A held worker is deleted by its holder after join(); never destroy a running thread.
+    join();
+    if (m_thread)
+        m_thread->wait();
+}
+
+void Worker::join() {
+    std::unique_lock lock(m_doneLock);
+    m_done.wait(lock, [this] { return m_finished || !m_started; });
+}
+
+int Worker::running() {
+    return gRunning;
+}
+
+void Worker::start() {
+    ++gRunning;
+    {
+        std::lock_guard lock(m_doneLock);
+        m_started = true;
+    }
+    m_thread.reset(QThread::create([this] { runGuarded(); }));
+    if (m_ownership == Ownership::Detached)
+        connect(m_thread.get(), &QThread::finished, this, &QObject::deleteLater);
+    m_thread->start();
+}
+
+void Worker::runGuarded() {
+    try {
+        run();
+    } catch (...) {
+        // A worker that fails ends silently; the status bar keeps its last text.
+    }
+    --gRunning;
+    // Notified under the lock: the joiner may delete this object as soon as it gets the lock.
+    std::lock_guard lock(m_doneLock);
+    m_finished = true;
+    m_done.notify_all();
+}
+
+void sleepMs(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+int roundedSeconds(uint32_t elapsedMs) {
+    // Exact halves go to the even neighbour: 2500 ms is 2 s, 3500 ms is 4 s.
+    const uint32_t whole = elapsedMs / 1000;
+    const uint32_t rest = elapsedMs % 1000;
+    if (rest > 500 || (rest == 500 && whole % 2 == 1))
+        return static_cast<int>(whole + 1);
+    return static_cast<int>(whole);
+}
+
+} // namespace zvrd

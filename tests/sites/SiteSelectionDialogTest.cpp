@@ -1,0 +1,144 @@
+// The target-site dialog offscreen with a real zvrd.db and config.ini.
+#include "sites/SiteSelectionDialog.h"
+#include "TestSite.h"
+#include "core/IniFile.h"
+#include "rules/RuleSet.h"
+#include "sites/SitesFixture.h"
+#include "sites/SpeedTest.h"
+#include "store/NovelLibrary.h"
+#include "store/SqliteTable.h"
+#include "support/TempDataFolder.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QHeaderView>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTableWidget>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+using namespace zvrd;
+
+using zvrd::test::SiteSelectionDialogTest;
+
+namespace {
+
+TEST_F(SiteSelectionDialogTest, ListsEveryRuleWithItsTickAndCaptions) {
+    writeConfig("[target_site]\r\nselected=1,3,\r\n");
+    SiteSelectionDialog dialog;
+    EXPECT_EQ(dialog.windowTitle(), QStringLiteral("目标站选择"));
+    EXPECT_EQ(dialog.size(), QSize(427, 432));
+    EXPECT_EQ(Column(dialog, 0), (QStringList{QStringLiteral("1"), QStringLiteral("2"),
+                                              QStringLiteral("3"), QStringLiteral("10")}));
+    EXPECT_EQ(Column(dialog, 1), (QStringList{QStringLiteral("笔趣阁"), QStringLiteral("Alpha"),
+                                              QStringLiteral("beta"), QString()}));
+    EXPECT_EQ(Column(dialog, 3), QStringList(4, QStringLiteral("未知")));
+    EXPECT_EQ(ticks(dialog), (QList<bool>{true, false, true, false}));
+    EXPECT_EQ(dialog.selectionValue(), QStringLiteral("1,3,"));
+    EXPECT_EQ(
+        dialog.statusText(),
+        QStringLiteral("如果连接速度为负值或大于3秒，则说明目标站访问速度过慢，建议取消选择。"));
+}
+
+TEST_F(SiteSelectionDialogTest, APieceWithABlankTicksNothing) {
+    writeConfig("[target_site]\r\nselected= 1,\r\n");
+    SiteSelectionDialog dialog;
+    EXPECT_EQ(ticks(dialog), (QList<bool>{false, false, false, false}));
+    EXPECT_EQ(dialog.selectionValue(), QString());
+}
+
+TEST_F(SiteSelectionDialogTest, ConfirmingWritesTheTickedIdsAndKeepsTheRestOfTheFile) {
+    writeConfig("[window]\r\nmax=1\r\n[target_site]\r\nselected=1,3,\r\n");
+    ASSERT_TRUE(runAndClose(true));
+    EXPECT_EQ(config(), QByteArray("[window]\r\nmax=1\r\n[target_site]\r\nselected=1,3,\r\n"));
+    ASSERT_TRUE(runAndClose(true, [](SiteSelectionDialog& d) {
+        d.list()->item(0, 0)->setCheckState(Qt::Unchecked);
+        d.list()->item(3, 0)->setCheckState(Qt::Checked);
+    }));
+    EXPECT_EQ(readSelectionSetting(), QStringLiteral("3,10,"));
+    ASSERT_TRUE(runAndClose(true, [](SiteSelectionDialog& d) {
+        for (int r = 0; r < d.list()->rowCount(); ++r)
+            d.list()->item(r, 0)->setCheckState(Qt::Unchecked);
+    }));
+    EXPECT_EQ(config(), QByteArray("[window]\r\nmax=1\r\n[target_site]\r\nselected=\r\n"));
+}
+
+TEST_F(SiteSelectionDialogTest, CancellingWritesNothing) {
+    ASSERT_TRUE(runAndClose(false, [](SiteSelectionDialog& d) { d.selectAllButton()->click(); }));
+    EXPECT_EQ(config(), QByteArray("<missing>"));
+    writeConfig("[target_site]\r\nselected=2,\r\n");
+    ASSERT_TRUE(runAndClose(false, [](SiteSelectionDialog& d) { d.selectAllButton()->click(); }));
+    EXPECT_EQ(config(), QByteArray("[target_site]\r\nselected=2,\r\n"));
+}
+
+TEST_F(SiteSelectionDialogTest, AnUnwritableConfigSavesNothing) {
+    QFile::remove(folder.file(QStringLiteral("config.ini")));
+    ASSERT_TRUE(QDir(folder.path()).mkdir(QStringLiteral("config.ini"))); // a folder in its place
+    QTimer::singleShot(0, [] {
+        // The error box that follows the dialog.
+        QTimer::singleShot(200, [] {
+            if (QWidget* box = QApplication::activeModalWidget())
+                box->close();
+        });
+        if (auto* dialog = qobject_cast<SiteSelectionDialog*>(QApplication::activeModalWidget()))
+            dialog->accept();
+    });
+    EXPECT_FALSE(runSiteSelectionDialog(nullptr));
+}
+
+TEST_F(SiteSelectionDialogTest, SortingByAHeaderDecidesTheWrittenOrder) {
+    writeConfig("[target_site]\r\nselected=1,2,3,10,\r\n");
+    ASSERT_TRUE(runAndClose(true, [](SiteSelectionDialog& d) {
+        d.sortByColumn(1); // by name, case ignored, empty last
+        EXPECT_EQ(Column(d, 1), (QStringList{QStringLiteral("Alpha"), QStringLiteral("beta"),
+                                             QStringLiteral("笔趣阁"), QString()}));
+        d.sortByColumn(1); // reversed
+        EXPECT_EQ(Column(d, 1), (QStringList{QString(), QStringLiteral("笔趣阁"),
+                                             QStringLiteral("beta"), QStringLiteral("Alpha")}));
+        d.sortByColumn(0); // ids as text: 10 before 2
+        EXPECT_EQ(Column(d, 0), (QStringList{QStringLiteral("1"), QStringLiteral("10"),
+                                             QStringLiteral("2"), QStringLiteral("3")}));
+        d.sortByColumn(2); // addresses, the empty one last
+        EXPECT_EQ(Column(d, 1), (QStringList{QStringLiteral("Alpha"), QStringLiteral("笔趣阁"),
+                                             QString(), QStringLiteral("beta")}));
+    }));
+    EXPECT_EQ(readSelectionSetting(), QStringLiteral("2,1,10,3,"));
+}
+
+TEST_F(SiteSelectionDialogTest, SelectAllThenInvertOnceOnly) {
+    writeConfig("[target_site]\r\nselected=2,\r\n");
+    SiteSelectionDialog dialog;
+    dialog.invertButton()->click();
+    EXPECT_EQ(ticks(dialog), (QList<bool>{true, false, true, true}));
+    dialog.invertButton()->click(); // already selected: nothing
+    EXPECT_EQ(ticks(dialog), (QList<bool>{true, false, true, true}));
+    dialog.selectAllButton()->click();
+    EXPECT_EQ(ticks(dialog), (QList<bool>{true, true, true, true}));
+    dialog.invertButton()->click();
+    EXPECT_EQ(ticks(dialog), (QList<bool>{false, false, false, false}));
+    dialog.invertButton()->click();
+    EXPECT_EQ(ticks(dialog), (QList<bool>{false, false, false, false}));
+}
+
+TEST_F(SiteSelectionDialogTest, AnEmptyRuleTableDisablesTheSpeedTest) {
+    {
+        SqliteDatabase db(ruleDatabasePath());
+        db.exec(QStringLiteral("delete from site_rule"));
+    }
+    int measured = 0;
+    SiteSelectionDialog dialog(nullptr, [&](const QString&) {
+        ++measured;
+        return 0.1;
+    });
+    EXPECT_EQ(dialog.list()->rowCount(), 0);
+    dialog.speedTestButton()->click();
+    QTest::qWait(200);
+    EXPECT_EQ(measured, 0);
+    EXPECT_EQ(Worker::running(), 0);
+    EXPECT_EQ(dialog.statusText().left(4), QStringLiteral("如果连接"));
+}
+
+} // namespace

@@ -1,0 +1,22 @@
+#include "support/TempDataFolder.h"
+
+#include "core/DataFolder.h"
+
+#include <gtest/gtest.h>
+
+namespace zvrd::test {
+
+TempDataFolder::TempDataFolder() {
+    EXPECT_TRUE(m_dir.isValid());
+    setDataFolder(m_dir.path());
+}
+
+TempDataFolder::~TempDataFolder() {
+    setDataFolder(QString());
+}
+
+QString TempDataFolder::path() const {
+    return m_dir.path() + QStringLiteral("/");
+}
+
+} // namespace zvrd::test
