@@ -58,7 +58,7 @@ void BM_BulkDownload200Chapters(benchmark::State& state) {
         const double cpuBefore = cpuSeconds();
         auto worker =
             std::make_unique<OpenNovelWorker>(info, QStringLiteral("书海阁"), surface, false,
-                                              Worker::Ownership::Held, [&](int index) {
+                                              Worker::Ownership::Held, [&](int index, int) {
                                                   if (index == 0)
                                                       started = tickCount();
                                               });

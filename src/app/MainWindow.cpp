@@ -17,6 +17,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPainter>
+#include <QProgressBar>
 #include <QScreen>
 #include <QStackedLayout>
 #include <QStatusBar>
@@ -95,6 +96,11 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     m_statusExtra->setFixedWidth(50);
     status->addWidget(m_statusLabel);
     status->addWidget(m_statusExtra);
+    m_progress = new QProgressBar(status);
+    m_progress->setFixedWidth(260);
+    m_progress->setTextVisible(true);
+    m_progress->hide();
+    status->addPermanentWidget(m_progress);
     setStatusBar(status);
 
     resize(kRestoredWidth, kRestoredHeight);
@@ -262,6 +268,25 @@ void MainWindow::showPageView() {
 
 void MainWindow::navigatePageView(const QString& path) {
     onWindowThread([this, path] { m_pageView->navigate(path); });
+}
+
+void MainWindow::setProgress(int stored, int failed, int total) {
+    onWindowThread([=, this] {
+        if (total <= 0) {
+            m_progress->hide();
+            return;
+        }
+        m_progress->setRange(0, total);
+        m_progress->setValue(std::min(stored + failed, total));
+        m_progress->setFormat(
+            failed > 0 ? QStringLiteral("%1 / %2 章，失败 %3").arg(stored).arg(total).arg(failed)
+                       : QStringLiteral("%1 / %2 章").arg(stored).arg(total));
+        m_progress->show();
+    });
+}
+
+QString MainWindow::progressText() const {
+    return m_progress->isHidden() ? QString() : m_progress->text();
 }
 
 void MainWindow::runOnWindowThread(const std::function<void()>& work) {

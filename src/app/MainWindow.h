@@ -13,6 +13,7 @@
 
 class QLabel;
 class QLineEdit;
+class QProgressBar;
 class QStackedLayout;
 class QTableWidget;
 class QToolBar;
@@ -44,6 +45,7 @@ public:
     void showResultList() override;
     void showPageView() override;
     void navigatePageView(const QString& path) override;
+    void setProgress(int stored, int failed, int total) override;
     void runOnWindowThread(const std::function<void()>& work) override;
 
     // Hand-overs from workers are dropped from now on (the window is going away).
@@ -77,6 +79,8 @@ public:
     QTableWidget* resultList() const { return m_resultList; }
     PageView* pageView() const { return m_pageView; }
     QString statusText() const;
+    // The download progress as shown: empty while hidden.
+    QString progressText() const;
     bool pageViewInFront() const;
 
 protected:
@@ -103,6 +107,7 @@ private:
     QStackedLayout* m_views = nullptr;
     QLabel* m_statusLabel = nullptr;
     QLabel* m_statusExtra = nullptr;
+    QProgressBar* m_progress = nullptr;
 
     // The surface handed to workers the window starts: the window itself, not owned.
     std::shared_ptr<WindowSurface> surface();

@@ -17,7 +17,7 @@ std::atomic<long> gRequestTimeoutMs{30000};
 std::atomic<long> gDownloadTimeoutMs{60000};
 constexpr long kMaxRedirects = 5;
 // A picture larger than this is refused rather than filling the disk.
-constexpr curl_off_t kMaxDownloadBytes = 64LL * 1024 * 1024;
+constexpr long long kMaxDownloadBytes = 64LL * 1024 * 1024;
 constexpr const char* kUserAgent =
     "Mozilla/5.0 (X11; Linux x86_64) AppleWebKit/537.36 (KHTML, like Gecko) "
     "Chrome/120.0 Safari/537.36";
@@ -152,6 +152,13 @@ std::string normalisedStatusLine(const std::string& line, long code) {
     return reason.empty() ? std::string(buf) : std::string(buf) + " " + reason;
 }
 
+// The header block handed back: the normalised status line, the fields, an empty line.
+std::string headerText(CURL* curl, const HeaderSink& headers) {
+    long code = 0;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &code);
+    return normalisedStatusLine(headers.statusLine, code) + "\r\n" + headers.fields + "\r\n";
+}
+
 void copyToBuffer(const std::string& text, char* buffer, int size) {
     const size_t room = static_cast<size_t>(size) - 1;
     const size_t n = text.size() < room ? text.size() : room;
@@ -217,14 +224,60 @@ int get_head(const char* url, char* buffer, int size) {
     const CURLcode rc = curl_easy_perform(curl.get());
     if ((rc != CURLE_OK && rc != CURLE_WRITE_ERROR) || !headers.complete)
         return 0;
-    long code = 0;
-    curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &code);
-    copyToBuffer(normalisedStatusLine(headers.statusLine, code) + "\r\n" + headers.fields + "\r\n",
-                 buffer, size);
+    copyToBuffer(headerText(curl.get(), headers), buffer, size);
     return 1;
 }
 
-int download_file(const char* url, const char* fileName, int /*flag*/) {
+int get_page(const char* url, char* header, int headerSize, char* body, int bodySize) {
+    if (!header || headerSize <= 0 || !body || bodySize <= 0)
+        return 0;
+    header[0] = '\0';
+    body[0] = '\0';
+    CurlHandle curl = newHandle(url, gRequestTimeoutMs.load(), false);
+    if (!curl)
+        return 0;
+    HeaderSink headers;
+    BufferSink sink{body, static_cast<size_t>(bodySize) - 1};
+    curl_easy_setopt(curl.get(), CURLOPT_HEADERFUNCTION, collectHeader);
+    curl_easy_setopt(curl.get(), CURLOPT_HEADERDATA, &headers);
+    curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, writeToBuffer);
+    curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &sink);
+    const CURLcode rc = curl_easy_perform(curl.get());
+    body[sink.used] = '\0';
+    if ((rc != CURLE_OK && !(rc == CURLE_WRITE_ERROR && sink.cut)) || !headers.complete) {
+        body[0] = '\0';
+        return 0;
+    }
+    copyToBuffer(headerText(curl.get(), headers), header, headerSize);
+    return 1;
+}
+
+namespace {
+
+// Writes the decoded body into a file, stopping past the byte limit.
+struct FileSink {
+    std::FILE* file;
+    long long limit;
+    long long written = 0;
+    bool tooLarge = false;
+};
+
+size_t writeToFile(char* data, size_t size, size_t count, void* userp) {
+    auto* sink = static_cast<FileSink*>(userp);
+    const size_t bytes = size * count;
+    if (sink->written + static_cast<long long>(bytes) > sink->limit) {
+        sink->tooLarge = true;
+        return 0; // stops the transfer
+    }
+    sink->written += static_cast<long long>(bytes);
+    return std::fwrite(data, 1, bytes, sink->file);
+}
+
+} // namespace
+
+int download_file_status(const char* url, const char* fileName, long long maxBytes, long* status) {
+    if (status)
+        *status = -1;
     if (!fileName || !*fileName)
         return 0;
     CurlHandle curl = newHandle(url, gDownloadTimeoutMs.load(), true);
@@ -235,14 +288,15 @@ int download_file(const char* url, const char* fileName, int /*flag*/) {
         FileHandle file(std::fopen(temp.path.c_str(), "wb"));
         if (!file)
             return 0;
-        curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, file.get());
-        curl_easy_setopt(curl.get(), CURLOPT_MAXFILESIZE_LARGE, kMaxDownloadBytes);
-        curl_easy_setopt(curl.get(), CURLOPT_FAILONERROR, 1L);
-        if (curl_easy_perform(curl.get()) != CURLE_OK)
-            return 0;
+        FileSink sink{file.get(), maxBytes};
+        curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, writeToFile);
+        curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &sink);
+        const CURLcode rc = curl_easy_perform(curl.get());
         long code = 0;
         curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &code);
-        if (code < 200 || code > 299)
+        if (status && (rc == CURLE_OK || sink.tooLarge || code >= 400))
+            *status = code > 0 ? code : -1;
+        if (rc != CURLE_OK || code < 200 || code > 299)
             return 0;
         if (std::fflush(file.get()) != 0)
             return 0;
@@ -251,6 +305,10 @@ int download_file(const char* url, const char* fileName, int /*flag*/) {
         return 0;
     temp.committed = true;
     return 1;
+}
+
+int download_file(const char* url, const char* fileName, int /*flag*/) {
+    return download_file_status(url, fileName, kMaxDownloadBytes, nullptr);
 }
 
 double get_time_starttransfer(const char* url) {

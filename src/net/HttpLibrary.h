@@ -20,9 +20,20 @@ int get_html(const char* url, char* buffer, int size);
 // Returns 1 on success.
 int get_head(const char* url, char* buffer, int size);
 
+// GET without following redirects, in one request: the header text (as get_head writes it) into
+// header and the body (cut at bodySize - 1 bytes, with a zero byte) into body. Returns 1 when an
+// answer arrived, whatever its status; 0 on a network error or a time-out.
+int get_page(const char* url, char* header, int headerSize, char* body, int bodySize);
+
 // GET following up to 5 redirects into fileName (via a temporary name, renamed on success).
 // Returns 1 when a 2xx answer was written completely.
 int download_file(const char* url, const char* fileName, int flag);
+
+// download_file that also tells the answer's status in *status: the HTTP status of the last
+// answer, or -1 when the transfer failed on the network or timed out. At most maxBytes decoded
+// bytes are written, however the answer is encoded or what length it announces; past that the
+// transfer stops, nothing is kept and the result is 0.
+int download_file_status(const char* url, const char* fileName, long long maxBytes, long* status);
 
 // Time-outs in milliseconds (connect, whole request, whole download); tests shorten them.
 void http_set_timeouts(long connectMs, long requestMs, long downloadMs);

@@ -106,6 +106,33 @@ QString locationOf(const QString& header) {
     return end < 0 ? header.mid(start) : header.mid(start, end - start);
 }
 
+FetchedPage fetchPage(const QString& url, const QString& charset) {
+    BufferPtr header(new char[kReceiveBufferSize]());
+    BufferPtr body(new char[kReceiveBufferSize]());
+    const QByteArray address = url.toUtf8();
+    FetchedPage page;
+    if (get_page(address.constData(), header.get(), kReceiveBufferSize, body.get(),
+                 kReceiveBufferSize) != 1)
+        return page;
+    page.header = QString::fromUtf8(header.get());
+    page.status = statusCode(page.header);
+    page.body = decodeBody(QByteArray(body.get()), charset);
+    return page;
+}
+
+DownloadResult downloadFileChecked(const QString& url, const QString& fileName, int64_t maxBytes) {
+    long status = -1;
+    DownloadResult result;
+    result.written = download_file_status(url.toUtf8().constData(), fileName.toUtf8().constData(),
+                                          maxBytes, &status) == 1;
+    result.status = static_cast<int32_t>(status);
+    return result;
+}
+
+bool worthRetrying(int32_t status) {
+    return status < 0 || status == 429 || (status >= 500 && status <= 599);
+}
+
 int32_t downloadFile(const QString& url, const QString& fileName, int32_t flag) {
     return download_file(url.toUtf8().constData(), fileName.toUtf8().constData(), flag);
 }

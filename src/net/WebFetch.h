@@ -10,6 +10,8 @@ namespace zvrd {
 
 // The receive buffer of fetchHtml and fetchHead; a longer body or header is cut.
 constexpr int kReceiveBufferSize = 1024000;
+// The largest file a download writes.
+constexpr int64_t kMaxDownloadBytes = 64LL * 1024 * 1024;
 
 // The page body, decoded from GBK when charset is "gbk" in any letter case, else from UTF-8;
 // invalid bytes become U+FFFD. Empty when the request failed.
@@ -24,6 +26,26 @@ QString locationOf(const QString& header);
 int32_t downloadFile(const QString& url, const QString& fileName, int32_t flag);
 // Seconds until the first byte of the answer; negative on failure.
 double connectTime(const QString& url);
+
+// One page from one GET (redirects not followed): the status check and the page together.
+struct FetchedPage {
+    int32_t status = -1; // the answer's status; -1 when none arrived (network error, time-out)
+    QString header;      // as fetchHead gives it
+    QString body;        // decoded as fetchHtml decodes it
+};
+FetchedPage fetchPage(const QString& url, const QString& charset);
+
+// A file download with its outcome.
+struct DownloadResult {
+    bool written = false;
+    int32_t status = -1; // the answer's status; -1 when the transfer failed or timed out
+};
+// At most 64 MiB of decoded bytes are written; a larger answer is not kept.
+DownloadResult downloadFileChecked(const QString& url, const QString& fileName,
+                                   int64_t maxBytes = kMaxDownloadBytes);
+
+// Whether another try may help: no answer (network error, time-out), 429 or a 5xx status.
+bool worthRetrying(int32_t status);
 
 // Decoding helpers, exposed for the search-address encoder and the tests.
 QString decodeGbk(const QByteArray& bytes);

@@ -3,6 +3,7 @@
 #include "core/DataFolder.h"
 #include "core/Text.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
@@ -16,6 +17,34 @@ QString resourcePath(const QString& fileName) {
     return QStringLiteral(":/templates/") + fileName;
 }
 
+// A folder name cut to the file system's limit: at most this many UTF-8 bytes, cut at a
+// character boundary and followed by a short hash of the whole name, so two long names that
+// share their beginning still get two folders.
+constexpr qsizetype kMaxFolderNameBytes = 200;
+
+QString shortenedFolderName(const QString& name) {
+    const QByteArray utf8 = name.toUtf8();
+    if (utf8.size() <= kMaxFolderNameBytes)
+        return name;
+    const QString hash = QString::fromLatin1(
+        QCryptographicHash::hash(utf8, QCryptographicHash::Sha1).toHex().left(8));
+    const qsizetype room = kMaxFolderNameBytes - 1 - hash.size();
+    QString kept;
+    qsizetype bytes = 0;
+    for (qsizetype i = 0; i < name.size();) {
+        const qsizetype len =
+            (name[i].isHighSurrogate() && i + 1 < name.size() && name[i + 1].isLowSurrogate()) ? 2
+                                                                                               : 1;
+        const qsizetype size = name.mid(i, len).toUtf8().size();
+        if (bytes + size > room)
+            break;
+        kept += name.mid(i, len);
+        bytes += size;
+        i += len;
+    }
+    return kept + QLatin1Char('~') + hash;
+}
+
 // A name from a web page as one safe folder name.
 QString safeFolderName(const QString& name) {
     QString safe = name;
@@ -25,7 +54,7 @@ QString safeFolderName(const QString& name) {
     }
     if (safe.isEmpty() || safe == QLatin1String(".") || safe == QLatin1String(".."))
         return QStringLiteral("_");
-    return safe;
+    return shortenedFolderName(safe);
 }
 
 // The value as the body of a JavaScript string literal: quotes, backslashes, line ends and
@@ -82,23 +111,40 @@ QString newNonce() {
     return nonce;
 }
 
-// Fills placeholder inside the page's own key script with the JavaScript form of value and
-// every other occurrence with value as it is.
-void replaceOutsideAndInsideScript(QString& page, const QString& placeholder, const QString& value,
-                                   const QString& scriptStart) {
-    const qsizetype start = page.indexOf(scriptStart);
-    const qsizetype end = start < 0 ? -1 : page.indexOf(QLatin1String("</script>"), start);
-    if (start < 0 || end < 0) {
-        page.replace(placeholder, value);
-        return;
+// The template with every "{Name}" placeholder of values replaced in one pass over the template
+// text, so text that came from a web page is never searched for placeholders again. Inside the
+// region [scriptBegin, scriptEnd) of the template a placeholder gets its JavaScript form.
+QString fillTemplate(const QString& page, const QList<std::pair<QString, QString>>& values,
+                     qsizetype scriptBegin = -1, qsizetype scriptEnd = -1) {
+    QString out;
+    out.reserve(page.size() + 4096);
+    qsizetype from = 0;
+    for (;;) {
+        const qsizetype open = page.indexOf(QLatin1Char('{'), from);
+        if (open < 0)
+            break;
+        const qsizetype close = page.indexOf(QLatin1Char('}'), open + 1);
+        if (close < 0)
+            break;
+        const QStringView name = QStringView(page).mid(open, close - open + 1);
+        const QString* value = nullptr;
+        for (const auto& [placeholder, text] : values) {
+            if (name == placeholder) {
+                value = &text;
+                break;
+            }
+        }
+        if (!value) {
+            out += QStringView(page).mid(from, open + 1 - from);
+            from = open + 1;
+            continue;
+        }
+        out += QStringView(page).mid(from, open - from);
+        out += (open >= scriptBegin && open < scriptEnd) ? jsStringBody(*value) : *value;
+        from = close + 1;
     }
-    QString before = page.left(start);
-    QString script = page.mid(start, end - start);
-    QString after = page.mid(end);
-    before.replace(placeholder, value);
-    script.replace(placeholder, jsStringBody(value));
-    after.replace(placeholder, value);
-    page = before + script + after;
+    out += QStringView(page).mid(from);
+    return out;
 }
 
 } // namespace
@@ -207,11 +253,11 @@ QString siteLine(const QString& siteName, const QString& siteUrl, const QString&
 QString renderDirectoryPage(int32_t novelId, const QStringList& chapterNames,
                             const QString& novelName, const QString& siteName,
                             const QString& siteUrl, const QString& infoPageUrl) {
-    QString page = readTextFile(tempFolder() + QStringLiteral("directory_page.htm"));
-    page.replace(QStringLiteral("{NovelName}"), novelName);
-    page.replace(QStringLiteral("{Contents}"), directoryRows(novelId, chapterNames));
-    page.replace(QStringLiteral("{SiteInfo}"), siteLine(siteName, siteUrl, infoPageUrl));
-    return page;
+    const QString page = readTextFile(tempFolder() + QStringLiteral("directory_page.htm"));
+    return fillTemplate(page,
+                        {{QStringLiteral("{NovelName}"), novelName},
+                         {QStringLiteral("{Contents}"), directoryRows(novelId, chapterNames)},
+                         {QStringLiteral("{SiteInfo}"), siteLine(siteName, siteUrl, infoPageUrl)}});
 }
 
 QString prevChapterUrl(int32_t novelId, int32_t chapterIndex, const QString& bookFolder) {
@@ -230,20 +276,23 @@ QString nextChapterUrl(int32_t novelId, int32_t chapterIndex, int32_t chapterCou
 QString renderContentPage(int32_t novelId, int32_t chapterIndex, int32_t chapterCount,
                           const QString& bookFolder, const QString& novelName,
                           const QString& chapterName, const QString& chapterHtml) {
-    QString page = readTextFile(tempFolder() + QStringLiteral("content_page.htm"));
-    // The nonce goes in first, so a "{Nonce}" inside the chapter text stays literal.
+    const QString page = readTextFile(tempFolder() + QStringLiteral("content_page.htm"));
+    // The page's own key script is the template's script that carries the nonce placeholder.
+    const qsizetype scriptBegin =
+        page.indexOf(QStringLiteral("<script type=\"text/javascript\" nonce=\"{Nonce}\""));
+    const qsizetype scriptEnd =
+        scriptBegin < 0 ? -1 : page.indexOf(QLatin1String("</script>"), scriptBegin);
     const QString nonce = newNonce();
-    page.replace(QStringLiteral("{Nonce}"), nonce);
-    page.replace(QStringLiteral("{NovelName}"), novelName);
-    page.replace(QStringLiteral("{ChapterName}"), chapterName);
-    page.replace(QStringLiteral("{ChapterContent}"), chapterHtml);
-    const QString scriptStart = QStringLiteral("<script type=\"text/javascript\" nonce=\"") + nonce;
-    replaceOutsideAndInsideScript(page, QStringLiteral("{PrevChapterUrl}"),
-                                  prevChapterUrl(novelId, chapterIndex, bookFolder), scriptStart);
-    replaceOutsideAndInsideScript(page, QStringLiteral("{NextChapterUrl}"),
-                                  nextChapterUrl(novelId, chapterIndex, chapterCount, bookFolder),
-                                  scriptStart);
-    return page;
+    return fillTemplate(
+        page,
+        {{QStringLiteral("{Nonce}"), nonce},
+         {QStringLiteral("{NovelName}"), novelName},
+         {QStringLiteral("{ChapterName}"), chapterName},
+         {QStringLiteral("{ChapterContent}"), chapterHtml},
+         {QStringLiteral("{PrevChapterUrl}"), prevChapterUrl(novelId, chapterIndex, bookFolder)},
+         {QStringLiteral("{NextChapterUrl}"),
+          nextChapterUrl(novelId, chapterIndex, chapterCount, bookFolder)}},
+        scriptBegin, scriptEnd < 0 ? -1 : scriptEnd);
 }
 
 QString pictureChapterHtml(const QString& storedPictures) {

@@ -6,12 +6,20 @@
 namespace zvrd {
 namespace {
 
-// The page at url when its header says 200; empty otherwise.
-QString fetchPage(const QString& url, const QString& charset) {
-    const QString header = fetchHead(url);
-    if (header.isEmpty() || statusCode(header) != 200)
-        return QString();
-    return fetchHtml(url, charset);
+// The page at url when its answer says 200; empty otherwise. One GET gives both.
+QString pageIfOk(const QString& url, const QString& charset) {
+    const FetchedPage page = fetchPage(url, charset);
+    return page.status == 200 ? page.body : QString();
+}
+
+// Runs one extraction within the page's match budget; past it the page counts as no match and
+// the caller learns why.
+template <typename F> auto withinBudget(const SiteRule& rule, F&& extract) {
+    MatchBudget budget;
+    auto result = extract();
+    if (budget.exhausted())
+        throw RegexException(patternTooSlowText(rule.siteName));
+    return result;
 }
 
 // The fixed picture-tag pattern: lower-case "<img" and "src", no DOTALL. The doubled quote of
@@ -25,7 +33,14 @@ const QString& imagePattern() {
 
 } // namespace
 
-SearchResults extractSearchPage(const QString& page, const QString& url, const SiteRule& rule) {
+QString patternTooSlowText(const QString& siteName) {
+    return QStringLiteral("目标站「%1」的匹配规则过慢（单页超过 %2 秒），该页按无匹配处理。")
+        .arg(siteName)
+        .arg(MatchBudget::kPageMilliseconds / 1000);
+}
+
+static SearchResults extractSearchPageUnbudgeted(const QString& page, const QString& url,
+                                                 const SiteRule& rule) {
     SearchResults data;
     QByteArray region;
     if (!firstMatchBytes(rule.searchResultRegion, PatternSubject(page), &region))
@@ -56,13 +71,14 @@ SearchResults extractSearchPage(const QString& page, const QString& url, const S
 }
 
 SearchResults parseSearchPage(const QString& url, const SiteRule& rule) {
-    const QString page = fetchPage(url, rule.charset);
+    const QString page = pageIfOk(url, rule.charset);
     if (page.isEmpty())
         return SearchResults();
     return extractSearchPage(page, url, rule);
 }
 
-NovelInfo extractInfoPage(const QString& page, const QString& url, const SiteRule& rule) {
+static NovelInfo extractInfoPageUnbudgeted(const QString& page, const QString& url,
+                                           const SiteRule& rule) {
     NovelInfo info;
     info.infoPageUrl = url;
     const PatternSubject subject(page);
@@ -79,7 +95,7 @@ NovelInfo extractInfoPage(const QString& page, const QString& url, const SiteRul
 }
 
 NovelInfo parseInfoPage(const QString& url, const SiteRule& rule) {
-    const QString page = fetchPage(url, rule.charset);
+    const QString page = pageIfOk(url, rule.charset);
     if (page.isEmpty()) {
         NovelInfo info;
         info.infoPageUrl = url;
@@ -101,7 +117,8 @@ bool isAddressFirst(const QString& piece) {
     return count == 2;
 }
 
-ChapterList extractDirectoryPage(const QString& page, const QString& url, const SiteRule& rule) {
+static ChapterList extractDirectoryPageUnbudgeted(const QString& page, const QString& url,
+                                                  const SiteRule& rule) {
     ChapterList data;
     QByteArray region;
     if (!firstMatchBytes(rule.directoryRegion, PatternSubject(page), &region))
@@ -124,13 +141,13 @@ ChapterList extractDirectoryPage(const QString& page, const QString& url, const 
 }
 
 ChapterList parseDirectoryPage(const QString& url, const SiteRule& rule) {
-    const QString page = fetchPage(url, rule.charset);
+    const QString page = pageIfOk(url, rule.charset);
     if (page.isEmpty())
         return ChapterList();
     return extractDirectoryPage(page, url, rule);
 }
 
-QString extractChapterContent(const QString& page, const SiteRule& rule) {
+static QString extractChapterContentUnbudgeted(const QString& page, const SiteRule& rule) {
     bool found = false;
     const QString content = firstMatch(rule.chapterContent, PatternSubject(page), &found);
     if (!found)
@@ -139,7 +156,7 @@ QString extractChapterContent(const QString& page, const SiteRule& rule) {
 }
 
 QString parseChapterContent(const SiteRule& rule, const QString& url) {
-    const QString page = fetchPage(url, rule.charset);
+    const QString page = pageIfOk(url, rule.charset);
     if (page.isEmpty())
         return QString();
     return extractChapterContent(page, rule);
@@ -159,6 +176,22 @@ QStringList imageUrls(const QString& text) {
         start = end;
     }
     return urls;
+}
+
+SearchResults extractSearchPage(const QString& page, const QString& url, const SiteRule& rule) {
+    return withinBudget(rule, [&] { return extractSearchPageUnbudgeted(page, url, rule); });
+}
+
+NovelInfo extractInfoPage(const QString& page, const QString& url, const SiteRule& rule) {
+    return withinBudget(rule, [&] { return extractInfoPageUnbudgeted(page, url, rule); });
+}
+
+ChapterList extractDirectoryPage(const QString& page, const QString& url, const SiteRule& rule) {
+    return withinBudget(rule, [&] { return extractDirectoryPageUnbudgeted(page, url, rule); });
+}
+
+QString extractChapterContent(const QString& page, const SiteRule& rule) {
+    return withinBudget(rule, [&] { return extractChapterContentUnbudgeted(page, rule); });
 }
 
 } // namespace zvrd

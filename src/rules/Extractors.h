@@ -1,5 +1,5 @@
-// rules: the four rule-driven extractors. Each fetches its own page (a header request first; only
-// status 200 is read) and returns a record; failure is an empty or zero result. A piece that does
+// rules: the four rule-driven extractors. Each fetches its own page (one GET; only a status of
+// 200 is read) and returns a record; failure is an empty or zero result. A piece that does
 // not compile leaves as RegexException.
 #pragma once
 
@@ -27,12 +27,16 @@ ChapterList parseDirectoryPage(const QString& url, const SiteRule& rule);
 QString parseChapterContent(const SiteRule& rule, const QString& url);
 QStringList imageUrls(const QString& text);
 
-// The extraction steps on a page already in hand (used by the extractors after fetching, and by
+// The extraction steps on a page already in hand. All matching on one page shares one budget
+// (MatchBudget); past it the page counts as no match and RegexException carries
+// patternTooSlowText. (used by the extractors after fetching, and by
 // the tests and zvrd-cli on saved pages).
 SearchResults extractSearchPage(const QString& page, const QString& url, const SiteRule& rule);
 NovelInfo extractInfoPage(const QString& page, const QString& url, const SiteRule& rule);
 ChapterList extractDirectoryPage(const QString& page, const QString& url, const SiteRule& rule);
 QString extractChapterContent(const QString& page, const SiteRule& rule);
+
+QString patternTooSlowText(const QString& siteName);
 
 // True when the chapter pattern gives group 1 the address and group 2 the name: exactly two
 // "(.+?)" after the first "href" (in the whole piece when it has no "href").

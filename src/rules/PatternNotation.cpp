@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <vector>
 
@@ -67,6 +68,22 @@ void appendGroups(const char* subject, const PCRE2_SIZE* ovector, uint32_t pairs
     }
 }
 
+// The current thread's page budget: no deadline outside a MatchBudget scope.
+struct BudgetState {
+    bool active = false;
+    bool exhausted = false;
+    std::chrono::steady_clock::time_point deadline;
+};
+thread_local BudgetState t_budget;
+
+bool budgetExhausted() {
+    if (!t_budget.active)
+        return false;
+    if (!t_budget.exhausted && std::chrono::steady_clock::now() > t_budget.deadline)
+        t_budget.exhausted = true;
+    return t_budget.exhausted;
+}
+
 bool isContinuationByte(char c) {
     return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
 }
@@ -75,6 +92,23 @@ bool isContinuationByte(char c) {
 
 RegexException::RegexException(const QString& message)
     : std::runtime_error(message.toStdString()), m_message(message) {}
+
+MatchBudget::MatchBudget(int milliseconds) : m_outermost(!t_budget.active) {
+    if (!m_outermost)
+        return;
+    t_budget.active = true;
+    t_budget.exhausted = false;
+    t_budget.deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+}
+
+MatchBudget::~MatchBudget() {
+    if (m_outermost)
+        t_budget = BudgetState();
+}
+
+bool MatchBudget::exhausted() const {
+    return t_budget.exhausted;
+}
 
 struct Regex::Impl {
     std::unique_ptr<pcre2_code, CodeFree> code;
@@ -201,6 +235,8 @@ int Regex::exec(const char* subject, qsizetype length, qsizetype start, bool tru
                 void* matchData) const {
     if (start < 0 || start > length)
         return PCRE2_ERROR_BADOFFSET;
+    if (budgetExhausted())
+        return PCRE2_ERROR_MATCHLIMIT;
     auto* data = static_cast<pcre2_match_data*>(matchData);
     if (trusted && !d->literals.empty() &&
         pcre2_get_ovector_count(data) >= static_cast<uint32_t>(d->literals.size()))

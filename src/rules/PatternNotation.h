@@ -26,6 +26,25 @@ private:
     QString m_message;
 };
 
+// A time budget for all matching done on one page by this thread: one slow pattern on a long page
+// cannot hold a worker for minutes (PCRE2's match limit bounds one match, not thousands of them).
+// Scopes nest; the outermost one sets the deadline. Once it has passed, every further match on
+// this thread fails as no match until the outermost scope ends.
+class MatchBudget {
+public:
+    static constexpr int kPageMilliseconds = 2000;
+    explicit MatchBudget(int milliseconds = kPageMilliseconds);
+    ~MatchBudget();
+    MatchBudget(const MatchBudget&) = delete;
+    MatchBudget& operator=(const MatchBudget&) = delete;
+
+    // Whether the deadline passed while matching.
+    bool exhausted() const;
+
+private:
+    bool m_outermost;
+};
+
 // The field cut at every "|"; empty pieces are dropped.
 QStringList splitAlternatives(const QString& field);
 

@@ -38,9 +38,63 @@ QString novelDatabasePath() {
     return dataFolder() + QStringLiteral("novel_info.db");
 }
 
+namespace {
+
+// One row per thing. Files written before these keys existed may hold duplicates (two openings
+// of one novel at once); they are removed in the same transaction that makes the key: the
+// lowest id is kept, and of a chapter's rows the downloaded one.
+struct UniqueKey {
+    const char* index;
+    const char* oldIndex; // the plain index it replaces
+    const char* table;
+    const char* columns;
+    const char* keepFirst; // order in which the row to keep comes first
+};
+
+constexpr UniqueKey kRecentReadKey{"latest_read_novel", "latest_read_site_name", "latest_read",
+                                   "target_site, novel_name", "id"};
+constexpr UniqueKey kChapterListKey{"novel_directory_chapter", "novel_directory_novel_chapter",
+                                    "novel_directory", "novel_id, chapter_index", "id"};
+constexpr UniqueKey kChapterKey{"novel_chapter_chapter", "novel_chapter_novel_chapter",
+                                "novel_chapter", "novel_id, chapter_id",
+                                "(is_download = 1) desc, id"};
+
+bool indexExists(SqliteDatabase& db, const char* name) {
+    db.addParamText(QStringLiteral(":name"), QLatin1String(name));
+    return !db.query(QStringLiteral(
+                         "select name from sqlite_master where type = 'index' and name = :name"))
+                ->atEnd();
+}
+
+void makeUnique(SqliteDatabase& db, const UniqueKey& key) {
+    if (indexExists(db, key.index))
+        return;
+    const QString table = QLatin1String(key.table);
+    const QString columns = QLatin1String(key.columns);
+    // Each group's row that comes first in keepFirst order stays.
+    db.exec(QStringLiteral("delete from %1 where id not in (select id from (select id, "
+                           "row_number() over (partition by %2 order by %3) as rank from %1) "
+                           "where rank = 1)")
+                .arg(table, columns, QLatin1String(key.keepFirst)));
+    db.exec(QStringLiteral("drop index if exists %1").arg(QLatin1String(key.oldIndex)));
+    db.exec(QStringLiteral("create unique index %1 on %2(%3)")
+                .arg(QLatin1String(key.index), table, columns));
+}
+
+// Readers never wait for the writer, and the writer never waits for readers.
+void useWriteAheadLog(SqliteDatabase& db) {
+    db.query(QStringLiteral("PRAGMA journal_mode=WAL"));
+}
+
+} // namespace
+
 void createMissingTables() {
     {
-        SqliteDatabase db(ruleDatabasePath());
+        const QString path = ruleDatabasePath();
+        auto writing = lockForWriting(path);
+        SqliteDatabase db(path);
+        useWriteAheadLog(db);
+        db.beginTransaction();
         if (!db.tableExists(QStringLiteral("site_rule"))) {
             db.exec(QStringLiteral(
                 "CREATE TABLE site_rule (id INTEGER PRIMARY KEY, site_name TEXT, site_url TEXT, "
@@ -55,35 +109,32 @@ void createMissingTables() {
                 "replace_rule TEXT)"));
         }
         if (!db.tableExists(QStringLiteral("latest_read"))) {
-            db.beginTransaction();
             db.exec(QStringLiteral(
                 "CREATE TABLE latest_read (id INTEGER PRIMARY KEY, target_site TEXT, "
                 "novel_name TEXT, novel_author TEXT, latest_chapter TEXT, info_page_url TEXT)"));
-            db.exec(QStringLiteral("CREATE INDEX latest_read_site_name ON "
-                                   "latest_read(target_site, novel_name)"));
-            db.commit();
         }
+        makeUnique(db, kRecentReadKey);
+        db.commit();
     }
-    SqliteDatabase db(novelDatabasePath());
+    const QString path = novelDatabasePath();
+    auto writing = lockForWriting(path);
+    SqliteDatabase db(path);
+    useWriteAheadLog(db);
+    db.beginTransaction();
     if (!db.tableExists(QStringLiteral("novel_directory"))) {
-        db.beginTransaction();
         db.exec(QStringLiteral(
             "CREATE TABLE novel_directory (id INTEGER PRIMARY KEY, novel_id INTEGER, "
             "chapter_index INTEGER, chapter_name TEXT, chapter_url TEXT)"));
-        db.exec(QStringLiteral("CREATE INDEX novel_directory_novel_chapter ON "
-                               "novel_directory(novel_id, chapter_index)"));
-        db.commit();
     }
     if (!db.tableExists(QStringLiteral("novel_chapter"))) {
-        db.beginTransaction();
         db.exec(
             QStringLiteral("CREATE TABLE novel_chapter (id INTEGER PRIMARY KEY, novel_id INTEGER, "
                            "chapter_id INTEGER, chapter_type INTEGER, is_download INTEGER, "
                            "chapter_content TEXT)"));
-        db.exec(QStringLiteral("CREATE INDEX novel_chapter_novel_chapter ON "
-                               "novel_chapter(novel_id, chapter_id)"));
-        db.commit();
     }
+    makeUnique(db, kChapterListKey);
+    makeUnique(db, kChapterKey);
+    db.commit();
 }
 
 bool hasRecentRead(const QString& siteName, const QString& novelName) {
@@ -96,15 +147,25 @@ bool hasRecentRead(const QString& siteName, const QString& novelName) {
 
 bool addRecentRead(const QString& siteName, const QString& novelName, const QString& author,
                    const QString& latestChapter, const QString& infoPageUrl) {
-    SqliteDatabase db(ruleDatabasePath());
+    if (novelName.isEmpty())
+        return false; // a page that gave no name is no novel
+    const QString path = ruleDatabasePath();
+    auto writing = lockForWriting(path);
+    SqliteDatabase db(path);
     bindSiteAndName(db, siteName, novelName);
     db.addParamText(QStringLiteral(":author"), author);
     db.addParamText(QStringLiteral(":latest"), latestChapter);
     db.addParamText(QStringLiteral(":url"), infoPageUrl);
-    db.exec(QStringLiteral("insert into latest_read(target_site,novel_name,novel_author,"
+    // Check and insert in one statement: two openings at once end with one row.
+    db.exec(QStringLiteral("insert or ignore into latest_read(target_site,novel_name,novel_author,"
                            "latest_chapter,info_page_url) "
                            "values(:site,:name,:author,:latest,:url)"));
-    return db.rowsChanged() > 0;
+    if (db.rowsChanged() > 0)
+        return true;
+    bindSiteAndName(db, siteName, novelName);
+    return !db.query(QStringLiteral(
+                         "select id from latest_read where target_site=:site and novel_name=:name"))
+                ->atEnd();
 }
 
 int32_t recentReadId(const QString& siteName, const QString& novelName) {
@@ -146,11 +207,13 @@ bool hasChapterList(int32_t novelId) {
 
 bool addChapterListItem(int32_t novelId, int32_t chapterIndex, const QString& chapterName,
                         const QString& chapterUrl) {
-    SqliteDatabase db(novelDatabasePath());
+    const QString path = novelDatabasePath();
+    auto writing = lockForWriting(path);
+    SqliteDatabase db(path);
     db.addParamText(QStringLiteral(":name"), chapterName);
     db.addParamText(QStringLiteral(":url"), chapterUrl);
-    db.exec(QStringLiteral("insert into novel_directory(novel_id,chapter_index,chapter_name,"
-                           "chapter_url) values(") +
+    db.exec(QStringLiteral("insert or ignore into novel_directory(novel_id,chapter_index,"
+                           "chapter_name,chapter_url) values(") +
             decimal(novelId) + QLatin1Char(',') + decimal(chapterIndex) +
             QStringLiteral(",:name,:url)"));
     return db.rowsChanged() > 0;
@@ -160,10 +223,13 @@ bool addChapterList(int32_t novelId, const ChapterList& directory) {
     const qsizetype count =
         std::min<qsizetype>({static_cast<qsizetype>(std::max(directory.count, 0)),
                              directory.names.size(), directory.urls.size()});
-    SqliteDatabase db(novelDatabasePath());
+    const QString path = novelDatabasePath();
+    auto writing = lockForWriting(path);
+    SqliteDatabase db(path);
     db.beginTransaction(); // rolled back by the connection's destructor if anything below fails
+    // A list stored meanwhile by another opening of the same novel stays as it is.
     SqliteQuery insert = db.prepare(QStringLiteral(
-        "insert into novel_directory(novel_id,chapter_index,chapter_name,chapter_url) "
+        "insert or ignore into novel_directory(novel_id,chapter_index,chapter_name,chapter_url) "
         "values(?1,?2,?3,?4)"));
     int64_t stored = 0;
     for (qsizetype i = 0; i < count; ++i) {
@@ -175,6 +241,10 @@ bool addChapterList(int32_t novelId, const ChapterList& directory) {
         stored += db.rowsChanged();
     }
     db.release(insert);
+    if (stored < count)
+        stored = db.integerValue(
+            QStringLiteral("select count(*) from novel_directory where novel_id=") +
+            decimal(novelId) + QStringLiteral(" and chapter_index<") + QString::number(count));
     db.commit();
     return stored == count;
 }
@@ -216,24 +286,44 @@ bool hasChapters(int32_t novelId) {
 
 bool saveChapter(int32_t novelId, int32_t chapterIndex, int32_t chapterType, int32_t isDownload,
                  const QString& content) {
-    SqliteDatabase db(novelDatabasePath());
-    const QString where = QStringLiteral(" where novel_id=") + decimal(novelId) +
-                          QStringLiteral(" and chapter_id=") + decimal(chapterIndex);
-    const bool exists = !db.query(QStringLiteral("select id from novel_chapter") + where)->atEnd();
-    // The content is bound, so it is stored exactly as given, quotes included.
+    const QString path = novelDatabasePath();
+    auto writing = lockForWriting(path);
+    SqliteDatabase db(path);
+    // The content is bound, so it is stored exactly as given, quotes included. One statement
+    // inserts or updates, so two workers of one chapter leave one row. Mended: a failed attempt
+    // never replaces a downloaded chapter (a slower failing worker of the same chapter would
+    // otherwise throw away what another one stored).
     db.addParamText(QStringLiteral(":content"), content);
-    if (!exists) {
-        db.exec(QStringLiteral("insert into novel_chapter(novel_id,chapter_id,chapter_type,"
-                               "is_download,chapter_content) values(") +
-                decimal(novelId) + QLatin1Char(',') + decimal(chapterIndex) + QLatin1Char(',') +
-                decimal(chapterType) + QLatin1Char(',') + decimal(isDownload) +
-                QStringLiteral(",:content)"));
-    } else {
-        db.exec(QStringLiteral("update novel_chapter set chapter_type=") + decimal(chapterType) +
-                QStringLiteral(",is_download=") + decimal(isDownload) +
-                QStringLiteral(",chapter_content=:content") + where);
-    }
+    db.exec(QStringLiteral("insert into novel_chapter(novel_id,chapter_id,chapter_type,"
+                           "is_download,chapter_content) values(%1,%2,%3,%4,:content) "
+                           "on conflict(novel_id,chapter_id) do update set "
+                           "chapter_type=excluded.chapter_type,is_download=excluded.is_download,"
+                           "chapter_content=excluded.chapter_content "
+                           "where excluded.is_download<>0 or novel_chapter.is_download=0")
+                .arg(novelId)
+                .arg(chapterIndex)
+                .arg(chapterType)
+                .arg(isDownload));
     return db.rowsChanged() > 0;
+}
+
+QList<int32_t> chaptersToDownload(int32_t novelId, int32_t count) {
+    std::vector<bool> stored(static_cast<size_t>(std::max(count, 0)), false);
+    SqliteDatabase db(novelDatabasePath());
+    auto table = db.query(
+        QStringLiteral("select chapter_id from novel_chapter where novel_id=%1 and is_download<>0")
+            .arg(novelId));
+    for (; !table->atEnd(); table->next()) {
+        const int64_t index = table->fieldAsInteger(0);
+        if (index >= 0 && index < count)
+            stored[static_cast<size_t>(index)] = true;
+    }
+    QList<int32_t> missing;
+    for (int32_t i = 0; i < count; ++i) {
+        if (!stored[static_cast<size_t>(i)])
+            missing.append(i);
+    }
+    return missing;
 }
 
 } // namespace zvrd

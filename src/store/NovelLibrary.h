@@ -5,6 +5,7 @@
 
 #include "core/NovelRecords.h"
 
+#include <QList>
 #include <QString>
 #include <cstdint>
 
@@ -13,11 +14,16 @@ namespace zvrd {
 QString ruleDatabasePath();  // dataFolder() + "zvrd.db"
 QString novelDatabasePath(); // dataFolder() + "novel_info.db"
 
-// Creates every missing table (and its indexes) of zvrd.db and novel_info.db; existing tables and
-// rows are left as they are. Called once at program start.
+// Creates every missing table of zvrd.db and novel_info.db, switches both to write-ahead logging
+// and makes sure each novel, chapter-list entry and chapter has one row (unique keys; duplicates
+// left by older versions are removed first, in the same transaction). Existing tables and their
+// other rows are left as they are. Called once at program start.
 void createMissingTables();
 
+// Writes wait for other writers of this process (lockForWriting) and check-then-insert is one
+// statement, so opening one novel twice at once leaves one record, one list, one row per chapter.
 bool hasRecentRead(const QString& siteName, const QString& novelName);
+// True when the novel is recorded (now or before); false for an empty name.
 bool addRecentRead(const QString& siteName, const QString& novelName, const QString& author,
                    const QString& latestChapter, const QString& infoPageUrl);
 int32_t recentReadId(const QString& siteName, const QString& novelName);
@@ -26,13 +32,17 @@ NovelInfo recentReadInfo(const QString& siteName, const QString& novelName);
 bool hasChapterList(int32_t novelId);
 bool addChapterListItem(int32_t novelId, int32_t chapterIndex, const QString& chapterName,
                         const QString& chapterUrl);
-// Stores a whole chapter list in one transaction: all of it or nothing.
+// Stores a whole chapter list in one transaction: all of it or nothing. True when the novel has
+// every entry afterwards (also when another opening stored them first).
 bool addChapterList(int32_t novelId, const ChapterList& directory);
 ChapterList loadChapterList(int32_t novelId);
 int32_t chapterCount(int32_t novelId);
 
 bool hasChapters(int32_t novelId);
+// Stores one chapter's outcome; a failure (isDownload 0) never replaces a downloaded chapter.
 bool saveChapter(int32_t novelId, int32_t chapterIndex, int32_t chapterType, int32_t isDownload,
                  const QString& content);
+// The indexes below count whose chapter is not downloaded (no row, or a failed one), ascending.
+QList<int32_t> chaptersToDownload(int32_t novelId, int32_t count);
 
 } // namespace zvrd

@@ -2,15 +2,19 @@
 
 #include "store/SqliteErrorText.h"
 
+#include <QFileInfo>
 #include <QLocale>
+#include <map>
 #include <sqlite3.h>
 
 namespace zvrd {
 namespace {
 
 // Mended: the design set no busy timeout, so a statement meeting another connection's lock
-// failed at once and a downloaded chapter could be lost. Every connection now waits up to 5 s.
-constexpr int kBusyTimeoutMs = 5000;
+// failed at once and a downloaded chapter could be lost. Every connection now waits for another
+// process's write for up to 30 s (threads of this process queue before they write, see
+// NovelLibrary), long enough for a busy machine.
+constexpr int kBusyTimeoutMs = 30000;
 
 QString fromUtf16(const void* text) {
     return text ? QString::fromUtf16(static_cast<const char16_t*>(text)) : QString();
@@ -56,6 +60,21 @@ struct QueueClearer {
 };
 
 } // namespace
+
+std::unique_lock<std::mutex> lockForWriting(const QString& fileName) {
+    static std::mutex registryLock;
+    static std::map<QString, std::unique_ptr<std::mutex>> locks;
+    const QString key = QFileInfo(fileName).absoluteFilePath();
+    std::mutex* lock = nullptr;
+    {
+        std::lock_guard guard(registryLock);
+        auto& slot = locks[key];
+        if (!slot)
+            slot = std::make_unique<std::mutex>();
+        lock = slot.get();
+    }
+    return std::unique_lock<std::mutex>(*lock);
+}
 
 SqliteException::SqliteException(const QString& message)
     : std::runtime_error(message.toStdString()), m_message(message) {}
@@ -285,7 +304,10 @@ void SqliteDatabase::updateBlob(const QString& sql, const QByteArray& blob) {
 void SqliteDatabase::beginTransaction() {
     if (m_inTransaction)
         throw SqliteException(QStringLiteral("Transaction already open"));
-    exec(QStringLiteral("BEGIN TRANSACTION"));
+    // Every transaction here writes: taking the write lock at the start means a reader never has
+    // to be upgraded to a writer, which SQLite refuses at once (no busy wait) when another
+    // connection writes.
+    exec(QStringLiteral("BEGIN IMMEDIATE"));
     m_inTransaction = true;
 }
 

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <variant>
 #include <vector>
@@ -52,6 +53,12 @@ struct SqliteQuery {
 };
 
 class SqliteDatabase;
+
+// Serialises this process's writes to one database file (by absolute path): threads queue here,
+// without a time limit, instead of meeting each other's locks inside SQLite, where a busy wait
+// on a slow machine can run out and a chapter would be lost. Other processes are met by
+// BEGIN IMMEDIATE and the busy timeout.
+std::unique_lock<std::mutex> lockForWriting(const QString& fileName);
 class SqliteTable;
 class SqliteCursor;
 

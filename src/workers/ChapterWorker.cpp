@@ -17,6 +17,21 @@ constexpr int32_t kTextChapter = 0;
 constexpr int32_t kPictureChapter = 1;
 constexpr int32_t kFailedChapter = -1;
 
+std::atomic<int> gFirstRetryPauseMs{1000};
+std::atomic<int> gSecondRetryPauseMs{3000};
+
+// Runs attempt until it succeeds or its status is not worth another try, at most three times.
+template <typename F> auto withRetries(F&& attempt) {
+    auto result = attempt();
+    for (const int pause : {gFirstRetryPauseMs.load(), gSecondRetryPauseMs.load()}) {
+        if (result.status == 200 || !worthRetrying(result.status))
+            break;
+        sleepMs(pause);
+        result = attempt();
+    }
+    return result;
+}
+
 QString chapterWhere(int32_t novelId, int32_t chapterIndex) {
     return QStringLiteral(" from novel_chapter where novel_id=%1 and chapter_id=%2")
         .arg(novelId)
@@ -41,12 +56,17 @@ ChapterWorker::ChapterWorker(int32_t ruleId, int32_t novelId, int32_t chapterInd
                              const QString& bookDir, const QString& novelName,
                              const QString& chapterName, const QString& chapterUrl,
                              bool displayChapter, std::shared_ptr<WindowSurface> surface,
-                             Ownership ownership)
+                             Ownership ownership, DoneCallback done)
     : Worker(ownership), m_novelName(novelName), m_chapterName(chapterName),
       m_chapterUrl(chapterUrl), m_bookDir(bookDir), m_ruleId(ruleId), m_novelId(novelId),
-      m_chapterIndex(chapterIndex), m_displayChapter(displayChapter),
-      m_surface(std::move(surface)) {
+      m_chapterIndex(chapterIndex), m_displayChapter(displayChapter), m_surface(std::move(surface)),
+      m_done(std::move(done)) {
     start();
+}
+
+void ChapterWorker::setRetryPauses(int firstMs, int secondMs) {
+    gFirstRetryPauseMs = firstMs;
+    gSecondRetryPauseMs = secondMs;
 }
 
 void ChapterWorker::report(const QString& text) {
@@ -57,6 +77,18 @@ void ChapterWorker::report(const QString& text) {
 void ChapterWorker::saveFailed() {
     std::lock_guard lock(appMutex());
     saveChapter(m_novelId, m_chapterIndex, kFailedChapter, 0, QString());
+}
+
+void ChapterWorker::reportError(const QString& text) {
+    // A chapter not stored yet is stored as failed where the database still takes it.
+    if (m_outcome == ChapterOutcome::Failed) {
+        try {
+            saveFailed();
+        } catch (...) {
+            // A full disk or a read-only folder: nothing more can be stored.
+        }
+    }
+    report(errorStatusText(text));
 }
 
 bool ChapterWorker::download(QString* chapterHtml) {
@@ -77,7 +109,9 @@ bool ChapterWorker::download(QString* chapterHtml) {
         saveFailed();
         return false;
     }
-    const QString content = parseChapterContent(*rule, m_chapterUrl);
+    const FetchedPage page = withRetries([&] { return fetchPage(m_chapterUrl, rule->charset); });
+    const QString content =
+        page.status == 200 ? extractChapterContent(page.body, *rule) : QString();
     if (content.isEmpty()) {
         saveFailed();
         report(QStringLiteral("提取小说章节页正文失败，章节名称：%1， 目标页面：%2")
@@ -100,7 +134,12 @@ bool ChapterWorker::download(QString* chapterHtml) {
             if (QFile::exists(file))
                 QFile::remove(file);
             report(QStringLiteral("正在下载图片章节： %1").arg(resolved));
-            if (downloadFile(resolved, file, 1) != 1) {
+            const DownloadResult picture = withRetries([&] {
+                const DownloadResult r = downloadFileChecked(resolved, file);
+                // A written file counts as an answer of 200 for the retry rule.
+                return r.written ? DownloadResult{true, 200} : r;
+            });
+            if (!picture.written) {
                 saveFailed();
                 report(
                     QStringLiteral("图片章节下载失败，章节地址： %1，请重试！").arg(m_chapterUrl));
@@ -119,6 +158,15 @@ bool ChapterWorker::download(QString* chapterHtml) {
 }
 
 void ChapterWorker::run() {
+    // The bulk download learns of every end, also of one by an error.
+    struct Done {
+        ChapterWorker* worker;
+        ~Done() {
+            if (worker->m_done)
+                worker->m_done(worker->m_chapterIndex, worker->m_outcome);
+        }
+    } done{this};
+    m_outcome = ChapterOutcome::Failed;
     int64_t downloaded = 0;
     {
         std::lock_guard lock(appMutex());
@@ -129,11 +177,19 @@ void ChapterWorker::run() {
             downloaded = table->fieldAsString(0).toLongLong();
     }
     QString chapterHtml;
-    if (downloaded == 0 && !download(&chapterHtml))
-        return;
-    if (!m_displayChapter)
-        return;
+    if (downloaded != 0) {
+        m_outcome = ChapterOutcome::AlreadyStored;
+    } else {
+        // An error on the way is reported, and stored as failed, by reportError.
+        if (!download(&chapterHtml))
+            return;
+        m_outcome = ChapterOutcome::Stored;
+    }
+    if (m_displayChapter)
+        show(chapterHtml);
+}
 
+void ChapterWorker::show(QString chapterHtml) {
     {
         std::lock_guard lock(appMutex());
         SqliteDatabase db(novelDatabasePath());

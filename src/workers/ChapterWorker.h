@@ -5,27 +5,45 @@
 #include "workers/WindowSurface.h"
 #include "workers/Worker.h"
 
+#include <atomic>
+#include <functional>
 #include <memory>
 
 namespace zvrd {
 
+// What became of one chapter worker's chapter.
+enum class ChapterOutcome { Stored, AlreadyStored, Failed };
+
 class ChapterWorker : public Worker {
     Q_OBJECT
 public:
+    using DoneCallback = std::function<void(int32_t chapterIndex, ChapterOutcome outcome)>;
+
     // Starts at once. From the reading navigation: detached, display on; from the bulk download:
-    // held, display off.
+    // held, display off. done, when given, is called on the worker's thread as its last step,
+    // whatever happened (an error included).
     ChapterWorker(int32_t ruleId, int32_t novelId, int32_t chapterIndex, const QString& bookDir,
                   const QString& novelName, const QString& chapterName, const QString& chapterUrl,
-                  bool displayChapter, std::shared_ptr<WindowSurface> surface, Ownership ownership);
+                  bool displayChapter, std::shared_ptr<WindowSurface> surface, Ownership ownership,
+                  DoneCallback done = {});
+
+    // The outcome, once the worker has ended.
+    ChapterOutcome outcome() const { return m_outcome; }
+
+    // A chapter page or picture that gets no answer, times out, or answers 429 or 5xx is tried
+    // again after these pauses (about 1 s, then 3 s); tests shorten them.
+    static void setRetryPauses(int firstMs, int secondMs);
 
 protected:
     void run() override;
+    void reportError(const QString& text) override;
 
 private:
     void report(const QString& text);
     void saveFailed();
     // Downloads the chapter; false when it failed (the failed row is stored and reported).
     bool download(QString* chapterHtml);
+    void show(QString chapterHtml);
 
     QString m_statusText;
     QString m_novelName;
@@ -37,6 +55,8 @@ private:
     int32_t m_chapterIndex;
     bool m_displayChapter;
     std::shared_ptr<WindowSurface> m_surface;
+    DoneCallback m_done;
+    std::atomic<ChapterOutcome> m_outcome{ChapterOutcome::Failed};
 };
 
 // The local file of picture n of a chapter: folder + index + "_" + n + "." + extension of the

@@ -42,6 +42,9 @@ public:
     void navigatePageView(const QString& path) override {
         pass([&] { m_target.navigatePageView(path); });
     }
+    void setProgress(int stored, int failed, int total) override {
+        pass([&] { m_target.setProgress(stored, failed, total); });
+    }
     void runOnWindowThread(const std::function<void()>& work) override { pass(work); }
 
 private:

@@ -14,9 +14,12 @@ public:
         std::function<void(const QString& site, const QString& name, const QString& author,
                            const QString& latestChapter, const QString& url)>;
     using StatusPrinter = std::function<void(const QString& text)>;
+    using ProgressPrinter = std::function<void(int stored, int failed, int total)>;
 
-    explicit HeadlessSurface(RowPrinter rows = {}, StatusPrinter statuses = {})
-        : m_rowPrinter(std::move(rows)), m_statusPrinter(std::move(statuses)) {}
+    explicit HeadlessSurface(RowPrinter rows = {}, StatusPrinter statuses = {},
+                             ProgressPrinter progress = {})
+        : m_rowPrinter(std::move(rows)), m_statusPrinter(std::move(statuses)),
+          m_progressPrinter(std::move(progress)) {}
 
     void setStatusText(const QString& text) override {
         std::lock_guard lock(m_lock);
@@ -42,6 +45,11 @@ public:
     void showResultList() override {}
     void showPageView() override {}
     void navigatePageView(const QString&) override {}
+    void setProgress(int stored, int failed, int total) override {
+        std::lock_guard lock(m_lock);
+        if (m_progressPrinter)
+            m_progressPrinter(stored, failed, total);
+    }
     void runOnWindowThread(const std::function<void()>& work) override {
         std::lock_guard lock(m_lock);
         work();
@@ -56,6 +64,7 @@ private:
     std::recursive_mutex m_lock;
     RowPrinter m_rowPrinter;
     StatusPrinter m_statusPrinter;
+    ProgressPrinter m_progressPrinter;
     int m_rows = 0;
     QString m_lastStatus;
 };

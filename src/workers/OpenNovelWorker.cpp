@@ -7,6 +7,10 @@
 #include "workers/ChapterWorker.h"
 
 #include <chrono>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -14,7 +18,7 @@ namespace zvrd {
 
 OpenNovelWorker::OpenNovelWorker(const NovelInfo& novel, const QString& siteName,
                                  std::shared_ptr<WindowSurface> surface, bool fetchInfoPage,
-                                 Ownership ownership, std::function<void(int)> bulkObserver)
+                                 Ownership ownership, BulkObserver bulkObserver)
     : Worker(ownership), m_novel(novel), m_siteName(siteName), m_fetchInfoPage(fetchInfoPage),
       m_surface(std::move(surface)), m_bulkObserver(std::move(bulkObserver)) {
     m_rule = findRuleBySiteName(loadSiteRules(), m_siteName);
@@ -43,12 +47,23 @@ void OpenNovelWorker::storeChapterList(int32_t novelId, const ChapterList& list)
     addChapterList(novelId, list);
 }
 
+void OpenNovelWorker::reportError(const QString& text) {
+    m_surface->setProgress(0, 0, 0);
+    report(errorStatusText(text));
+}
+
 void OpenNovelWorker::run() {
     const uint32_t start = tickCount();
     if (m_fetchInfoPage)
         m_novel = parseInfoPage(m_novel.infoPageUrl, m_rule);
     const QString& site = m_rule.siteName;
     const QString& name = m_novel.name;
+    if (name.isEmpty()) {
+        // Site down, too slow or an anti-bot page: nothing is stored for a page without a name.
+        report(kInfoPageUnreadable);
+        m_surface->showResultList();
+        return;
+    }
 
     if (!recordRecentRead())
         return;
@@ -100,44 +115,133 @@ void OpenNovelWorker::run() {
     if (!hasChapterList(novelId))
         storeChapterList(novelId, list);
 
-    if (hasChapters(novelId))
-        return; // the bulk download runs only while no chapter row of the novel exists
-    bulkDownload(novelId, bookDir, list);
+    // Every chapter not stored yet (never tried, failed, or cut short by a quit or a crash) is
+    // downloaded, at every opening, until the novel is complete.
+    const QList<int32_t> missing = chaptersToDownload(novelId, list.count);
+    if (missing.isEmpty())
+        return;
+    const std::unique_ptr<DownloadClaim> claim = DownloadClaim::take(novelId);
+    if (!claim)
+        return; // this novel's chapters are already coming down in this process
+    bulkDownload(novelId, bookDir, list, missing);
 }
 
-void OpenNovelWorker::bulkDownload(int32_t novelId, const QString& bookDir,
-                                   const ChapterList& list) {
+void OpenNovelWorker::bulkDownload(int32_t novelId, const QString& bookDir, const ChapterList& list,
+                                   const QList<int32_t>& missing) {
     report(QStringLiteral("开始下载小说章节……"));
     const int32_t ruleId = m_rule.id.toInt();
-    std::vector<std::unique_ptr<ChapterWorker>> batch;
-    batch.reserve(kBatchSize);
-    auto waitForSlots = [&] {
-        for (auto& worker : batch)
-            worker->join();
-        batch.clear();
-        if (m_bulkObserver)
-            m_bulkObserver(-1);
+    const int total = list.count;
+    const int storedBefore = total - static_cast<int>(missing.size());
+
+    // The sliding window: at most kWindowSize chapters in flight, starts at least kStartPauseMs
+    // apart, the next start as soon as a slot is free.
+    std::mutex lock;
+    std::condition_variable changed;
+    int inFlight = 0;
+    int stored = 0;
+    int failed = 0;
+    std::vector<int32_t> finished;
+    std::map<int32_t, std::unique_ptr<ChapterWorker>> running;
+    auto onDone = [&](int32_t index, ChapterOutcome outcome) {
+        std::lock_guard guard(lock);
+        --inFlight;
+        if (outcome == ChapterOutcome::Failed)
+            ++failed;
+        else
+            ++stored;
+        finished.push_back(index);
+        changed.notify_all();
     };
-    for (int32_t j = 0; j < list.count; ++j) {
+    // Deletes the workers that have ended; each is joined first (it is past its last step).
+    auto reap = [&](std::unique_lock<std::mutex>& guard) {
+        std::vector<int32_t> done;
+        done.swap(finished);
+        const int storedNow = stored;
+        const int failedNow = failed;
+        guard.unlock();
+        for (const int32_t index : done) {
+            auto it = running.find(index);
+            if (it == running.end())
+                continue;
+            it->second->join();
+            running.erase(it);
+        }
+        if (!done.empty())
+            m_surface->setProgress(storedBefore + storedNow, failedNow, total);
+        guard.lock();
+    };
+
+    m_surface->setProgress(storedBefore, 0, total);
+    auto nextStart = std::chrono::steady_clock::now();
+    for (const int32_t j : missing) {
+        {
+            std::unique_lock guard(lock);
+            for (;;) {
+                reap(guard);
+                if (inFlight < kWindowSize)
+                    break;
+                changed.wait(guard, [&] { return !finished.empty(); });
+            }
+        }
+        std::this_thread::sleep_until(nextStart);
         report(QStringLiteral("正在下载章节「%1」……").arg(list.names[j]));
-        // The 50 ms count from this start, so the time spent starting is not added to them.
-        const auto nextStart =
-            std::chrono::steady_clock::now() + std::chrono::milliseconds(kStartPauseMs);
-        batch.push_back(std::make_unique<ChapterWorker>(ruleId, novelId, j, bookDir, m_novel.name,
-                                                        list.names[j], list.urls[j], false,
-                                                        m_surface, Ownership::Held));
+        nextStart = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStartPauseMs);
+        int inFlightNow = 0;
+        {
+            std::lock_guard guard(lock);
+            inFlightNow = ++inFlight;
+        }
+        running[j] = std::make_unique<ChapterWorker>(ruleId, novelId, j, bookDir, m_novel.name,
+                                                     list.names[j], list.urls[j], false, m_surface,
+                                                     Ownership::Held, onDone);
         if (m_bulkObserver)
-            m_bulkObserver(j);
-        if ((j + 1) % kBatchSize == 0) {
-            waitForSlots();
-            sleepMs(kStartPauseMs); // a whole pause after a batch
-        } else {
-            std::this_thread::sleep_until(nextStart);
+            m_bulkObserver(j, inFlightNow);
+    }
+    {
+        std::unique_lock guard(lock);
+        for (;;) {
+            reap(guard);
+            if (inFlight == 0)
+                break;
+            changed.wait(guard, [&] { return !finished.empty(); });
         }
     }
-    if (!batch.empty())
-        waitForSlots();
-    report(QStringLiteral("所有章节已下载完成"));
+    running.clear();
+
+    // The outcome as the store has it: a chapter whose row could not be written counts as failed.
+    const int notStored = static_cast<int>(chaptersToDownload(novelId, total).size());
+    m_surface->setProgress(0, 0, 0);
+    if (notStored == 0)
+        report(QStringLiteral("所有章节已下载完成"));
+    else
+        report(downloadIncompleteText(total - notStored, notStored));
+}
+
+QString downloadIncompleteText(int stored, int failed) {
+    return QStringLiteral("已存储 %1 个章节，%2 个章节下载失败，重新打开本书可继续下载。")
+        .arg(stored)
+        .arg(failed);
+}
+
+// ---- one bulk download per novel and process -----------------------------------------------
+
+namespace {
+
+std::mutex gClaimsLock;
+std::set<int32_t> gClaims;
+
+} // namespace
+
+std::unique_ptr<DownloadClaim> DownloadClaim::take(int32_t novelId) {
+    std::lock_guard guard(gClaimsLock);
+    if (!gClaims.insert(novelId).second)
+        return nullptr;
+    return std::unique_ptr<DownloadClaim>(new DownloadClaim(novelId));
+}
+
+DownloadClaim::~DownloadClaim() {
+    std::lock_guard guard(gClaimsLock);
+    gClaims.erase(m_novelId);
 }
 
 } // namespace zvrd

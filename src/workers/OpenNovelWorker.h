@@ -13,31 +13,41 @@
 
 namespace zvrd {
 
+// The status text when the information page gave no name (site down, too slow, an anti-bot page).
+inline const QString kInfoPageUnreadable = QStringLiteral("无法从目标站读取小说信息，请稍后重试。");
+
+// The last status text of a bulk download that did not store every chapter.
+QString downloadIncompleteText(int stored, int failed);
+
 class OpenNovelWorker : public Worker {
     Q_OBJECT
 public:
+    // Called with the chapter index and the number of chapters in flight after each start of the
+    // bulk download (for tests).
+    using BulkObserver = std::function<void(int32_t chapterIndex, int inFlight)>;
+
     // Loads the rules and picks the one named siteName on the caller's thread, then starts.
     // With fetchInfoPage the information page at novel.infoPageUrl is read first, on
     // the worker's thread (a novel not opened before).
-    // bulkObserver (for tests) is called with the chapter index after each bulk-download worker
-    // is started and with -1 after each wait for a batch.
     OpenNovelWorker(const NovelInfo& novel, const QString& siteName,
                     std::shared_ptr<WindowSurface> surface, bool fetchInfoPage = false,
-                    Ownership ownership = Ownership::Detached,
-                    std::function<void(int)> bulkObserver = {});
+                    Ownership ownership = Ownership::Detached, BulkObserver bulkObserver = {});
 
-    // Bulk download: at most this many chapter workers at a time, one started every pause.
-    static constexpr int kBatchSize = 20;
+    // Bulk download: at most this many chapters of a novel in flight, starts at least the pause
+    // apart, the next start as soon as one ends.
+    static constexpr int kWindowSize = 20;
     static constexpr int kStartPauseMs = 50;
 
 protected:
     void run() override;
+    void reportError(const QString& text) override;
 
 private:
     void report(const QString& text);
     bool recordRecentRead();
     void storeChapterList(int32_t novelId, const ChapterList& list);
-    void bulkDownload(int32_t novelId, const QString& bookDir, const ChapterList& list);
+    void bulkDownload(int32_t novelId, const QString& bookDir, const ChapterList& list,
+                      const QList<int32_t>& missing);
 
     QString m_statusText;
     SiteRule m_rule;
@@ -45,7 +55,22 @@ private:
     QString m_siteName;
     bool m_fetchInfoPage;
     std::shared_ptr<WindowSurface> m_surface;
-    std::function<void(int)> m_bulkObserver;
+    BulkObserver m_bulkObserver;
+};
+
+// Held while one worker of this process downloads a novel's chapters, so a second opening of the
+// same novel does not fetch every chapter a second time.
+class DownloadClaim {
+public:
+    // Null when the novel is claimed already.
+    static std::unique_ptr<DownloadClaim> take(int32_t novelId);
+    ~DownloadClaim();
+    DownloadClaim(const DownloadClaim&) = delete;
+    DownloadClaim& operator=(const DownloadClaim&) = delete;
+
+private:
+    explicit DownloadClaim(int32_t novelId) : m_novelId(novelId) {}
+    int32_t m_novelId;
 };
 
 } // namespace zvrd

@@ -25,6 +25,8 @@ public:
     virtual void showResultList() = 0;
     virtual void showPageView() = 0;
     virtual void navigatePageView(const QString& path) = 0;
+    // A novel's chapters downloading: stored and failed so far out of total; total 0 hides it.
+    virtual void setProgress(int stored, int failed, int total) = 0;
 
     // Runs work on the window's thread (a blocking hand-over like the operations above), so a
     // check and the operations it guards happen as one step there.

@@ -1,5 +1,8 @@
 #include "workers/Worker.h"
 
+#include "rules/PatternNotation.h"
+#include "store/SqliteTable.h"
+
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -43,16 +46,44 @@ void Worker::start() {
 }
 
 void Worker::runGuarded() {
+    QString error;
     try {
         run();
+    } catch (const SqliteException& e) {
+        error = e.message();
+    } catch (const RegexException& e) {
+        error = e.message();
+    } catch (const std::exception& e) {
+        error = QString::fromUtf8(e.what());
     } catch (...) {
-        // A worker that fails ends silently; the status bar keeps its last text.
+        error = QStringLiteral("unknown error");
+    }
+    if (!error.isEmpty()) {
+        try {
+            reportError(error);
+        } catch (...) {
+            // Reporting is best effort; the text stays in errorText().
+        }
     }
     --gRunning;
     // Notified under the lock: the joiner may delete this object as soon as it gets the lock.
     std::lock_guard lock(m_doneLock);
+    m_errorText = error;
     m_finished = true;
     m_done.notify_all();
+}
+
+void Worker::reportError(const QString&) {}
+
+QString Worker::errorText() const {
+    std::lock_guard lock(m_doneLock);
+    return m_errorText;
+}
+
+QString errorStatusText(const QString& error) {
+    QString text = error;
+    text.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
+    return QStringLiteral("任务出错：") + text;
 }
 
 void sleepMs(int ms) {

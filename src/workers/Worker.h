@@ -2,6 +2,7 @@
 // report only through WindowSurface; depends on rules, pages, store, net and core.
 #pragma once
 
+#include <QString>
 #include <QThread>
 
 #include <condition_variable>
@@ -11,9 +12,11 @@
 namespace zvrd {
 
 // A worker: a concrete worker overrides run() and calls start() as the last step of its own
-// constructor; run() then runs on a thread of its own, and whatever escapes it ends the worker
-// silently. Detached workers delete themselves when finished (their creator's thread needs an
-// event loop); held workers are waited for with join() and deleted by their holder.
+// constructor; run() then runs on a thread of its own. An error that escapes run() (a database,
+// pattern or file error) ends the worker, keeps its text in errorText() and is handed to
+// reportError(), so it reaches the user instead of ending the worker silently. Detached workers
+// delete themselves when finished (their creator's thread needs an event loop); held workers are
+// waited for with join() and deleted by their holder.
 class Worker : public QObject {
     Q_OBJECT
 public:
@@ -24,6 +27,9 @@ public:
     // (with a standard mutex, so ThreadSanitizer sees it too).
     void join();
 
+    // The text of the error that ended run() early; empty when none did. Read it after join().
+    QString errorText() const;
+
     // Workers that have been started and have not finished, in the whole process.
     static int running();
 
@@ -31,17 +37,23 @@ protected:
     explicit Worker(Ownership ownership);
     virtual void run() = 0;
     void start();
+    // Called on the worker's thread with the text of an error that escaped run().
+    virtual void reportError(const QString& text);
 
 private:
     void runGuarded();
 
     Ownership m_ownership;
     std::unique_ptr<QThread> m_thread;
-    std::mutex m_doneLock;
+    mutable std::mutex m_doneLock;
     std::condition_variable m_done;
     bool m_finished = false;
     bool m_started = false;
+    QString m_errorText;
 };
+
+// The status text of an error that ended a worker.
+QString errorStatusText(const QString& error);
 
 // Sleeps the calling thread.
 void sleepMs(int ms);

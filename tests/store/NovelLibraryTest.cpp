@@ -142,12 +142,17 @@ TEST_F(NovelLibraryTest, SaveChapterInsertsPerNovelThenUpdatesAndKeepsContentExa
                                          "novel_chapter where novel_id=2 and chapter_id=3"));
         EXPECT_EQ(t->fieldAsString(2), content);
     }
-    // A later failure replaces the stored chapter, and a later success the failure.
-    ASSERT_TRUE(saveChapter(2, 3, -1, 0, QString()));
+    // A later failure never replaces a downloaded chapter; a failure is replaced by a success.
+    EXPECT_FALSE(saveChapter(2, 3, -1, 0, QString()));
+    EXPECT_EQ(count(novelDatabasePath(), QStringLiteral("select count(*) from novel_chapter "
+                                                        "where novel_id=2 and is_download=1")),
+              1);
+    ASSERT_TRUE(saveChapter(2, 4, -1, 0, QString()));
+    ASSERT_TRUE(saveChapter(2, 4, -1, 0, QString()));
     ASSERT_TRUE(saveChapter(2, 3, 1, 1, QStringLiteral("/a/pic/3_0.png|/a/pic/3_1.png")));
     EXPECT_EQ(count(novelDatabasePath(),
                     QStringLiteral("select count(*) from novel_chapter where novel_id=2")),
-              1);
+              2);
     SqliteDatabase db(novelDatabasePath());
     auto t = db.query(QStringLiteral("select chapter_type,is_download,chapter_content from "
                                      "novel_chapter where novel_id=2 and chapter_id=3"));

@@ -47,6 +47,10 @@ public:
         m_navigations << path;
         m_events << QStringLiteral("navigate:") + path;
     }
+    void setProgress(int stored, int failed, int total) override {
+        std::lock_guard lock(m_lock);
+        m_progress.push_back({stored, failed, total});
+    }
     // One caller at a time, like the window's single thread.
     void runOnWindowThread(const std::function<void()>& work) override {
         std::lock_guard lock(m_lock);
@@ -69,6 +73,11 @@ public:
         std::lock_guard lock(m_lock);
         return m_navigations;
     }
+    // Every progress report: stored, failed, total.
+    std::vector<std::array<int, 3>> progress() const {
+        std::lock_guard lock(m_lock);
+        return m_progress;
+    }
     std::vector<Row> rows() const {
         std::lock_guard lock(m_lock);
         return m_rows;
@@ -80,6 +89,7 @@ private:
     QStringList m_events;
     QStringList m_navigations;
     std::vector<Row> m_rows;
+    std::vector<std::array<int, 3>> m_progress;
 };
 
 } // namespace zvrd::test

@@ -39,14 +39,15 @@ protected:
     }
 
     // Opens a novel as a double-click would and waits for the directory worker; records the
-    // bulk download's starts (chapter index) and batch waits (-1).
-    QList<int> open(const NovelInfo& info, const QString& siteName, bool fetch = false) {
-        QList<int> events;
+    // bulk download's starts: chapter index and chapters in flight after the start.
+    QList<std::pair<int, int>> open(const NovelInfo& info, const QString& siteName,
+                                    bool fetch = false) {
+        QList<std::pair<int, int>> events;
         std::mutex lock;
         auto* worker = new OpenNovelWorker(info, siteName, surface, fetch, Worker::Ownership::Held,
-                                           [&](int e) {
+                                           [&](int index, int inFlight) {
                                                std::lock_guard guard(lock);
-                                               events << e;
+                                               events.append({index, inFlight});
                                            });
         worker->join();
         delete worker;
@@ -75,35 +76,32 @@ protected:
     std::shared_ptr<test::FakeSurface> surface = std::make_shared<test::FakeSurface>();
 };
 
-// The bulk download's batches: a wait after every 20th start and one for a partial last batch.
-TEST_F(NovelWorkersTest, BulkDownloadWaitsBatchByBatchAndStoresEveryChapterOnce) {
-    struct Case {
-        int novel;
-        int chapters;
-        QList<int> waitsAfter;
-    };
-    for (const Case& c : {Case{2, 7, {6}}, Case{3, 20, {19}}, Case{1, 45, {19, 39, 44}}}) {
-        const QList<int> events = open(gbkInfo(c.novel), QStringLiteral("书海阁"));
-        QList<int> waitsAfter;
-        int started = 0;
-        for (int i = 0; i < events.size(); ++i) {
-            if (events[i] == -1)
-                waitsAfter << events[i - 1];
-            else
-                EXPECT_EQ(events[i], started++);
+// The bulk download starts every chapter in order, never has more than 20 in flight, and
+// stores each chapter once.
+TEST_F(NovelWorkersTest, BulkDownloadKeepsAtMost20InFlightAndStoresEveryChapterOnce) {
+    for (const auto& [novel, chapters] : {std::pair{2, 7}, std::pair{3, 20}, std::pair{1, 45}}) {
+        const QList<std::pair<int, int>> events = open(gbkInfo(novel), QStringLiteral("书海阁"));
+        ASSERT_EQ(events.size(), chapters);
+        for (int i = 0; i < chapters; ++i) {
+            EXPECT_EQ(events[i].first, i);
+            EXPECT_GE(events[i].second, 1);
+            EXPECT_LE(events[i].second, OpenNovelWorker::kWindowSize);
         }
-        EXPECT_EQ(started, c.chapters);
-        EXPECT_EQ(waitsAfter, c.waitsAfter) << "novel of " << c.chapters;
-        const int id = recentReadId(QStringLiteral("书海阁"), gbkInfo(c.novel).name);
+        const int id = recentReadId(QStringLiteral("书海阁"), gbkInfo(novel).name);
         EXPECT_EQ(
             value(QStringLiteral("select count(*) from novel_chapter where novel_id=%1").arg(id)),
-            c.chapters);
+            chapters);
         EXPECT_EQ(value(QStringLiteral("select count(distinct chapter_id) from novel_chapter where "
                                        "novel_id=%1 and is_download=1")
                             .arg(id)),
-                  c.chapters);
-        EXPECT_EQ(chapterCount(id), c.chapters);
+                  chapters);
+        EXPECT_EQ(chapterCount(id), chapters);
         EXPECT_EQ(surface->lastStatus(), QStringLiteral("所有章节已下载完成"));
+        // The progress ends counting every chapter, then is hidden.
+        const auto progress = surface->progress();
+        ASSERT_GE(progress.size(), 2u);
+        EXPECT_EQ(progress[progress.size() - 2], (std::array<int, 3>{chapters, 0, chapters}));
+        EXPECT_EQ(progress.back(), (std::array<int, 3>{0, 0, 0}));
     }
     // The picture chapter of the 45-chapter novel came down as two files.
     const QString book = bookFolder(QStringLiteral("书海阁"), QStringLiteral("凡人修仙传"));
@@ -135,7 +133,7 @@ TEST_F(NovelWorkersTest, ANovelOpenedBeforeWithChaptersFetchesNothing) {
     surface = again;
     const NovelInfo stored = recentReadInfo(QStringLiteral("书海阁"), QStringLiteral("修仙归来"));
     const int before = site->requestCount();
-    const QList<int> events = open(stored, QStringLiteral("书海阁"));
+    const auto events = open(stored, QStringLiteral("书海阁"));
     EXPECT_EQ(site->requestCount(), before);
     EXPECT_TRUE(events.isEmpty());
     ASSERT_EQ(again->statuses().size(), 1);
@@ -152,9 +150,9 @@ TEST_F(NovelWorkersTest, AStoredListWithoutChaptersDownloadsThemAgain) {
     list.names << QStringLiteral("第1章 山村少年");
     list.urls << site->baseUrl() + QStringLiteral("/gbk/book/2/1.html");
     addChapterList(1, list);
-    const QList<int> events =
+    const auto events =
         open(recentReadInfo(QStringLiteral("书海阁"), info.name), QStringLiteral("书海阁"));
-    EXPECT_EQ(events, (QList<int>{0, -1}));
+    EXPECT_EQ(events, (QList<std::pair<int, int>>{{0, 1}}));
     EXPECT_EQ(value(QStringLiteral(
                   "select count(*) from novel_chapter where novel_id=1 and is_download=1")),
               1);
