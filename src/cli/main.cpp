@@ -1,6 +1,7 @@
 // zvrd-cli: the reader's engine from a terminal, for rule authors and scripts. Output is UTF-8,
-// one record per line, fields separated by a tab. Exit 0: something found; 1: nothing found;
-// 2: usage error, unknown site, regular-expression or database error (text on stderr).
+// one record per line, fields separated by a tab. Exit 0: something found (download: every
+// chapter stored); 1: nothing found; 2: usage error, unknown site, regular-expression, database or
+// file error (text on stderr); 3: download stored the novel but some chapters failed.
 #include "core/DataFolder.h"
 #include "net/HttpLibrary.h"
 #include "pages/PageRenderer.h"
@@ -17,6 +18,7 @@
 
 #include <cstdio>
 #include <optional>
+#include <unistd.h>
 
 using namespace zvrd;
 
@@ -25,6 +27,7 @@ namespace {
 constexpr int kFound = 0;
 constexpr int kNothing = 1;
 constexpr int kError = 2;
+constexpr int kIncomplete = 3;
 
 const char* kUsage =
     "usage: zvrd-cli [--data DIR] COMMAND ...\n"
@@ -36,7 +39,9 @@ const char* kUsage =
     "                           (site, name, author, latest chapter, address); status texts on "
     "stderr\n"
     "  download SITE URL        opens the novel at URL as the window would: recent read, chapter\n"
-    "                           list, every chapter stored; prints the final status text\n"
+    "                           list, every chapter not stored yet downloaded (again after an\n"
+    "                           interruption); prints the final status text; exit 3 when some\n"
+    "                           chapters failed\n"
     "  import-rules FILE [--base URL]\n"
     "                           runs the SQL of FILE on zvrd.db (\"@BASE@\" becomes URL)\n";
 
@@ -49,8 +54,10 @@ struct Output {
     }
 };
 
-// The window surface of a terminal: rows on stdout, status texts on stderr.
-std::shared_ptr<HeadlessSurface> consoleSurface(Output& io) {
+// The window surface of a terminal: rows on stdout, status texts on stderr, and on a terminal
+// the download progress as one line that is rewritten in place.
+std::shared_ptr<HeadlessSurface> consoleSurface(Output& io, bool showStatuses = true) {
+    const bool terminal = isatty(STDERR_FILENO) == 1;
     return std::make_shared<HeadlessSurface>(
         [&io](const QString& site, const QString& name, const QString& author,
               const QString& latest, const QString& url) {
@@ -58,16 +65,42 @@ std::shared_ptr<HeadlessSurface> consoleSurface(Output& io) {
                    << '\n';
             io.out.flush();
         },
-        [&io](const QString& text) {
+        [&io, showStatuses](const QString& text) {
+            if (!showStatuses)
+                return;
             io.err << text << '\n';
             io.err.flush();
+        },
+        [&io, terminal](int stored, int failed, int total) {
+            if (!terminal)
+                return;
+            if (total <= 0)
+                io.err << "\r\033[K";
+            else
+                io.err << "\r\033[K" << stored << '/' << total << " stored, " << failed
+                       << " failed";
+            io.err.flush();
         });
+}
+
+// A worker's error on stderr; true when there was one.
+bool printError(const QString& error, Output& io) {
+    if (error.isEmpty())
+        return false;
+    QString text = error;
+    io.err << "zvrd-cli: " << text.replace(QLatin1Char('\r'), QLatin1Char(' ')) << '\n';
+    return true;
 }
 
 int searchCommand(const QString& name, Output& io) {
     auto surface = consoleSurface(io);
     auto search = std::make_unique<SearchCoordinator>(name, surface, Worker::Ownership::Held);
     search->join();
+    bool failed = printError(search->errorText(), io);
+    for (const QString& error : search->siteErrors())
+        failed = printError(error, io) || failed;
+    if (failed)
+        return kError;
     return surface->resultCount() > 0 ? kFound : kNothing;
 }
 
@@ -84,11 +117,12 @@ int downloadCommand(const SiteRule& rule, const QString& url, Output& io) {
     auto worker = std::make_unique<OpenNovelWorker>(info, rule.siteName, surface, false,
                                                     Worker::Ownership::Held);
     worker->join();
-    const QString last = surface->lastStatus();
-    io.out << last << '\n';
-    const bool opened = last == QStringLiteral("所有章节已下载完成") ||
-                        last.startsWith(QStringLiteral("成功提取到小说目录"));
-    return opened ? kFound : kNothing;
+    if (printError(worker->errorText(), io))
+        return kError;
+    io.out << surface->lastStatus() << '\n';
+    if (!worker->opened())
+        return kNothing;
+    return worker->chaptersNotStored() > 0 ? kIncomplete : kFound;
 }
 
 std::optional<SiteRule> ruleNamed(const QString& site, Output& io) {
@@ -213,6 +247,8 @@ int main(int argc, char** argv) {
             io.err << e.message() << '\n';
         } catch (const SqliteException& e) {
             io.err << e.message() << '\n';
+        } catch (const std::exception& e) {
+            io.err << e.what() << '\n';
         }
     }
     http_global_cleanup();

@@ -105,6 +105,7 @@ void OpenNovelWorker::run() {
         return;
     }
     m_surface->navigatePageView(bookDir + QStringLiteral("directory_page.htm"));
+    m_opened = true;
     report(QStringLiteral("成功提取到小说目录，共有 %1 个章节， 用时 %2 秒。")
                .arg(list.count)
                .arg(roundedSeconds(tickCount() - start)));
@@ -118,6 +119,7 @@ void OpenNovelWorker::run() {
     // Every chapter not stored yet (never tried, failed, or cut short by a quit or a crash) is
     // downloaded, at every opening, until the novel is complete.
     const QList<int32_t> missing = chaptersToDownload(novelId, list.count);
+    m_notStored = static_cast<int>(missing.size());
     if (missing.isEmpty())
         return;
     const std::unique_ptr<DownloadClaim> claim = DownloadClaim::take(novelId);
@@ -210,6 +212,7 @@ void OpenNovelWorker::bulkDownload(int32_t novelId, const QString& bookDir, cons
 
     // The outcome as the store has it: a chapter whose row could not be written counts as failed.
     const int notStored = static_cast<int>(chaptersToDownload(novelId, total).size());
+    m_notStored = notStored;
     m_surface->setProgress(0, 0, 0);
     if (notStored == 0)
         report(QStringLiteral("所有章节已下载完成"));

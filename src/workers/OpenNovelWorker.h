@@ -8,6 +8,7 @@
 #include "workers/WindowSurface.h"
 #include "workers/Worker.h"
 
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -38,6 +39,11 @@ public:
     static constexpr int kWindowSize = 20;
     static constexpr int kStartPauseMs = 50;
 
+    // After join(): whether the table of contents was shown, and how many of its chapters were
+    // not stored when the worker ended.
+    bool opened() const { return m_opened; }
+    int chaptersNotStored() const { return m_notStored; }
+
 protected:
     void run() override;
     void reportError(const QString& text) override;
@@ -56,6 +62,8 @@ private:
     bool m_fetchInfoPage;
     std::shared_ptr<WindowSurface> m_surface;
     BulkObserver m_bulkObserver;
+    std::atomic<bool> m_opened{false};
+    std::atomic<int> m_notStored{0};
 };
 
 // Held while one worker of this process downloads a novel's chapters, so a second opening of the

@@ -137,8 +137,11 @@ void SearchCoordinator::run() {
         workers.push_back(std::make_unique<SiteSearchWorker>(m_novelName, rule, state, m_surface));
         sleepMs(kStartPauseMs);
     }
-    for (auto& worker : workers)
+    for (auto& worker : workers) {
         worker->join();
+        if (!worker->errorText().isEmpty())
+            m_siteErrors << worker->errorText();
+    }
     workers.clear();
 
     const uint32_t elapsed = tickCount() - state->startTick;
@@ -148,7 +151,19 @@ void SearchCoordinator::run() {
     m_surface->setStatusText(m_statusText);
 }
 
+void SearchCoordinator::reportError(const QString& text) {
+    m_surface->setStatusText(errorStatusText(text));
+}
+
+QStringList SearchCoordinator::siteErrors() const {
+    return m_siteErrors;
+}
+
 // ---- one site ------------------------------------------------------------------------------
+
+void SiteSearchWorker::reportError(const QString& text) {
+    m_surface->setStatusText(errorStatusText(text));
+}
 
 SiteSearchWorker::SiteSearchWorker(const QString& novelName, const SiteRule& rule,
                                    std::shared_ptr<SearchState> state,
@@ -170,10 +185,12 @@ void SiteSearchWorker::run() {
     const QString address = encodeSearchUrl(format.replace(QStringLiteral("{KEY}"), m_novelName));
     if (address.isEmpty())
         return;
-    const QString header = fetchHead(address);
-    const int32_t status = statusCode(header);
+    // One GET, redirects not followed: its status tells a result list (200) from a jump to the
+    // one novel found (302), and its body is the list.
+    const FetchedPage page = fetchPage(address, m_rule.charset);
+    const int32_t status = page.status;
     if (status == 200) {
-        m_results = parseSearchPage(address, m_rule);
+        m_results = extractSearchPage(page.body, address, m_rule);
         for (int32_t i = 0; i < m_results.count; ++i) {
             m_surface->addResultRow(site, m_results.names[i], m_results.authors[i],
                                     m_results.latestChapters[i], m_results.infoPageUrls[i]);
@@ -189,7 +206,7 @@ void SiteSearchWorker::run() {
     } else if (status == 302) {
         // A relative Location is resolved against the search address; as given it could never
         // be fetched.
-        const QString location = combineUrl(address, locationOf(header));
+        const QString location = combineUrl(address, locationOf(page.header));
         const NovelInfo info = parseInfoPage(location, m_rule);
         std::lock_guard lock(m_state->lock);
         m_state->sitesFinished += 1;
@@ -199,8 +216,7 @@ void SiteSearchWorker::run() {
                                     info.infoPageUrl);
             report(QStringLiteral("目标站「%1」搜索完成，从该目标站共搜索到 1 本小说。还有 %2 "
                                   "个目标站点正在搜索……")
-                       .arg(site, QString::number(m_state->sitesTotal -
-                                                  m_state->sitesFinished)));
+                       .arg(site, QString::number(m_state->sitesTotal - m_state->sitesFinished)));
         }
     }
     // Any other status: no row, no text, not counted.

@@ -33,13 +33,19 @@ public:
     SearchCoordinator(const QString& novelName, std::shared_ptr<WindowSurface> surface,
                       Ownership ownership = Ownership::Detached);
 
+    // The errors that ended site workers (a pattern that does not compile or is too slow, a
+    // database error), in site order; read after join().
+    QStringList siteErrors() const;
+
 protected:
     void run() override;
+    void reportError(const QString& text) override;
 
 private:
     QString m_novelName;
     QString m_statusText;
     std::shared_ptr<WindowSurface> m_surface;
+    QStringList m_siteErrors;
 };
 
 class SiteSearchWorker : public Worker {
@@ -50,6 +56,7 @@ public:
 
 protected:
     void run() override;
+    void reportError(const QString& text) override;
 
 private:
     void report(const QString& text);

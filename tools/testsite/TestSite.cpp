@@ -9,8 +9,11 @@
 
 #include <httplib.h>
 #include <iconv.h>
+#include <zlib.h>
 
+#include <algorithm>
 #include <chrono>
+#include <memory>
 #include <thread>
 
 namespace zvrd::testsite {
@@ -281,6 +284,33 @@ void sendPicture(Response& res, int which) {
                         "image/png");
 }
 
+// size zero bytes, gzip-compressed.
+std::string gzipOfZeros(size_t size) {
+    z_stream z{};
+    if (deflateInit2(&z, Z_BEST_COMPRESSION, Z_DEFLATED, 15 + 16, 9, Z_DEFAULT_STRATEGY) != Z_OK)
+        return std::string();
+    std::vector<unsigned char> zeros(1 << 20, 0);
+    std::string out;
+    std::vector<unsigned char> chunk(1 << 16);
+    size_t left = size;
+    int flush = Z_NO_FLUSH;
+    do {
+        const size_t take = std::min(left, zeros.size());
+        z.next_in = zeros.data();
+        z.avail_in = static_cast<uInt>(take);
+        left -= take;
+        flush = left == 0 ? Z_FINISH : Z_NO_FLUSH;
+        do {
+            z.next_out = chunk.data();
+            z.avail_out = static_cast<uInt>(chunk.size());
+            deflate(&z, flush);
+            out.append(reinterpret_cast<const char*>(chunk.data()), chunk.size() - z.avail_out);
+        } while (z.avail_out == 0);
+    } while (flush != Z_FINISH);
+    deflateEnd(&z);
+    return out;
+}
+
 int toInt(const std::string& s) {
     return QString::fromStdString(s).toInt();
 }
@@ -319,6 +349,7 @@ const std::vector<DemoNovel>& gbkNovels() {
         {2, QStringLiteral("修仙归来"), QStringLiteral("老鹰吃小鸡"), 7, 0},
         {3, QStringLiteral("剑来"), QStringLiteral("烽火戏诸侯"), 20, 0},
         {4, QStringLiteral("星辰变"), QStringLiteral("我吃西红柿"), 200, 0},
+        {5, QStringLiteral("万古长卷"), QStringLiteral("千章"), 1000, 0},
     };
     return novels;
 }
@@ -370,7 +401,8 @@ struct TestSite::Server {
     }
 };
 
-TestSite::TestSite(const Options& options) : m_latencyMs(options.latencyMs) {
+TestSite::TestSite(const Options& options)
+    : m_slowEvery(options.slowEvery), m_slowMs(options.slowMs), m_latencyMs(options.latencyMs) {
     startDemo(options.port);
     if (!options.realSitesDir.isEmpty() && QFileInfo(options.realSitesDir).isDir()) {
         QStringList sites;
@@ -407,8 +439,44 @@ QStringList TestSite::realSites() const {
 
 void TestSite::setPage(const QString& name, const QByteArray& body, int status,
                        const QString& location, int delayMs) {
+    setAnswers(name, {Answer{body, status, location, delayMs, {}}});
+}
+
+void TestSite::setAnswers(const QString& name, const QList<Answer>& answers) {
     std::lock_guard lock(m_pagesLock);
-    m_pages.insert(name, CustomPage{body, status, location, delayMs});
+    m_pages.insert(name, CustomPage{answers, 0});
+}
+
+int TestSite::pageRequests(const QString& name) const {
+    std::lock_guard lock(m_pagesLock);
+    return m_pages.value(name).served;
+}
+
+void TestSite::holdChapter(int novel, int chapter) {
+    std::lock_guard lock(m_holdLock);
+    m_held = {novel, chapter};
+}
+
+void TestSite::releaseHeld() {
+    std::lock_guard lock(m_holdLock);
+    m_held = {0, 0};
+    m_holdReleased.notify_all();
+}
+
+bool TestSite::isHeld() const {
+    std::lock_guard lock(m_holdLock);
+    return m_waiting;
+}
+
+void TestSite::waitIfHeld(int novel, int chapter) {
+    std::unique_lock lock(m_holdLock);
+    if (m_held != std::pair{novel, chapter})
+        return;
+    m_waiting = true;
+    m_holdReleased.wait_for(lock, std::chrono::seconds(30), [&] {
+        return m_held != std::pair{novel, chapter};
+    });
+    m_waiting = false;
 }
 
 namespace {
@@ -440,6 +508,12 @@ void launch(httplib::Server& http, std::thread& thread, int& port, int wantedPor
 }
 
 } // namespace
+
+void TestSite::slowChapter(int chapter) const {
+    const int every = m_slowEvery.load();
+    if (every > 0 && chapter % every == 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(m_slowMs.load()));
+}
 
 void TestSite::startDemo(int port) {
     auto server = std::make_unique<Server>();
@@ -475,13 +549,15 @@ void TestSite::startDemo(int port) {
         }
         sendGbk(res, gbkDirectoryPage(*n, baseUrl()));
     });
-    http.Get(R"(/gbk/book/(\d+)/(\d+)\.html)", [](const Request& req, Response& res) {
+    http.Get(R"(/gbk/book/(\d+)/(\d+)\.html)", [this](const Request& req, Response& res) {
         const DemoNovel* n = findNovel(gbkNovels(), toInt(req.matches[1]));
         const int c = toInt(req.matches[2]);
         if (!n || c < 1 || c > n->chapters) {
             res.status = 404;
             return;
         }
+        waitIfHeld(n->id, c);
+        slowChapter(c);
         sendGbk(res, gbkChapterPage(*n, c));
     });
 
@@ -511,13 +587,14 @@ void TestSite::startDemo(int port) {
         }
         sendUtf8(res, utf8DirectoryPage(*n));
     });
-    http.Get(R"(/utf8/book/(\d+)/(\d+)\.html)", [](const Request& req, Response& res) {
+    http.Get(R"(/utf8/book/(\d+)/(\d+)\.html)", [this](const Request& req, Response& res) {
         const DemoNovel* n = findNovel(utf8Novels(), toInt(req.matches[1]));
         const int c = toInt(req.matches[2]);
         if (!n || c < 1 || c > n->chapters) {
             res.status = 404;
             return;
         }
+        slowChapter(c);
         sendUtf8(res, utf8ChapterPage(*n, c));
     });
     http.Get(R"(/(gbk|utf8)/pic/(\d+)-(\d+)-([01])\.png)",
@@ -570,22 +647,43 @@ void TestSite::startDemo(int port) {
     });
 
     http.Get(R"(/custom/(.+))", [this](const Request& req, Response& res) {
-        CustomPage page;
+        Answer answer;
         {
             std::lock_guard lock(m_pagesLock);
             const QString name = QString::fromStdString(req.matches[1]);
-            if (!m_pages.contains(name)) {
+            auto it = m_pages.find(name);
+            if (it == m_pages.end() || it->answers.isEmpty()) {
                 res.status = 404;
                 return;
             }
-            page = m_pages.value(name);
+            answer = it->answers[std::min<qsizetype>(it->served, it->answers.size() - 1)];
+            ++it->served;
         }
-        if (page.delayMs > 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(page.delayMs));
-        res.status = page.status;
-        if (!page.location.isEmpty())
-            res.set_header("Location", page.location.toStdString());
-        res.set_content(page.body.toStdString(), "text/html");
+        if (answer.delayMs > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(answer.delayMs));
+        res.status = answer.status;
+        if (!answer.location.isEmpty())
+            res.set_header("Location", answer.location.toStdString());
+        for (const auto& [field, value] : answer.headers)
+            res.set_header(field.toStdString(), value.toStdString());
+        res.set_content(answer.body.toStdString(), "text/html");
+    });
+    // A body that never ends (no length announced); the server gives up after 1 GiB.
+    http.Get("/fault/endless", [](const Request&, Response& res) {
+        auto sent = std::make_shared<size_t>(0);
+        res.set_chunked_content_provider("image/png", [sent](size_t, httplib::DataSink& sink) {
+            static const std::string block(64 * 1024, 'z');
+            if (*sent >= (size_t{1} << 30))
+                return false;
+            *sent += block.size();
+            return sink.write(block.data(), block.size());
+        });
+    });
+    // A gzip-encoded body of few bytes on the wire that decodes to ?mb= MiB of zeros.
+    http.Get("/fault/gzip-bomb", [](const Request& req, Response& res) {
+        const int mb = req.has_param("mb") ? toInt(req.get_param_value("mb")) : 70;
+        res.set_header("Content-Encoding", "gzip");
+        res.set_content(gzipOfZeros(static_cast<size_t>(mb) << 20), "image/png");
     });
 
     launch(http, server->thread, server->port, port, m_latencyMs, m_requests);

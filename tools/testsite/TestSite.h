@@ -7,7 +7,10 @@
 #include <QMap>
 #include <QString>
 
+#include <QList>
+
 #include <atomic>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -35,6 +38,17 @@ struct Options {
     int port = 0;         // 0: any free port
     QString realSitesDir; // folder of the saved real pages; empty or missing: none served
     int latencyMs = 0;    // added to every answer
+    int slowEvery = 0;    // every slowEvery-th chapter page of the demo sites ...
+    int slowMs = 0;       // ... takes this much longer
+};
+
+// One canned answer of a custom page.
+struct Answer {
+    QByteArray body;
+    int status = 200;
+    QString location;
+    int delayMs = 0;
+    QList<std::pair<QByteArray, QByteArray>> headers; // extra header fields
 };
 
 class TestSite {
@@ -58,8 +72,23 @@ public:
     QString pageUrl(const QString& name) const {
         return baseUrl() + QStringLiteral("/custom/") + name;
     }
+    // Serves the answers at "/custom/" + name one per request, in turn; the last one repeats.
+    void setAnswers(const QString& name, const QList<Answer>& answers);
+    // Requests of "/custom/" + name so far.
+    int pageRequests(const QString& name) const;
     // Requests answered so far (all servers), for tests that must see "no fetch".
     int requestCount() const { return m_requests; }
+
+    // Chapter pages of the demo sites: every slowEvery-th one answers ms later (0: none).
+    void setSlowChapters(int every, int ms) {
+        m_slowEvery = every;
+        m_slowMs = ms;
+    }
+    // The answer to chapter `chapter` of the GBK demo novel `novel` waits until releaseHeld()
+    // (or 30 s); isHeld() tells whether a request is waiting now.
+    void holdChapter(int novel, int chapter);
+    void releaseHeld();
+    bool isHeld() const;
 
 private:
     struct Server;
@@ -69,13 +98,19 @@ private:
     std::vector<std::unique_ptr<Server>> m_servers;
     QMap<QString, int> m_realPorts;
     struct CustomPage {
-        QByteArray body;
-        int status = 200;
-        QString location;
-        int delayMs = 0;
+        QList<Answer> answers;
+        int served = 0;
     };
     mutable std::mutex m_pagesLock;
     QMap<QString, CustomPage> m_pages;
+    void waitIfHeld(int novel, int chapter);
+    void slowChapter(int chapter) const;
+    mutable std::mutex m_holdLock;
+    std::condition_variable m_holdReleased;
+    std::pair<int, int> m_held{0, 0};
+    bool m_waiting = false;
+    std::atomic<int> m_slowEvery{0};
+    std::atomic<int> m_slowMs{0};
     int m_demoPort = 0;
     std::atomic<int> m_latencyMs{0};
     std::atomic<int> m_requests{0};

@@ -20,12 +20,19 @@ int main(int argc, char** argv) {
     parser.addOption({QStringLiteral("latency"),
                       QStringLiteral("Milliseconds added to every answer."), QStringLiteral("ms"),
                       QStringLiteral("0")});
+    parser.addOption({QStringLiteral("slow-every"),
+                      QStringLiteral("Every N-th chapter page answers --slow-ms later."),
+                      QStringLiteral("n"), QStringLiteral("0")});
+    parser.addOption({QStringLiteral("slow-ms"), QStringLiteral("Extra milliseconds."),
+                      QStringLiteral("ms"), QStringLiteral("0")});
     parser.process(app);
 
     zvrd::testsite::Options options;
     options.port = parser.value(QStringLiteral("port")).toInt();
     options.realSitesDir = parser.value(QStringLiteral("realsites"));
     options.latencyMs = parser.value(QStringLiteral("latency")).toInt();
+    options.slowEvery = parser.value(QStringLiteral("slow-every")).toInt();
+    options.slowMs = parser.value(QStringLiteral("slow-ms")).toInt();
     try {
         zvrd::testsite::TestSite site(options);
         QTextStream out(stdout);
