@@ -244,11 +244,11 @@ int main(int argc, char** argv) {
         try {
             code = runCommand(app.arguments().mid(1), io);
         } catch (const RegexException& e) {
-            io.err << e.message() << '\n';
+            printError(e.message(), io);
         } catch (const SqliteException& e) {
-            io.err << e.message() << '\n';
+            printError(e.message(), io);
         } catch (const std::exception& e) {
-            io.err << e.what() << '\n';
+            printError(QString::fromUtf8(e.what()), io);
         }
     }
     http_global_cleanup();

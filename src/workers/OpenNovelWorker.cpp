@@ -4,6 +4,7 @@
 #include "pages/PageRenderer.h"
 #include "rules/Extractors.h"
 #include "store/NovelLibrary.h"
+#include "store/SqliteTable.h"
 #include "workers/ChapterWorker.h"
 
 #include <chrono>
@@ -211,7 +212,12 @@ void OpenNovelWorker::bulkDownload(int32_t novelId, const QString& bookDir, cons
     running.clear();
 
     // The outcome as the store has it: a chapter whose row could not be written counts as failed.
-    const int notStored = static_cast<int>(chaptersToDownload(novelId, total).size());
+    int notStored = failed;
+    try {
+        notStored = static_cast<int>(chaptersToDownload(novelId, total).size());
+    } catch (const SqliteException&) {
+        // A full disk can refuse even this read: then the workers' own count stands.
+    }
     m_notStored = notStored;
     m_surface->setProgress(0, 0, 0);
     if (notStored == 0)

@@ -69,6 +69,20 @@ TEST_F(MainWindowTest, CaptionsAndColumns) {
     EXPECT_EQ(window.searchBox()->text(), kSearchPlaceholder);
 }
 
+// A download's progress, from any thread: stored / total and failed; hidden when it ends.
+TEST_F(MainWindowTest, DownloadProgressShowsStoredTotalAndFailed) {
+    EXPECT_EQ(window.progressText(), QString());
+    std::thread worker([&] { window.setProgress(12, 0, 300); });
+    while (window.progressText().isEmpty())
+        QCoreApplication::processEvents();
+    worker.join();
+    EXPECT_EQ(window.progressText(), QStringLiteral("12 / 300 章"));
+    window.setProgress(250, 3, 300);
+    EXPECT_EQ(window.progressText(), QStringLiteral("250 / 300 章，失败 3"));
+    window.setProgress(0, 0, 0);
+    EXPECT_EQ(window.progressText(), QString());
+}
+
 TEST_F(MainWindowTest, SearchBoxPlaceholderComesAndGoes) {
     QLineEdit* box = window.searchBox();
     focus(box, QEvent::FocusIn);

@@ -165,6 +165,17 @@ TEST_F(PageRendererTest, DirectoryPageFillsNameRowsAndSiteLine) {
     EXPECT_FALSE(page.contains(QRegularExpression(QStringLiteral("\\{[A-Za-z]+\\}"))));
 }
 
+// Text from a web page is never expanded as a template: a novel named after the placeholders.
+TEST_F(PageRendererTest, PlaceholdersInSiteTextStayLiteral) {
+    const QString name = QStringLiteral("{Contents}{SiteInfo}{NovelName}");
+    const QString page = renderDirectoryPage(
+        3, {QStringLiteral("甲"), QStringLiteral("乙")}, name, QStringLiteral("{NovelName}"),
+        QStringLiteral("http://s/"), QStringLiteral("http://s/b/"));
+    EXPECT_EQ(page.count(directoryRows(3, {QStringLiteral("甲"), QStringLiteral("乙")})), 1);
+    EXPECT_TRUE(page.contains(QStringLiteral("<span class=\"STYLE5\">") + name));
+    EXPECT_EQ(page.count(QStringLiteral("目标站 ： ")), 1);
+}
+
 TEST_F(PageRendererTest, MissingTemplatesRaise) {
     QFile::remove(tempFolder() + QStringLiteral("content_page.htm"));
     EXPECT_THROW(renderContentPage(1, 0, 1, folder.path(), QString(), QString(), QString()),
@@ -198,6 +209,25 @@ TEST(BookFolderTest, NamesFromWebPagesStayInsideTheBookFolder) {
     EXPECT_EQ(bookFolder(QStringLiteral("站"), QStringLiteral("a\x01"
                                                               "b")),
               root + QStringLiteral("站/a_b/"));
+}
+
+// Names longer than a file name may be are cut at a character boundary, with a hash of the
+// whole name, so two long names never share a folder.
+TEST(BookFolderTest, LongNamesAreCutWithAHashOfTheWholeName) {
+    test::TempDataFolder folder;
+    const QString root = folder.path() + QStringLiteral("book/站/");
+    const QString a = QString(86, QChar(0x4E66)) + QStringLiteral("甲");
+    const QString b = QString(86, QChar(0x4E66)) + QStringLiteral("乙");
+    const QString folderA = bookFolder(QStringLiteral("站"), a).mid(root.size()).chopped(1);
+    const QString folderB = bookFolder(QStringLiteral("站"), b).mid(root.size()).chopped(1);
+    EXPECT_LE(folderA.toUtf8().size(), 200);
+    EXPECT_TRUE(folderA.startsWith(QString(60, QChar(0x4E66))));
+    EXPECT_NE(folderA, folderB);
+    EXPECT_EQ(bookFolder(QStringLiteral("站"), a), bookFolder(QStringLiteral("站"), a));
+    // 66 characters (198 bytes) still fit and stay as they are.
+    EXPECT_EQ(bookFolder(QStringLiteral("站"), QString(66, QChar(0x4E66))),
+              root + QString(66, QChar(0x4E66)) + QLatin1Char('/'));
+    EXPECT_TRUE(QDir().mkpath(bookFolder(QStringLiteral("站"), a)));
 }
 
 TEST(TextFileTest, WrittenWithBomAndReadBackByBom) {

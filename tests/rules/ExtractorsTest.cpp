@@ -247,6 +247,30 @@ TEST_F(ExtractorsTest, ChapterListFailuresGiveZero) {
     EXPECT_EQ(oneGroup.urls[0], url);
 }
 
+// A pattern that backtracks hard on every item of a 31,000-item list: PCRE2's limit bounds each
+// match, not the page, so only the page's budget ends it; the page counts as no match and the
+// error says why.
+TEST_F(ExtractorsTest, ASlowPatternStopsAtThePageBudget) {
+    QString list = QStringLiteral("<div id=\"list\">");
+    for (int i = 0; i < 31000; ++i)
+        list += QStringLiteral("<a href=\"%1.html\">%2</a>").arg(i).arg(QString(22, u'a'));
+    list += QStringLiteral("</div>");
+    SiteRule rule = directoryRule(QStringLiteral("<a href=\"([^\"]+)\">(?:(?:a+)+x)?(a+)</a>"));
+    rule.siteName = QStringLiteral("慢站");
+    try {
+        extractDirectoryPage(list, QStringLiteral("http://s/"), rule);
+        FAIL() << "no budget";
+    } catch (const RegexException& e) {
+        EXPECT_EQ(e.message(), patternTooSlowText(QStringLiteral("慢站")));
+    }
+    // The budget belongs to one page: the next page matches as usual.
+    EXPECT_EQ(
+        extractDirectoryPage(QStringLiteral("<div id=\"list\"><a href=\"1.html\">aa</a></div>"),
+                             QStringLiteral("http://s/"), rule)
+            .count,
+        1);
+}
+
 // ---- chapter text --------------------------------------------------------------------------
 
 TEST_F(ExtractorsTest, ChapterTextIsTheFirstMatchCleanedByTheRemovalList) {

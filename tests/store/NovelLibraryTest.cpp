@@ -253,4 +253,98 @@ TEST_F(NovelLibraryTest, ConcurrentWritersAndAReaderLoseNothing) {
               1000);
 }
 
+// A file of an older version: plain indexes, and the duplicates two openings at once left. The
+// start repairs it in one go and from then on every check-then-insert leaves one row.
+TEST_F(NovelLibraryTest, DuplicatesOfAnOlderFileAreRepairedAndCannotComeBack) {
+    test::TempDataFolder old;
+    {
+        SqliteDatabase rules(ruleDatabasePath());
+        rules.exec(QStringLiteral("CREATE TABLE latest_read (id INTEGER PRIMARY KEY, target_site "
+                                  "TEXT, novel_name TEXT, novel_author TEXT, latest_chapter TEXT, "
+                                  "info_page_url TEXT)"));
+        rules.exec(QStringLiteral("CREATE INDEX latest_read_site_name ON "
+                                  "latest_read(target_site, novel_name)"));
+        for (const char* author : {"first", "second", "third"})
+            rules.exec(QStringLiteral("insert into latest_read(target_site,novel_name,"
+                                      "novel_author) values('站','书','%1')")
+                           .arg(QLatin1String(author)));
+        rules.exec(QStringLiteral(
+            "insert into latest_read(target_site,novel_name) values('站','另一本')"));
+        SqliteDatabase novels(novelDatabasePath());
+        novels.exec(QStringLiteral("CREATE TABLE novel_directory (id INTEGER PRIMARY KEY, novel_id "
+                                   "INTEGER, chapter_index INTEGER, chapter_name TEXT, "
+                                   "chapter_url TEXT)"));
+        novels.exec(QStringLiteral("CREATE TABLE novel_chapter (id INTEGER PRIMARY KEY, novel_id "
+                                   "INTEGER, chapter_id INTEGER, chapter_type INTEGER, "
+                                   "is_download INTEGER, chapter_content TEXT)"));
+        for (int copy = 0; copy < 2; ++copy) {
+            for (int i = 0; i < 5; ++i)
+                novels.exec(QStringLiteral("insert into novel_directory(novel_id,chapter_index,"
+                                           "chapter_name) values(1,%1,'copy%2')")
+                                .arg(i)
+                                .arg(copy));
+        }
+        // Chapter 0: failed, then stored, then failed again; chapter 1: twice failed.
+        novels.exec(QStringLiteral("insert into novel_chapter(novel_id,chapter_id,chapter_type,"
+                                   "is_download,chapter_content) values(1,0,-1,0,''),"
+                                   "(1,0,0,1,'正文'),(1,0,-1,0,''),(1,1,-1,0,'a'),(1,1,-1,0,'b')"));
+    }
+    createMissingTables();
+    EXPECT_EQ(count(ruleDatabasePath(), QStringLiteral("select count(*) from latest_read")), 2);
+    EXPECT_EQ(recentReadInfo(QStringLiteral("站"), QStringLiteral("书")).author,
+              QStringLiteral("first"));
+    EXPECT_EQ(loadChapterList(1).names,
+              QStringList(5, QStringLiteral("copy0"))); // the first copy, each chapter once
+    SqliteDatabase db(novelDatabasePath());
+    EXPECT_EQ(db.stringValue(QStringLiteral(
+                  "select group_concat(chapter_id || ':' || chapter_content, ',') from "
+                  "(select * from novel_chapter order by chapter_id)")),
+              QStringLiteral("0:正文,1:a"));
+    // The keys hold: the same novel, chapter-list entry or chapter never gets a second row.
+    EXPECT_TRUE(addRecentRead(QStringLiteral("站"), QStringLiteral("书"), QStringLiteral("x"),
+                              QString(), QString()));
+    EXPECT_FALSE(addChapterListItem(1, 2, QStringLiteral("again"), QString()));
+    EXPECT_TRUE(saveChapter(1, 1, 0, 1, QStringLiteral("stored")));
+    EXPECT_EQ(count(ruleDatabasePath(), QStringLiteral("select count(*) from latest_read")), 2);
+    EXPECT_EQ(chapterCount(1), 5);
+    EXPECT_EQ(db.integerValue(QStringLiteral("select count(*) from novel_chapter")), 2);
+    EXPECT_EQ(db.stringValue(QStringLiteral("PRAGMA journal_mode")), QStringLiteral("wal"));
+}
+
+// Threads that open one novel at once, each with its own connections, as two double-clicks do.
+TEST_F(NovelLibraryTest, OpeningOneNovelFromManyThreadsStoresOneOfEach) {
+    ChapterList list;
+    for (int i = 0; i < 50; ++i) {
+        list.names << QStringLiteral("第%1章").arg(i);
+        list.urls << QStringLiteral("http://s/%1").arg(i);
+    }
+    list.count = 50;
+    std::vector<std::thread> openings;
+    std::atomic<int> failures{0};
+    for (int t = 0; t < 8; ++t) {
+        openings.emplace_back([&] {
+            try {
+                if (!addRecentRead(QStringLiteral("站"), QStringLiteral("书"), QString(), QString(),
+                                   QString()))
+                    ++failures;
+                const int32_t id = recentReadId(QStringLiteral("站"), QStringLiteral("书"));
+                if (!hasChapterList(id) && !addChapterList(id, list))
+                    ++failures;
+                for (int32_t i : chaptersToDownload(id, 50))
+                    saveChapter(id, i, 0, 1, QStringLiteral("text"));
+            } catch (...) {
+                ++failures;
+            }
+        });
+    }
+    for (auto& t : openings)
+        t.join();
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_EQ(count(ruleDatabasePath(), QStringLiteral("select count(*) from latest_read")), 1);
+    EXPECT_EQ(chapterCount(1), 50);
+    EXPECT_EQ(count(novelDatabasePath(), QStringLiteral("select count(*) from novel_chapter")), 50);
+    EXPECT_TRUE(chaptersToDownload(1, 50).isEmpty());
+    EXPECT_FALSE(addRecentRead(QStringLiteral("站"), QString(), QString(), QString(), QString()));
+}
+
 } // namespace

@@ -18,6 +18,10 @@
 
 #include <mutex>
 
+namespace zvrd::test {
+using testsite::Answer;
+}
+
 using namespace zvrd;
 
 namespace {
@@ -27,6 +31,7 @@ protected:
     static void SetUpTestSuite() {
         TestSiteSuite::SetUpTestSuite();
         extractTemplates();
+        ChapterWorker::setRetryPauses(20, 40);
     }
     void SetUp() override {
         ASSERT_TRUE(importRuleScript(QStringLiteral(ZVRD_SOURCE_DIR "/data/demo_sites.sql"),
@@ -176,6 +181,96 @@ TEST_F(NovelWorkersTest, AFirstOpeningReadsTheInformationPageOnTheWorker) {
     EXPECT_EQ(chapterCount(1), 9);
 }
 
+// A site that is down, slow or answers with an anti-bot page gives no name: nothing is stored,
+// so no nameless novel appears among the recent reads or is reused by the next failure.
+TEST_F(NovelWorkersTest, AnInformationPageThatFailsStoresNothing) {
+    site->setPage(QStringLiteral("anti-bot.html"), "<html>请稍候，正在验证您的浏览器</html>");
+    for (const QString& address :
+         {site->baseUrl() + QStringLiteral("/fault/status/503"),
+          site->pageUrl(QStringLiteral("anti-bot.html")), QStringLiteral("http://127.0.0.1:1/")}) {
+        NovelInfo info;
+        info.infoPageUrl = address;
+        surface = std::make_shared<test::FakeSurface>();
+        open(info, QStringLiteral("书海阁"), /*fetch=*/true);
+        EXPECT_EQ(surface->lastStatus(), kInfoPageUnreadable) << address.toStdString();
+        EXPECT_EQ(surface->events().last(), QStringLiteral("ShowResultList"));
+    }
+    SqliteDatabase db(ruleDatabasePath());
+    EXPECT_EQ(db.integerValue(QStringLiteral("select count(*) from latest_read")), 0);
+}
+
+// Two openings of one novel at once (two double-clicks): one record, one list, one row per
+// chapter, and the chapters are fetched once.
+TEST_F(NovelWorkersTest, OpeningOneNovelTwiceAtOnceStoresItOnce) {
+    const NovelInfo info = gbkInfo(3);
+    auto* first = new OpenNovelWorker(info, QStringLiteral("书海阁"), surface, false,
+                                      Worker::Ownership::Held);
+    auto* second = new OpenNovelWorker(info, QStringLiteral("书海阁"), surface, false,
+                                       Worker::Ownership::Held);
+    first->join();
+    second->join();
+    delete first;
+    delete second;
+    EXPECT_EQ(SqliteDatabase(ruleDatabasePath())
+                  .integerValue(QStringLiteral("select count(*) from latest_read")),
+              1);
+    EXPECT_EQ(chapterCount(1), 20);
+    EXPECT_EQ(value(QStringLiteral("select count(*) from novel_chapter")), 20);
+    EXPECT_TRUE(chaptersToDownload(1, 20).isEmpty());
+}
+
+// A download cut short, or chapters that failed, are completed by the next opening.
+TEST_F(NovelWorkersTest, TheNextOpeningDownloadsWhatIsMissingOrFailed) {
+    open(gbkInfo(3), QStringLiteral("书海阁"));
+    SqliteDatabase(novelDatabasePath())
+        .exec(QStringLiteral("delete from novel_chapter where chapter_id in (3, 17)"));
+    SqliteDatabase(novelDatabasePath())
+        .exec(QStringLiteral("update novel_chapter set chapter_type=-1,is_download=0,"
+                             "chapter_content='' where chapter_id=18"));
+    const auto events = open(recentReadInfo(QStringLiteral("书海阁"), QStringLiteral("剑来")),
+                             QStringLiteral("书海阁"));
+    QList<int> started;
+    for (const auto& [index, inFlight] : events)
+        started << index;
+    EXPECT_EQ(started, (QList<int>{3, 17, 18}));
+    EXPECT_TRUE(chaptersToDownload(1, 20).isEmpty());
+    EXPECT_EQ(surface->lastStatus(), QStringLiteral("所有章节已下载完成"));
+}
+
+// Chapters that cannot be stored are counted: the last status says how many, never "all".
+TEST_F(NovelWorkersTest, FailedChaptersAreCountedInTheLastStatus) {
+    SqliteDatabase(novelDatabasePath())
+        .exec(QStringLiteral("create trigger no_second before insert on novel_chapter when "
+                             "new.chapter_id = 1 and new.is_download = 1 "
+                             "begin select raise(abort, 'disk full'); end"));
+    open(gbkInfo(2), QStringLiteral("书海阁"));
+    EXPECT_EQ(surface->lastStatus(), downloadIncompleteText(6, 1));
+    const QStringList errors = surface->statuses().filter(QStringLiteral("任务出错："));
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_TRUE(errors[0].contains(QStringLiteral("disk full")));
+    EXPECT_EQ(value(QStringLiteral("select is_download from novel_chapter where chapter_id=1")), 0);
+}
+
+// The sliding window: while one chapter's answer hangs, the other slots go on; a batch would
+// have waited for it before the 21st start.
+TEST_F(NovelWorkersTest, ASlowChapterDoesNotHoldTheOtherSlots) {
+    site->holdChapter(1, 2);
+    bool heldAtTheTwentySecondStart = false;
+    auto* worker = new OpenNovelWorker(gbkInfo(1), QStringLiteral("书海阁"), surface, false,
+                                       Worker::Ownership::Held, [&](int index, int inFlight) {
+                                           EXPECT_LE(inFlight, OpenNovelWorker::kWindowSize);
+                                           if (index == 21) {
+                                               heldAtTheTwentySecondStart = site->isHeld();
+                                               site->releaseHeld();
+                                           }
+                                       });
+    worker->join();
+    delete worker;
+    site->releaseHeld();
+    EXPECT_TRUE(heldAtTheTwentySecondStart);
+    EXPECT_TRUE(chaptersToDownload(1, 45).isEmpty());
+}
+
 TEST_F(NovelWorkersTest, MissingListAddressOrUnknownSiteEndsWithTheFailureText) {
     NovelInfo info;
     info.name = QStringLiteral("无目录");
@@ -291,6 +386,65 @@ TEST_F(NovelWorkersTest, AnUnknownRuleIdFailsTheChapter) {
     EXPECT_EQ(surface->statuses(),
               QStringList{QStringLiteral("无法从小说章节页提取章节内容，任务已中止！")});
     EXPECT_EQ(value(QStringLiteral("select is_download from novel_chapter where novel_id=6")), 0);
+}
+
+// A time-out, 429 or 5xx is tried twice more; 404 is final.
+TEST_F(NovelWorkersTest, ChapterFetchesAreRetriedOnlyWhenAnotherTryMayHelp) {
+    const QByteArray chapter = "<div id=\"content\">第一段正文</div>";
+    struct Case {
+        QList<int> statuses;
+        int requests;
+        bool stored;
+    };
+    int n = 0;
+    for (const Case& c : {Case{{503, 503, 200}, 3, true}, Case{{429, 200}, 2, true},
+                          Case{{500, 502, 504, 200}, 3, false}, Case{{404, 200}, 1, false}}) {
+        const QString name = QStringLiteral("retry-%1.html").arg(++n);
+        QList<test::Answer> answers;
+        for (int status : c.statuses)
+            answers.append({status == 200 ? chapter : QByteArray("busy"), status, {}, 0, {}});
+        site->setAnswers(name, answers);
+        runChapter(1, 20 + n, 0, bookFolder(QStringLiteral("书海阁"), QStringLiteral("重试")),
+                   QStringLiteral("重试"), QStringLiteral("第1章"), site->pageUrl(name), false);
+        EXPECT_EQ(site->pageRequests(name), c.requests) << name.toStdString();
+        EXPECT_EQ(value(QStringLiteral("select is_download from novel_chapter where novel_id=%1")
+                            .arg(20 + n)),
+                  c.stored ? 1 : 0)
+            << name.toStdString();
+    }
+}
+
+// At most 64 MiB of decoded bytes are written, whatever the encoding or announced length: a
+// gzip bomb and an endless body both fail the chapter and leave no file.
+TEST_F(NovelWorkersTest, PicturesStopAt64MiBOfDecodedBytes) {
+    int n = 0;
+    for (const char* picture : {"/fault/gzip-bomb.png", "/fault/endless.png"}) {
+        const QString name = QStringLiteral("bomb-%1.html").arg(++n);
+        site->setPage(name, QByteArray("<div id=\"content\"><img src=\"") + picture + "\"></div>");
+        const QString book = bookFolder(QStringLiteral("书海阁"), QStringLiteral("炸弹"));
+        runChapter(1, 30 + n, 0, book, QStringLiteral("炸弹"), QStringLiteral("第1章"),
+                   site->pageUrl(name), false);
+        EXPECT_EQ(value(QStringLiteral("select chapter_type from novel_chapter where novel_id=%1")
+                            .arg(30 + n)),
+                  -1)
+            << picture;
+        EXPECT_TRUE(QDir(book + QStringLiteral("pic")).isEmpty()) << picture;
+    }
+}
+
+// A name of 86 Chinese characters (258 bytes) is longer than a file name may be: its folder is
+// cut, and the novel opens and reads.
+TEST_F(NovelWorkersTest, ANovelWithAVeryLongNameOpensAndReads) {
+    NovelInfo info = gbkInfo(2);
+    info.name = QString(86, QChar(0x4E66)); // 书 × 86
+    open(info, QStringLiteral("书海阁"));
+    const QString book = bookFolder(QStringLiteral("书海阁"), info.name);
+    EXPECT_TRUE(QFile::exists(book + QStringLiteral("directory_page.htm")));
+    EXPECT_EQ(surface->lastStatus(), QStringLiteral("所有章节已下载完成"));
+    runChapter(1, 1, 0, book, info.name, QStringLiteral("第1章 山村少年"),
+               site->baseUrl() + QStringLiteral("/gbk/book/2/1.html"), true);
+    EXPECT_EQ(surface->navigations().last(), book + QStringLiteral("content_page.htm"));
+    EXPECT_TRUE(QFile::exists(book + QStringLiteral("content_page.htm")));
 }
 
 TEST(PictureFileNameTest, TheExtensionCannotLeaveThePictureFolder) {

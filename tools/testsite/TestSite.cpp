@@ -669,7 +669,7 @@ void TestSite::startDemo(int port) {
         res.set_content(answer.body.toStdString(), "text/html");
     });
     // A body that never ends (no length announced); the server gives up after 1 GiB.
-    http.Get("/fault/endless", [](const Request&, Response& res) {
+    http.Get(R"(/fault/endless(\.png)?)", [](const Request&, Response& res) {
         auto sent = std::make_shared<size_t>(0);
         res.set_chunked_content_provider("image/png", [sent](size_t, httplib::DataSink& sink) {
             static const std::string block(64 * 1024, 'z');
@@ -680,7 +680,7 @@ void TestSite::startDemo(int port) {
         });
     });
     // A gzip-encoded body of few bytes on the wire that decodes to ?mb= MiB of zeros.
-    http.Get("/fault/gzip-bomb", [](const Request& req, Response& res) {
+    http.Get(R"(/fault/gzip-bomb(\.png)?)", [](const Request& req, Response& res) {
         const int mb = req.has_param("mb") ? toInt(req.get_param_value("mb")) : 70;
         res.set_header("Content-Encoding", "gzip");
         res.set_content(gzipOfZeros(static_cast<size_t>(mb) << 20), "image/png");

@@ -1,0 +1,223 @@
+// zvrd-cli as scripts and users run it: separate processes against the local test web server,
+// sharing one data folder. Exit status, error texts, two processes at once, kill -9 and resume,
+// a full disk and a read-only folder.
+#include "core/DataFolder.h"
+#include "rules/RuleSet.h"
+#include "store/NovelLibrary.h"
+#include "store/SqliteTable.h"
+#include "support/TempDataFolder.h"
+#include "support/TestSiteSuite.h"
+#include "workers/OpenNovelWorker.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+using namespace zvrd;
+
+namespace {
+
+struct CliRun {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+class CliTest : public test::TestSiteSuite {
+protected:
+    void SetUp() override { useFolder(folder.path()); }
+
+    // Points the test and the program at data folder dir, with the demo rules.
+    void useFolder(const QString& dir) {
+        data = dir.endsWith(QLatin1Char('/')) ? dir : dir + QLatin1Char('/');
+        setDataFolder(dir);
+        ASSERT_TRUE(importRuleScript(QStringLiteral(ZVRD_SOURCE_DIR "/data/demo_sites.sql"),
+                                     site->baseUrl()));
+        QFile config(data + QStringLiteral("config.ini"));
+        ASSERT_TRUE(config.open(QIODevice::WriteOnly));
+        config.write("[target_site]\r\nselected=1,2,\r\n");
+    }
+
+    QProcess* launch(const QStringList& args) {
+        auto* process = new QProcess;
+        process->start(QStringLiteral(ZVRD_CLI),
+                       QStringList{QStringLiteral("--data"), data} + args);
+        EXPECT_TRUE(process->waitForStarted());
+        return process;
+    }
+
+    static CliRun finish(QProcess* process) {
+        EXPECT_TRUE(process->waitForFinished(120000));
+        CliRun run{process->exitStatus() == QProcess::NormalExit ? process->exitCode() : -1,
+                   QString::fromUtf8(process->readAllStandardOutput()),
+                   QString::fromUtf8(process->readAllStandardError())};
+        delete process;
+        return run;
+    }
+
+    CliRun cli(const QStringList& args) { return finish(launch(args)); }
+
+    QString novelUrl(int id) const {
+        return site->baseUrl() + QStringLiteral("/gbk/book/%1/").arg(id);
+    }
+
+    CliRun download(int id) {
+        return cli({QStringLiteral("download"), QStringLiteral("书海阁"), novelUrl(id)});
+    }
+
+    int64_t value(const QString& file, const QString& sql) const {
+        SqliteDatabase db(data + file);
+        return db.integerValue(sql);
+    }
+
+    test::TempDataFolder folder;
+    QString data;
+};
+
+// A tmpfs of its own, for a full disk or a read-only folder; needs root and mount.
+class ScratchMount {
+public:
+    explicit ScratchMount(const QString& size) {
+        mounted = QProcess::execute(QStringLiteral("mount"),
+                                    {QStringLiteral("-t"), QStringLiteral("tmpfs"),
+                                     QStringLiteral("-o"), QStringLiteral("size=") + size,
+                                     QStringLiteral("tmpfs"), dir.path()}) == 0;
+    }
+    ~ScratchMount() {
+        if (mounted)
+            QProcess::execute(QStringLiteral("umount"), {QStringLiteral("-l"), dir.path()});
+    }
+    bool readOnly() {
+        return QProcess::execute(
+                   QStringLiteral("mount"),
+                   {QStringLiteral("-o"), QStringLiteral("remount,ro"), dir.path()}) == 0;
+    }
+    QTemporaryDir dir;
+    bool mounted = false;
+};
+
+TEST_F(CliTest, ExitStatusAndErrorTexts) {
+    EXPECT_EQ(download(3).exitCode, 0);
+    EXPECT_EQ(cli({QStringLiteral("download"), QStringLiteral("书海阁"),
+                   site->baseUrl() + QStringLiteral("/fault/status/503")})
+                  .exitCode,
+              1);
+
+    // An uncompilable chapter-list pattern: the error on stderr, exit 2.
+    {
+        SqliteDatabase db(ruleDatabasePath());
+        db.exec(QStringLiteral("update site_rule set directory_page_chapter_name_and_url='(' "
+                               "where site_name='书海阁'"));
+        db.exec(QStringLiteral("update site_rule set search_page_result_regional='(' where "
+                               "site_name='云中书库'"));
+    }
+    CliRun run = download(2);
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_TRUE(run.err.contains(QStringLiteral("Error in regular expression at offset")))
+        << run.err.toStdString();
+    run = cli({QStringLiteral("search"), QStringLiteral("修仙")});
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_TRUE(run.err.contains(QStringLiteral("zvrd-cli: Error in regular expression")))
+        << run.err.toStdString();
+
+    // A database whose pages are damaged.
+    {
+        QFile file(data + QStringLiteral("novel_info.db"));
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        file.write(QByteArray(4096, '\x5a'));
+    }
+    QFile::remove(data + QStringLiteral("novel_info.db-wal"));
+    QFile::remove(data + QStringLiteral("novel_info.db-shm"));
+    run = download(3);
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_TRUE(run.err.contains(QStringLiteral("not a database"))) << run.err.toStdString();
+}
+
+// Two processes open one novel at once: one record, one list, one row per chapter.
+TEST_F(CliTest, TwoProcessesOpeningOneNovelStoreItOnce) {
+    QProcess* first = launch({QStringLiteral("download"), QStringLiteral("书海阁"), novelUrl(1)});
+    QProcess* second = launch({QStringLiteral("download"), QStringLiteral("书海阁"), novelUrl(1)});
+    EXPECT_EQ(finish(first).exitCode, 0);
+    EXPECT_EQ(finish(second).exitCode, 0);
+    EXPECT_EQ(value(QStringLiteral("zvrd.db"), QStringLiteral("select count(*) from latest_read")),
+              1);
+    EXPECT_EQ(value(QStringLiteral("novel_info.db"),
+                    QStringLiteral("select count(*) from novel_directory")),
+              45);
+    EXPECT_EQ(value(QStringLiteral("novel_info.db"),
+                    QStringLiteral("select count(*) from novel_chapter where is_download=1")),
+              45);
+    EXPECT_EQ(value(QStringLiteral("novel_info.db"),
+                    QStringLiteral("select count(*) from novel_chapter")),
+              45);
+}
+
+// Killed in the middle of its downloads, the next run finishes the novel.
+TEST_F(CliTest, AKilledDownloadIsFinishedByTheNextRun) {
+    QProcess* first = launch({QStringLiteral("download"), QStringLiteral("书海阁"), novelUrl(4)});
+    int64_t stored = 0;
+    for (int i = 0; i < 3000 && stored < 41; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        try {
+            stored =
+                value(QStringLiteral("novel_info.db"),
+                      QStringLiteral("select count(*) from novel_chapter where is_download=1"));
+        } catch (const SqliteException&) {
+            // not created yet
+        }
+    }
+    first->kill(); // SIGKILL
+    finish(first);
+    ASSERT_GE(stored, 41);
+    const int64_t afterKill =
+        value(QStringLiteral("novel_info.db"),
+              QStringLiteral("select count(*) from novel_chapter where is_download=1"));
+    EXPECT_LT(afterKill, 200);
+    const CliRun second = download(4);
+    EXPECT_EQ(second.exitCode, 0) << second.err.toStdString();
+    EXPECT_TRUE(second.out.contains(QStringLiteral("所有章节已下载完成")));
+    EXPECT_EQ(value(QStringLiteral("novel_info.db"),
+                    QStringLiteral("select count(*) from novel_chapter where is_download=1")),
+              200);
+}
+
+// The disk fills up in the middle of a download: the chapters that could not be stored are
+// counted, never reported as all stored.
+TEST_F(CliTest, AFullDiskIsReportedAsIncomplete) {
+    ScratchMount disk(QStringLiteral("256k"));
+    if (!disk.mounted)
+        GTEST_SKIP() << "a full disk needs a small tmpfs: run as root where mount works";
+    useFolder(disk.dir.path());
+    const CliRun run = download(4);
+    EXPECT_EQ(run.exitCode, 3) << run.out.toStdString() << run.err.toStdString();
+    const int64_t stored =
+        value(QStringLiteral("novel_info.db"),
+              QStringLiteral("select count(*) from novel_chapter where is_download=1"));
+    EXPECT_LT(stored, 200);
+    EXPECT_TRUE(run.out.contains(
+        downloadIncompleteText(static_cast<int>(stored), static_cast<int>(200 - stored))))
+        << run.out.toStdString();
+}
+
+// A read-only data folder: the error on stderr, exit 2.
+TEST_F(CliTest, AReadOnlyFolderIsAnError) {
+    ScratchMount disk(QStringLiteral("4m"));
+    if (!disk.mounted)
+        GTEST_SKIP() << "a read-only folder for root needs a tmpfs: run as root where mount works";
+    useFolder(disk.dir.path());
+    ASSERT_TRUE(disk.readOnly());
+    const CliRun run = download(2);
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_TRUE(run.err.startsWith(QStringLiteral("zvrd-cli: ")) ||
+                run.err.contains(QStringLiteral("readonly")) ||
+                run.err.contains(QStringLiteral("unable to open")))
+        << run.err.toStdString();
+    EXPECT_FALSE(run.err.trimmed().isEmpty());
+}
+
+} // namespace
