@@ -86,55 +86,56 @@ void useWriteAheadLog(SqliteDatabase& db) {
     db.query(QStringLiteral("PRAGMA journal_mode=WAL"));
 }
 
-} // namespace
+struct TableSpec {
+    const char* name;
+    const char* create;
+};
 
-void createMissingTables() {
-    {
-        const QString path = ruleDatabasePath();
-        auto writing = lockForWriting(path);
-        SqliteDatabase db(path);
-        useWriteAheadLog(db);
-        db.beginTransaction();
-        if (!db.tableExists(QStringLiteral("site_rule"))) {
-            db.exec(QStringLiteral(
-                "CREATE TABLE site_rule (id INTEGER PRIMARY KEY, site_name TEXT, site_url TEXT, "
-                "charset TEXT, search_page_url_format TEXT, search_page_result_regional TEXT, "
-                "search_page_novel_name TEXT, search_page_novel_author TEXT, "
-                "search_page_latest_chapter TEXT, search_page_info_page_url TEXT, "
-                "info_page_novel_sort TEXT, info_page_novel_name TEXT, "
-                "info_page_novel_author TEXT, info_page_novel_state TEXT, "
-                "info_page_novel_intro TEXT, info_page_latest_chapter TEXT, "
-                "info_page_directory_page_url TEXT, directory_page_regional TEXT, "
-                "directory_page_chapter_name_and_url TEXT, chapter_page_chapter_content TEXT, "
-                "replace_rule TEXT)"));
-        }
-        if (!db.tableExists(QStringLiteral("latest_read"))) {
-            db.exec(QStringLiteral(
-                "CREATE TABLE latest_read (id INTEGER PRIMARY KEY, target_site TEXT, "
-                "novel_name TEXT, novel_author TEXT, latest_chapter TEXT, info_page_url TEXT)"));
-        }
-        makeUnique(db, kRecentReadKey);
-        db.commit();
-    }
-    const QString path = novelDatabasePath();
+// Creates the missing tables of one database file and makes its unique keys, in one transaction.
+void prepareDatabase(const QString& path, std::initializer_list<TableSpec> tables,
+                     std::initializer_list<const UniqueKey*> keys) {
     auto writing = lockForWriting(path);
     SqliteDatabase db(path);
     useWriteAheadLog(db);
     db.beginTransaction();
-    if (!db.tableExists(QStringLiteral("novel_directory"))) {
-        db.exec(QStringLiteral(
-            "CREATE TABLE novel_directory (id INTEGER PRIMARY KEY, novel_id INTEGER, "
-            "chapter_index INTEGER, chapter_name TEXT, chapter_url TEXT)"));
+    for (const TableSpec& table : tables) {
+        if (!db.tableExists(QLatin1String(table.name)))
+            db.exec(QString::fromLatin1(table.create));
     }
-    if (!db.tableExists(QStringLiteral("novel_chapter"))) {
-        db.exec(
-            QStringLiteral("CREATE TABLE novel_chapter (id INTEGER PRIMARY KEY, novel_id INTEGER, "
-                           "chapter_id INTEGER, chapter_type INTEGER, is_download INTEGER, "
-                           "chapter_content TEXT)"));
-    }
-    makeUnique(db, kChapterListKey);
-    makeUnique(db, kChapterKey);
+    for (const UniqueKey* key : keys)
+        makeUnique(db, *key);
     db.commit();
+}
+
+} // namespace
+
+void createMissingTables() {
+    prepareDatabase(
+        ruleDatabasePath(),
+        {{"site_rule",
+          "CREATE TABLE site_rule (id INTEGER PRIMARY KEY, site_name TEXT, site_url TEXT, "
+          "charset TEXT, search_page_url_format TEXT, search_page_result_regional TEXT, "
+          "search_page_novel_name TEXT, search_page_novel_author TEXT, "
+          "search_page_latest_chapter TEXT, search_page_info_page_url TEXT, "
+          "info_page_novel_sort TEXT, info_page_novel_name TEXT, "
+          "info_page_novel_author TEXT, info_page_novel_state TEXT, "
+          "info_page_novel_intro TEXT, info_page_latest_chapter TEXT, "
+          "info_page_directory_page_url TEXT, directory_page_regional TEXT, "
+          "directory_page_chapter_name_and_url TEXT, chapter_page_chapter_content TEXT, "
+          "replace_rule TEXT)"},
+         {"latest_read",
+          "CREATE TABLE latest_read (id INTEGER PRIMARY KEY, target_site TEXT, "
+          "novel_name TEXT, novel_author TEXT, latest_chapter TEXT, info_page_url TEXT)"}},
+        {&kRecentReadKey});
+    prepareDatabase(
+        novelDatabasePath(),
+        {{"novel_directory",
+          "CREATE TABLE novel_directory (id INTEGER PRIMARY KEY, novel_id INTEGER, "
+          "chapter_index INTEGER, chapter_name TEXT, chapter_url TEXT)"},
+         {"novel_chapter", "CREATE TABLE novel_chapter (id INTEGER PRIMARY KEY, novel_id INTEGER, "
+                           "chapter_id INTEGER, chapter_type INTEGER, is_download INTEGER, "
+                           "chapter_content TEXT)"}},
+        {&kChapterListKey, &kChapterKey});
 }
 
 bool hasRecentRead(const QString& siteName, const QString& novelName) {
