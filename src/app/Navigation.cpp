@@ -50,6 +50,9 @@ void MainWindow::openSelectedNovel() {
     };
     const QString site = cell(1);
     const QString name = cell(2);
+    // The previous novel's last words do not belong to this one.
+    setStatusText(QString());
+    setProgress(0, 0, 0);
     navigatePageView(tempFolder() + QStringLiteral("wait.htm"));
     try {
         NovelInfo info;
@@ -79,7 +82,10 @@ void MainWindow::handleNavigation(const QString& url, bool& cancel) {
     }
     // The link names no real page: it is cancelled whatever happens below.
     cancel = true;
-    const QStringList pieces = url.split(QLatin1Char('#'));
+    // The link is the last part of the address: a book folder named with "#" (or with
+    // "directory_info" in it) does not change how it splits.
+    const qsizetype link = url.lastIndexOf(QLatin1String("directory_info#"));
+    const QStringList pieces = (link < 0 ? url : url.mid(link)).split(QLatin1Char('#'));
     if (pieces.size() == 3) {
         try {
             const int32_t novelId = pieces[1].toInt();

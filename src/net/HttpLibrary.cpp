@@ -32,6 +32,27 @@ struct FileCloser {
 };
 using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
+void appendPercent(std::string& out, unsigned char byte) {
+    static const char* hex = "0123456789ABCDEF";
+    out += '%';
+    out += hex[byte >> 4];
+    out += hex[byte & 0x0F];
+}
+
+// The address with exactly the bytes libcurl refuses in a URL (blanks, tabs and other control
+// characters) percent-encoded; everything else stays byte for byte.
+std::string requestableUrl(const char* url) {
+    std::string out;
+    for (const char* p = url; *p; ++p) {
+        const auto byte = static_cast<unsigned char>(*p);
+        if (byte <= 0x20 || byte == 0x7F)
+            appendPercent(out, byte);
+        else
+            out += *p;
+    }
+    return out;
+}
+
 CurlHandle newHandle(const char* url, long timeoutMs, bool followRedirects) {
     if (!url || !*url)
         return nullptr;
@@ -39,7 +60,7 @@ CurlHandle newHandle(const char* url, long timeoutMs, bool followRedirects) {
     if (!curl)
         return nullptr;
     CURL* c = curl.get();
-    curl_easy_setopt(c, CURLOPT_URL, url);
+    curl_easy_setopt(c, CURLOPT_URL, requestableUrl(url).c_str()); // libcurl copies it
     curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(c, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
@@ -87,6 +108,9 @@ struct HeaderSink {
     std::string statusLine;
     std::string fields;
     bool complete = false;
+    // Stop the transfer once a final header block is in: the body does not matter, so one that
+    // stalls or cannot be decoded must not lose the header.
+    bool stopAtHeader = false;
 };
 
 std::string trimLine(std::string line) {
@@ -117,6 +141,10 @@ size_t collectHeader(char* data, size_t size, size_t count, void* userp) {
         sink->complete = false;
     } else if (line.empty()) {
         sink->complete = !sink->statusLine.empty();
+        // An interim block (100 Continue) is followed by the real one.
+        const bool interim = sink->statusLine.size() > 9 && sink->statusLine[9] == '1';
+        if (sink->complete && sink->stopAtHeader && !interim)
+            return 0;
     } else if (!sink->statusLine.empty()) {
         const size_t colon = line.find(':');
         std::string name = colon == std::string::npos ? line : line.substr(0, colon);
@@ -124,7 +152,20 @@ size_t collectHeader(char* data, size_t size, size_t count, void* userp) {
             size_t start = colon + 1;
             while (start < line.size() && (line[start] == ' ' || line[start] == '\t'))
                 ++start;
-            line = "Location: " + line.substr(start);
+            size_t end = line.size();
+            while (end > start && (line[end - 1] == ' ' || line[end - 1] == '\t'))
+                --end;
+            // Raw bytes beyond ASCII (a GBK site's unescaped address) are kept as
+            // percent-encoded bytes, so the address still leads where the site meant.
+            const std::string raw = line;
+            line = "Location: ";
+            for (size_t i = start; i < end; ++i) {
+                const auto byte = static_cast<unsigned char>(raw[i]);
+                if (byte >= 0x80)
+                    appendPercent(line, byte);
+                else
+                    line += static_cast<char>(byte);
+            }
         }
         sink->fields += line + "\r\n";
     }
@@ -192,6 +233,25 @@ void http_set_timeouts(long connectMs, long requestMs, long downloadMs) {
     gDownloadTimeoutMs = downloadMs;
 }
 
+namespace {
+
+// Runs the transfer; a body that cannot be decoded (a false or unknown Content-Encoding) is
+// fetched once more as it is, as a browser would show it.
+CURLcode performKeepingUndecodable(CURL* curl, BufferSink& sink, HeaderSink* headers) {
+    CURLcode rc = curl_easy_perform(curl);
+    if (rc == CURLE_BAD_CONTENT_ENCODING) {
+        sink.used = 0;
+        sink.cut = false;
+        if (headers)
+            *headers = HeaderSink();
+        curl_easy_setopt(curl, CURLOPT_HTTP_CONTENT_DECODING, 0L);
+        rc = curl_easy_perform(curl);
+    }
+    return rc;
+}
+
+} // namespace
+
 int get_html(const char* url, char* buffer, int size) {
     if (!buffer || size <= 0)
         return 0;
@@ -202,7 +262,7 @@ int get_html(const char* url, char* buffer, int size) {
     BufferSink sink{buffer, static_cast<size_t>(size) - 1};
     curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, writeToBuffer);
     curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &sink);
-    const CURLcode rc = curl_easy_perform(curl.get());
+    const CURLcode rc = performKeepingUndecodable(curl.get(), sink, nullptr);
     buffer[sink.used] = '\0';
     if (rc == CURLE_OK || (rc == CURLE_WRITE_ERROR && sink.cut))
         return 1;
@@ -218,11 +278,13 @@ int get_head(const char* url, char* buffer, int size) {
     if (!curl)
         return 0;
     HeaderSink headers;
+    headers.stopAtHeader = true;
     curl_easy_setopt(curl.get(), CURLOPT_HEADERFUNCTION, collectHeader);
     curl_easy_setopt(curl.get(), CURLOPT_HEADERDATA, &headers);
     curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, dropBody);
     const CURLcode rc = curl_easy_perform(curl.get());
-    if ((rc != CURLE_OK && rc != CURLE_WRITE_ERROR) || !headers.complete)
+    // A header that arrived whole counts, whatever happens to the body afterwards.
+    if (!headers.complete || (rc != CURLE_OK && rc != CURLE_WRITE_ERROR))
         return 0;
     copyToBuffer(headerText(curl.get(), headers), buffer, size);
     return 1;
@@ -242,7 +304,7 @@ int get_page(const char* url, char* header, int headerSize, char* body, int body
     curl_easy_setopt(curl.get(), CURLOPT_HEADERDATA, &headers);
     curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, writeToBuffer);
     curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &sink);
-    const CURLcode rc = curl_easy_perform(curl.get());
+    const CURLcode rc = performKeepingUndecodable(curl.get(), sink, &headers);
     body[sink.used] = '\0';
     if ((rc != CURLE_OK && !(rc == CURLE_WRITE_ERROR && sink.cut)) || !headers.complete) {
         body[0] = '\0';
@@ -315,9 +377,13 @@ double get_time_starttransfer(const char* url) {
     CurlHandle curl = newHandle(url, gRequestTimeoutMs.load(), false);
     if (!curl)
         return -1;
+    HeaderSink headers;
+    headers.stopAtHeader = true;
+    curl_easy_setopt(curl.get(), CURLOPT_HEADERFUNCTION, collectHeader);
+    curl_easy_setopt(curl.get(), CURLOPT_HEADERDATA, &headers);
     curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, dropBody);
     const CURLcode rc = curl_easy_perform(curl.get());
-    if (rc != CURLE_OK && rc != CURLE_WRITE_ERROR)
+    if (!headers.complete || (rc != CURLE_OK && rc != CURLE_WRITE_ERROR))
         return -1;
     curl_off_t micros = 0;
     if (curl_easy_getinfo(curl.get(), CURLINFO_STARTTRANSFER_TIME_T, &micros) != CURLE_OK)

@@ -22,10 +22,22 @@ IconvHandle openIconv(const char* to, const char* from) {
     return IconvHandle(cd);
 }
 
-// Converts with iconv; each byte (or character) that cannot be converted becomes `replacement`
-// in the output, so a damaged page still yields its readable parts.
+// The length of the UTF-8 sequence that starts with byte lead (1 for a stray byte).
+size_t utf8SequenceLength(unsigned char lead) {
+    if (lead >= 0xF0 && lead <= 0xF4)
+        return 4;
+    if (lead >= 0xE0)
+        return lead <= 0xEF ? 3 : 1;
+    if (lead >= 0xC2)
+        return 2;
+    return 1;
+}
+
+// Converts with iconv; each unit that cannot be converted becomes `replacement` in the output,
+// so a damaged page still yields its readable parts. A unit is one byte, or with utf8Input one
+// whole UTF-8 character.
 QByteArray convert(const char* to, const char* from, const QByteArray& input,
-                   const QByteArray& replacement, int unitOnError) {
+                   const QByteArray& replacement, bool utf8Input) {
     IconvHandle cd = openIconv(to, from);
     if (!cd)
         return QByteArray();
@@ -45,7 +57,9 @@ QByteArray convert(const char* to, const char* from, const QByteArray& input,
             continue;
         // EILSEQ or EINVAL: replace the offending unit and go on after it.
         out.append(replacement);
-        const size_t skip = std::min(inLeft, static_cast<size_t>(unitOnError));
+        const size_t unit =
+            utf8Input ? utf8SequenceLength(static_cast<unsigned char>(*in)) : size_t{1};
+        const size_t skip = std::min(inLeft, unit);
         in += skip;
         inLeft -= skip;
         iconv(static_cast<iconv_t>(cd.get()), nullptr, nullptr, nullptr, nullptr);
@@ -73,11 +87,11 @@ QByteArray fetchInto(int (*fetch)(const char*, char*, int), const QString& url) 
 } // namespace
 
 QString decodeGbk(const QByteArray& bytes) {
-    return QString::fromUtf8(convert("UTF-8", "GBK", bytes, QByteArray("\xEF\xBF\xBD"), 1));
+    return QString::fromUtf8(convert("UTF-8", "GBK", bytes, QByteArray("\xEF\xBF\xBD"), false));
 }
 
 QByteArray encodeGbk(const QString& text) {
-    return convert("GBK", "UTF-8", text.toUtf8(), QByteArray("?"), 1);
+    return convert("GBK", "UTF-8", text.toUtf8(), QByteArray("?"), true);
 }
 
 QString fetchHtml(const QString& url, const QString& charset) {
@@ -96,9 +110,16 @@ int32_t statusCode(const QString& header) {
 }
 
 QString locationOf(const QString& header) {
-    const qsizetype at = header.indexOf(QLatin1String("Location"));
-    if (at < 0)
-        return QString();
+    // The field named exactly "Location" at the start of a line: "Content-Location" is another
+    // field, wherever it stands.
+    static const QString field = QStringLiteral("Location");
+    qsizetype at = 0;
+    if (!header.startsWith(field)) {
+        at = header.indexOf(QLatin1Char('\n') + field);
+        if (at < 0)
+            return QString();
+        ++at;
+    }
     const qsizetype start = at + 10;
     if (start >= header.size())
         return QString();

@@ -20,7 +20,8 @@ QString fetchHtml(const QString& url, const QString& charset);
 QString fetchHead(const QString& url);
 // The three characters at positions 10 to 12 as a number, -1 when they are none.
 int32_t statusCode(const QString& header);
-// The value of the first "Location" field (case-sensitive), up to the next CR LF.
+// The value of the first "Location" field (case-sensitive, at the start of a line: never
+// "Content-Location"), up to the next CR LF.
 QString locationOf(const QString& header);
 // 1 when the file was written.
 int32_t downloadFile(const QString& url, const QString& fileName, int32_t flag);
@@ -49,6 +50,7 @@ bool worthRetrying(int32_t status);
 
 // Decoding helpers, exposed for the search-address encoder and the tests.
 QString decodeGbk(const QByteArray& bytes);
+// Each character GBK cannot hold becomes one "?".
 QByteArray encodeGbk(const QString& text);
 
 } // namespace zvrd

@@ -9,6 +9,7 @@
 #include <QRandomGenerator>
 #include <QSaveFile>
 #include <QStringDecoder>
+#include <QUrl>
 
 namespace zvrd {
 namespace {
@@ -244,10 +245,12 @@ QString directoryRows(int32_t novelId, const QStringList& chapterNames) {
 }
 
 QString siteLine(const QString& siteName, const QString& siteUrl, const QString& infoPageUrl) {
-    return QStringLiteral("目标站 ： ") + siteName + QStringLiteral("  网址 ： <a href=\"") +
-           siteUrl + QStringLiteral("\">") + siteUrl +
-           QStringLiteral("</a> 小说URL地址 ： <a href=\"") + infoPageUrl + QStringLiteral("\">") +
-           infoPageUrl + QStringLiteral("</a> ");
+    // Addresses from a rule or a page stay inside their attribute.
+    const QString site = siteUrl.toHtmlEscaped();
+    const QString info = infoPageUrl.toHtmlEscaped();
+    return QStringLiteral("目标站 ： ") + siteName + QStringLiteral("  网址 ： <a href=\"") + site +
+           QStringLiteral("\">") + site + QStringLiteral("</a> 小说URL地址 ： <a href=\"") + info +
+           QStringLiteral("\">") + info + QStringLiteral("</a> ");
 }
 
 QString renderDirectoryPage(int32_t novelId, const QStringList& chapterNames,
@@ -260,16 +263,20 @@ QString renderDirectoryPage(int32_t novelId, const QStringList& chapterNames,
                          {QStringLiteral("{SiteInfo}"), siteLine(siteName, siteUrl, infoPageUrl)}});
 }
 
+QString fileUrl(const QString& path) {
+    return QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded);
+}
+
 QString prevChapterUrl(int32_t novelId, int32_t chapterIndex, const QString& bookFolder) {
     if (chapterIndex == 0)
-        return bookFolder + QStringLiteral("directory_page.htm");
+        return fileUrl(bookFolder + QStringLiteral("directory_page.htm"));
     return chapterLink(novelId, chapterIndex - 1);
 }
 
 QString nextChapterUrl(int32_t novelId, int32_t chapterIndex, int32_t chapterCount,
                        const QString& bookFolder) {
     if (chapterCount == chapterIndex + 1)
-        return bookFolder + QStringLiteral("directory_page.htm");
+        return fileUrl(bookFolder + QStringLiteral("directory_page.htm"));
     return chapterLink(novelId, chapterIndex + 1);
 }
 
@@ -298,7 +305,7 @@ QString renderContentPage(int32_t novelId, int32_t chapterIndex, int32_t chapter
 QString pictureChapterHtml(const QString& storedPictures) {
     QString html;
     for (const QString& path : storedPictures.split(QLatin1Char('|'), Qt::SkipEmptyParts))
-        html += QStringLiteral("<div style=\"text-align:center\"><img src=\"") + path +
+        html += QStringLiteral("<div style=\"text-align:center\"><img src=\"") + fileUrl(path) +
                 QStringLiteral("\" border=\"0\"></div><br />");
     return html;
 }

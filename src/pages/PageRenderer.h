@@ -50,7 +50,12 @@ QString renderDirectoryPage(int32_t novelId, const QStringList& chapterNames,
                             const QString& novelName, const QString& siteName,
                             const QString& siteUrl, const QString& infoPageUrl);
 
-// The values of "{prevChapterUrl}" and "{nextChapterUrl}".
+// A local file as a file: URL, every character that could end an attribute, start a query or
+// fragment, or be read as an escape percent-encoded: safe in a link, a picture and a script.
+QString fileUrl(const QString& path);
+
+// The values of "{PrevChapterUrl}" and "{NextChapterUrl}": a chapter link, or at the ends the
+// table of contents as a file: URL.
 QString prevChapterUrl(int32_t novelId, int32_t chapterIndex, const QString& bookFolder);
 QString nextChapterUrl(int32_t novelId, int32_t chapterIndex, int32_t chapterCount,
                        const QString& bookFolder);

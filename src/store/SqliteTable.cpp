@@ -450,17 +450,21 @@ SqliteTable::SqliteTable(SqliteDatabase& db, const QString& sql) {
                 const int ci = static_cast<int>(c);
                 m_columns.append(asciiUpper(fromUtf16(sqlite3_column_name16(s, ci))));
                 const void* decl = sqlite3_column_decltype16(s, ci);
+                m_declared.push_back(decl != nullptr);
                 m_columnKinds.push_back(decl ? kindOfDeclaredType(fromUtf16(decl))
                                              : static_cast<int32_t>(sqlite3_column_type(s, ci)));
             }
         }
         for (uint32_t c = 0; c < m_columnCount; ++c) {
             const int ci = static_cast<int>(c);
-            if (sqlite3_column_type(s, ci) == SQLITE_NULL) {
+            const int type = sqlite3_column_type(s, ci);
+            if (type == SQLITE_NULL) {
                 m_results.emplace_back();
                 continue;
             }
-            switch (m_columnKinds[c]) {
+            // A declared column converts every value to its kind; a column without a declared
+            // type (an expression, or a table made without types) keeps each value's own kind.
+            switch (m_declared[c] ? m_columnKinds[c] : type) {
             case KindInteger:
                 m_results.emplace_back(static_cast<int64_t>(sqlite3_column_int64(s, ci)));
                 break;
@@ -555,50 +559,41 @@ const SqliteTable::Cell& SqliteTable::currentCell(uint32_t column) const {
     return m_results[static_cast<size_t>(m_row) * m_columnCount + column];
 }
 
+// Each accessor goes by the kind of the value held, which is the column's kind for a declared
+// column and the value's own for one without a declared type.
 QString SqliteTable::fieldAsString(uint32_t column) const {
     const Cell& cell = currentCell(column);
-    if (std::holds_alternative<std::monostate>(cell))
-        return QString();
-    switch (m_columnKinds[column]) {
-    case KindInteger:
-        return QString::number(std::get<int64_t>(cell));
-    case KindFloat:
-        return floatText(std::get<double>(cell));
-    case KindBlob:
-        return QString::fromUtf8(std::get<QByteArray>(cell));
-    case KindText:
-        return std::get<QString>(cell);
-    default:
-        return QString();
-    }
+    if (const auto* i = std::get_if<int64_t>(&cell))
+        return QString::number(*i);
+    if (const auto* d = std::get_if<double>(&cell))
+        return floatText(*d);
+    if (const auto* b = std::get_if<QByteArray>(&cell))
+        return QString::fromUtf8(*b);
+    if (const auto* t = std::get_if<QString>(&cell))
+        return *t;
+    return QString();
 }
 
 int64_t SqliteTable::fieldAsInteger(uint32_t column) const {
     const Cell& cell = currentCell(column);
     if (std::holds_alternative<std::monostate>(cell))
         return 0;
-    switch (m_columnKinds[column]) {
-    case KindInteger:
-        return std::get<int64_t>(cell);
-    case KindFloat:
-        return static_cast<int64_t>(std::get<double>(cell));
-    default:
-        throw SqliteException(QStringLiteral("Not an integer or numeric field"));
-    }
+    if (const auto* i = std::get_if<int64_t>(&cell))
+        return *i;
+    if (const auto* d = std::get_if<double>(&cell))
+        return static_cast<int64_t>(*d);
+    throw SqliteException(QStringLiteral("Not an integer or numeric field"));
 }
 
 double SqliteTable::fieldAsDouble(uint32_t column) const {
     const Cell& cell = currentCell(column);
     if (std::holds_alternative<std::monostate>(cell))
         return 0;
-    switch (m_columnKinds[column]) {
-    case KindInteger:
-        return static_cast<double>(std::get<int64_t>(cell));
-    case KindFloat:
-        return std::get<double>(cell);
-    default:
-        throw SqliteException(QStringLiteral("Not an integer or numeric field"));
-    }
+    if (const auto* i = std::get_if<int64_t>(&cell))
+        return static_cast<double>(*i);
+    if (const auto* d = std::get_if<double>(&cell))
+        return *d;
+    throw SqliteException(QStringLiteral("Not an integer or numeric field"));
 }
 
 bool SqliteTable::fieldIsNull(uint32_t column) const {
@@ -609,9 +604,10 @@ const QByteArray* SqliteTable::fieldAsBlob(uint32_t column) const {
     const Cell& cell = currentCell(column);
     if (std::holds_alternative<std::monostate>(cell))
         return nullptr;
-    if (m_columnKinds[column] != KindBlob)
+    const auto* blob = std::get_if<QByteArray>(&cell);
+    if (!blob)
         throw SqliteException(QStringLiteral("Not a Blob field"));
-    return &std::get<QByteArray>(cell);
+    return blob;
 }
 
 QString SqliteTable::fieldAsBlobText(uint32_t column) const {

@@ -180,6 +180,7 @@ private:
     uint32_t m_columnCount = 0;
     QStringList m_columns;
     std::vector<int32_t> m_columnKinds;
+    std::vector<bool> m_declared;
     uint32_t m_row = 0;
 };
 

@@ -233,7 +233,7 @@ TEST(EndToEndTest, SearchOpenAndReadInTheWindow) {
         << window.statusText().toStdString();
     EXPECT_TRUE(messages.isEmpty());
     EXPECT_TRUE(readTextFile(book + QStringLiteral("content_page.htm"))
-                    .contains(book + QStringLiteral("pic/3_0.png")));
+                    .contains(fileUrl(book + QStringLiteral("pic/3_0.png"))));
     ASSERT_TRUE(QTest::qWaitFor([] { return Worker::running() == 0; }, kWaitMs));
     window.closeSurface();
     qunsetenv("TMPDIR");

@@ -668,6 +668,19 @@ void TestSite::startDemo(int port) {
             res.set_header(field.toStdString(), value.toStdString());
         res.set_content(answer.body.toStdString(), "text/html");
     });
+    // The request target as it arrived, undecoded.
+    http.Get("/fault/echo", [](const Request& req, Response& res) {
+        res.set_content(req.target, "text/plain");
+    });
+    // The header at once, then a body that stalls (for at most ?ms=, default 20 s).
+    http.Get("/fault/stall", [](const Request& req, Response& res) {
+        const int ms = req.has_param("ms") ? toInt(req.get_param_value("ms")) : 20000;
+        res.set_chunked_content_provider("text/html", [ms](size_t, httplib::DataSink& sink) {
+            sink.write("<html>", 6);
+            std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+            return false;
+        });
+    });
     // A body that never ends (no length announced); the server gives up after 1 GiB.
     http.Get(R"(/fault/endless(\.png)?)", [](const Request&, Response& res) {
         auto sent = std::make_shared<size_t>(0);
