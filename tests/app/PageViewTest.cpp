@@ -155,6 +155,54 @@ TEST_F(PageViewTest, ScriptsInsideChapterTextDoNotRunButTheKeyScriptDoes) {
     EXPECT_TRUE(saw(QStringLiteral("directory_info#5#3")));
 }
 
+// A book folder whose names hold ", #, ? and %: the links and the keys lead to the same pages.
+TEST_F(PageViewTest, ANameWithQuotesHashesAndPercentPagesBothWaysByLinksAndKeys) {
+    book = bookFolder(QStringLiteral("演\"示#站"), QStringLiteral("书?名%20#1"));
+    ASSERT_TRUE(QDir().mkpath(book));
+    const QString directory = book + QStringLiteral("directory_page.htm");
+    writeTextFile(renderDirectoryPage(5, {QStringLiteral("第1章")}, QStringLiteral("书"),
+                                      QStringLiteral("站"), QStringLiteral("http://s/"),
+                                      QStringLiteral("http://s/b/")),
+                  directory);
+    auto atDirectory = [&] {
+        return QTest::qWaitFor([&] { return view.url() == QUrl::fromLocalFile(directory); },
+                               kWaitMs);
+    };
+    for (const int index : {0, 9}) {
+        const Qt::Key key = index == 0 ? Qt::Key_Left : Qt::Key_Right;
+        const int link = index == 0 ? 0 : 2; // 上一章, 返回目录, 下一章
+        showChapter(index);
+        press(key);
+        EXPECT_TRUE(atDirectory()) << "key at chapter " << index;
+        showChapter(index);
+        js(QStringLiteral("document.querySelectorAll('a')[%1].click()").arg(link));
+        EXPECT_TRUE(atDirectory()) << "link at chapter " << index;
+    }
+    // In the middle, both ask for the same chapter link.
+    showChapter(4);
+    press(Qt::Key_Right);
+    ASSERT_TRUE(saw(QStringLiteral("directory_info#5#5")));
+    const QString byKey = seen.last();
+    js(QStringLiteral("document.querySelectorAll('a')[2].click()"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return seen.count(byKey) == 2; }, kWaitMs));
+}
+
+// A <base> inside chapter text cannot send 返回目录 or Enter to a remote page.
+TEST_F(PageViewTest, ABaseInChapterTextChangesNoLink) {
+    const QString directory = book + QStringLiteral("directory_page.htm");
+    showChapter(3, QStringLiteral("<base href=\"http://127.0.0.1:9/\"><p>正文</p>"));
+    press(Qt::Key_Return);
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return view.url() == QUrl::fromLocalFile(directory); }, kWaitMs))
+        << view.url().toString().toStdString();
+    showChapter(3, QStringLiteral("<base href=\"http://127.0.0.1:9/\"><p>正文</p>"));
+    js(QStringLiteral("document.querySelectorAll('a')[1].click()"));
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return view.url() == QUrl::fromLocalFile(directory); }, kWaitMs));
+    for (const QString& url : seen)
+        EXPECT_FALSE(url.contains(QStringLiteral("127.0.0.1:9"))) << url.toStdString();
+}
+
 // ---- search, open and read through the window ------------------------------------------------
 
 TEST(EndToEndTest, SearchOpenAndReadInTheWindow) {

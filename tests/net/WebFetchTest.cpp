@@ -35,6 +35,11 @@ TEST(LocationTest, ValueUpToCrLfCaseSensitiveName) {
               QString());
     EXPECT_EQ(locationOf(QStringLiteral("HTTP/1.1 200 OK\r\n\r\n")), QString());
     EXPECT_EQ(locationOf(QStringLiteral("Location")), QString());
+    // "Content-Location" is another field, wherever it stands.
+    EXPECT_EQ(locationOf(QStringLiteral("HTTP/1.1 302 Found\r\nContent-Location: /a\r\n"
+                                        "Location: /b\r\n")),
+              QStringLiteral("/b"));
+    EXPECT_EQ(locationOf(QStringLiteral("HTTP/1.1 200 OK\r\nContent-Location: /a\r\n")), QString());
 }
 
 TEST(GbkTest, DecodesAndReplacesInvalidBytes) {
@@ -42,6 +47,9 @@ TEST(GbkTest, DecodesAndReplacesInvalidBytes) {
     EXPECT_EQ(decodeGbk(QByteArray("a\xff\xffz")), QStringLiteral("a\uFFFD\uFFFDz"));
     EXPECT_EQ(decodeGbk(QByteArray("end\xb2")), QStringLiteral("end\uFFFD"));
     EXPECT_EQ(encodeGbk(QStringLiteral("测试")), QByteArray("\xb2\xe2\xca\xd4"));
+    // One "?" per character GBK cannot hold, whatever its length in UTF-8.
+    EXPECT_EQ(encodeGbk(QStringLiteral("a한b")), QByteArray("a?b"));
+    EXPECT_EQ(encodeGbk(QStringLiteral("a😀b测")), QByteArray("a?b\xb2\xe2"));
 }
 
 class WebFetchTest : public test::TestSiteSuite {
@@ -64,6 +72,48 @@ TEST_F(WebFetchTest, HeadersStartWithTheStatusLineAndRedirectsAreReportedNotFoll
     EXPECT_EQ(locationOf(fetchHead(url("/fault/lowercase-location"))),
               QStringLiteral("/gbk/book/2/"));
     EXPECT_EQ(statusCode(fetchHead(url("/fault/loop"))), 302);
+}
+
+// A header that arrived whole counts as fetched, whatever happens to the body after it; a body
+// that cannot be decoded is kept as it came; raw bytes of a Location stay usable.
+TEST_F(WebFetchTest, HostileAnswersKeepTheirHeaderAndBody) {
+    http_set_timeouts(10000, 3000, 60000); // a stalled body must not wait for this
+    const QByteArray plain = "<html>plain body</html>";
+    site->setAnswers(QStringLiteral("utf8-encoding"),
+                     {{plain, 200, {}, 0, {{"Content-Encoding", "utf-8"}}}});
+    site->setAnswers(QStringLiteral("false-gzip"),
+                     {{plain, 200, {}, 0, {{"Content-Encoding", "gzip"}}}});
+    for (const QString& address :
+         {site->pageUrl(QStringLiteral("utf8-encoding")),
+          site->pageUrl(QStringLiteral("false-gzip")), url("/fault/stall?ms=8000")}) {
+        EXPECT_EQ(statusCode(fetchHead(address)), 200) << address.toStdString();
+        EXPECT_GE(connectTime(address), 0) << address.toStdString();
+    }
+    for (const char* page : {"utf8-encoding", "false-gzip"}) {
+        EXPECT_EQ(fetchHtml(site->pageUrl(QLatin1String(page)), QString()),
+                  QString::fromUtf8(plain));
+        EXPECT_EQ(fetchPage(site->pageUrl(QLatin1String(page)), QString()).body,
+                  QString::fromUtf8(plain));
+    }
+    http_set_timeouts(10000, 30000, 60000);
+
+    // A GBK site's unescaped Location (凡人 in GBK), trailing blanks; Content-Location first.
+    site->setAnswers(QStringLiteral("gbk-location"),
+                     {{{}, 302, {}, 0, {{"Location", "/book/\xb7\xb2\xc8\xcb/ \t"}}}});
+    site->setAnswers(
+        QStringLiteral("content-location"),
+        {{{}, 302, {}, 0, {{"Content-Location", "/wrong/"}, {"Location", "/right/"}}}});
+    EXPECT_EQ(locationOf(fetchHead(site->pageUrl(QStringLiteral("gbk-location")))),
+              QStringLiteral("/book/%B7%B2%C8%CB/"));
+    EXPECT_EQ(
+        locationOf(fetchPage(site->pageUrl(QStringLiteral("content-location")), QString()).header),
+        QStringLiteral("/right/"));
+
+    // Bytes libcurl refuses are percent-encoded; what is valid already stays byte for byte.
+    EXPECT_EQ(fetchHtml(url("/fault/echo?q=a b\tc "), QString()),
+              QStringLiteral("/fault/echo?q=a%20b%09c%20"));
+    EXPECT_EQ(fetchHtml(url("/fault/echo?q=%E4%B8%AD+x&y=1"), QString()),
+              QStringLiteral("/fault/echo?q=%E4%B8%AD+x&y=1"));
 }
 
 TEST_F(WebFetchTest, CharsetGbkInAnyCaseDecodesFromGbk) {

@@ -116,6 +116,29 @@ TEST_F(RuleSetTest, LoadsEveryRuleInTableOrderWithNullsAsEmptyText) {
     EXPECT_EQ(ruleColumnNames().size(), 21);
 }
 
+// A site_rule table made without column types, whose first row holds NULLs, gives the same
+// rules as a typed one.
+TEST_F(RuleSetTest, ATableWithoutTypesGivesTheSameRules) {
+    addRule(1, QStringLiteral("一"));
+    addRule(3, QStringLiteral("三"), QStringLiteral("<h1>(.+?)</h1>"));
+    const SiteRuleList typed = loadSiteRules();
+    {
+        SqliteDatabase db(ruleDatabasePath());
+        db.exec(QStringLiteral("drop table site_rule"));
+        db.exec(QStringLiteral("create table site_rule(%1)")
+                    .arg(ruleColumnNames().join(QLatin1Char(','))));
+    }
+    addRule(1, QStringLiteral("一"));
+    addRule(3, QStringLiteral("三"), QStringLiteral("<h1>(.+?)</h1>"));
+    const SiteRuleList untyped = loadSiteRules();
+    ASSERT_EQ(untyped.size(), typed.size());
+    for (qsizetype i = 0; i < typed.size(); ++i) {
+        EXPECT_EQ(untyped[i].id, typed[i].id);
+        EXPECT_EQ(untyped[i].siteName, typed[i].siteName);
+        EXPECT_EQ(untyped[i].infoNovelName, typed[i].infoNovelName);
+    }
+}
+
 TEST_F(RuleSetTest, AMissingColumnRaisesTheAccessLayersError) {
     {
         SqliteDatabase db(ruleDatabasePath());

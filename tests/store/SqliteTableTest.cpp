@@ -78,6 +78,22 @@ TEST_F(SqliteTableTest, FieldIndexIgnoresCaseAndFindsTheFirstOfTwoEqualNames) {
               QStringLiteral("Field not found in dataset: nothing"));
 }
 
+// A column without a declared type takes each value's kind from the value: a NULL first row
+// does not blank the rest.
+TEST_F(SqliteTableTest, ColumnsWithoutATypeReadEachValueByItsOwnKind) {
+    SqliteDatabase db(dbPath);
+    db.exec(QStringLiteral("create table u(a, b)"));
+    db.exec(QStringLiteral("insert into u values(NULL, NULL), ('text', 7), (2.5, x'4142')"));
+    auto t = db.query(QStringLiteral("select * from u"));
+    EXPECT_TRUE(t->fieldIsNull(0));
+    t->next();
+    EXPECT_EQ(t->fieldAsString(0), QStringLiteral("text"));
+    EXPECT_EQ(t->fieldAsInteger(1), 7);
+    t->next();
+    EXPECT_EQ(t->fieldAsString(0), QStringLiteral("2.5"));
+    EXPECT_EQ(t->fieldAsString(1), QStringLiteral("AB"));
+}
+
 TEST_F(SqliteTableTest, ColumnKindsFollowDeclaredTypeExactlyOrTheFirstValue) {
     SqliteDatabase db(dbPath);
     // The declared type is compared exactly, letter case counting. The engine itself reports its

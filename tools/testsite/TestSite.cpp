@@ -664,9 +664,15 @@ void TestSite::startDemo(int port) {
         res.status = answer.status;
         if (!answer.location.isEmpty())
             res.set_header("Location", answer.location.toStdString());
-        for (const auto& [field, value] : answer.headers)
+        bool encoded = false;
+        for (const auto& [field, value] : answer.headers) {
             res.set_header(field.toStdString(), value.toStdString());
-        res.set_content(answer.body.toStdString(), "text/html");
+            encoded = encoded || field.compare("Content-Encoding", Qt::CaseInsensitive) == 0;
+        }
+        // A body with an encoding of its own must reach the client as it is: the server would
+        // compress a text type once more.
+        res.set_content(answer.body.toStdString(),
+                        encoded ? "application/octet-stream" : "text/html");
     });
     // The request target as it arrived, undecoded.
     http.Get("/fault/echo", [](const Request& req, Response& res) {
