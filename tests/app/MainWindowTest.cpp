@@ -7,6 +7,7 @@
 #include "store/NovelLibrary.h"
 #include "store/SqliteTable.h"
 #include "support/TempDataFolder.h"
+#include "workers/Worker.h"
 
 #include <QApplication>
 #include <QFile>
@@ -128,6 +129,20 @@ TEST_F(MainWindowTest, EnterSearchesExactlyAsTypedAndIsSwallowed) {
     // Other keys type as usual.
     QTest::keyClick(box, Qt::Key_A);
     EXPECT_EQ(box->text(), QStringLiteral("   a"));
+}
+
+// Opening a novel clears what the previous novel left in the status bar.
+TEST_F(MainWindowTest, OpeningANovelClearsTheStatusBar) {
+    window.setStatusText(QStringLiteral("所有章节已下载完成"));
+    window.setProgress(3, 0, 9);
+    window.addResultRow(QStringLiteral("站"), QStringLiteral("书"), QString(), QString(),
+                        QStringLiteral("http://127.0.0.1:1/"));
+    window.resultList()->selectRow(0);
+    window.openSelectedNovel();
+    EXPECT_EQ(window.statusText(), QString());
+    EXPECT_EQ(window.progressText(), QString());
+    EXPECT_TRUE(QTest::qWaitFor([] { return Worker::running() == 0; }, 20000));
+    window.closeSurface();
 }
 
 TEST_F(MainWindowTest, RowsFromManyThreadsAreNumberedWithoutGapsOrMixedCells) {
