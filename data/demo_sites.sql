@@ -10,7 +10,7 @@ CREATE TABLE IF NOT EXISTS site_rule (
     directory_page_chapter_name_and_url TEXT, chapter_page_chapter_content TEXT, replace_rule TEXT);
 
 -- GBK site: result list in a table, an exact name jumps (302, absolute) to the novel.
-INSERT OR REPLACE INTO site_rule VALUES (1, '书海阁', '@BASE@/gbk/', 'gbk',
+INSERT OR REPLACE INTO site_rule VALUES (901, '书海阁', '@BASE@/gbk/', 'gbk',
     '@BASE@/gbk/search?q={KEY}',
     '<table id="results">(.+?)</table>',
     '<td class="name"><a href="[^"]*">(.+?)</a></td>',
@@ -30,7 +30,7 @@ INSERT OR REPLACE INTO site_rule VALUES (1, '书海阁', '@BASE@/gbk/', 'gbk',
 
 -- UTF-8 site: relative result addresses, an exact name jumps (302, relative Location), the
 -- chapter title stands before the link address.
-INSERT OR REPLACE INTO site_rule VALUES (2, '云中书库', '@BASE@/utf8/', 'utf-8',
+INSERT OR REPLACE INTO site_rule VALUES (902, '云中书库', '@BASE@/utf8/', 'utf-8',
     '@BASE@/utf8/search.php?keyword={KEY}',
     '<ul class="result-list">(.+?)</ul>',
     '<span class="s2"><a href="[^"]*">(.+?)</a></span>',

@@ -1,5 +1,8 @@
--- The site rules shipped with the reader, one row per site. The build writes them into
--- zvrd.db beside the programs (rows of other ids, and the recent reads, are left alone).
+-- The site rules shipped with the reader, one row per site. Installed as
+-- share/zvrd/site_rules.sql; at start the reader imports them into the user's zvrd.db when this
+-- version is newer than the one it last received (rows of other ids, and the recent reads, are
+-- left alone). Raise the version with every change of a row.
+-- shipped-rules-version: 1
 -- Every pattern field is a list of PCRE pieces separated by "|"; group 1 carries the value.
 -- Search fields are filled only for sites whose search result page is known.
 CREATE TABLE IF NOT EXISTS site_rule (

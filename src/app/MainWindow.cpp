@@ -9,6 +9,7 @@
 #include "workers/GatedSurface.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -209,7 +210,11 @@ void MainWindow::buildContent() {
 }
 
 void MainWindow::startUp() {
-    checkForUpdates(dataFolder(), kUpdateCheckTimeoutMs, askToUpdate);
+    // The updater is looked for beside the program only when it runs as a portable folder; an
+    // installed program is updated by the system's package manager.
+    if (isPortable())
+        checkForUpdates(QCoreApplication::applicationDirPath() + QLatin1Char('/'),
+                        kUpdateCheckTimeoutMs, askToUpdate);
     for (const QString& file : extractTemplates())
         QMessageBox::warning(this, windowTitle(), QStringLiteral("无法写入模板文件：%1").arg(file));
     m_pageView->webPage()->setSilent(true);

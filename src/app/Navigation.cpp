@@ -53,7 +53,7 @@ void MainWindow::openSelectedNovel() {
     // The previous novel's last words do not belong to this one.
     setStatusText(QString());
     setProgress(0, 0, 0);
-    navigatePageView(tempFolder() + QStringLiteral("wait.htm"));
+    navigatePageView(templateFolder() + QStringLiteral("wait.htm"));
     try {
         NovelInfo info;
         bool fetch = false;

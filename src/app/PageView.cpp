@@ -1,12 +1,23 @@
 #include "app/PageView.h"
 
+#include <QDesktopServices>
 #include <QWebEngineSettings>
 
 namespace zvrd {
 
-WebPage::WebPage(QObject* parent) : QWebEnginePage(parent) {}
+WebPage::WebPage(QObject* parent)
+    : QWebEnginePage(parent),
+      m_openExternally([](const QUrl& url) { QDesktopServices::openUrl(url); }) {}
 
-bool WebPage::acceptNavigationRequest(const QUrl& url, NavigationType, bool) {
+bool WebPage::acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) {
+    // The page view shows the library's own pages only: a link that leaves it (the site links
+    // at the foot of a table of contents) opens in the web browser, and the view stays put.
+    const QString scheme = url.scheme().toLower();
+    if (scheme == QLatin1String("http") || scheme == QLatin1String("https")) {
+        if (type == NavigationTypeLinkClicked && isMainFrame && m_openExternally)
+            m_openExternally(url);
+        return false;
+    }
     bool cancel = false;
     // toDisplayString keeps "directory_info#5#4" as written.
     if (m_navigationHandler)

@@ -17,6 +17,11 @@ public:
     explicit WebPage(QObject* parent);
     void setNavigationHandler(BeforeNavigate handler) { m_navigationHandler = std::move(handler); }
     void setSilent(bool silent) { m_silent = silent; }
+    // Where a followed http(s) link goes instead of the page view: the user's web browser
+    // (Qt's desktop services) unless a test puts something else here.
+    void setExternalOpener(std::function<void(const QUrl&)> opener) {
+        m_openExternally = std::move(opener);
+    }
     bool isSilent() const { return m_silent; }
 
 protected:
@@ -31,6 +36,7 @@ protected:
 
 private:
     BeforeNavigate m_navigationHandler;
+    std::function<void(const QUrl&)> m_openExternally;
     bool m_silent = false;
 };
 

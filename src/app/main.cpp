@@ -1,18 +1,56 @@
 // zvrd: the reader window.
 #include "app/MainWindow.h"
+#include "core/DataFolder.h"
 #include "net/HttpLibrary.h"
+#include "rules/RuleSet.h"
 #include "store/NovelLibrary.h"
 #include "store/SqliteTable.h"
 #include "workers/Worker.h"
 
 #include <QApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QMessageBox>
 
 #include <cstdio>
 #include <cstdlib>
 
+namespace {
+
+const char* kHelp =
+    "usage: zvrd [--data DIR] [--help] [--version]\n"
+    "  Zelvo novel reader: search novel sites, read and keep serialised novels.\n"
+    "  --data DIR   keep the library (zvrd.db, novel_info.db, config.ini, book/) in DIR\n"
+    "The data folder is, in this order: --data, the ZVRD_DATA environment variable, the\n"
+    "program's folder when a file named \"portable\" stands beside it, else\n"
+    "$XDG_DATA_HOME/zvrd (~/.local/share/zvrd).\n";
+
+// The folder of this executable, without a QCoreApplication.
+QString executableFolder() {
+    return QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath();
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
+    QString data;
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            const zvrd::DataFolderChoice folder = zvrd::chooseDataFolder(data, executableFolder());
+            std::printf("%sData folder in use: %s (%s)\n", kHelp, qPrintable(folder.path),
+                        qPrintable(folder.source));
+            return 0;
+        }
+        if (arg == "--version") {
+            std::printf("zvrd %s\n", ZVRD_VERSION);
+            return 0;
+        }
+        if (arg == "--data" && i + 1 < argc)
+            data = QString::fromLocal8Bit(argv[++i]);
+        else if (arg.startsWith("--data="))
+            data = QString::fromLocal8Bit(arg.mid(7));
+    }
     // The HTTP library is ready before the window and before any thread.
     zvrd::http_global_init();
     int code = 0;
@@ -20,18 +58,33 @@ int main(int argc, char** argv) {
         QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
         QApplication app(argc, argv);
         app.setApplicationName(QStringLiteral("zvrd"));
+        app.setApplicationVersion(QStringLiteral(ZVRD_VERSION));
+        app.setDesktopFileName(QStringLiteral("org.zelvo.zvrd"));
+        const QString title = QStringLiteral("Zelvo小说阅读器V1.12");
+
+        const zvrd::DataFolderChoice folder =
+            zvrd::chooseDataFolder(data, QCoreApplication::applicationDirPath());
+        const QString problem = zvrd::prepareDataFolder(folder.path);
+        if (!problem.isEmpty()) {
+            QMessageBox::critical(nullptr, title,
+                                  QStringLiteral("无法使用数据文件夹：%1").arg(problem));
+            zvrd::http_global_cleanup();
+            return 2;
+        }
+        zvrd::setDataFolder(folder.path);
 
         QFile style(QStringLiteral(":/app/zvrd.qss"));
         if (style.open(QIODevice::ReadOnly))
             app.setStyleSheet(QString::fromUtf8(style.readAll()));
         else
-            QMessageBox::critical(nullptr, QStringLiteral("Zelvo小说阅读器V1.12"),
+            QMessageBox::critical(nullptr, title,
                                   QStringLiteral("无法应用界面样式，将使用系统默认外观。"));
 
         try {
             zvrd::createMissingTables(); // a fresh install works at once
+            zvrd::installShippedRules(zvrd::shippedRulesFile());
         } catch (const zvrd::SqliteException& e) {
-            QMessageBox::critical(nullptr, QStringLiteral("Zelvo小说阅读器V1.12"), e.message());
+            QMessageBox::critical(nullptr, title, e.message());
         }
 
         zvrd::MainWindow window;

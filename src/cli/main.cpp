@@ -7,6 +7,7 @@
 #include "pages/PageRenderer.h"
 #include "rules/Extractors.h"
 #include "rules/PatternNotation.h"
+#include "rules/RuleSet.h"
 #include "store/NovelLibrary.h"
 #include "store/SqliteTable.h"
 #include "workers/HeadlessSurface.h"
@@ -43,7 +44,13 @@ const char* kUsage =
     "                           interruption); prints the final status text; exit 3 when some\n"
     "                           chapters failed\n"
     "  import-rules FILE [--base URL]\n"
-    "                           runs the SQL of FILE on zvrd.db (\"@BASE@\" becomes URL)\n";
+    "                           runs the SQL of FILE on zvrd.db (\"@BASE@\" becomes URL)\n"
+    "  --help, --version\n";
+
+const char* kDataFolderHelp =
+    "The data folder (zvrd.db, novel_info.db, config.ini, book/) is, in this order: --data DIR,\n"
+    "the ZVRD_DATA environment variable, the program's folder when a file named \"portable\"\n"
+    "stands beside it, else $XDG_DATA_HOME/zvrd (~/.local/share/zvrd).\n";
 
 struct Output {
     QTextStream out{stdout};
@@ -183,15 +190,36 @@ int importRulesCommand(const QString& file, const QString& base, Output& io) {
 }
 
 int runCommand(QStringList args, Output& io) {
+    QString data;
     if (args.size() >= 2 && args[0] == QLatin1String("--data")) {
-        setDataFolder(args[1]);
+        data = args[1];
         args = args.mid(2);
+    }
+    const DataFolderChoice folder = chooseDataFolder(data);
+    if (!args.isEmpty() && (args[0] == QLatin1String("--help") || args[0] == QLatin1String("-h"))) {
+        io.out << kUsage << kDataFolderHelp << "Data folder in use: " << folder.path << " ("
+               << folder.source << ")\n";
+        return kFound;
+    }
+    if (!args.isEmpty() && args[0] == QLatin1String("--version")) {
+        io.out << "zvrd-cli " << ZVRD_VERSION << '\n';
+        return kFound;
     }
     if (args.isEmpty()) {
         io.err << kUsage;
         return kError;
     }
+    if (const QString problem = prepareDataFolder(folder.path); !problem.isEmpty()) {
+        io.err << "zvrd-cli: " << problem << '\n';
+        return kError;
+    }
+    setDataFolder(folder.path);
     const QString command = args.takeFirst();
+    if (command != QLatin1String("import-rules")) {
+        // A first start on an empty folder gets the tables and the shipped rules.
+        createMissingTables();
+        installShippedRules(shippedRulesFile());
+    }
     if (command == QLatin1String("import-rules")) {
         if (args.size() != 1 && !(args.size() == 3 && args[1] == QLatin1String("--base"))) {
             io.err << kUsage;
@@ -199,8 +227,6 @@ int runCommand(QStringList args, Output& io) {
         }
         return importRulesCommand(args[0], args.size() == 3 ? args[2] : QString(), io);
     }
-    if (command == QLatin1String("search") || command == QLatin1String("download"))
-        createMissingTables(); // the recent reads and the novel store of a fresh data folder
     if (command == QLatin1String("search")) {
         if (args.size() != 1) {
             io.err << kUsage;

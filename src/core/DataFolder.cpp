@@ -3,7 +3,11 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QTemporaryDir>
+
 #include <chrono>
+#include <map>
+#include <memory>
 
 namespace zvrd {
 namespace {
@@ -24,6 +28,14 @@ QString withSlash(QString path) {
     return path;
 }
 
+QString executableFolderOr(const QString& given) {
+    if (!given.isEmpty())
+        return withSlash(given);
+    if (QCoreApplication::instance())
+        return withSlash(QCoreApplication::applicationDirPath());
+    return withSlash(QDir::currentPath());
+}
+
 } // namespace
 
 QString dataFolder() {
@@ -32,9 +44,35 @@ QString dataFolder() {
         if (!folderOverride().isEmpty())
             return folderOverride();
     }
-    if (QCoreApplication::instance())
-        return withSlash(QCoreApplication::applicationDirPath());
-    return withSlash(QDir::currentPath());
+    return chooseDataFolder().path;
+}
+
+bool isPortable(const QString& executableFolder) {
+    return QFileInfo(executableFolderOr(executableFolder) + QStringLiteral("portable")).exists();
+}
+
+DataFolderChoice chooseDataFolder(const QString& commandLine, const QString& executableFolder) {
+    auto absolute = [](const QString& path) { return withSlash(QDir(path).absolutePath()); };
+    if (!commandLine.isEmpty())
+        return {absolute(commandLine), QStringLiteral("--data")};
+    const QString env = qEnvironmentVariable("ZVRD_DATA");
+    if (!env.isEmpty())
+        return {absolute(env), QStringLiteral("ZVRD_DATA")};
+    if (isPortable(executableFolder))
+        return {executableFolderOr(executableFolder), QStringLiteral("portable")};
+    QString base = qEnvironmentVariable("XDG_DATA_HOME");
+    if (base.isEmpty() || !QDir::isAbsolutePath(base))
+        base = QDir::homePath() + QStringLiteral("/.local/share");
+    return {absolute(base + QStringLiteral("/zvrd")), QStringLiteral("user")};
+}
+
+QString prepareDataFolder(const QString& path) {
+    if (!QDir().mkpath(path))
+        return QStringLiteral("cannot create the data folder %1").arg(path);
+    const QFileInfo info(path);
+    if (!info.isDir() || !info.isWritable())
+        return QStringLiteral("the data folder %1 is not writable").arg(path);
+    return QString();
 }
 
 void setDataFolder(const QString& folder) {
@@ -49,6 +87,21 @@ QString tempFolder() {
         temp = QStringLiteral("/tmp");
     const QString canonical = QFileInfo(temp).canonicalFilePath();
     return withSlash(canonical.isEmpty() ? temp : canonical);
+}
+
+QString templateFolder() {
+    static std::mutex lock;
+    static std::map<QString, std::unique_ptr<QTemporaryDir>> folders;
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    const QString base =
+        !runtime.isEmpty() && QFileInfo(runtime).isDir() && QFileInfo(runtime).isWritable()
+            ? withSlash(runtime)
+            : tempFolder();
+    std::lock_guard guard(lock);
+    auto& folder = folders[base];
+    if (!folder)
+        folder = std::make_unique<QTemporaryDir>(base + QStringLiteral("zvrd-XXXXXX"));
+    return folder->isValid() ? withSlash(folder->path()) : base;
 }
 
 uint32_t tickCount() {

@@ -161,7 +161,7 @@ const QStringList& templateFileNames() {
 
 QStringList extractTemplates() {
     QStringList failed;
-    const QString folder = tempFolder();
+    const QString folder = templateFolder();
     for (const QString& name : templateFileNames()) {
         QFile resource(resourcePath(name));
         QSaveFile file(folder + name);
@@ -256,7 +256,7 @@ QString siteLine(const QString& siteName, const QString& siteUrl, const QString&
 QString renderDirectoryPage(int32_t novelId, const QStringList& chapterNames,
                             const QString& novelName, const QString& siteName,
                             const QString& siteUrl, const QString& infoPageUrl) {
-    const QString page = readTextFile(tempFolder() + QStringLiteral("directory_page.htm"));
+    const QString page = readTextFile(templateFolder() + QStringLiteral("directory_page.htm"));
     return fillTemplate(page,
                         {{QStringLiteral("{NovelName}"), novelName},
                          {QStringLiteral("{Contents}"), directoryRows(novelId, chapterNames)},
@@ -283,7 +283,7 @@ QString nextChapterUrl(int32_t novelId, int32_t chapterIndex, int32_t chapterCou
 QString renderContentPage(int32_t novelId, int32_t chapterIndex, int32_t chapterCount,
                           const QString& bookFolder, const QString& novelName,
                           const QString& chapterName, const QString& chapterHtml) {
-    const QString page = readTextFile(tempFolder() + QStringLiteral("content_page.htm"));
+    const QString page = readTextFile(templateFolder() + QStringLiteral("content_page.htm"));
     // The page's own key script is the template's script that carries the nonce placeholder.
     const qsizetype scriptBegin =
         page.indexOf(QStringLiteral("<script type=\"text/javascript\" nonce=\"{Nonce}\""));

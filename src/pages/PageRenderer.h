@@ -15,11 +15,11 @@ public:
     explicit PageFileError(const QString& message);
 };
 
-// The template files written into tempFolder(), in writing order.
+// The template files written into templateFolder(), in writing order.
 const QStringList& templateFileNames();
 
-// Writes the four templates byte for byte into tempFolder(), overwriting older files. Returns the
-// names of the files that could not be written (empty when all were).
+// Writes the four templates byte for byte into templateFolder(), overwriting older files. Returns
+// the names of the files that could not be written (empty when all were).
 QStringList extractTemplates();
 
 // dataFolder() + "book/" + site + "/" + novel name without leading and trailing blanks and control
@@ -45,7 +45,7 @@ QString directoryRows(int32_t novelId, const QStringList& chapterNames);
 // "{SiteInfo}".
 QString siteLine(const QString& siteName, const QString& siteUrl, const QString& infoPageUrl);
 
-// The directory page from tempFolder()'s "directory_page.htm".
+// The directory page from templateFolder()'s "directory_page.htm".
 QString renderDirectoryPage(int32_t novelId, const QStringList& chapterNames,
                             const QString& novelName, const QString& siteName,
                             const QString& siteUrl, const QString& infoPageUrl);
@@ -60,7 +60,7 @@ QString prevChapterUrl(int32_t novelId, int32_t chapterIndex, const QString& boo
 QString nextChapterUrl(int32_t novelId, int32_t chapterIndex, int32_t chapterCount,
                        const QString& bookFolder);
 
-// The content page from tempFolder()'s "content_page.htm". Only the page's own key script may
+// The content page from templateFolder()'s "content_page.htm". Only the page's own key script may
 // run: it carries a fresh nonce that the page's Content-Security-Policy names, so scripts that
 // arrive inside the chapter text or a name do not run.
 QString renderContentPage(int32_t novelId, int32_t chapterIndex, int32_t chapterCount,

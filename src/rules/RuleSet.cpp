@@ -5,7 +5,12 @@
 #include "store/NovelLibrary.h"
 #include "store/SqliteTable.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QRegularExpression>
+
+#include <functional>
 
 #include <algorithm>
 #include <array>
@@ -215,18 +220,73 @@ SiteRuleList loadSiteRules() {
     return rules;
 }
 
-bool importRuleScript(const QString& fileName, const QString& base) {
+namespace {
+
+// Runs sql on zvrd.db in one transaction; extra runs inside it, after the script.
+void runRuleScript(const QString& sql, const std::function<void(SqliteDatabase&)>& extra = {}) {
+    const QString path = ruleDatabasePath();
+    auto writing = lockForWriting(path);
+    SqliteDatabase db(path);
+    db.beginTransaction();
+    db.execScript(sql);
+    if (extra)
+        extra(db);
+    db.commit();
+}
+
+QString readScript(const QString& fileName, bool* ok) {
     QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
+    *ok = file.open(QIODevice::ReadOnly);
+    return *ok ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+} // namespace
+
+bool importRuleScript(const QString& fileName, const QString& base) {
+    bool ok = false;
+    QString sql = readScript(fileName, &ok);
+    if (!ok)
         return false;
-    QString sql = QString::fromUtf8(file.readAll());
     sql.replace(QStringLiteral("@BASE@"), base);
-    {
-        SqliteDatabase db(ruleDatabasePath());
-        db.beginTransaction();
-        db.execScript(sql);
-        db.commit();
-    }
+    runRuleScript(sql);
+    createMissingTables();
+    return true;
+}
+
+QString shippedRulesFile(const QString& executableFolder) {
+    QString folder = executableFolder;
+    if (folder.isEmpty() && QCoreApplication::instance())
+        folder = QCoreApplication::applicationDirPath();
+    return QDir::cleanPath(folder + QStringLiteral("/../share/zvrd/site_rules.sql"));
+}
+
+int shippedRulesVersion(const QString& script) {
+    static const QRegularExpression stamp(QStringLiteral("shipped-rules-version:\\s*(\\d+)"));
+    const QRegularExpressionMatch match = stamp.match(script);
+    return match.hasMatch() ? match.captured(1).toInt() : 0;
+}
+
+int installedRulesVersion() {
+    SqliteDatabase db(ruleDatabasePath());
+    if (!db.tableExists(QStringLiteral("shipped_rules")))
+        return 0;
+    return static_cast<int>(
+        db.integerValue(QStringLiteral("select max(version) from shipped_rules")));
+}
+
+bool installShippedRules(const QString& fileName) {
+    bool ok = false;
+    const QString sql = readScript(fileName, &ok);
+    const int version = shippedRulesVersion(sql);
+    if (!ok || version <= 0 || version <= installedRulesVersion())
+        return false;
+    // The rows of the shipped ids are replaced; rows of other ids are the user's and stay. The
+    // stamp goes in with them, so a new set is taken once.
+    runRuleScript(sql, [version](SqliteDatabase& db) {
+        db.exec(QStringLiteral("create table if not exists shipped_rules (version INTEGER)"));
+        db.exec(QStringLiteral("delete from shipped_rules"));
+        db.exec(QStringLiteral("insert into shipped_rules(version) values(%1)").arg(version));
+    });
     createMissingTables();
     return true;
 }

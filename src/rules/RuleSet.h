@@ -46,6 +46,18 @@ SiteRuleList loadSiteRules();
 // replaced by base; then creates any table still missing. False when the file cannot be read.
 bool importRuleScript(const QString& fileName, const QString& base = QString());
 
+// The rules shipped with the program: share/zvrd/site_rules.sql beside the executable's folder
+// (../share/zvrd/), so an unpacked package works from any root.
+QString shippedRulesFile(const QString& executableFolder = QString());
+// The version a rule script names in a "shipped-rules-version: N" line; 0 without one.
+int shippedRulesVersion(const QString& script);
+// The version of the shipped rules zvrd.db last received; 0 when none.
+int installedRulesVersion();
+// Imports the shipped rules when they are newer than those zvrd.db last received (their rows
+// replaced, rows of other ids untouched) and stamps zvrd.db with their version. True when it
+// imported; false when the file is missing or not newer.
+bool installShippedRules(const QString& fileName);
+
 // The first rule, in load order, whose site name equals name exactly; an empty rule when none.
 SiteRule findRuleBySiteName(const SiteRuleList& rules, const QString& name);
 

@@ -197,13 +197,13 @@ TEST_F(MainWindowTest, TheLastColumnFillsTheListAfterAResize) {
 TEST_F(MainWindowTest, StartUpWritesTheTemplatesOverOlderFiles) {
     QTemporaryDir temp;
     qputenv("TMPDIR", temp.path().toUtf8());
-    QFile old(tempFolder() + QStringLiteral("wait.htm"));
+    QFile old(templateFolder() + QStringLiteral("wait.htm"));
     ASSERT_TRUE(old.open(QIODevice::WriteOnly));
     old.write("old");
     old.close();
     window.startUp();
     for (const QString& name : templateFileNames()) {
-        QFile written(tempFolder() + name);
+        QFile written(templateFolder() + name);
         QFile resource(QStringLiteral(":/templates/") + name);
         ASSERT_TRUE(written.open(QIODevice::ReadOnly)) << name.toStdString();
         ASSERT_TRUE(resource.open(QIODevice::ReadOnly));

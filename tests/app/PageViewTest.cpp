@@ -187,6 +187,21 @@ TEST_F(PageViewTest, ANameWithQuotesHashesAndPercentPagesBothWaysByLinksAndKeys)
     EXPECT_TRUE(QTest::qWaitFor([&] { return seen.count(byKey) == 2; }, kWaitMs));
 }
 
+// A link that leaves the library (the site's address at the foot of a table of contents) goes to
+// the web browser; the page view stays where it was.
+TEST_F(PageViewTest, ARemoteLinkOpensInTheBrowserNotInTheView) {
+    QList<QUrl> opened;
+    view.webPage()->setExternalOpener([&](const QUrl& url) { opened << url; });
+    const QString directory = book + QStringLiteral("directory_page.htm");
+    load(directory);
+    js(QStringLiteral("Array.from(document.querySelectorAll('a')).find(a => a.href == "
+                      "'http://s/').click()"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !opened.isEmpty(); }, kWaitMs));
+    EXPECT_EQ(opened, QList<QUrl>{QUrl(QStringLiteral("http://s/"))});
+    QTest::qWait(300);
+    EXPECT_EQ(view.url(), QUrl::fromLocalFile(directory));
+}
+
 // A <base> inside chapter text cannot send 返回目录 or Enter to a remote page.
 TEST_F(PageViewTest, ABaseInChapterTextChangesNoLink) {
     const QString directory = book + QStringLiteral("directory_page.htm");
@@ -215,7 +230,7 @@ TEST(EndToEndTest, SearchOpenAndReadInTheWindow) {
     {
         QFile ini(folder.file(QStringLiteral("config.ini")));
         ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
-        ini.write("[target_site]\r\nselected=1,2,\r\n");
+        ini.write("[target_site]\r\nselected=901,902,\r\n");
     }
     MainWindow window;
     window.startUp();

@@ -40,7 +40,7 @@ protected:
                                      site->baseUrl()));
         QFile config(data + QStringLiteral("config.ini"));
         ASSERT_TRUE(config.open(QIODevice::WriteOnly));
-        config.write("[target_site]\r\nselected=1,2,\r\n");
+        config.write("[target_site]\r\nselected=901,902,\r\n");
     }
 
     QProcess* launch(const QStringList& args) {
@@ -136,6 +136,34 @@ TEST_F(CliTest, ExitStatusAndErrorTexts) {
     run = download(3);
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_TRUE(run.err.contains(QStringLiteral("not a database"))) << run.err.toStdString();
+}
+
+// A first start on an empty folder: the folder is made and gets the shipped rules; --help names
+// the folder; a folder that cannot be made is an error, not a crash.
+TEST_F(CliTest, AFreshFolderGetsTheShippedRules) {
+    QTemporaryDir temp;
+    data = temp.filePath(QStringLiteral("new/data/"));
+    const CliRun help = cli({QStringLiteral("--help")});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_TRUE(help.out.contains(QStringLiteral("Data folder in use: ") + data +
+                                  QStringLiteral(" (--data)")))
+        << help.out.toStdString();
+    const CliRun info = cli(
+        {QStringLiteral("info"), QStringLiteral("笔趣阁"), QStringLiteral("http://127.0.0.1:1/")});
+    EXPECT_EQ(info.exitCode, 1) << info.err.toStdString(); // the site is known, the page is not
+    EXPECT_GE(value(QStringLiteral("zvrd.db"), QStringLiteral("select count(*) from site_rule")),
+              7);
+    EXPECT_EQ(value(QStringLiteral("zvrd.db"), QStringLiteral("select version from shipped_rules")),
+              1);
+
+    QFile file(temp.filePath(QStringLiteral("a-file")));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    data = file.fileName() + QStringLiteral("/zvrd/");
+    const CliRun refused = cli({QStringLiteral("search"), QStringLiteral("书")});
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_TRUE(refused.err.startsWith(QStringLiteral("zvrd-cli: cannot create the data folder")))
+        << refused.err.toStdString();
 }
 
 // Two processes open one novel at once: one record, one list, one row per chapter.

@@ -34,13 +34,13 @@ protected:
 };
 
 TEST_F(PageRendererTest, TemplatesAreWrittenOverOlderFilesByteForByte) {
-    QFile old(tempFolder() + QStringLiteral("content_page.htm"));
+    QFile old(templateFolder() + QStringLiteral("content_page.htm"));
     ASSERT_TRUE(old.open(QIODevice::WriteOnly));
     old.write("an older template");
     old.close();
     ASSERT_TRUE(extractTemplates().isEmpty());
     for (const QString& name : templateFileNames()) {
-        const QByteArray written = bytes(tempFolder() + name);
+        const QByteArray written = bytes(templateFolder() + name);
         EXPECT_EQ(written, bytes(QStringLiteral(":/templates/") + name)) << name.toStdString();
         EXPECT_FALSE(written.isEmpty());
         if (!name.endsWith(QLatin1String(".htm")))
@@ -49,20 +49,20 @@ TEST_F(PageRendererTest, TemplatesAreWrittenOverOlderFilesByteForByte) {
         EXPECT_TRUE(written.contains("charset=utf-8"));
         EXPECT_EQ(written.count("\n"), written.count("\r\n")) << "CR LF line ends";
     }
-    const QByteArray content = bytes(tempFolder() + QStringLiteral("content_page.htm"));
+    const QByteArray content = bytes(templateFolder() + QStringLiteral("content_page.htm"));
     EXPECT_EQ(content.count("{PrevChapterUrl}"), 3);
     EXPECT_EQ(content.count("{NextChapterUrl}"), 3);
 }
 
 TEST_F(PageRendererTest, TheLoadingPictureIsALoopingProgressBar) {
-    QImageReader reader(tempFolder() + QStringLiteral("loading.gif"));
+    QImageReader reader(templateFolder() + QStringLiteral("loading.gif"));
     EXPECT_EQ(reader.format(), QByteArray("gif"));
     EXPECT_EQ(reader.size(), QSize(280, 13));
     EXPECT_EQ(reader.imageCount(), 39);
     for (int frame = 0; frame < 39; ++frame)
         EXPECT_FALSE(reader.read().isNull()) << frame;
     // The application extension that makes it loop endlessly (a loop count of 0).
-    EXPECT_TRUE(bytes(tempFolder() + QStringLiteral("loading.gif"))
+    EXPECT_TRUE(bytes(templateFolder() + QStringLiteral("loading.gif"))
                     .contains(QByteArray("NETSCAPE2.0\x03\x01\x00\x00", 16)));
 }
 
@@ -73,6 +73,7 @@ TEST_F(PageRendererTest, ATemplateThatCannotBeWrittenIsNamed) {
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.close();
     qputenv("TMPDIR", notAFolder.toUtf8());
+    qunsetenv("XDG_RUNTIME_DIR"); // the templates' folder is made under TMPDIR then
     const QStringList failed = extractTemplates();
     EXPECT_EQ(failed.size(), 4);
     EXPECT_TRUE(failed.first().endsWith(QStringLiteral("wait.htm")));
@@ -177,7 +178,7 @@ TEST_F(PageRendererTest, PlaceholdersInSiteTextStayLiteral) {
 }
 
 TEST_F(PageRendererTest, MissingTemplatesRaise) {
-    QFile::remove(tempFolder() + QStringLiteral("content_page.htm"));
+    QFile::remove(templateFolder() + QStringLiteral("content_page.htm"));
     EXPECT_THROW(renderContentPage(1, 0, 1, folder.path(), QString(), QString(), QString()),
                  PageFileError);
 }

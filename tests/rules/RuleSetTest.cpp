@@ -139,6 +139,43 @@ TEST_F(RuleSetTest, ATableWithoutTypesGivesTheSameRules) {
     }
 }
 
+// A newer shipped set replaces the shipped rows, once per version; the user's own rows stay.
+TEST_F(RuleSetTest, ShippedRulesReplaceOnlyShippedRowsOncePerVersion) {
+    addRule(1, QStringLiteral("用户改过的"));
+    addRule(50, QStringLiteral("用户自己的"));
+    auto shipped = [&](int version, const char* name) {
+        QFile file(folder.file(QStringLiteral("site_rules.sql")));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(
+            QStringLiteral("-- shipped-rules-version: %1\n"
+                           "INSERT OR REPLACE INTO site_rule(id, site_name) VALUES (1, '%2');\n"
+                           "INSERT OR REPLACE INTO site_rule(id, site_name) VALUES (2, '新站');\n")
+                .arg(version)
+                .arg(QString::fromUtf8(name))
+                .toUtf8());
+        file.close();
+        return installShippedRules(file.fileName());
+    };
+    EXPECT_TRUE(shipped(2, "笔趣阁"));
+    EXPECT_EQ(installedRulesVersion(), 2);
+    const SiteRuleList rules = loadSiteRules();
+    EXPECT_EQ(ids(rules),
+              (QStringList{QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("50")}));
+    EXPECT_EQ(rules[0].siteName, QStringLiteral("笔趣阁"));
+    EXPECT_EQ(rules[2].siteName, QStringLiteral("用户自己的"));
+    addRule(3, QStringLiteral("用户加的"));
+    EXPECT_FALSE(shipped(2, "again")); // the same version is taken once
+    EXPECT_FALSE(shipped(1, "older"));
+    EXPECT_EQ(findRuleBySiteName(loadSiteRules(), QStringLiteral("again")).id, QString());
+    EXPECT_TRUE(shipped(3, "第三版"));
+    EXPECT_EQ(loadSiteRules().size(), 4);
+    EXPECT_FALSE(installShippedRules(folder.file(QStringLiteral("missing.sql"))));
+    // The file the build and the package ship names its version.
+    QFile real(QStringLiteral(ZVRD_SOURCE_DIR "/data/site_rules.sql"));
+    ASSERT_TRUE(real.open(QIODevice::ReadOnly));
+    EXPECT_GT(shippedRulesVersion(QString::fromUtf8(real.readAll())), 0);
+}
+
 TEST_F(RuleSetTest, AMissingColumnRaisesTheAccessLayersError) {
     {
         SqliteDatabase db(ruleDatabasePath());

@@ -294,10 +294,10 @@ TEST_F(NovelWorkersTest, AStoredChapterIsNeverFetchedAgain) {
     const QString book = bookFolder(QStringLiteral("书海阁"), QStringLiteral("书"));
     saveChapter(7, 0, 0, 1, QStringLiteral("<p>已存的正文</p>"));
     const int before = site->requestCount();
-    runChapter(1, 7, 0, book, QStringLiteral("书"), QStringLiteral("第一章"),
+    runChapter(901, 7, 0, book, QStringLiteral("书"), QStringLiteral("第一章"),
                site->baseUrl() + QStringLiteral("/x"), false);
     EXPECT_TRUE(surface->events().isEmpty());
-    runChapter(1, 7, 0, book, QStringLiteral("书"), QStringLiteral("第一章"),
+    runChapter(901, 7, 0, book, QStringLiteral("书"), QStringLiteral("第一章"),
                site->baseUrl() + QStringLiteral("/x"), true);
     EXPECT_EQ(site->requestCount(), before);
     EXPECT_EQ(surface->statuses(), QStringList{QStringLiteral("当前章节： 「第一章」")});
@@ -308,7 +308,7 @@ TEST_F(NovelWorkersTest, AStoredChapterIsNeverFetchedAgain) {
 
 TEST_F(NovelWorkersTest, ATextChapterIsCleanedStoredAndShown) {
     const QString book = bookFolder(QStringLiteral("书海阁"), QStringLiteral("剑来"));
-    runChapter(1, 3, 1, book, QStringLiteral("剑来"), QStringLiteral("第2章 初入宗门"),
+    runChapter(901, 3, 1, book, QStringLiteral("剑来"), QStringLiteral("第2章 初入宗门"),
                site->baseUrl() + QStringLiteral("/gbk/book/3/2.html"), true);
     EXPECT_EQ(surface->statuses(),
               (QStringList{QStringLiteral("成功下载一个章节：「第2章 初入宗门」"),
@@ -325,7 +325,7 @@ TEST_F(NovelWorkersTest, ATextChapterIsCleanedStoredAndShown) {
 
 TEST_F(NovelWorkersTest, APictureChapterKeepsItsPicturesAsFiles) {
     const QString book = bookFolder(QStringLiteral("书海阁"), QStringLiteral("凡人修仙传"));
-    runChapter(1, 1, 3, book, QStringLiteral("凡人修仙传"), QStringLiteral("第4章 神秘小瓶"),
+    runChapter(901, 1, 3, book, QStringLiteral("凡人修仙传"), QStringLiteral("第4章 神秘小瓶"),
                site->baseUrl() + QStringLiteral("/gbk/book/1/4.html"), true);
     const QString files =
         book + QStringLiteral("pic/3_0.png|") + book + QStringLiteral("pic/3_1.png");
@@ -347,7 +347,7 @@ TEST_F(NovelWorkersTest, APictureChapterKeepsItsPicturesAsFiles) {
 TEST_F(NovelWorkersTest, AFailedChapterIsStoredAsFailedAndFetchedAgainLater) {
     const QString book = bookFolder(QStringLiteral("书海阁"), QStringLiteral("剑来"));
     const QString missing = site->baseUrl() + QStringLiteral("/gbk/book/3/999.html");
-    runChapter(1, 3, 4, book, QStringLiteral("剑来"), QStringLiteral("第5章"), missing, true);
+    runChapter(901, 3, 4, book, QStringLiteral("剑来"), QStringLiteral("第5章"), missing, true);
     EXPECT_EQ(surface->statuses(),
               QStringList{QStringLiteral("提取小说章节页正文失败，章节名称：第5章， 目标页面：") +
                           missing});
@@ -359,7 +359,7 @@ TEST_F(NovelWorkersTest, AFailedChapterIsStoredAsFailedAndFetchedAgainLater) {
                   "select is_download from novel_chapter where novel_id=3 and chapter_id=4")),
               0);
 
-    runChapter(1, 3, 4, book, QStringLiteral("剑来"), QStringLiteral("第5章"),
+    runChapter(901, 3, 4, book, QStringLiteral("剑来"), QStringLiteral("第5章"),
                site->baseUrl() + QStringLiteral("/gbk/book/3/5.html"), false);
     EXPECT_EQ(value(QStringLiteral(
                   "select is_download from novel_chapter where novel_id=3 and chapter_id=4")),
@@ -372,7 +372,7 @@ TEST_F(NovelWorkersTest, APictureThatCannotBeDownloadedFailsTheChapter) {
         QStringLiteral("broken-picture.html"),
         QStringLiteral("<div id=\"content\"><img src=\"/gbk/pic/none.png\"></div>").toUtf8());
     const QString url = site->pageUrl(QStringLiteral("broken-picture.html"));
-    runChapter(1, 5, 0, bookFolder(QStringLiteral("书海阁"), QStringLiteral("坏图")),
+    runChapter(901, 5, 0, bookFolder(QStringLiteral("书海阁"), QStringLiteral("坏图")),
                QStringLiteral("坏图"), QStringLiteral("第1章"), url, true);
     EXPECT_EQ(surface->lastStatus(),
               QStringLiteral("图片章节下载失败，章节地址： %1，请重试！").arg(url));
@@ -404,7 +404,7 @@ TEST_F(NovelWorkersTest, ChapterFetchesAreRetriedOnlyWhenAnotherTryMayHelp) {
         for (int status : c.statuses)
             answers.append({status == 200 ? chapter : QByteArray("busy"), status, {}, 0, {}});
         site->setAnswers(name, answers);
-        runChapter(1, 20 + n, 0, bookFolder(QStringLiteral("书海阁"), QStringLiteral("重试")),
+        runChapter(901, 20 + n, 0, bookFolder(QStringLiteral("书海阁"), QStringLiteral("重试")),
                    QStringLiteral("重试"), QStringLiteral("第1章"), site->pageUrl(name), false);
         EXPECT_EQ(site->pageRequests(name), c.requests) << name.toStdString();
         EXPECT_EQ(value(QStringLiteral("select is_download from novel_chapter where novel_id=%1")
@@ -422,7 +422,7 @@ TEST_F(NovelWorkersTest, PicturesStopAt64MiBOfDecodedBytes) {
         const QString name = QStringLiteral("bomb-%1.html").arg(++n);
         site->setPage(name, QByteArray("<div id=\"content\"><img src=\"") + picture + "\"></div>");
         const QString book = bookFolder(QStringLiteral("书海阁"), QStringLiteral("炸弹"));
-        runChapter(1, 30 + n, 0, book, QStringLiteral("炸弹"), QStringLiteral("第1章"),
+        runChapter(901, 30 + n, 0, book, QStringLiteral("炸弹"), QStringLiteral("第1章"),
                    site->pageUrl(name), false);
         EXPECT_EQ(value(QStringLiteral("select chapter_type from novel_chapter where novel_id=%1")
                             .arg(30 + n)),
@@ -441,7 +441,7 @@ TEST_F(NovelWorkersTest, ANovelWithAVeryLongNameOpensAndReads) {
     const QString book = bookFolder(QStringLiteral("书海阁"), info.name);
     EXPECT_TRUE(QFile::exists(book + QStringLiteral("directory_page.htm")));
     EXPECT_EQ(surface->lastStatus(), QStringLiteral("所有章节已下载完成"));
-    runChapter(1, 1, 0, book, info.name, QStringLiteral("第1章 山村少年"),
+    runChapter(901, 1, 0, book, info.name, QStringLiteral("第1章 山村少年"),
                site->baseUrl() + QStringLiteral("/gbk/book/2/1.html"), true);
     EXPECT_EQ(surface->navigations().last(), book + QStringLiteral("content_page.htm"));
     EXPECT_TRUE(QFile::exists(book + QStringLiteral("content_page.htm")));

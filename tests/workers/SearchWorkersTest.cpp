@@ -87,10 +87,10 @@ protected:
 
     // Keeps the demo rules as templates 101 (GBK site) and 102 (UTF-8 site) only.
     static void clearRules() {
-        copyRule(1, 101, QStringLiteral("模板甲"), QString());
-        copyRule(2, 102, QStringLiteral("模板乙"), QString());
+        copyRule(901, 101, QStringLiteral("模板甲"), QString());
+        copyRule(902, 102, QStringLiteral("模板乙"), QString());
         SqliteDatabase db(ruleDatabasePath());
-        db.exec(QStringLiteral("delete from site_rule where id < 100"));
+        db.exec(QStringLiteral("delete from site_rule where id not in (101, 102)"));
     }
 
     void select(const QByteArray& value) {
