@@ -42,10 +42,11 @@ class Server {
 public:
     Server(int port, int slowEvery, int slowMs) {
         m_process.start(QCoreApplication::applicationDirPath() + QStringLiteral("/zvrd-testsite"),
-                        {QStringLiteral("--port"), QString::number(port), QStringLiteral("--latency"),
-                         QStringLiteral("50"), QStringLiteral("--slow-every"),
-                         QString::number(slowEvery), QStringLiteral("--slow-ms"),
-                         QString::number(slowMs), QStringLiteral("--realsites"), QString()});
+                        {QStringLiteral("--port"), QString::number(port),
+                         QStringLiteral("--latency"), QStringLiteral("50"),
+                         QStringLiteral("--slow-every"), QString::number(slowEvery),
+                         QStringLiteral("--slow-ms"), QString::number(slowMs),
+                         QStringLiteral("--realsites"), QString()});
         m_ok = m_process.waitForStarted() && m_process.waitForReadyRead(5000);
         m_base = QStringLiteral("http://127.0.0.1:%1").arg(port);
     }
@@ -70,8 +71,8 @@ void downloadInBatches(int32_t novelId, const QString& bookDir, const ChapterLis
     for (int32_t j = 0; j < list.count; ++j) {
         const auto next = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
         batch.push_back(std::make_unique<ChapterWorker>(ruleId, novelId, j, bookDir, QString(),
-                                                        list.names[j], list.urls[j], false,
-                                                        surface, Worker::Ownership::Held));
+                                                        list.names[j], list.urls[j], false, surface,
+                                                        Worker::Ownership::Held));
         if ((j + 1) % 20 == 0) {
             for (auto& worker : batch)
                 worker->join();

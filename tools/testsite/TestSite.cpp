@@ -675,9 +675,8 @@ void TestSite::startDemo(int port) {
                         encoded ? "application/octet-stream" : "text/html");
     });
     // The request target as it arrived, undecoded.
-    http.Get("/fault/echo", [](const Request& req, Response& res) {
-        res.set_content(req.target, "text/plain");
-    });
+    http.Get("/fault/echo",
+             [](const Request& req, Response& res) { res.set_content(req.target, "text/plain"); });
     // The header at once, then a body that stalls (for at most ?ms=, default 20 s).
     http.Get("/fault/stall", [](const Request& req, Response& res) {
         const int ms = req.has_param("ms") ? toInt(req.get_param_value("ms")) : 20000;
