@@ -26,6 +26,7 @@
 #include <QThread>
 #include <QToolBar>
 #include <QToolButton>
+#include <QUrl>
 
 namespace zvrd {
 namespace {
@@ -273,6 +274,13 @@ void MainWindow::showPageView() {
 
 void MainWindow::navigatePageView(const QString& path) {
     onWindowThread([this, path] { m_pageView->navigate(path); });
+}
+
+void MainWindow::reloadPageView(const QString& path) {
+    onWindowThread([this, path] {
+        if (m_pageView->url() == QUrl::fromLocalFile(path))
+            m_pageView->reload();
+    });
 }
 
 void MainWindow::setProgress(int stored, int failed, int total) {

@@ -45,6 +45,7 @@ public:
     void showResultList() override;
     void showPageView() override;
     void navigatePageView(const QString& path) override;
+    void reloadPageView(const QString& path) override;
     void setProgress(int stored, int failed, int total) override;
     void runOnWindowThread(const std::function<void()>& work) override;
 

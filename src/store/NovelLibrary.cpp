@@ -3,6 +3,8 @@
 #include "core/DataFolder.h"
 #include "store/SqliteTable.h"
 
+#include <QSet>
+
 #include <algorithm>
 
 namespace zvrd {
@@ -134,7 +136,11 @@ void createMissingTables() {
           "chapter_index INTEGER, chapter_name TEXT, chapter_url TEXT)"},
          {"novel_chapter", "CREATE TABLE novel_chapter (id INTEGER PRIMARY KEY, novel_id INTEGER, "
                            "chapter_id INTEGER, chapter_type INTEGER, is_download INTEGER, "
-                           "chapter_content TEXT)"}},
+                           "chapter_content TEXT)"},
+         // Where each novel's chapter list is read again (the spec's tables keep only the
+         // information page).
+         {"novel_source", "CREATE TABLE novel_source (novel_id INTEGER PRIMARY KEY, "
+                          "directory_page_url TEXT)"}},
         {&kChapterListKey, &kChapterKey});
 }
 
@@ -306,6 +312,65 @@ bool saveChapter(int32_t novelId, int32_t chapterIndex, int32_t chapterType, int
                 .arg(chapterType)
                 .arg(isDownload));
     return db.rowsChanged() > 0;
+}
+
+void setDirectoryPageUrl(int32_t novelId, const QString& url) {
+    const QString path = novelDatabasePath();
+    auto writing = lockForWriting(path);
+    SqliteDatabase db(path);
+    db.addParamText(QStringLiteral(":url"), url);
+    db.exec(QStringLiteral("insert into novel_source(novel_id,directory_page_url) values(%1,:url) "
+                           "on conflict(novel_id) do update set "
+                           "directory_page_url=excluded.directory_page_url")
+                .arg(novelId));
+}
+
+QString directoryPageUrl(int32_t novelId) {
+    SqliteDatabase db(novelDatabasePath());
+    return db.stringValue(
+        QStringLiteral("select directory_page_url from novel_source where novel_id=%1")
+            .arg(novelId));
+}
+
+ChapterList newChapters(const ChapterList& stored, const ChapterList& site) {
+    const QSet<QString> known(stored.urls.begin(), stored.urls.end());
+    ChapterList added;
+    const qsizetype count = std::min(site.names.size(), site.urls.size());
+    for (qsizetype i = 0; i < count; ++i) {
+        if (known.contains(site.urls[i]))
+            continue;
+        added.names.append(site.names[i]);
+        added.urls.append(site.urls[i]);
+    }
+    added.count = static_cast<int32_t>(added.names.size());
+    return added;
+}
+
+int32_t appendChapters(int32_t novelId, const ChapterList& added) {
+    const QString path = novelDatabasePath();
+    auto writing = lockForWriting(path);
+    SqliteDatabase db(path);
+    db.beginTransaction();
+    // After the last stored index, whatever another opening stored meanwhile.
+    int32_t next = static_cast<int32_t>(db.integerValue(
+        QStringLiteral("select coalesce(max(chapter_index)+1,0) from novel_directory where "
+                       "novel_id=%1")
+            .arg(novelId)));
+    SqliteQuery insert = db.prepare(QStringLiteral(
+        "insert or ignore into novel_directory(novel_id,chapter_index,chapter_name,chapter_url) "
+        "values(?1,?2,?3,?4)"));
+    int32_t appended = 0;
+    for (qsizetype i = 0; i < added.names.size() && i < added.urls.size(); ++i) {
+        db.bind(insert, 1, novelId);
+        db.bind(insert, 2, next + appended);
+        db.bind(insert, 3, added.names[i]);
+        db.bind(insert, 4, added.urls[i]);
+        db.exec(insert);
+        appended += db.rowsChanged();
+    }
+    db.release(insert);
+    db.commit();
+    return appended;
 }
 
 QList<int32_t> chaptersToDownload(int32_t novelId, int32_t count) {

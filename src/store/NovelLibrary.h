@@ -42,6 +42,15 @@ bool hasChapters(int32_t novelId);
 // Stores one chapter's outcome; a failure (isDownload 0) never replaces a downloaded chapter.
 bool saveChapter(int32_t novelId, int32_t chapterIndex, int32_t chapterType, int32_t isDownload,
                  const QString& content);
+// The address a novel's chapter list is read from again (the novel_source table).
+void setDirectoryPageUrl(int32_t novelId, const QString& url);
+QString directoryPageUrl(int32_t novelId);
+// The chapters of the site's list whose address the stored list does not have, in site order.
+ChapterList newChapters(const ChapterList& stored, const ChapterList& site);
+// Appends chapters after the last stored index, in one transaction; stored rows keep their index
+// and id. Returns how many were added.
+int32_t appendChapters(int32_t novelId, const ChapterList& added);
+
 // The indexes below count whose chapter is not downloaded (no row, or a failed one), ascending.
 QList<int32_t> chaptersToDownload(int32_t novelId, int32_t count);
 

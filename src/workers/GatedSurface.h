@@ -42,6 +42,9 @@ public:
     void navigatePageView(const QString& path) override {
         pass([&] { m_target.navigatePageView(path); });
     }
+    void reloadPageView(const QString& path) override {
+        pass([&] { m_target.reloadPageView(path); });
+    }
     void setProgress(int stored, int failed, int total) override {
         pass([&] { m_target.setProgress(stored, failed, total); });
     }

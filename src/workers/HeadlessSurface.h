@@ -45,6 +45,7 @@ public:
     void showResultList() override {}
     void showPageView() override {}
     void navigatePageView(const QString&) override {}
+    void reloadPageView(const QString&) override {}
     void setProgress(int stored, int failed, int total) override {
         std::lock_guard lock(m_lock);
         if (m_progressPrinter)

@@ -75,7 +75,8 @@ void OpenNovelWorker::run() {
     }
 
     ChapterList list;
-    if (hasChapterList(novelId)) {
+    const bool storedBefore = hasChapterList(novelId);
+    if (storedBefore) {
         list = loadChapterList(novelId);
         if (list.count == 0) {
             report(QStringLiteral("无法数据库中提取小说目录，任务已中止！"));
@@ -95,6 +96,7 @@ void OpenNovelWorker::run() {
             return;
         }
         storeChapterList(novelId, list);
+        setDirectoryPageUrl(novelId, directoryUrl);
     }
 
     const QString page =
@@ -116,6 +118,9 @@ void OpenNovelWorker::run() {
         return;
     if (!hasChapterList(novelId))
         storeChapterList(novelId, list);
+    // A serial goes on: the stored list, shown at once, is compared with the site's.
+    if (storedBefore)
+        refreshChapterList(novelId, bookDir, &list);
 
     // Every chapter not stored yet (never tried, failed, or cut short by a quit or a crash) is
     // downloaded, at every opening, until the novel is complete.
@@ -127,6 +132,41 @@ void OpenNovelWorker::run() {
     if (!claim)
         return; // this novel's chapters are already coming down in this process
     bulkDownload(novelId, bookDir, list, missing);
+}
+
+void OpenNovelWorker::refreshChapterList(int32_t novelId, const QString& bookDir,
+                                         ChapterList* list) {
+    QString url = directoryPageUrl(novelId);
+    if (url.isEmpty())
+        url = m_novel.directoryPageUrl;
+    if (url.isEmpty() && !m_novel.infoPageUrl.isEmpty())
+        url = parseInfoPage(m_novel.infoPageUrl, m_rule).directoryPageUrl;
+    const ChapterList site = url.isEmpty() ? ChapterList() : parseDirectoryPage(url, m_rule);
+    if (site.count == 0) {
+        report(QStringLiteral("无法从目标站读取最新目录，目录未更新。"));
+        return;
+    }
+    // A list far shorter than the stored one is a broken rule or an anti-bot page, not the
+    // novel: nothing changes.
+    if (site.count * 2 < list->count) {
+        report(QStringLiteral("目标站目录只有 %1 个章节，不足已存 %2 个章节的一半，目录未更新。")
+                   .arg(site.count)
+                   .arg(list->count));
+        return;
+    }
+    setDirectoryPageUrl(novelId, url);
+    const ChapterList added = newChapters(*list, site);
+    if (added.count == 0) {
+        report(QStringLiteral("目录已是最新，没有新章节。"));
+        return;
+    }
+    appendChapters(novelId, added);
+    *list = loadChapterList(novelId);
+    const QString page = renderDirectoryPage(novelId, list->names, m_novel.name, m_rule.siteName,
+                                             m_rule.siteUrl, m_novel.infoPageUrl);
+    if (writePage(page, bookDir, QStringLiteral("directory_page.htm")))
+        m_surface->reloadPageView(bookDir + QStringLiteral("directory_page.htm"));
+    report(QStringLiteral("目录已更新，发现 %1 个新章节。").arg(added.count));
 }
 
 void OpenNovelWorker::bulkDownload(int32_t novelId, const QString& bookDir, const ChapterList& list,

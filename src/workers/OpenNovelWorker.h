@@ -1,6 +1,6 @@
 // workers: opening a novel: recorded among the recent reads, its chapter list taken from the
-// store or the site (and stored), the table of contents shown, and, the first time, every
-// chapter downloaded in the background in batches of 20.
+// store (then compared with the site's for new chapters) or the site (and stored), the table of
+// contents shown, and every chapter not stored yet downloaded in the background.
 #pragma once
 
 #include "core/NovelRecords.h"
@@ -52,6 +52,10 @@ private:
     void report(const QString& text);
     bool recordRecentRead();
     void storeChapterList(int32_t novelId, const ChapterList& list);
+    // Appends the chapters the site's list has and the stored one lacks, shows the table of
+    // contents again and says how many came; a list that cannot be read, or is less than half
+    // the stored one, changes nothing.
+    void refreshChapterList(int32_t novelId, const QString& bookDir, ChapterList* list);
     void bulkDownload(int32_t novelId, const QString& bookDir, const ChapterList& list,
                       const QList<int32_t>& missing);
 

@@ -25,6 +25,8 @@ public:
     virtual void showResultList() = 0;
     virtual void showPageView() = 0;
     virtual void navigatePageView(const QString& path) = 0;
+    // Loads the page at path again, only when the page view is showing it.
+    virtual void reloadPageView(const QString& path) = 0;
     // A novel's chapters downloading: stored and failed so far out of total; total 0 hides it.
     virtual void setProgress(int stored, int failed, int total) = 0;
 

@@ -47,6 +47,10 @@ public:
         m_navigations << path;
         m_events << QStringLiteral("navigate:") + path;
     }
+    void reloadPageView(const QString& path) override {
+        std::lock_guard lock(m_lock);
+        m_events << QStringLiteral("reload:") + path;
+    }
     void setProgress(int stored, int failed, int total) override {
         std::lock_guard lock(m_lock);
         m_progress.push_back({stored, failed, total});

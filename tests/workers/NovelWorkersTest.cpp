@@ -1,5 +1,6 @@
 // The directory worker and the chapter worker against the local test web server, with the novel
 // store in a temporary data folder and a fake surface.
+#include "TestSite.h"
 #include "core/DataFolder.h"
 #include "pages/PageRenderer.h"
 #include "rules/Extractors.h"
@@ -20,7 +21,8 @@
 
 namespace zvrd::test {
 using testsite::Answer;
-}
+using testsite::demoChapterName;
+} // namespace zvrd::test
 
 using namespace zvrd;
 
@@ -132,18 +134,57 @@ TEST_F(NovelWorkersTest, OpeningShowsTheDirectoryPageAndReportsTheCount) {
     EXPECT_EQ(stored.infoPageUrl, info.infoPageUrl);
 }
 
-TEST_F(NovelWorkersTest, ANovelOpenedBeforeWithChaptersFetchesNothing) {
+// A novel opened before shows its stored list at once, then reads only the site's chapter list
+// again (from the address it kept), with nothing to download when nothing is new.
+TEST_F(NovelWorkersTest, ANovelOpenedBeforeReadsOnlyItsListAgain) {
     open(gbkInfo(2), QStringLiteral("书海阁"));
     auto again = std::make_shared<test::FakeSurface>();
     surface = again;
     const NovelInfo stored = recentReadInfo(QStringLiteral("书海阁"), QStringLiteral("修仙归来"));
     const int before = site->requestCount();
     const auto events = open(stored, QStringLiteral("书海阁"));
-    EXPECT_EQ(site->requestCount(), before);
+    EXPECT_EQ(site->requestCount(), before + 1);
     EXPECT_TRUE(events.isEmpty());
-    ASSERT_EQ(again->statuses().size(), 1);
-    EXPECT_TRUE(again->lastStatus().startsWith(
+    ASSERT_EQ(again->statuses().size(), 2);
+    EXPECT_TRUE(again->statuses()[0].startsWith(
         QStringLiteral("成功提取到小说目录，共有 7 个章节， 用时 ")));
+    EXPECT_EQ(again->lastStatus(), QStringLiteral("目录已是最新，没有新章节。"));
+}
+
+// A serial that grows between two openings: the new chapters are appended and downloaded, the
+// stored rows keep their index and id; one that shrinks below half changes nothing.
+TEST_F(NovelWorkersTest, AGrowingNovelGetsItsNewChaptersAndAShrunkenListChangesNothing) {
+    open(gbkInfo(2), QStringLiteral("书海阁"));
+    const QString rows = QStringLiteral(
+        "select group_concat(id || ':' || chapter_index || ':' || chapter_name, ',') from "
+        "(select * from novel_directory order by chapter_index)");
+    const QString before = text(rows);
+    const NovelInfo stored = recentReadInfo(QStringLiteral("书海阁"), QStringLiteral("修仙归来"));
+    site->setChapterCount(QStringLiteral("gbk"), 2, 9);
+    surface = std::make_shared<test::FakeSurface>();
+    const auto events = open(stored, QStringLiteral("书海阁"));
+    ASSERT_EQ(events.size(), 2);
+    EXPECT_EQ(events[0].first, 7);
+    EXPECT_EQ(events[1].first, 8);
+    EXPECT_TRUE(text(rows).startsWith(before + QLatin1Char(',')));
+    const ChapterList list = loadChapterList(1);
+    ASSERT_EQ(list.count, 9);
+    EXPECT_EQ(list.names[8], test::demoChapterName(9));
+    EXPECT_TRUE(chaptersToDownload(1, 9).isEmpty());
+    const QString book = bookFolder(QStringLiteral("书海阁"), QStringLiteral("修仙归来"));
+    EXPECT_TRUE(surface->statuses().contains(QStringLiteral("目录已更新，发现 2 个新章节。")));
+    EXPECT_TRUE(surface->events().contains(QStringLiteral("reload:") + book +
+                                           QStringLiteral("directory_page.htm")));
+    EXPECT_TRUE(readTextFile(book + QStringLiteral("directory_page.htm"))
+                    .contains(test::demoChapterName(9)));
+
+    site->setChapterCount(QStringLiteral("gbk"), 2, 4);
+    surface = std::make_shared<test::FakeSurface>();
+    open(stored, QStringLiteral("书海阁"));
+    site->setChapterCount(QStringLiteral("gbk"), 2, 7);
+    EXPECT_EQ(chapterCount(1), 9);
+    EXPECT_EQ(surface->lastStatus(),
+              QStringLiteral("目标站目录只有 4 个章节，不足已存 9 个章节的一半，目录未更新。"));
 }
 
 TEST_F(NovelWorkersTest, AStoredListWithoutChaptersDownloadsThemAgain) {
@@ -157,10 +198,12 @@ TEST_F(NovelWorkersTest, AStoredListWithoutChaptersDownloadsThemAgain) {
     addChapterList(1, list);
     const auto events =
         open(recentReadInfo(QStringLiteral("书海阁"), info.name), QStringLiteral("书海阁"));
-    EXPECT_EQ(events, (QList<std::pair<int, int>>{{0, 1}}));
+    // The stored chapter and the six the site has besides.
+    ASSERT_EQ(events.size(), 7);
+    EXPECT_EQ(events.first().first, 0);
     EXPECT_EQ(value(QStringLiteral(
                   "select count(*) from novel_chapter where novel_id=1 and is_download=1")),
-              1);
+              7);
 }
 
 TEST_F(NovelWorkersTest, ANovelWhoseListWasNeverStoredReadsItsInformationPageAgain) {

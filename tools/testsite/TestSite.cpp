@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <thread>
 
 namespace zvrd::testsite {
@@ -509,6 +510,23 @@ void launch(httplib::Server& http, std::thread& thread, int& port, int wantedPor
 
 } // namespace
 
+std::optional<DemoNovel> TestSite::novel(const std::vector<DemoNovel>& novels, const char* site,
+                                         int id) const {
+    const DemoNovel* found = findNovel(novels, id);
+    if (!found)
+        return std::nullopt;
+    DemoNovel copy = *found;
+    std::lock_guard lock(m_pagesLock);
+    copy.chapters = m_chapterCounts.value(QStringLiteral("%1/%2").arg(QLatin1String(site)).arg(id),
+                                          copy.chapters);
+    return copy;
+}
+
+void TestSite::setChapterCount(const QString& site, int novel, int chapters) {
+    std::lock_guard lock(m_pagesLock);
+    m_chapterCounts.insert(QStringLiteral("%1/%2").arg(site).arg(novel), chapters);
+}
+
 void TestSite::slowChapter(int chapter) const {
     const int every = m_slowEvery.load();
     if (every > 0 && chapter % every == 0)
@@ -533,8 +551,8 @@ void TestSite::startDemo(int port) {
         }
         sendGbk(res, gbkSearchPage(key, matching(gbkNovels(), key)));
     });
-    http.Get(R"(/gbk/book/(\d+)/)", [](const Request& req, Response& res) {
-        const DemoNovel* n = findNovel(gbkNovels(), toInt(req.matches[1]));
+    http.Get(R"(/gbk/book/(\d+)/)", [this](const Request& req, Response& res) {
+        const std::optional<DemoNovel> n = novel(gbkNovels(), "gbk", toInt(req.matches[1]));
         if (!n) {
             res.status = 404;
             return;
@@ -542,7 +560,7 @@ void TestSite::startDemo(int port) {
         sendGbk(res, gbkInfoPage(*n));
     });
     http.Get(R"(/gbk/book/(\d+)/list\.html)", [this](const Request& req, Response& res) {
-        const DemoNovel* n = findNovel(gbkNovels(), toInt(req.matches[1]));
+        const std::optional<DemoNovel> n = novel(gbkNovels(), "gbk", toInt(req.matches[1]));
         if (!n) {
             res.status = 404;
             return;
@@ -550,7 +568,7 @@ void TestSite::startDemo(int port) {
         sendGbk(res, gbkDirectoryPage(*n, baseUrl()));
     });
     http.Get(R"(/gbk/book/(\d+)/(\d+)\.html)", [this](const Request& req, Response& res) {
-        const DemoNovel* n = findNovel(gbkNovels(), toInt(req.matches[1]));
+        const std::optional<DemoNovel> n = novel(gbkNovels(), "gbk", toInt(req.matches[1]));
         const int c = toInt(req.matches[2]);
         if (!n || c < 1 || c > n->chapters) {
             res.status = 404;
@@ -571,16 +589,16 @@ void TestSite::startDemo(int port) {
         }
         sendUtf8(res, utf8SearchPage(key, matching(utf8Novels(), key)));
     });
-    http.Get(R"(/utf8/book/(\d+)/)", [](const Request& req, Response& res) {
-        const DemoNovel* n = findNovel(utf8Novels(), toInt(req.matches[1]));
+    http.Get(R"(/utf8/book/(\d+)/)", [this](const Request& req, Response& res) {
+        const std::optional<DemoNovel> n = novel(utf8Novels(), "utf8", toInt(req.matches[1]));
         if (!n) {
             res.status = 404;
             return;
         }
         sendUtf8(res, utf8InfoPage(*n));
     });
-    http.Get(R"(/utf8/book/(\d+)/index\.html)", [](const Request& req, Response& res) {
-        const DemoNovel* n = findNovel(utf8Novels(), toInt(req.matches[1]));
+    http.Get(R"(/utf8/book/(\d+)/index\.html)", [this](const Request& req, Response& res) {
+        const std::optional<DemoNovel> n = novel(utf8Novels(), "utf8", toInt(req.matches[1]));
         if (!n) {
             res.status = 404;
             return;
@@ -588,7 +606,7 @@ void TestSite::startDemo(int port) {
         sendUtf8(res, utf8DirectoryPage(*n));
     });
     http.Get(R"(/utf8/book/(\d+)/(\d+)\.html)", [this](const Request& req, Response& res) {
-        const DemoNovel* n = findNovel(utf8Novels(), toInt(req.matches[1]));
+        const std::optional<DemoNovel> n = novel(utf8Novels(), "utf8", toInt(req.matches[1]));
         const int c = toInt(req.matches[2]);
         if (!n || c < 1 || c > n->chapters) {
             res.status = 404;
@@ -673,6 +691,13 @@ void TestSite::startDemo(int port) {
         // compress a text type once more.
         res.set_content(answer.body.toStdString(),
                         encoded ? "application/octet-stream" : "text/html");
+    });
+    // A serial that grows (or shrinks): ?site=gbk|utf8&novel=N&chapters=M from now on.
+    http.Get("/fault/grow", [this](const Request& req, Response& res) {
+        setChapterCount(QString::fromStdString(req.get_param_value("site")),
+                        toInt(req.get_param_value("novel")),
+                        toInt(req.get_param_value("chapters")));
+        res.set_content("ok", "text/plain");
     });
     // The request target as it arrived, undecoded.
     http.Get("/fault/echo",

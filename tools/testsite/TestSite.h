@@ -13,6 +13,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 namespace zvrd::testsite {
@@ -79,6 +80,10 @@ public:
     // Requests answered so far (all servers), for tests that must see "no fetch".
     int requestCount() const { return m_requests; }
 
+    // A serial that keeps being written: the demo novel `novel` of site "gbk" or "utf8" has
+    // `chapters` chapters from now on (also "/fault/grow?site=&novel=&chapters=").
+    void setChapterCount(const QString& site, int novel, int chapters);
+
     // Chapter pages of the demo sites: every slowEvery-th one answers ms later (0: none).
     void setSlowChapters(int every, int ms) {
         m_slowEvery = every;
@@ -105,6 +110,9 @@ private:
     QMap<QString, CustomPage> m_pages;
     void waitIfHeld(int novel, int chapter);
     void slowChapter(int chapter) const;
+    std::optional<DemoNovel> novel(const std::vector<DemoNovel>& novels, const char* site,
+                                   int id) const;
+    QMap<QString, int> m_chapterCounts;
     mutable std::mutex m_holdLock;
     std::condition_variable m_holdReleased;
     std::pair<int, int> m_held{0, 0};
