@@ -224,9 +224,7 @@ namespace {
 
 // Runs sql on zvrd.db in one transaction; extra runs inside it, after the script.
 void runRuleScript(const QString& sql, const std::function<void(SqliteDatabase&)>& extra = {}) {
-    const QString path = ruleDatabasePath();
-    auto writing = lockForWriting(path);
-    SqliteDatabase db(path);
+    SqliteWriter db(ruleDatabasePath());
     db.beginTransaction();
     db.execScript(sql);
     if (extra)

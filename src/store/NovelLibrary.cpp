@@ -96,8 +96,7 @@ struct TableSpec {
 // Creates the missing tables of one database file and makes its unique keys, in one transaction.
 void prepareDatabase(const QString& path, std::initializer_list<TableSpec> tables,
                      std::initializer_list<const UniqueKey*> keys) {
-    auto writing = lockForWriting(path);
-    SqliteDatabase db(path);
+    SqliteWriter db(path);
     useWriteAheadLog(db);
     db.beginTransaction();
     for (const TableSpec& table : tables) {
@@ -156,9 +155,7 @@ bool addRecentRead(const QString& siteName, const QString& novelName, const QStr
                    const QString& latestChapter, const QString& infoPageUrl) {
     if (novelName.isEmpty())
         return false; // a page that gave no name is no novel
-    const QString path = ruleDatabasePath();
-    auto writing = lockForWriting(path);
-    SqliteDatabase db(path);
+    SqliteWriter db(ruleDatabasePath());
     bindSiteAndName(db, siteName, novelName);
     db.addParamText(QStringLiteral(":author"), author);
     db.addParamText(QStringLiteral(":latest"), latestChapter);
@@ -214,9 +211,7 @@ bool hasChapterList(int32_t novelId) {
 
 bool addChapterListItem(int32_t novelId, int32_t chapterIndex, const QString& chapterName,
                         const QString& chapterUrl) {
-    const QString path = novelDatabasePath();
-    auto writing = lockForWriting(path);
-    SqliteDatabase db(path);
+    SqliteWriter db(novelDatabasePath());
     db.addParamText(QStringLiteral(":name"), chapterName);
     db.addParamText(QStringLiteral(":url"), chapterUrl);
     db.exec(QStringLiteral("insert or ignore into novel_directory(novel_id,chapter_index,"
@@ -230,9 +225,7 @@ bool addChapterList(int32_t novelId, const ChapterList& directory) {
     const qsizetype count =
         std::min<qsizetype>({static_cast<qsizetype>(std::max(directory.count, 0)),
                              directory.names.size(), directory.urls.size()});
-    const QString path = novelDatabasePath();
-    auto writing = lockForWriting(path);
-    SqliteDatabase db(path);
+    SqliteWriter db(novelDatabasePath());
     db.beginTransaction(); // rolled back by the connection's destructor if anything below fails
     // A list stored meanwhile by another opening of the same novel stays as it is.
     SqliteQuery insert = db.prepare(QStringLiteral(
@@ -293,9 +286,7 @@ bool hasChapters(int32_t novelId) {
 
 bool saveChapter(int32_t novelId, int32_t chapterIndex, int32_t chapterType, int32_t isDownload,
                  const QString& content) {
-    const QString path = novelDatabasePath();
-    auto writing = lockForWriting(path);
-    SqliteDatabase db(path);
+    SqliteWriter db(novelDatabasePath());
     // The content is bound, so it is stored exactly as given, quotes included. One statement
     // inserts or updates, so two workers of one chapter leave one row. Mended: a failed attempt
     // never replaces a downloaded chapter (a slower failing worker of the same chapter would
@@ -315,9 +306,7 @@ bool saveChapter(int32_t novelId, int32_t chapterIndex, int32_t chapterType, int
 }
 
 void setDirectoryPageUrl(int32_t novelId, const QString& url) {
-    const QString path = novelDatabasePath();
-    auto writing = lockForWriting(path);
-    SqliteDatabase db(path);
+    SqliteWriter db(novelDatabasePath());
     db.addParamText(QStringLiteral(":url"), url);
     db.exec(QStringLiteral("insert into novel_source(novel_id,directory_page_url) values(%1,:url) "
                            "on conflict(novel_id) do update set "
@@ -347,9 +336,7 @@ ChapterList newChapters(const ChapterList& stored, const ChapterList& site) {
 }
 
 int32_t appendChapters(int32_t novelId, const ChapterList& added) {
-    const QString path = novelDatabasePath();
-    auto writing = lockForWriting(path);
-    SqliteDatabase db(path);
+    SqliteWriter db(novelDatabasePath());
     db.beginTransaction();
     // After the last stored index, whatever another opening stored meanwhile.
     int32_t next = static_cast<int32_t>(db.integerValue(

@@ -130,6 +130,18 @@ private:
     QueryHook m_queryHook;
 };
 
+struct WriteLockHolder {
+    std::unique_lock<std::mutex> lock;
+};
+
+// A connection for writing: it is opened only once this process's other writers of the file are
+// done (lockForWriting), and the lock is released after the connection is closed.
+class SqliteWriter : private WriteLockHolder, public SqliteDatabase {
+public:
+    explicit SqliteWriter(const QString& fileName)
+        : WriteLockHolder{lockForWriting(fileName)}, SqliteDatabase(fileName) {}
+};
+
 // A result read completely at construction; holds no engine resource afterwards.
 class SqliteTable {
 public:
