@@ -244,7 +244,8 @@ void OpenNovelWorker::bulkDownload(int32_t novelId, const QString& bookDir, cons
         std::unique_lock guard(lock);
         for (;;) {
             reap(guard);
-            if (inFlight == 0)
+            // Workers that ended while reap() ran unlocked are still to be counted.
+            if (inFlight == 0 && finished.empty())
                 break;
             changed.wait(guard, [&] { return !finished.empty(); });
         }
