@@ -112,6 +112,9 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     m_messageBox = [this](const QString& text) {
         QMessageBox::information(this, windowTitle(), text);
     };
+    m_confirm = [this](const QString& question) {
+        return QMessageBox::question(this, windowTitle(), question) == QMessageBox::Yes;
+    };
     m_chapterStarter = [this](int32_t ruleId, int32_t novelId, int32_t index,
                               const QString& bookDir, const QString& novelName,
                               const QString& chapterName, const QString& chapterUrl) {
@@ -137,9 +140,12 @@ void MainWindow::buildToolbar() {
                                      style()->standardIcon(QStyle::SP_FileDialogDetailedView), 78);
     m_recentReadsButton = toolButton(QStringLiteral("最近阅读"),
                                      style()->standardIcon(QStyle::SP_FileDialogContentsView), 60);
+    m_updateButton =
+        toolButton(QStringLiteral("检查更新"), style()->standardIcon(QStyle::SP_BrowserReload), 60);
     m_exitButton = toolButton(QStringLiteral("退出程序"),
                               style()->standardIcon(QStyle::SP_DialogCloseButton), 60);
-    for (QToolButton* b : {m_mainButton, m_targetSitesButton, m_recentReadsButton, m_exitButton})
+    for (QToolButton* b :
+         {m_mainButton, m_targetSitesButton, m_recentReadsButton, m_updateButton, m_exitButton})
         m_toolBar->addWidget(b);
 
     auto* area = new SearchFrame;
@@ -160,6 +166,7 @@ void MainWindow::buildToolbar() {
     connect(m_mainButton, &QToolButton::clicked, this, &MainWindow::showMainView);
     connect(m_targetSitesButton, &QToolButton::clicked, this, &MainWindow::chooseTargetSites);
     connect(m_recentReadsButton, &QToolButton::clicked, this, &MainWindow::listRecentReads);
+    connect(m_updateButton, &QToolButton::clicked, this, &MainWindow::checkForNewChapters);
     connect(m_exitButton, &QToolButton::clicked, this, &MainWindow::exitProgram);
     connect(m_searchButton, &QToolButton::clicked, this, &MainWindow::startSearch);
 }
@@ -195,6 +202,9 @@ void MainWindow::buildContent() {
     listLayout->addWidget(m_resultList);
     m_resultList->installEventFilter(this);
     connect(m_resultList, &QTableWidget::cellDoubleClicked, this, [this] { openSelectedNovel(); });
+    m_resultList->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_resultList, &QTableWidget::customContextMenuRequested, this,
+            &MainWindow::showRowMenu);
 
     m_pagePanel = new QWidget;
     auto* webLayout = new QHBoxLayout(m_pagePanel);
@@ -324,6 +334,8 @@ void MainWindow::startSearch() {
         return;
     supersedeSearch();
     clearResults();
+    if (m_bookshelf)
+        setBookshelfColumns(false);
     showResultList();
     if (m_searchStarter)
         m_searchStarter(name); // exactly as typed: no trimming
@@ -366,7 +378,33 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void MainWindow::fitLastColumn() {
-    m_resultList->setColumnWidth(5, std::max(0, m_resultList->width() - kFixedColumnsWidth));
+    const int last = m_resultList->columnCount() - 1;
+    int fixed = kFixedColumnsWidth;
+    if (m_bookshelf) {
+        fixed = 20; // the vertical scroll bar
+        for (int c = 0; c < last; ++c)
+            fixed += m_resultList->columnWidth(c);
+    }
+    m_resultList->setColumnWidth(last, std::max(0, m_resultList->width() - fixed));
+}
+
+void MainWindow::setBookshelfColumns(bool bookshelf) {
+    m_bookshelf = bookshelf;
+    const QStringList search = {QStringLiteral("序号"),     QStringLiteral("目标站"),
+                                QStringLiteral("小说名称"), QStringLiteral("小说作者"),
+                                QStringLiteral("最新章节"), QStringLiteral("小说URL地址")};
+    const QStringList shelf = {QStringLiteral("序号"),        QStringLiteral("目标站"),
+                               QStringLiteral("小说名称"),    QStringLiteral("小说作者"),
+                               QStringLiteral("已存/总章节"), QStringLiteral("新章节"),
+                               QStringLiteral("上次读到")};
+    const QStringList& labels = bookshelf ? shelf : search;
+    m_resultList->setColumnCount(static_cast<int>(labels.size()));
+    m_resultList->setHorizontalHeaderLabels(labels);
+    const QList<int> widths =
+        bookshelf ? QList<int>{50, 100, 150, 100, 90, 60} : QList<int>{50, 100, 150, 100, 300};
+    for (int c = 0; c < widths.size(); ++c)
+        m_resultList->setColumnWidth(c, widths[c]);
+    fitLastColumn();
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

@@ -58,6 +58,9 @@ public:
     void exitProgram();
     void chooseTargetSites();
     void listRecentReads();
+    void checkForNewChapters();
+    // Asks, then removes the bookshelf novel of the row with everything stored of it.
+    void removeNovelOfRow(int row);
     void openSelectedNovel();
     void handleNavigation(const QString& url, bool& cancel);
 
@@ -68,6 +71,8 @@ public:
     // The tick counter and the message box of the chapter-link rule (tests replace them).
     void setTickCounter(std::function<uint32_t()> tick) { m_tickCounter = std::move(tick); }
     void setMessageBox(std::function<void(const QString&)> show) { m_messageBox = std::move(show); }
+    // The yes/no question before a novel is removed (tests answer it).
+    void setConfirmation(std::function<bool(const QString&)> ask) { m_confirm = std::move(ask); }
     // Who starts a chapter worker for a followed link (tests replace it).
     using ChapterStarter = std::function<void(
         int32_t ruleId, int32_t novelId, int32_t index, const QString& bookDir,
@@ -83,6 +88,10 @@ public:
     // The download progress as shown: empty while hidden.
     QString progressText() const;
     bool pageViewInFront() const;
+    // Whether the list shows the bookshelf (最近阅读) rather than search results.
+    bool showingBookshelf() const { return m_bookshelf; }
+    // Whether an update check runs.
+    bool checkingForUpdates() const { return m_checkingUpdates; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -93,11 +102,14 @@ private:
     void buildToolbar();
     void buildContent();
     void fitLastColumn();
+    void setBookshelfColumns(bool bookshelf);
+    void showRowMenu(const QPoint& position);
 
     QToolBar* m_toolBar = nullptr;
     QToolButton* m_mainButton = nullptr;
     QToolButton* m_targetSitesButton = nullptr;
     QToolButton* m_recentReadsButton = nullptr;
+    QToolButton* m_updateButton = nullptr;
     QToolButton* m_exitButton = nullptr;
     QLineEdit* m_searchEdit = nullptr;
     QToolButton* m_searchButton = nullptr;
@@ -119,10 +131,13 @@ private:
     std::function<void(const QString&)> m_searchStarter;
     std::function<uint32_t()> m_tickCounter;
     std::function<void(const QString&)> m_messageBox;
+    std::function<bool(const QString&)> m_confirm;
     ChapterStarter m_chapterStarter;
     std::shared_ptr<GatedSurface> m_searchGate;
     uint32_t m_lastChapterLinkTick = 0;
     std::atomic<bool> m_surfaceClosed{false};
+    bool m_bookshelf = false;
+    bool m_checkingUpdates = false;
 };
 
 } // namespace zvrd

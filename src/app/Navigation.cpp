@@ -10,9 +10,11 @@
 #include "store/NovelLibrary.h"
 #include "store/SqliteTable.h"
 #include "workers/GatedSurface.h"
+#include "workers/LibraryWorkers.h"
 #include "workers/OpenNovelWorker.h"
 #include "workers/SearchWorkers.h"
 
+#include <QMenu>
 #include <QMessageBox>
 #include <QTableWidget>
 
@@ -147,27 +149,71 @@ void MainWindow::listRecentReads() {
     supersedeSearch();
     showResultList();
     clearResults();
+    setBookshelfColumns(true);
     try {
-        SqliteDatabase db(ruleDatabasePath());
-        auto table = db.query(QStringLiteral("select * from latest_read"));
-        if (table->atEnd())
-            return;
-        auto column = [&](const char* name) {
-            return static_cast<uint32_t>(table->fieldIndex(QLatin1String(name)));
-        };
-        const uint32_t site = column("target_site");
-        const uint32_t name = column("novel_name");
-        const uint32_t author = column("novel_author");
-        const uint32_t latest = column("latest_chapter");
-        const uint32_t url = column("info_page_url");
-        for (; !table->atEnd(); table->next()) {
-            addResultRow(table->fieldAsString(site), table->fieldAsString(name),
-                         table->fieldAsString(author), table->fieldAsString(latest),
-                         table->fieldAsString(url));
+        // The bookshelf: the most recently read first, with what is stored, what is new since
+        // the last chapter read, and where the reader stopped.
+        for (const ShelfEntry& entry : bookshelf()) {
+            const int row = m_resultList->rowCount();
+            m_resultList->insertRow(row);
+            const QString cells[] = {QString::number(row + 1),
+                                     entry.siteName,
+                                     entry.novelName,
+                                     entry.author,
+                                     QStringLiteral("%1 / %2").arg(entry.stored).arg(entry.total),
+                                     entry.newChapters > 0 ? QString::number(entry.newChapters)
+                                                           : QString(),
+                                     entry.lastReadName};
+            for (int c = 0; c < 7; ++c)
+                m_resultList->setItem(row, c, new QTableWidgetItem(cells[c]));
         }
     } catch (const SqliteException& e) {
         showError(e.message());
     }
+}
+
+void MainWindow::checkForNewChapters() {
+    if (m_checkingUpdates) {
+        setStatusText(QStringLiteral("正在检查更新，请稍候……"));
+        return;
+    }
+    m_checkingUpdates = true;
+    auto* worker = new LibraryUpdateWorker(surface());
+    connect(worker, &QObject::destroyed, this, [this] {
+        m_checkingUpdates = false;
+        if (m_bookshelf)
+            listRecentReads(); // the new-chapter counts changed
+    });
+}
+
+void MainWindow::showRowMenu(const QPoint& position) {
+    const int row = m_resultList->rowAt(position.y());
+    if (!m_bookshelf || row < 0)
+        return;
+    QMenu menu(this);
+    QAction* remove = menu.addAction(QStringLiteral("删除"));
+    if (menu.exec(m_resultList->viewport()->mapToGlobal(position)) == remove)
+        removeNovelOfRow(row);
+}
+
+void MainWindow::removeNovelOfRow(int row) {
+    const QTableWidgetItem* siteItem = m_resultList->item(row, 1);
+    const QTableWidgetItem* nameItem = m_resultList->item(row, 2);
+    if (!m_bookshelf || !siteItem || !nameItem)
+        return;
+    const QString site = siteItem->text();
+    const QString name = nameItem->text();
+    if (!m_confirm(QStringLiteral(
+                       "确定要删除《%1》（%2）吗？\n它的目录、已下载的章节和本地文件都将被删除。")
+                       .arg(name, site)))
+        return;
+    setStatusText(QStringLiteral("正在删除《%1》……").arg(name));
+    // On a thread of its own: a download of the novel is stopped first, and it reports to this
+    // window while it stops.
+    new RemoveNovelWorker(site, name, surface(), [this](bool) {
+        if (m_bookshelf)
+            listRecentReads();
+    });
 }
 
 void MainWindow::chooseTargetSites() {

@@ -1,7 +1,8 @@
 // zvrd-cli: the reader's engine from a terminal, for rule authors and scripts. Output is UTF-8,
 // one record per line, fields separated by a tab. Exit 0: something found (download: every
 // chapter stored); 1: nothing found; 2: usage error, unknown site, regular-expression, database or
-// file error (text on stderr); 3: download stored the novel but some chapters failed.
+// file error (text on stderr); 3: download stored the novel but some chapters failed (update:
+// some sites could not be read).
 #include "core/DataFolder.h"
 #include "net/HttpLibrary.h"
 #include "pages/PageRenderer.h"
@@ -11,6 +12,7 @@
 #include "store/NovelLibrary.h"
 #include "store/SqliteTable.h"
 #include "workers/HeadlessSurface.h"
+#include "workers/LibraryWorkers.h"
 #include "workers/OpenNovelWorker.h"
 #include "workers/SearchWorkers.h"
 
@@ -43,6 +45,11 @@ const char* kUsage =
     "                           list, every chapter not stored yet downloaded (again after an\n"
     "                           interruption); prints the final status text; exit 3 when some\n"
     "                           chapters failed\n"
+    "  update [SITE NAME]       checks every novel of the library (or the one named) for new\n"
+    "                           chapters, stores and downloads them; one line per novel (site,\n"
+    "                           name, new chapters, status); exit 0 new chapters found, 1 none,\n"
+    "                           3 some sites could not be read\n"
+    "  remove SITE NAME         removes the novel, its chapters and its book folder\n"
     "  import-rules FILE [--base URL]\n"
     "                           runs the SQL of FILE on zvrd.db (\"@BASE@\" becomes URL)\n"
     "  --help, --version\n";
@@ -130,6 +137,44 @@ int downloadCommand(const SiteRule& rule, const QString& url, Output& io) {
     if (!worker->opened())
         return kNothing;
     return worker->chaptersNotStored() > 0 ? kIncomplete : kFound;
+}
+
+int updateCommand(const QString& site, const QString& name, Output& io) {
+    extractTemplates();
+    auto surface = consoleSurface(io, false);
+    auto worker =
+        std::make_unique<LibraryUpdateWorker>(surface, Worker::Ownership::Held, site, name);
+    worker->join();
+    if (printError(worker->errorText(), io))
+        return kError;
+    const QList<NovelUpdate> results = worker->results();
+    bool error = false;
+    bool failed = false;
+    int added = 0;
+    for (const NovelUpdate& update : results) {
+        io.out << update.siteName << '\t' << update.novelName << '\t' << update.added << '\t'
+               << update.status << '\n';
+        error = error || update.error;
+        failed = failed || update.failed;
+        added += update.added;
+    }
+    io.err << updateSummaryText(results) << '\n';
+    if (!site.isEmpty() && results.isEmpty()) {
+        io.err << "zvrd-cli: no novel \"" << name << "\" of site \"" << site << "\"\n";
+        return kError;
+    }
+    if (error)
+        return kError;
+    if (failed)
+        return kIncomplete;
+    return added > 0 ? kFound : kNothing;
+}
+
+int removeCommand(const QString& site, const QString& name, Output& io) {
+    if (removeNovel(site, name))
+        return kFound;
+    io.err << "zvrd-cli: no novel \"" << name << "\" of site \"" << site << "\"\n";
+    return kNothing;
 }
 
 std::optional<SiteRule> ruleNamed(const QString& site, Output& io) {
@@ -233,6 +278,21 @@ int runCommand(QStringList args, Output& io) {
             return kError;
         }
         return searchCommand(args[0], io);
+    }
+    if (command == QLatin1String("update")) {
+        if (args.size() != 0 && args.size() != 2) {
+            io.err << kUsage;
+            return kError;
+        }
+        return args.isEmpty() ? updateCommand(QString(), QString(), io)
+                              : updateCommand(args[0], args[1], io);
+    }
+    if (command == QLatin1String("remove")) {
+        if (args.size() != 2) {
+            io.err << kUsage;
+            return kError;
+        }
+        return removeCommand(args[0], args[1], io);
     }
     bool pictures = false;
     if (command == QLatin1String("chapter") && args.removeAll(QStringLiteral("--pictures")) > 0)

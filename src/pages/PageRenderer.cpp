@@ -6,6 +6,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QSaveFile>
 #include <QStringDecoder>
@@ -177,6 +178,20 @@ QString bookFolder(const QString& siteName, const QString& novelName) {
            safeFolderName(trimControl(novelName)) + QLatin1Char('/');
 }
 
+bool removeBookFolder(const QString& siteName, const QString& novelName) {
+    const QString root = QDir(dataFolder() + QStringLiteral("book")).canonicalPath();
+    const QFileInfo folder(bookFolder(siteName, novelName));
+    if (!folder.exists())
+        return true;
+    // Only a folder two levels inside book/, also after links are resolved: never the book
+    // folder itself, a site's folder or anything outside.
+    const QString path = folder.canonicalFilePath();
+    if (root.isEmpty() || !path.startsWith(root + QLatin1Char('/')) ||
+        QStringView(path).mid(root.size() + 1).count(QLatin1Char('/')) != 1 || folder.isSymLink())
+        return false;
+    return QDir(path).removeRecursively();
+}
+
 QString readTextFile(const QString& fileName) {
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly))
@@ -227,13 +242,24 @@ QString chapterLink(int32_t novelId, int32_t chapterIndex) {
     return QStringLiteral("directory_info#%1#%2").arg(novelId).arg(chapterIndex);
 }
 
-QString directoryRows(int32_t novelId, const QStringList& chapterNames) {
+QString directoryRows(int32_t novelId, const QStringList& chapterNames, const ReadingMarks& marks) {
     QString rows;
     for (qsizetype i = 0; i < chapterNames.size(); ++i) {
+        const auto index = static_cast<int32_t>(i);
+        const bool lastRead = index == marks.lastRead;
+        const bool notStored = marks.notStored.contains(index);
+        const QString cls = lastRead && notStored
+                                ? QStringLiteral(" class=\"last-read not-stored\"")
+                            : lastRead  ? QStringLiteral(" class=\"last-read\"")
+                            : notStored ? QStringLiteral(" class=\"not-stored\"")
+                                        : QString();
         const QString cell =
-            QStringLiteral("<td height=\"30\" style=\"padding-left:50px;\"><a href=\"") +
-            chapterLink(novelId, static_cast<int32_t>(i)) + QStringLiteral("\">") +
-            chapterNames[i] + QStringLiteral("</a></td>");
+            QStringLiteral("<td height=\"30\" style=\"padding-left:50px;\"") + cls +
+            QStringLiteral("><a href=\"") + chapterLink(novelId, index) + QStringLiteral("\">") +
+            chapterNames[i] + QStringLiteral("</a>") +
+            (lastRead ? QStringLiteral(" <span class=\"mark\">（上次读到这里）</span>")
+                      : QString()) +
+            QStringLiteral("</td>");
         if (i % 2 == 0)
             rows += QStringLiteral("<tr>") + cell;
         else
@@ -242,6 +268,13 @@ QString directoryRows(int32_t novelId, const QStringList& chapterNames) {
     if (chapterNames.size() % 2 == 1)
         rows += QStringLiteral("<td></td></tr>");
     return rows;
+}
+
+QString continueLink(int32_t novelId, const QStringList& chapterNames, int32_t lastRead) {
+    if (lastRead < 0 || lastRead >= chapterNames.size())
+        return QString();
+    return QStringLiteral("<a class=\"continue\" href=\"") + chapterLink(novelId, lastRead) +
+           QStringLiteral("\">继续阅读：") + chapterNames[lastRead] + QStringLiteral("</a>");
 }
 
 QString siteLine(const QString& siteName, const QString& siteUrl, const QString& infoPageUrl) {
@@ -255,12 +288,14 @@ QString siteLine(const QString& siteName, const QString& siteUrl, const QString&
 
 QString renderDirectoryPage(int32_t novelId, const QStringList& chapterNames,
                             const QString& novelName, const QString& siteName,
-                            const QString& siteUrl, const QString& infoPageUrl) {
+                            const QString& siteUrl, const QString& infoPageUrl,
+                            const ReadingMarks& marks) {
     const QString page = readTextFile(templateFolder() + QStringLiteral("directory_page.htm"));
-    return fillTemplate(page,
-                        {{QStringLiteral("{NovelName}"), novelName},
-                         {QStringLiteral("{Contents}"), directoryRows(novelId, chapterNames)},
-                         {QStringLiteral("{SiteInfo}"), siteLine(siteName, siteUrl, infoPageUrl)}});
+    return fillTemplate(
+        page, {{QStringLiteral("{NovelName}"), novelName},
+               {QStringLiteral("{Continue}"), continueLink(novelId, chapterNames, marks.lastRead)},
+               {QStringLiteral("{Contents}"), directoryRows(novelId, chapterNames, marks)},
+               {QStringLiteral("{SiteInfo}"), siteLine(siteName, siteUrl, infoPageUrl)}});
 }
 
 QString fileUrl(const QString& path) {

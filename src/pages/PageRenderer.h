@@ -2,6 +2,7 @@
 // pages, the book folder and UTF-8 text files; depends on core and Qt Core only.
 #pragma once
 
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
@@ -26,6 +27,9 @@ QStringList extractTemplates();
 // characters + "/". Names are made safe: "/" and control characters become "_", and an empty
 // name, "." or ".." becomes "_", so nothing from a web page writes outside book/.
 QString bookFolder(const QString& siteName, const QString& novelName);
+// Removes the novel's book folder and everything in it; nothing outside book/SITE/NOVEL is ever
+// touched. True when the folder is gone (or never was).
+bool removeBookFolder(const QString& siteName, const QString& novelName);
 
 // The whole text of a file: UTF-8, or the encoding its byte-order mark names (UTF-8, UTF-16 LE
 // or BE, the mark itself dropped). Throws PageFileError when it cannot be read.
@@ -40,15 +44,26 @@ bool writePage(const QString& page, const QString& folder, const QString& fileNa
 // The chapter link: "directory_info#" + novel id + "#" + chapter index.
 QString chapterLink(int32_t novelId, int32_t chapterIndex);
 
+// What a table of contents marks for its reader: the last chapter read (-1: none) and the
+// chapters not stored yet (shown muted).
+struct ReadingMarks {
+    int32_t lastRead = -1;
+    QSet<int32_t> notStored;
+};
+
 // "{Contents}": two chapters per row.
-QString directoryRows(int32_t novelId, const QStringList& chapterNames);
+QString directoryRows(int32_t novelId, const QStringList& chapterNames,
+                      const ReadingMarks& marks = {});
+// "{Continue}": a link to the last chapter read, empty when none was read.
+QString continueLink(int32_t novelId, const QStringList& chapterNames, int32_t lastRead);
 // "{SiteInfo}".
 QString siteLine(const QString& siteName, const QString& siteUrl, const QString& infoPageUrl);
 
 // The directory page from templateFolder()'s "directory_page.htm".
 QString renderDirectoryPage(int32_t novelId, const QStringList& chapterNames,
                             const QString& novelName, const QString& siteName,
-                            const QString& siteUrl, const QString& infoPageUrl);
+                            const QString& siteUrl, const QString& infoPageUrl,
+                            const ReadingMarks& marks = {});
 
 // A local file as a file: URL, every character that could end an attribute, start a query or
 // fragment, or be read as an escape percent-encoded: safe in a link, a picture and a script.

@@ -3,6 +3,8 @@
 #include "core/DataFolder.h"
 #include "store/SqliteTable.h"
 
+#include <QDateTime>
+#include <QHash>
 #include <QSet>
 
 #include <algorithm>
@@ -139,7 +141,10 @@ void createMissingTables() {
          // Where each novel's chapter list is read again (the spec's tables keep only the
          // information page).
          {"novel_source", "CREATE TABLE novel_source (novel_id INTEGER PRIMARY KEY, "
-                          "directory_page_url TEXT)"}},
+                          "directory_page_url TEXT)"},
+         {"reading_progress",
+          "CREATE TABLE reading_progress (novel_id INTEGER PRIMARY KEY, chapter_index INTEGER, "
+          "read_time INTEGER, chapter_count INTEGER)"}},
         {&kChapterListKey, &kChapterKey});
 }
 
@@ -338,6 +343,13 @@ ChapterList newChapters(const ChapterList& stored, const ChapterList& site) {
 int32_t appendChapters(int32_t novelId, const ChapterList& added) {
     SqliteWriter db(novelDatabasePath());
     db.beginTransaction();
+    // Two refreshes of one novel at once append each new chapter once: addresses stored
+    // meanwhile are skipped inside this transaction.
+    QStringList storedUrls;
+    db.stringValues(
+        QStringLiteral("select chapter_url from novel_directory where novel_id=%1").arg(novelId),
+        storedUrls);
+    QSet<QString> known(storedUrls.begin(), storedUrls.end());
     // After the last stored index, whatever another opening stored meanwhile.
     int32_t next = static_cast<int32_t>(db.integerValue(
         QStringLiteral("select coalesce(max(chapter_index)+1,0) from novel_directory where "
@@ -348,6 +360,9 @@ int32_t appendChapters(int32_t novelId, const ChapterList& added) {
         "values(?1,?2,?3,?4)"));
     int32_t appended = 0;
     for (qsizetype i = 0; i < added.names.size() && i < added.urls.size(); ++i) {
+        if (known.contains(added.urls[i]))
+            continue;
+        known.insert(added.urls[i]);
         db.bind(insert, 1, novelId);
         db.bind(insert, 2, next + appended);
         db.bind(insert, 3, added.names[i]);
@@ -377,6 +392,130 @@ QList<int32_t> chaptersToDownload(int32_t novelId, int32_t count) {
             missing.append(i);
     }
     return missing;
+}
+
+namespace {
+
+int64_t nowMs() {
+    return QDateTime::currentMSecsSinceEpoch();
+}
+
+} // namespace
+
+void recordOpening(int32_t novelId) {
+    SqliteWriter db(novelDatabasePath());
+    // A first opening counts the list as it is, so only chapters that come later are new.
+    db.exec(QStringLiteral("insert into reading_progress(novel_id,chapter_index,read_time,"
+                           "chapter_count) values(%1,-1,%2,(select count(*) from novel_directory "
+                           "where novel_id=%1)) on conflict(novel_id) do update set "
+                           "read_time=excluded.read_time")
+                .arg(novelId)
+                .arg(nowMs()));
+}
+
+void recordReading(int32_t novelId, int32_t chapterIndex) {
+    SqliteWriter db(novelDatabasePath());
+    db.exec(QStringLiteral("insert into reading_progress(novel_id,chapter_index,read_time,"
+                           "chapter_count) values(%1,%2,%3,(select count(*) from novel_directory "
+                           "where novel_id=%1)) on conflict(novel_id) do update set "
+                           "chapter_index=excluded.chapter_index,read_time=excluded.read_time,"
+                           "chapter_count=excluded.chapter_count")
+                .arg(novelId)
+                .arg(chapterIndex)
+                .arg(nowMs()));
+}
+
+int32_t lastReadChapter(int32_t novelId) {
+    SqliteDatabase db(novelDatabasePath());
+    auto table =
+        db.query(QStringLiteral("select chapter_index from reading_progress where novel_id=%1")
+                     .arg(novelId));
+    return table->atEnd() ? -1 : static_cast<int32_t>(table->fieldAsInteger(0));
+}
+
+QList<ShelfEntry> bookshelf() {
+    QList<ShelfEntry> shelf;
+    {
+        SqliteDatabase db(ruleDatabasePath());
+        auto table = db.query(QStringLiteral("select id,target_site,novel_name,novel_author,"
+                                             "latest_chapter,info_page_url from latest_read"));
+        for (; !table->atEnd(); table->next()) {
+            ShelfEntry entry;
+            entry.novelId = static_cast<int32_t>(table->fieldAsInteger(0));
+            entry.siteName = table->fieldAsString(1);
+            entry.novelName = table->fieldAsString(2);
+            entry.author = table->fieldAsString(3);
+            entry.latestChapter = table->fieldAsString(4);
+            entry.infoPageUrl = table->fieldAsString(5);
+            shelf.append(entry);
+        }
+    }
+    QHash<int32_t, int64_t> readTime;
+    QHash<int32_t, int32_t> countAtRead;
+    {
+        SqliteDatabase db(novelDatabasePath());
+        QHash<int32_t, ShelfEntry*> byId;
+        for (ShelfEntry& entry : shelf)
+            byId.insert(entry.novelId, &entry);
+        auto each = [&](const QString& sql, auto&& take) {
+            for (auto table = db.query(sql); !table->atEnd(); table->next()) {
+                if (ShelfEntry* entry = byId.value(static_cast<int32_t>(table->fieldAsInteger(0))))
+                    take(*entry, *table);
+            }
+        };
+        each(QStringLiteral("select novel_id,count(*) from novel_directory group by novel_id"),
+             [](ShelfEntry& e, SqliteTable& t) {
+                 e.total = static_cast<int32_t>(t.fieldAsInteger(1));
+             });
+        each(QStringLiteral("select novel_id,count(*) from novel_chapter where is_download<>0 "
+                            "group by novel_id"),
+             [](ShelfEntry& e, SqliteTable& t) {
+                 e.stored = static_cast<int32_t>(t.fieldAsInteger(1));
+             });
+        each(QStringLiteral("select p.novel_id,p.chapter_index,p.read_time,p.chapter_count,"
+                            "d.chapter_name from reading_progress p left join novel_directory d "
+                            "on d.novel_id=p.novel_id and d.chapter_index=p.chapter_index"),
+             [&](ShelfEntry& e, SqliteTable& t) {
+                 e.lastRead = static_cast<int32_t>(t.fieldAsInteger(1));
+                 readTime.insert(e.novelId, t.fieldAsInteger(2));
+                 countAtRead.insert(e.novelId, static_cast<int32_t>(t.fieldAsInteger(3)));
+                 e.lastReadName = t.fieldAsString(4);
+             });
+        for (ShelfEntry& entry : shelf) {
+            if (countAtRead.contains(entry.novelId))
+                entry.newChapters = std::max(0, entry.total - countAtRead.value(entry.novelId));
+        }
+    }
+    // The most recent first; novels never opened since this table exists by their age.
+    std::stable_sort(shelf.begin(), shelf.end(), [&](const ShelfEntry& a, const ShelfEntry& b) {
+        const int64_t ta = readTime.value(a.novelId, 0);
+        const int64_t tb = readTime.value(b.novelId, 0);
+        return ta != tb ? ta > tb : a.novelId > b.novelId;
+    });
+    return shelf;
+}
+
+bool removeNovelRows(const QString& siteName, const QString& novelName) {
+    const int32_t novelId = recentReadId(siteName, novelName);
+    if (novelId < 0)
+        return false;
+    {
+        // The chapters go first: a latest_read row left by a crash between the two transactions
+        // only means the novel's list is read again at its next opening.
+        SqliteWriter db(novelDatabasePath());
+        db.beginTransaction();
+        for (const char* table :
+             {"novel_directory", "novel_chapter", "novel_source", "reading_progress"})
+            db.exec(QStringLiteral("delete from %1 where novel_id=%2")
+                        .arg(QLatin1String(table))
+                        .arg(novelId));
+        db.commit();
+    }
+    SqliteWriter db(ruleDatabasePath());
+    db.beginTransaction();
+    db.exec(QStringLiteral("delete from latest_read where id=%1").arg(novelId));
+    db.commit();
+    return true;
 }
 
 } // namespace zvrd

@@ -54,4 +54,34 @@ int32_t appendChapters(int32_t novelId, const ChapterList& added);
 // The indexes below count whose chapter is not downloaded (no row, or a failed one), ascending.
 QList<int32_t> chaptersToDownload(int32_t novelId, int32_t count);
 
+// Reading progress (the reading_progress table): the last chapter read, when the novel was last
+// opened or read, and how many chapters its list had when a chapter was last read, so that the
+// bookshelf can count the chapters that came since.
+void recordOpening(int32_t novelId);
+void recordReading(int32_t novelId, int32_t chapterIndex);
+// -1 when no chapter of the novel was read yet.
+int32_t lastReadChapter(int32_t novelId);
+
+// One novel on the bookshelf.
+struct ShelfEntry {
+    int32_t novelId = -1;
+    QString siteName;
+    QString novelName;
+    QString author;
+    QString latestChapter;
+    QString infoPageUrl;
+    int32_t stored = 0;      // chapters downloaded
+    int32_t total = 0;       // chapters in the list
+    int32_t newChapters = 0; // chapters added since a chapter was last read (or the first opening)
+    int32_t lastRead = -1;   // index of the last chapter read, -1 for none
+    QString lastReadName;
+};
+// Every recorded novel, the most recently opened or read first.
+QList<ShelfEntry> bookshelf();
+
+// Removes every row of the novel: chapter list, chapters, list address and reading progress from
+// novel_info.db in one transaction, then its latest_read row in another. False when the novel is
+// not recorded.
+bool removeNovelRows(const QString& siteName, const QString& novelName);
+
 } // namespace zvrd

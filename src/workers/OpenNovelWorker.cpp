@@ -7,6 +7,8 @@
 #include "store/SqliteTable.h"
 #include "workers/ChapterWorker.h"
 
+#include <QSet>
+
 #include <chrono>
 #include <condition_variable>
 #include <map>
@@ -99,10 +101,8 @@ void OpenNovelWorker::run() {
         setDirectoryPageUrl(novelId, directoryUrl);
     }
 
-    const QString page =
-        renderDirectoryPage(novelId, list.names, name, site, m_rule.siteUrl, m_novel.infoPageUrl);
     const QString bookDir = bookFolder(site, name);
-    if (!writePage(page, bookDir, QStringLiteral("directory_page.htm"))) {
+    if (!writeDirectoryPage(novelId, m_rule, m_novel, list, bookDir)) {
         report(QStringLiteral("无法向本地磁盘写入小说目录页面，任务中止！。"));
         m_surface->showResultList();
         return;
@@ -118,9 +118,19 @@ void OpenNovelWorker::run() {
         return;
     if (!hasChapterList(novelId))
         storeChapterList(novelId, list);
+    recordOpening(novelId);
+
+    const std::unique_ptr<DownloadClaim> claim = DownloadClaim::take(novelId);
+    if (!claim)
+        return; // this novel is already being refreshed and downloaded in this process
     // A serial goes on: the stored list, shown at once, is compared with the site's.
-    if (storedBefore)
-        refreshChapterList(novelId, bookDir, &list);
+    if (storedBefore) {
+        const RefreshOutcome outcome = refreshChapterList(novelId, m_rule, m_novel, &list);
+        if (outcome.kind == RefreshOutcome::Kind::Added &&
+            writeDirectoryPage(novelId, m_rule, m_novel, list, bookDir))
+            m_surface->reloadPageView(bookDir + QStringLiteral("directory_page.htm"));
+        report(refreshStatusText(outcome));
+    }
 
     // Every chapter not stored yet (never tried, failed, or cut short by a quit or a crash) is
     // downloaded, at every opening, until the novel is complete.
@@ -128,51 +138,87 @@ void OpenNovelWorker::run() {
     m_notStored = static_cast<int>(missing.size());
     if (missing.isEmpty())
         return;
-    const std::unique_ptr<DownloadClaim> claim = DownloadClaim::take(novelId);
-    if (!claim)
-        return; // this novel's chapters are already coming down in this process
-    bulkDownload(novelId, bookDir, list, missing);
+    m_notStored = downloadChapters(m_rule, novelId, name, bookDir, list, missing, *m_surface,
+                                   *claim, true, m_bulkObserver);
+    // The table of contents no longer shows the chapters that came down as missing.
+    if (writeDirectoryPage(novelId, m_rule, m_novel, list, bookDir))
+        m_surface->reloadPageView(bookDir + QStringLiteral("directory_page.htm"));
 }
 
-void OpenNovelWorker::refreshChapterList(int32_t novelId, const QString& bookDir,
-                                         ChapterList* list) {
+QString refreshStatusText(const RefreshOutcome& outcome) {
+    switch (outcome.kind) {
+    case RefreshOutcome::Kind::Unreachable:
+        return QStringLiteral("无法从目标站读取最新目录，目录未更新。");
+    case RefreshOutcome::Kind::TooShort:
+        return QStringLiteral("目标站目录只有 %1 个章节，不足已存 %2 个章节的一半，目录未更新。")
+            .arg(outcome.siteCount)
+            .arg(outcome.storedCount);
+    case RefreshOutcome::Kind::UpToDate:
+        return QStringLiteral("目录已是最新，没有新章节。");
+    case RefreshOutcome::Kind::Added:
+        break;
+    }
+    return QStringLiteral("目录已更新，发现 %1 个新章节。").arg(outcome.added);
+}
+
+RefreshOutcome refreshChapterList(int32_t novelId, const SiteRule& rule, const NovelInfo& novel,
+                                  ChapterList* list) {
+    RefreshOutcome outcome;
+    outcome.storedCount = list->count;
     QString url = directoryPageUrl(novelId);
     if (url.isEmpty())
-        url = m_novel.directoryPageUrl;
-    if (url.isEmpty() && !m_novel.infoPageUrl.isEmpty())
-        url = parseInfoPage(m_novel.infoPageUrl, m_rule).directoryPageUrl;
-    const ChapterList site = url.isEmpty() ? ChapterList() : parseDirectoryPage(url, m_rule);
-    if (site.count == 0) {
-        report(QStringLiteral("无法从目标站读取最新目录，目录未更新。"));
-        return;
-    }
+        url = novel.directoryPageUrl;
+    if (url.isEmpty() && !novel.infoPageUrl.isEmpty())
+        url = parseInfoPage(novel.infoPageUrl, rule).directoryPageUrl;
+    const ChapterList site = url.isEmpty() ? ChapterList() : parseDirectoryPage(url, rule);
+    outcome.siteCount = site.count;
+    if (site.count == 0)
+        return outcome;
     // A list far shorter than the stored one is a broken rule or an anti-bot page, not the
     // novel: nothing changes.
     if (site.count * 2 < list->count) {
-        report(QStringLiteral("目标站目录只有 %1 个章节，不足已存 %2 个章节的一半，目录未更新。")
-                   .arg(site.count)
-                   .arg(list->count));
-        return;
+        outcome.kind = RefreshOutcome::Kind::TooShort;
+        return outcome;
     }
     setDirectoryPageUrl(novelId, url);
     const ChapterList added = newChapters(*list, site);
     if (added.count == 0) {
-        report(QStringLiteral("目录已是最新，没有新章节。"));
-        return;
+        outcome.kind = RefreshOutcome::Kind::UpToDate;
+        return outcome;
     }
-    appendChapters(novelId, added);
+    outcome.added = appendChapters(novelId, added);
+    outcome.kind = outcome.added > 0 ? RefreshOutcome::Kind::Added : RefreshOutcome::Kind::UpToDate;
     *list = loadChapterList(novelId);
-    const QString page = renderDirectoryPage(novelId, list->names, m_novel.name, m_rule.siteName,
-                                             m_rule.siteUrl, m_novel.infoPageUrl);
-    if (writePage(page, bookDir, QStringLiteral("directory_page.htm")))
-        m_surface->reloadPageView(bookDir + QStringLiteral("directory_page.htm"));
-    report(QStringLiteral("目录已更新，发现 %1 个新章节。").arg(added.count));
+    return outcome;
 }
 
-void OpenNovelWorker::bulkDownload(int32_t novelId, const QString& bookDir, const ChapterList& list,
-                                   const QList<int32_t>& missing) {
+bool writeDirectoryPage(int32_t novelId, const SiteRule& rule, const NovelInfo& novel,
+                        const ChapterList& list, const QString& bookDir) {
+    ReadingMarks marks;
+    marks.lastRead = lastReadChapter(novelId);
+    const QList<int32_t> missing = chaptersToDownload(novelId, list.count);
+    marks.notStored = QSet<int32_t>(missing.begin(), missing.end());
+    const QString page = renderDirectoryPage(novelId, list.names, novel.name, rule.siteName,
+                                             rule.siteUrl, novel.infoPageUrl, marks);
+    return writePage(page, bookDir, QStringLiteral("directory_page.htm"));
+}
+
+int downloadChapters(const SiteRule& rule, int32_t novelId, const QString& novelName,
+                     const QString& bookDir, const ChapterList& list, const QList<int32_t>& missing,
+                     WindowSurface& surface, const DownloadClaim& claim, bool showProgress,
+                     const BulkObserver& observer) {
+    auto report = [&](const QString& text) {
+        if (showProgress)
+            surface.setStatusText(text);
+    };
+    auto progress = [&](int stored, int failed, int total) {
+        if (showProgress)
+            surface.setProgress(stored, failed, total);
+    };
+    // The chapter workers report through this surface; they share it with the caller.
+    std::shared_ptr<WindowSurface> workerSurface(std::shared_ptr<void>(), &surface);
     report(QStringLiteral("开始下载小说章节……"));
-    const int32_t ruleId = m_rule.id.toInt();
+    const int32_t ruleId = rule.id.toInt();
     const int total = list.count;
     const int storedBefore = total - static_cast<int>(missing.size());
 
@@ -210,35 +256,38 @@ void OpenNovelWorker::bulkDownload(int32_t novelId, const QString& bookDir, cons
             running.erase(it);
         }
         if (!done.empty())
-            m_surface->setProgress(storedBefore + storedNow, failedNow, total);
+            progress(storedBefore + storedNow, failedNow, total);
         guard.lock();
     };
 
-    m_surface->setProgress(storedBefore, 0, total);
+    progress(storedBefore, 0, total);
     auto nextStart = std::chrono::steady_clock::now();
     for (const int32_t j : missing) {
+        if (claim.cancelled())
+            break; // the novel is being removed
         {
             std::unique_lock guard(lock);
             for (;;) {
                 reap(guard);
-                if (inFlight < kWindowSize)
+                if (inFlight < OpenNovelWorker::kWindowSize)
                     break;
                 changed.wait(guard, [&] { return !finished.empty(); });
             }
         }
         std::this_thread::sleep_until(nextStart);
         report(QStringLiteral("正在下载章节「%1」……").arg(list.names[j]));
-        nextStart = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStartPauseMs);
+        nextStart = std::chrono::steady_clock::now() +
+                    std::chrono::milliseconds(OpenNovelWorker::kStartPauseMs);
         int inFlightNow = 0;
         {
             std::lock_guard guard(lock);
             inFlightNow = ++inFlight;
         }
-        running[j] = std::make_unique<ChapterWorker>(ruleId, novelId, j, bookDir, m_novel.name,
-                                                     list.names[j], list.urls[j], false, m_surface,
-                                                     Ownership::Held, onDone);
-        if (m_bulkObserver)
-            m_bulkObserver(j, inFlightNow);
+        running[j] = std::make_unique<ChapterWorker>(
+            ruleId, novelId, j, bookDir, novelName, list.names[j], list.urls[j], false,
+            workerSurface, Worker::Ownership::Held, onDone);
+        if (observer)
+            observer(j, inFlightNow);
     }
     {
         std::unique_lock guard(lock);
@@ -259,12 +308,14 @@ void OpenNovelWorker::bulkDownload(int32_t novelId, const QString& bookDir, cons
     } catch (const SqliteException&) {
         // A full disk can refuse even this read: then the workers' own count stands.
     }
-    m_notStored = notStored;
-    m_surface->setProgress(0, 0, 0);
+    progress(0, 0, 0);
+    if (claim.cancelled())
+        return notStored;
     if (notStored == 0)
         report(QStringLiteral("所有章节已下载完成"));
     else
         report(downloadIncompleteText(total - notStored, notStored));
+    return notStored;
 }
 
 QString downloadIncompleteText(int stored, int failed) {
@@ -278,7 +329,9 @@ QString downloadIncompleteText(int stored, int failed) {
 namespace {
 
 std::mutex gClaimsLock;
+std::condition_variable gClaimReleased;
 std::set<int32_t> gClaims;
+std::multiset<int32_t> gCancelled; // one entry per waiting takeOver
 
 } // namespace
 
@@ -289,9 +342,24 @@ std::unique_ptr<DownloadClaim> DownloadClaim::take(int32_t novelId) {
     return std::unique_ptr<DownloadClaim>(new DownloadClaim(novelId));
 }
 
+std::unique_ptr<DownloadClaim> DownloadClaim::takeOver(int32_t novelId) {
+    std::unique_lock guard(gClaimsLock);
+    const auto waiting = gCancelled.insert(novelId);
+    gClaimReleased.wait(guard, [&] { return gClaims.count(novelId) == 0; });
+    gCancelled.erase(waiting);
+    gClaims.insert(novelId);
+    return std::unique_ptr<DownloadClaim>(new DownloadClaim(novelId));
+}
+
+bool DownloadClaim::cancelled() const {
+    std::lock_guard guard(gClaimsLock);
+    return gCancelled.count(m_novelId) > 0;
+}
+
 DownloadClaim::~DownloadClaim() {
     std::lock_guard guard(gClaimsLock);
     gClaims.erase(m_novelId);
+    gClaimReleased.notify_all();
 }
 
 } // namespace zvrd

@@ -17,16 +17,62 @@ namespace zvrd {
 // The status text when the information page gave no name (site down, too slow, an anti-bot page).
 inline const QString kInfoPageUnreadable = QStringLiteral("无法从目标站读取小说信息，请稍后重试。");
 
+// Held while one worker of this process refreshes and downloads a novel, so a second opening of
+// the same novel does not fetch every chapter a second time, and a removal can stop it first.
+class DownloadClaim {
+public:
+    // Null when the novel is claimed already.
+    static std::unique_ptr<DownloadClaim> take(int32_t novelId);
+    // Asks the holder, if any, to stop, waits until it lets go and takes the claim.
+    static std::unique_ptr<DownloadClaim> takeOver(int32_t novelId);
+    ~DownloadClaim();
+    DownloadClaim(const DownloadClaim&) = delete;
+    DownloadClaim& operator=(const DownloadClaim&) = delete;
+
+    // True once someone waits in takeOver: the holder stops starting work.
+    bool cancelled() const;
+
+private:
+    explicit DownloadClaim(int32_t novelId) : m_novelId(novelId) {}
+    int32_t m_novelId;
+};
+
+// Reading a stored novel's chapter list again.
+struct RefreshOutcome {
+    enum class Kind { Unreachable, TooShort, UpToDate, Added };
+    Kind kind = Kind::Unreachable;
+    int32_t siteCount = 0;
+    int32_t storedCount = 0;
+    int32_t added = 0;
+};
+QString refreshStatusText(const RefreshOutcome& outcome);
+
+// Appends the chapters the site's list has and the stored one lacks (stored rows keep index and
+// id); *list is the stored list afterwards. A list that cannot be read, or is less than half the
+// stored one (a broken rule or an anti-bot page), changes nothing.
+RefreshOutcome refreshChapterList(int32_t novelId, const SiteRule& rule, const NovelInfo& novel,
+                                  ChapterList* list);
+
+// Writes the table of contents into bookDir, marking the last chapter read and the chapters not
+// stored yet; false when it cannot be written.
+bool writeDirectoryPage(int32_t novelId, const SiteRule& rule, const NovelInfo& novel,
+                        const ChapterList& list, const QString& bookDir);
+
+// Downloads the chapters of missing with the bulk download's politeness (see OpenNovelWorker);
+// stops starting chapters once the claim is cancelled. With showProgress the status bar follows
+// it. Returns how many chapters of the list are not stored afterwards.
+using BulkObserver = std::function<void(int32_t chapterIndex, int inFlight)>;
+int downloadChapters(const SiteRule& rule, int32_t novelId, const QString& novelName,
+                     const QString& bookDir, const ChapterList& list, const QList<int32_t>& missing,
+                     WindowSurface& surface, const DownloadClaim& claim, bool showProgress,
+                     const BulkObserver& observer = {});
+
 // The last status text of a bulk download that did not store every chapter.
 QString downloadIncompleteText(int stored, int failed);
 
 class OpenNovelWorker : public Worker {
     Q_OBJECT
 public:
-    // Called with the chapter index and the number of chapters in flight after each start of the
-    // bulk download (for tests).
-    using BulkObserver = std::function<void(int32_t chapterIndex, int inFlight)>;
-
     // Loads the rules and picks the one named siteName on the caller's thread, then starts.
     // With fetchInfoPage the information page at novel.infoPageUrl is read first, on
     // the worker's thread (a novel not opened before).
@@ -52,12 +98,6 @@ private:
     void report(const QString& text);
     bool recordRecentRead();
     void storeChapterList(int32_t novelId, const ChapterList& list);
-    // Appends the chapters the site's list has and the stored one lacks, shows the table of
-    // contents again and says how many came; a list that cannot be read, or is less than half
-    // the stored one, changes nothing.
-    void refreshChapterList(int32_t novelId, const QString& bookDir, ChapterList* list);
-    void bulkDownload(int32_t novelId, const QString& bookDir, const ChapterList& list,
-                      const QList<int32_t>& missing);
 
     QString m_statusText;
     SiteRule m_rule;
@@ -68,21 +108,6 @@ private:
     BulkObserver m_bulkObserver;
     std::atomic<bool> m_opened{false};
     std::atomic<int> m_notStored{0};
-};
-
-// Held while one worker of this process downloads a novel's chapters, so a second opening of the
-// same novel does not fetch every chapter a second time.
-class DownloadClaim {
-public:
-    // Null when the novel is claimed already.
-    static std::unique_ptr<DownloadClaim> take(int32_t novelId);
-    ~DownloadClaim();
-    DownloadClaim(const DownloadClaim&) = delete;
-    DownloadClaim& operator=(const DownloadClaim&) = delete;
-
-private:
-    explicit DownloadClaim(int32_t novelId) : m_novelId(novelId) {}
-    int32_t m_novelId;
 };
 
 } // namespace zvrd

@@ -45,18 +45,26 @@ void Worker::start() {
     m_thread->start();
 }
 
+QString currentExceptionText() {
+    try {
+        throw;
+    } catch (const SqliteException& e) {
+        return e.message();
+    } catch (const RegexException& e) {
+        return e.message();
+    } catch (const std::exception& e) {
+        return QString::fromUtf8(e.what());
+    } catch (...) {
+        return QStringLiteral("unknown error");
+    }
+}
+
 void Worker::runGuarded() {
     QString error;
     try {
         run();
-    } catch (const SqliteException& e) {
-        error = e.message();
-    } catch (const RegexException& e) {
-        error = e.message();
-    } catch (const std::exception& e) {
-        error = QString::fromUtf8(e.what());
     } catch (...) {
-        error = QStringLiteral("unknown error");
+        error = currentExceptionText();
     }
     if (!error.isEmpty()) {
         try {

@@ -52,6 +52,9 @@ private:
     QString m_errorText;
 };
 
+// The text of the exception being handled; call it only inside a catch block.
+QString currentExceptionText();
+
 // The status text of an error that ended a worker.
 QString errorStatusText(const QString& error);
 

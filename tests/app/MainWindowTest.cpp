@@ -364,20 +364,60 @@ TEST_F(ChapterLinkTest, LinksThatDoNotSplitInThreeOrNameNothingAreCancelledSilen
     EXPECT_EQ(started.size(), 1);
 }
 
-TEST_F(ChapterLinkTest, RecentReadsListEveryStoredNovel) {
-    addRecentRead(QStringLiteral("站2"), QStringLiteral("书2"), QStringLiteral("作者"),
-                  QStringLiteral("第九章"), QStringLiteral("http://s/b/2/"));
+// The bookshelf: the most recently read first, stored / total, chapters added since the last
+// chapter read, and that chapter's name.
+TEST_F(ChapterLinkTest, RecentReadsAreABookshelfInReadingOrder) {
+    for (const char* name : {"书2", "书3"})
+        addRecentRead(QStringLiteral("站2"), QString::fromUtf8(name), QStringLiteral("作者"),
+                      QString(), QString());
+    ChapterList three;
+    three.count = 3;
+    three.names = {QStringLiteral("第1章"), QStringLiteral("第2章"), QStringLiteral("第3章")};
+    three.urls = {QStringLiteral("http://t/1"), QStringLiteral("http://t/2"),
+                  QStringLiteral("http://t/3")};
+    addChapterList(2, three);
+    addChapterList(3, three);
+    saveChapter(2, 1, 1, 1, QStringLiteral("正文"));
+    saveChapter(2, 2, 0, 0, QString()); // failed: not stored
+    auto read = [](int32_t novel, int32_t index) {
+        recordReading(novel, index);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    };
+    recordOpening(3); // opened, never read: nothing counts as new yet
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    read(1, 0);
+    read(2, 1);
+    read(1, 1);
+    ChapterList later;
+    later.count = 1;
+    later.names = {QStringLiteral("第三章")};
+    later.urls = {QStringLiteral("http://s/3.html")};
+    appendChapters(1, later);
+
     window.addResultRow(QStringLiteral("旧"), QString(), QString(), QString(), QString());
     window.showPageView();
     window.listRecentReads();
     QTableWidget* lv = window.resultList();
-    ASSERT_EQ(lv->rowCount(), 2);
-    EXPECT_EQ(Row(lv, 0), (QStringList{QStringLiteral("1"), QStringLiteral("站"),
-                                       QStringLiteral(" 书 "), QString(), QString(), QString()}));
-    EXPECT_EQ(Row(lv, 1), (QStringList{QStringLiteral("2"), QStringLiteral("站2"),
-                                       QStringLiteral("书2"), QStringLiteral("作者"),
-                                       QStringLiteral("第九章"), QStringLiteral("http://s/b/2/")}));
+    EXPECT_TRUE(window.showingBookshelf());
+    ASSERT_EQ(lv->rowCount(), 3);
+    ASSERT_EQ(lv->columnCount(), 7);
+    EXPECT_EQ(lv->horizontalHeaderItem(6)->text(), QStringLiteral("上次读到"));
+    auto row = [&](int r) {
+        QStringList cells;
+        for (int c = 0; c < 7; ++c)
+            cells << lv->item(r, c)->text();
+        return cells;
+    };
+    EXPECT_EQ(row(0), (QStringList{"1", "站", " 书 ", "", "0 / 3", "1", "第二章"}));
+    EXPECT_EQ(row(1), (QStringList{"2", "站2", "书2", "作者", "1 / 3", "", "第2章"}));
+    EXPECT_EQ(row(2), (QStringList{"3", "站2", "书3", "作者", "0 / 3", "", ""}));
     EXPECT_FALSE(window.pageViewInFront());
+    // A search puts the result columns back.
+    window.searchBox()->setText(QStringLiteral("凡人"));
+    window.setSearchStarter([](const QString&) {});
+    window.startSearch();
+    EXPECT_EQ(lv->columnCount(), 6);
+    EXPECT_FALSE(window.showingBookshelf());
 }
 
 } // namespace

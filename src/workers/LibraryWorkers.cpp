@@ -1,0 +1,229 @@
+#include "workers/LibraryWorkers.h"
+
+#include "pages/PageRenderer.h"
+#include "rules/RuleSet.h"
+#include "store/NovelLibrary.h"
+#include "workers/OpenNovelWorker.h"
+
+#include <QHash>
+
+#include <chrono>
+#include <thread>
+#include <vector>
+
+namespace zvrd {
+namespace {
+
+// One lane of the update check: takes the next site and checks its novels one after another,
+// so a site never gets two requests of the check at once.
+class SiteLane : public Worker {
+public:
+    explicit SiteLane(std::function<void()> work)
+        : Worker(Ownership::Held), m_work(std::move(work)) {
+        start();
+    }
+
+protected:
+    void run() override { m_work(); }
+
+private:
+    std::function<void()> m_work;
+};
+
+NovelUpdate checkNovel(const ShelfEntry& entry, const SiteRule& rule, WindowSurface& surface,
+                       bool downloadNew) {
+    NovelUpdate update;
+    update.siteName = entry.siteName;
+    update.novelName = entry.novelName;
+    if (rule.siteName.isEmpty()) {
+        update.failed = true;
+        update.status = QStringLiteral("没有目标站「%1」的规则。").arg(entry.siteName);
+        return update;
+    }
+    const std::unique_ptr<DownloadClaim> claim = DownloadClaim::take(entry.novelId);
+    if (!claim) {
+        update.status = QStringLiteral("本书正在打开，已跳过。");
+        return update;
+    }
+    ChapterList list = loadChapterList(entry.novelId);
+    if (list.count == 0) {
+        update.status = QStringLiteral("本书还没有目录，打开它即可读取。");
+        return update;
+    }
+    const NovelInfo novel = recentReadInfo(entry.siteName, entry.novelName);
+    const RefreshOutcome outcome = refreshChapterList(entry.novelId, rule, novel, &list);
+    update.added = outcome.added;
+    update.failed = outcome.kind == RefreshOutcome::Kind::Unreachable ||
+                    outcome.kind == RefreshOutcome::Kind::TooShort;
+    update.status = refreshStatusText(outcome);
+    if (update.failed)
+        return update;
+    const QString bookDir = bookFolder(entry.siteName, entry.novelName);
+    if (outcome.kind == RefreshOutcome::Kind::Added &&
+        writeDirectoryPage(entry.novelId, rule, novel, list, bookDir))
+        surface.reloadPageView(bookDir + QStringLiteral("directory_page.htm"));
+    if (!downloadNew)
+        return update;
+    const QList<int32_t> missing = chaptersToDownload(entry.novelId, list.count);
+    if (!missing.isEmpty()) {
+        downloadChapters(rule, entry.novelId, entry.novelName, bookDir, list, missing, surface,
+                         *claim, false);
+        if (writeDirectoryPage(entry.novelId, rule, novel, list, bookDir))
+            surface.reloadPageView(bookDir + QStringLiteral("directory_page.htm"));
+    }
+    return update;
+}
+
+} // namespace
+
+LibraryUpdateWorker::LibraryUpdateWorker(std::shared_ptr<WindowSurface> surface,
+                                         Ownership ownership, const QString& siteName,
+                                         const QString& novelName, bool downloadNew)
+    : Worker(ownership), m_surface(std::move(surface)), m_siteName(siteName),
+      m_novelName(novelName), m_downloadNew(downloadNew) {
+    start();
+}
+
+QList<NovelUpdate> LibraryUpdateWorker::results() const {
+    std::lock_guard guard(m_lock);
+    return m_results;
+}
+
+void LibraryUpdateWorker::reportError(const QString& text) {
+    m_surface->setProgress(0, 0, 0);
+    m_surface->setStatusText(errorStatusText(text));
+}
+
+void LibraryUpdateWorker::run() {
+    const SiteRuleList rules = loadSiteRules();
+    QList<ShelfEntry> shelf;
+    for (const ShelfEntry& entry : bookshelf()) {
+        if (m_siteName.isEmpty() ||
+            (entry.siteName == m_siteName && entry.novelName == m_novelName))
+            shelf.append(entry);
+    }
+    // The sites in the order their first novel comes on the shelf.
+    QStringList sites;
+    QHash<QString, QList<qsizetype>> novelsOf;
+    for (qsizetype i = 0; i < shelf.size(); ++i) {
+        if (!novelsOf.contains(shelf[i].siteName))
+            sites.append(shelf[i].siteName);
+        novelsOf[shelf[i].siteName].append(i);
+    }
+    {
+        std::lock_guard guard(m_lock);
+        m_results.clear();
+        m_results.resize(shelf.size());
+    }
+    const int total = static_cast<int>(shelf.size());
+    m_surface->setStatusText(QStringLiteral("正在检查 %1 本小说的更新……").arg(total));
+    m_surface->setProgress(0, 0, total);
+
+    std::mutex laneLock;
+    qsizetype nextSite = 0;
+    int checked = 0;
+    int failed = 0;
+    auto lane = [&] {
+        for (;;) {
+            QString site;
+            {
+                std::lock_guard guard(laneLock);
+                if (nextSite >= sites.size())
+                    return;
+                site = sites[nextSite++];
+            }
+            const SiteRule rule = findRuleBySiteName(rules, site);
+            auto nextStart = std::chrono::steady_clock::now();
+            for (const qsizetype i : novelsOf.value(site)) {
+                std::this_thread::sleep_until(nextStart);
+                nextStart =
+                    std::chrono::steady_clock::now() + std::chrono::milliseconds(kStartPauseMs);
+                NovelUpdate update;
+                try {
+                    update = checkNovel(shelf[i], rule, *m_surface, m_downloadNew);
+                } catch (...) {
+                    update.siteName = shelf[i].siteName;
+                    update.novelName = shelf[i].novelName;
+                    update.failed = true;
+                    update.error = true;
+                    update.status = errorStatusText(currentExceptionText());
+                }
+                int checkedNow = 0;
+                int failedNow = 0;
+                {
+                    std::lock_guard guard(m_lock);
+                    m_results[i] = update;
+                }
+                {
+                    std::lock_guard guard(laneLock);
+                    checkedNow = ++checked;
+                    failed += update.failed ? 1 : 0;
+                    failedNow = failed;
+                }
+                m_surface->setProgress(checkedNow - failedNow, failedNow, total);
+            }
+        }
+    };
+    {
+        std::vector<std::unique_ptr<SiteLane>> lanes;
+        const qsizetype count = std::min<qsizetype>(kParallelSites, sites.size());
+        for (qsizetype i = 0; i < count; ++i)
+            lanes.push_back(std::make_unique<SiteLane>(lane));
+        for (const auto& l : lanes)
+            l->join();
+    }
+    m_surface->setProgress(0, 0, 0);
+    m_surface->setStatusText(updateSummaryText(results()));
+}
+
+QString updateSummaryText(const QList<NovelUpdate>& results) {
+    int updated = 0;
+    int added = 0;
+    int failed = 0;
+    for (const NovelUpdate& update : results) {
+        updated += update.added > 0 ? 1 : 0;
+        added += update.added;
+        failed += update.failed ? 1 : 0;
+    }
+    QString text = updated == 0
+                       ? QStringLiteral("检查更新完成：%1 本小说都没有新章节").arg(results.size())
+                       : QStringLiteral("检查更新完成：%1 本小说有更新，共 %2 个新章节")
+                             .arg(updated)
+                             .arg(added);
+    if (failed > 0)
+        text += QStringLiteral("，%1 本小说的目标站无法读取").arg(failed);
+    return text + QStringLiteral("。");
+}
+
+bool removeNovel(const QString& siteName, const QString& novelName) {
+    const int32_t novelId = recentReadId(siteName, novelName);
+    if (novelId < 0)
+        return false;
+    // Held while the rows go, so no download of this novel starts or writes meanwhile.
+    const std::unique_ptr<DownloadClaim> claim = DownloadClaim::takeOver(novelId);
+    const bool removed = removeNovelRows(siteName, novelName);
+    removeBookFolder(siteName, novelName);
+    return removed;
+}
+
+RemoveNovelWorker::RemoveNovelWorker(const QString& siteName, const QString& novelName,
+                                     std::shared_ptr<WindowSurface> surface,
+                                     std::function<void(bool)> done, Ownership ownership)
+    : Worker(ownership), m_siteName(siteName), m_novelName(novelName),
+      m_surface(std::move(surface)), m_done(std::move(done)) {
+    start();
+}
+
+void RemoveNovelWorker::run() {
+    const bool removed = removeNovel(m_siteName, m_novelName);
+    m_surface->setStatusText(removed ? QStringLiteral("已删除《%1》。").arg(m_novelName)
+                                     : QStringLiteral("《%1》不在书架上。").arg(m_novelName));
+    if (m_done)
+        m_surface->runOnWindowThread([this, removed] { m_done(removed); });
+}
+
+void RemoveNovelWorker::reportError(const QString& text) {
+    m_surface->setStatusText(errorStatusText(text));
+}
+
+} // namespace zvrd

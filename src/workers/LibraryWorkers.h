@@ -1,0 +1,84 @@
+// workers: looking after the whole library: checking every novel's site for new chapters, and
+// removing a novel with everything stored of it.
+#pragma once
+
+#include "workers/WindowSurface.h"
+#include "workers/Worker.h"
+
+#include <QList>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <mutex>
+
+namespace zvrd {
+
+// What one novel's update check found.
+struct NovelUpdate {
+    QString siteName;
+    QString novelName;
+    int32_t added = 0;
+    bool failed = false; // the site could not be read, or its list was too short to trust
+    bool error = false;  // a database, pattern or file error
+    QString status;      // the status text of the check
+};
+
+// Checks every novel of the library (or the one named) for new chapters: at most one request at
+// a time per site, starts at least kStartPauseMs apart, at most kParallelSites sites at once.
+// New chapters are stored and downloaded like at an opening; a progress bar counts the novels.
+class LibraryUpdateWorker : public Worker {
+    Q_OBJECT
+public:
+    static constexpr int kParallelSites = 4;
+    static constexpr int kStartPauseMs = 50;
+
+    LibraryUpdateWorker(std::shared_ptr<WindowSurface> surface,
+                        Ownership ownership = Ownership::Detached,
+                        const QString& siteName = QString(), const QString& novelName = QString(),
+                        bool downloadNew = true);
+
+    // After join(): one entry per novel checked, in library order.
+    QList<NovelUpdate> results() const;
+
+protected:
+    void run() override;
+    void reportError(const QString& text) override;
+
+private:
+    std::shared_ptr<WindowSurface> m_surface;
+    QString m_siteName;
+    QString m_novelName;
+    bool m_downloadNew;
+    mutable std::mutex m_lock;
+    QList<NovelUpdate> m_results;
+};
+
+// The summary of an update check.
+QString updateSummaryText(const QList<NovelUpdate>& results);
+
+// Stops a running download of the novel, then removes its rows from every table and its book
+// folder (only that folder, inside the data folder's book/). False when it is not recorded.
+bool removeNovel(const QString& siteName, const QString& novelName);
+
+// removeNovel on a thread of its own (it may wait for a download to stop); done runs on the
+// window's thread afterwards with the outcome.
+class RemoveNovelWorker : public Worker {
+    Q_OBJECT
+public:
+    RemoveNovelWorker(const QString& siteName, const QString& novelName,
+                      std::shared_ptr<WindowSurface> surface, std::function<void(bool)> done,
+                      Ownership ownership = Ownership::Detached);
+
+protected:
+    void run() override;
+    void reportError(const QString& text) override;
+
+private:
+    QString m_siteName;
+    QString m_novelName;
+    std::shared_ptr<WindowSurface> m_surface;
+    std::function<void(bool)> m_done;
+};
+
+} // namespace zvrd
