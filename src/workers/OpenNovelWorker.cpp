@@ -141,7 +141,7 @@ void OpenNovelWorker::run() {
     m_notStored = downloadChapters(m_rule, novelId, name, bookDir, list, missing, *m_surface,
                                    *claim, true, m_bulkObserver);
     // The table of contents no longer shows the chapters that came down as missing.
-    if (writeDirectoryPage(novelId, m_rule, m_novel, list, bookDir))
+    if (!claim->cancelled() && writeDirectoryPage(novelId, m_rule, m_novel, list, bookDir))
         m_surface->reloadPageView(bookDir + QStringLiteral("directory_page.htm"));
 }
 

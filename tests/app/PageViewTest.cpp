@@ -298,6 +298,20 @@ TEST(EndToEndTest, SearchOpenAndReadInTheWindow) {
     EXPECT_TRUE(readTextFile(book + QStringLiteral("content_page.htm"))
                     .contains(fileUrl(book + QStringLiteral("pic/3_0.png"))));
     ASSERT_TRUE(QTest::qWaitFor([] { return Worker::running() == 0; }, kWaitMs));
+
+    // The serial grows on its site: 检查更新 finds and downloads the two new chapters, and the
+    // bookshelf counts them as new since the chapter last read.
+    site.setChapterCount(QStringLiteral("gbk"), 1, 47);
+    window.checkForNewChapters();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window.checkingForUpdates(); }, 60000));
+    EXPECT_EQ(window.statusText(), QStringLiteral("检查更新完成：1 本小说有更新，共 2 个新章节。"));
+    window.listRecentReads();
+    ASSERT_EQ(lv->rowCount(), 1);
+    EXPECT_EQ((QStringList{lv->item(0, 4)->text(), lv->item(0, 5)->text(), lv->item(0, 6)->text()}),
+              (QStringList{QStringLiteral("47 / 47"), QStringLiteral("2"),
+                           QStringLiteral("第4章 神秘小瓶")}));
+    EXPECT_TRUE(readTextFile(book + QStringLiteral("directory_page.htm"))
+                    .contains(QStringLiteral("继续阅读：第4章 神秘小瓶")));
     window.closeSurface();
     qunsetenv("TMPDIR");
 }

@@ -138,6 +138,38 @@ TEST_F(CliTest, ExitStatusAndErrorTexts) {
     EXPECT_TRUE(run.err.contains(QStringLiteral("not a database"))) << run.err.toStdString();
 }
 
+// update: 1 when nothing is new, 0 with the new chapters per novel, 3 when a site cannot be read;
+// remove: 0, then 1 for a novel no longer recorded.
+TEST_F(CliTest, UpdateAndRemoveFromTheTerminal) {
+    ASSERT_EQ(download(2).exitCode, 0);
+    CliRun run = cli({QStringLiteral("update")});
+    EXPECT_EQ(run.exitCode, 1) << run.err.toStdString();
+    EXPECT_EQ(run.out, QStringLiteral("书海阁\t修仙归来\t0\t目录已是最新，没有新章节。\n"));
+    site->setChapterCount(QStringLiteral("gbk"), 2, 10);
+    run = cli({QStringLiteral("update"), QStringLiteral("书海阁"), QStringLiteral("修仙归来")});
+    site->setChapterCount(QStringLiteral("gbk"), 2, 7);
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    EXPECT_TRUE(run.out.startsWith(QStringLiteral("书海阁\t修仙归来\t3\t")))
+        << run.out.toStdString();
+    EXPECT_EQ(value(QStringLiteral("novel_info.db"),
+                    QStringLiteral("select count(*) from novel_chapter where is_download=1")),
+              10);
+    {
+        SqliteDatabase db(novelDatabasePath());
+        db.exec(QStringLiteral("update novel_source set directory_page_url='http://127.0.0.1:1/'"));
+    }
+    EXPECT_EQ(cli({QStringLiteral("update")}).exitCode, 3);
+    EXPECT_EQ(cli({QStringLiteral("remove"), QStringLiteral("书海阁"), QStringLiteral("修仙归来")})
+                  .exitCode,
+              0);
+    EXPECT_EQ(value(QStringLiteral("novel_info.db"),
+                    QStringLiteral("select count(*) from novel_directory")),
+              0);
+    EXPECT_EQ(cli({QStringLiteral("remove"), QStringLiteral("书海阁"), QStringLiteral("修仙归来")})
+                  .exitCode,
+              1);
+}
+
 // A first start on an empty folder: the folder is made and gets the shipped rules; --help names
 // the folder; a folder that cannot be made is an error, not a crash.
 TEST_F(CliTest, AFreshFolderGetsTheShippedRules) {

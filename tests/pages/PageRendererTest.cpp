@@ -98,6 +98,33 @@ TEST(DirectoryRowsTest, TwoChaptersPerRow) {
     EXPECT_EQ(directoryRows(5, {}), QString());
 }
 
+// The reader's marks: the last chapter read is highlighted and offered as 继续阅读 at the top;
+// chapters not stored yet are muted.
+TEST_F(PageRendererTest, TheLastChapterReadIsMarkedAndMissingOnesMuted) {
+    const QStringList names = {QStringLiteral("甲"), QStringLiteral("乙"), QStringLiteral("丙")};
+    ReadingMarks marks;
+    marks.lastRead = 1;
+    marks.notStored = {1, 2};
+    const QString rows = directoryRows(5, names, marks);
+    EXPECT_TRUE(rows.contains(QStringLiteral("<td height=\"30\" style=\"padding-left:50px;\"><a "
+                                             "href=\"directory_info#5#0\">甲</a></td>")));
+    EXPECT_TRUE(rows.contains(
+        QStringLiteral("class=\"last-read not-stored\"><a href=\"directory_info#5#1\">乙</a> <span "
+                       "class=\"mark\">（上次读到这里）</span></td>")));
+    EXPECT_TRUE(rows.contains(
+        QStringLiteral("class=\"not-stored\"><a href=\"directory_info#5#2\">丙</a></td>")));
+    EXPECT_EQ(continueLink(5, names, 1),
+              QStringLiteral("<a class=\"continue\" href=\"directory_info#5#1\">继续阅读：乙</a>"));
+    for (const int32_t none : {-1, 3})
+        EXPECT_EQ(continueLink(5, names, none), QString());
+    const QString page = renderDirectoryPage(5, names, QStringLiteral("书"), QStringLiteral("站"),
+                                             QString(), QString(), marks);
+    EXPECT_TRUE(page.contains(continueLink(5, names, 1) + QStringLiteral("&nbsp;")));
+    EXPECT_FALSE(renderDirectoryPage(5, names, QStringLiteral("书"), QStringLiteral("站"),
+                                     QString(), QString())
+                     .contains(QStringLiteral("继续阅读")));
+}
+
 TEST(SiteLineTest, ExactFormat) {
     EXPECT_EQ(siteLine(QStringLiteral("书海阁"), QStringLiteral("http://s/"),
                        QStringLiteral("http://s/b/1/")),

@@ -11,13 +11,16 @@
 #include "support/TempDataFolder.h"
 #include "support/TestSiteSuite.h"
 #include "workers/ChapterWorker.h"
+#include "workers/LibraryWorkers.h"
 #include "workers/OpenNovelWorker.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <gtest/gtest.h>
 
 #include <mutex>
+#include <thread>
 
 namespace zvrd::test {
 using testsite::Answer;
@@ -496,6 +499,79 @@ TEST(PictureFileNameTest, TheExtensionCannotLeaveThePictureFolder) {
     EXPECT_EQ(pictureFileName(QStringLiteral("/b/pic/"), 3, 1,
                               QStringLiteral("http://a/p.x?/../../../etc/evil")),
               QStringLiteral("/b/pic/3_1._etc_evil"));
+}
+
+// 检查更新: the novel whose site grew gets its new chapters stored and downloaded; a site that
+// cannot be reached fails alone and is named in the summary.
+TEST_F(NovelWorkersTest, AnUpdateCheckFetchesNewChaptersAndASiteThatIsDownFailsAlone) {
+    open(gbkInfo(2), QStringLiteral("书海阁"));
+    const SiteRule utf8 = findRuleBySiteName(loadSiteRules(), QStringLiteral("云中书库"));
+    open(parseInfoPage(site->baseUrl() + QStringLiteral("/utf8/book/3/"), utf8),
+         QStringLiteral("云中书库"));
+    const int32_t down = recentReadId(QStringLiteral("云中书库"), QStringLiteral("大道朝天"));
+    setDirectoryPageUrl(down, QStringLiteral("http://127.0.0.1:1/utf8/book/3/index.html"));
+    site->setChapterCount(QStringLiteral("gbk"), 2, 9);
+
+    surface = std::make_shared<test::FakeSurface>();
+    LibraryUpdateWorker check(surface, Worker::Ownership::Held);
+    check.join();
+    site->setChapterCount(QStringLiteral("gbk"), 2, 7);
+    const QList<NovelUpdate> results = check.results();
+    ASSERT_EQ(results.size(), 2);
+    for (const NovelUpdate& update : results) {
+        const bool grown = update.siteName == QStringLiteral("书海阁");
+        EXPECT_EQ(update.added, grown ? 2 : 0) << update.novelName.toStdString();
+        EXPECT_EQ(update.failed, !grown) << update.novelName.toStdString();
+        EXPECT_FALSE(update.error);
+    }
+    const int32_t grown = recentReadId(QStringLiteral("书海阁"), QStringLiteral("修仙归来"));
+    EXPECT_EQ(chapterCount(grown), 9);
+    EXPECT_TRUE(chaptersToDownload(grown, 9).isEmpty());
+    EXPECT_EQ(chapterCount(down), 9);
+    EXPECT_EQ(surface->lastStatus(),
+              QStringLiteral("检查更新完成：1 本小说有更新，共 2 个新章节，1 "
+                             "本小说的目标站无法读取。"));
+    EXPECT_EQ(surface->progress().back(), (std::array<int, 3>{0, 0, 0}));
+}
+
+// 删除 while the novel's chapters come down: the download stops first, then nothing of the novel
+// is left (rows, folder), and the other novel is untouched.
+TEST_F(NovelWorkersTest, RemovingANovelWhileItDownloadsLeavesNothingOfIt) {
+    open(gbkInfo(2), QStringLiteral("书海阁"));
+    const int32_t kept = recentReadId(QStringLiteral("书海阁"), QStringLiteral("修仙归来"));
+    const QString keptFolder = bookFolder(QStringLiteral("书海阁"), QStringLiteral("修仙归来"));
+    auto counts = [](int32_t id) {
+        return value(QStringLiteral("select (select count(*) from novel_directory where "
+                                    "novel_id=%1)+(select count(*) from novel_chapter where "
+                                    "novel_id=%1)+(select count(*) from novel_source where "
+                                    "novel_id=%1)+(select count(*) from reading_progress where "
+                                    "novel_id=%1)")
+                         .arg(id));
+    };
+    const int64_t keptRows = counts(kept);
+
+    site->holdChapter(1, 6);
+    auto worker = std::make_unique<OpenNovelWorker>(gbkInfo(1), QStringLiteral("书海阁"), surface,
+                                                    false, Worker::Ownership::Held);
+    while (!site->isHeld())
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const int32_t removedId = recentReadId(QStringLiteral("书海阁"), QStringLiteral("凡人修仙传"));
+    bool removed = false;
+    std::thread remover(
+        [&] { removed = removeNovel(QStringLiteral("书海阁"), QStringLiteral("凡人修仙传")); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    site->releaseHeld();
+    remover.join();
+    worker->join();
+
+    EXPECT_TRUE(removed);
+    EXPECT_EQ(recentReadId(QStringLiteral("书海阁"), QStringLiteral("凡人修仙传")), -1);
+    EXPECT_EQ(counts(removedId), 0);
+    EXPECT_FALSE(
+        QFileInfo::exists(bookFolder(QStringLiteral("书海阁"), QStringLiteral("凡人修仙传"))));
+    EXPECT_EQ(counts(kept), keptRows);
+    EXPECT_TRUE(QFileInfo::exists(keptFolder + QStringLiteral("directory_page.htm")));
+    EXPECT_FALSE(removeNovel(QStringLiteral("书海阁"), QStringLiteral("凡人修仙传")));
 }
 
 } // namespace
