@@ -403,7 +403,8 @@ struct TestSite::Server {
 };
 
 TestSite::TestSite(const Options& options)
-    : m_slowEvery(options.slowEvery), m_slowMs(options.slowMs), m_latencyMs(options.latencyMs) {
+    : m_slowEvery(options.slowEvery), m_slowMs(options.slowMs), m_latencyMs(options.latencyMs),
+      m_growEverySeconds(options.growEverySeconds) {
     startDemo(options.port);
     if (!options.realSitesDir.isEmpty() && QFileInfo(options.realSitesDir).isDir()) {
         QStringList sites;
@@ -517,6 +518,11 @@ std::optional<DemoNovel> TestSite::novel(const std::vector<DemoNovel>& novels, c
         return std::nullopt;
     DemoNovel copy = *found;
     std::lock_guard lock(m_pagesLock);
+    if (m_growEverySeconds > 0)
+        copy.chapters += static_cast<int>(std::chrono::duration_cast<std::chrono::seconds>(
+                                              std::chrono::steady_clock::now() - m_started)
+                                              .count() /
+                                          m_growEverySeconds);
     copy.chapters = m_chapterCounts.value(QStringLiteral("%1/%2").arg(QLatin1String(site)).arg(id),
                                           copy.chapters);
     return copy;

@@ -10,6 +10,7 @@
 #include <QList>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -36,11 +37,12 @@ QString demoChapterName(int chapter);
 QString demoChapterText(const DemoNovel& novel, int chapter);
 
 struct Options {
-    int port = 0;         // 0: any free port
-    QString realSitesDir; // folder of the saved real pages; empty or missing: none served
-    int latencyMs = 0;    // added to every answer
-    int slowEvery = 0;    // every slowEvery-th chapter page of the demo sites ...
-    int slowMs = 0;       // ... takes this much longer
+    int port = 0;             // 0: any free port
+    QString realSitesDir;     // folder of the saved real pages; empty or missing: none served
+    int latencyMs = 0;        // added to every answer
+    int slowEvery = 0;        // every slowEvery-th chapter page of the demo sites ...
+    int slowMs = 0;           // ... takes this much longer
+    int growEverySeconds = 0; // every demo novel gains a chapter this often (a serial going on)
 };
 
 // One canned answer of a custom page.
@@ -121,6 +123,8 @@ private:
     std::atomic<int> m_slowMs{0};
     int m_demoPort = 0;
     std::atomic<int> m_latencyMs{0};
+    int m_growEverySeconds = 0;
+    std::chrono::steady_clock::time_point m_started = std::chrono::steady_clock::now();
     std::atomic<int> m_requests{0};
 };
 

@@ -25,6 +25,9 @@ int main(int argc, char** argv) {
                       QStringLiteral("n"), QStringLiteral("0")});
     parser.addOption({QStringLiteral("slow-ms"), QStringLiteral("Extra milliseconds."),
                       QStringLiteral("ms"), QStringLiteral("0")});
+    parser.addOption({QStringLiteral("grow-every"),
+                      QStringLiteral("Every demo novel gains a chapter every N seconds."),
+                      QStringLiteral("seconds"), QStringLiteral("0")});
     parser.process(app);
 
     zvrd::testsite::Options options;
@@ -33,6 +36,7 @@ int main(int argc, char** argv) {
     options.latencyMs = parser.value(QStringLiteral("latency")).toInt();
     options.slowEvery = parser.value(QStringLiteral("slow-every")).toInt();
     options.slowMs = parser.value(QStringLiteral("slow-ms")).toInt();
+    options.growEverySeconds = parser.value(QStringLiteral("grow-every")).toInt();
     try {
         zvrd::testsite::TestSite site(options);
         QTextStream out(stdout);
