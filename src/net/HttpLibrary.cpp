@@ -194,6 +194,17 @@ std::string normalisedStatusLine(const std::string& line, long code) {
 }
 
 // The header block handed back: the normalised status line, the fields, an empty line.
+// Performs a request that ends once its whole header has arrived. A header that arrived whole
+// counts, whatever happens to the body afterwards.
+bool performUntilHeader(CURL* curl, HeaderSink& headers) {
+    headers.stopAtHeader = true;
+    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, collectHeader);
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &headers);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, dropBody);
+    const CURLcode rc = curl_easy_perform(curl);
+    return headers.complete && (rc == CURLE_OK || rc == CURLE_WRITE_ERROR);
+}
+
 std::string headerText(CURL* curl, const HeaderSink& headers) {
     long code = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &code);
@@ -278,13 +289,7 @@ int get_head(const char* url, char* buffer, int size) {
     if (!curl)
         return 0;
     HeaderSink headers;
-    headers.stopAtHeader = true;
-    curl_easy_setopt(curl.get(), CURLOPT_HEADERFUNCTION, collectHeader);
-    curl_easy_setopt(curl.get(), CURLOPT_HEADERDATA, &headers);
-    curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, dropBody);
-    const CURLcode rc = curl_easy_perform(curl.get());
-    // A header that arrived whole counts, whatever happens to the body afterwards.
-    if (!headers.complete || (rc != CURLE_OK && rc != CURLE_WRITE_ERROR))
+    if (!performUntilHeader(curl.get(), headers))
         return 0;
     copyToBuffer(headerText(curl.get(), headers), buffer, size);
     return 1;
@@ -378,12 +383,7 @@ double get_time_starttransfer(const char* url) {
     if (!curl)
         return -1;
     HeaderSink headers;
-    headers.stopAtHeader = true;
-    curl_easy_setopt(curl.get(), CURLOPT_HEADERFUNCTION, collectHeader);
-    curl_easy_setopt(curl.get(), CURLOPT_HEADERDATA, &headers);
-    curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, dropBody);
-    const CURLcode rc = curl_easy_perform(curl.get());
-    if (!headers.complete || (rc != CURLE_OK && rc != CURLE_WRITE_ERROR))
+    if (!performUntilHeader(curl.get(), headers))
         return -1;
     curl_off_t micros = 0;
     if (curl_easy_getinfo(curl.get(), CURLINFO_STARTTRANSFER_TIME_T, &micros) != CURLE_OK)
