@@ -3,6 +3,7 @@
 // longer: chapters per second against the politeness cap (one start every 50 ms: 20 per second),
 // for the sliding window of the reader and, side by side, for the old design's batches of 20
 // (each batch waited for as a whole, a 50 ms pause after it).
+#include "BenchServer.h"
 #include "core/DataFolder.h"
 #include "net/HttpLibrary.h"
 #include "pages/PageRenderer.h"
@@ -14,7 +15,6 @@
 #include "workers/OpenNovelWorker.h"
 
 #include <QCoreApplication>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
 
@@ -36,32 +36,6 @@ double cpuSeconds() {
     return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
-
-// The test web server as its own process, for as long as the object lives.
-class Server {
-public:
-    Server(int port, int slowEvery, int slowMs) {
-        m_process.start(QCoreApplication::applicationDirPath() + QStringLiteral("/zvrd-testsite"),
-                        {QStringLiteral("--port"), QString::number(port),
-                         QStringLiteral("--latency"), QStringLiteral("50"),
-                         QStringLiteral("--slow-every"), QString::number(slowEvery),
-                         QStringLiteral("--slow-ms"), QString::number(slowMs),
-                         QStringLiteral("--realsites"), QString()});
-        m_ok = m_process.waitForStarted() && m_process.waitForReadyRead(5000);
-        m_base = QStringLiteral("http://127.0.0.1:%1").arg(port);
-    }
-    ~Server() {
-        m_process.kill();
-        m_process.waitForFinished();
-    }
-    bool ok() const { return m_ok; }
-    QString base() const { return m_base; }
-
-private:
-    QProcess m_process;
-    bool m_ok = false;
-    QString m_base;
-};
 
 // The old design's bulk download, kept here only to be measured: batches of 20 chapter workers
 // started 50 ms apart, each batch waited for as a whole, a 50 ms pause after it.
@@ -90,8 +64,10 @@ void downloadInBatches(int32_t novelId, const QString& bookDir, const ChapterLis
 void BM_BulkDownload1000Chapters(benchmark::State& state) {
     const bool window = state.range(0) == 1;
     const int slowMs = static_cast<int>(state.range(1));
-    Server server(18391 + static_cast<int>(state.range(0)) * 2 + (slowMs > 0 ? 1 : 0),
-                  slowMs > 0 ? 20 : 0, slowMs);
+    BenchServer server(18391 + static_cast<int>(state.range(0)) * 2 + (slowMs > 0 ? 1 : 0),
+                       {QStringLiteral("--latency"), QStringLiteral("50"),
+                        QStringLiteral("--slow-every"), QString::number(slowMs > 0 ? 20 : 0),
+                        QStringLiteral("--slow-ms"), QString::number(slowMs)});
     if (!server.ok()) {
         state.SkipWithError("the test web server did not start");
         return;

@@ -8,6 +8,7 @@
 #include <QHash>
 
 #include <chrono>
+#include <condition_variable>
 #include <thread>
 #include <vector>
 
@@ -119,49 +120,72 @@ void LibraryUpdateWorker::run() {
     m_surface->setStatusText(QStringLiteral("正在检查 %1 本小说的更新……").arg(total));
     m_surface->setProgress(0, 0, total);
 
+    // One queue per site. A lane takes the free site with the most novels left, so that no
+    // site gets two requests at once and the sites end together.
+    struct SiteQueue {
+        SiteRule rule;
+        QList<qsizetype> novels;
+        qsizetype next = 0;
+        bool busy = false;
+        std::chrono::steady_clock::time_point nextStart;
+        qsizetype left() const { return novels.size() - next; }
+    };
+    std::vector<SiteQueue> queues;
+    for (const QString& site : sites)
+        queues.push_back({findRuleBySiteName(rules, site), novelsOf.value(site), 0, false, {}});
     std::mutex laneLock;
-    qsizetype nextSite = 0;
+    std::condition_variable siteFreed;
     int checked = 0;
     int failed = 0;
     auto lane = [&] {
+        std::unique_lock guard(laneLock);
         for (;;) {
-            QString site;
+            SiteQueue* queue = nullptr;
+            bool anyLeft = false;
+            for (SiteQueue& candidate : queues) {
+                if (candidate.left() == 0)
+                    continue;
+                anyLeft = true;
+                if (!candidate.busy && (!queue || candidate.left() > queue->left()))
+                    queue = &candidate;
+            }
+            if (!anyLeft)
+                return;
+            if (!queue) {
+                siteFreed.wait(guard);
+                continue;
+            }
+            queue->busy = true;
+            const qsizetype i = queue->novels[queue->next++];
+            const auto startAt = queue->nextStart;
+            guard.unlock();
+            std::this_thread::sleep_until(startAt);
+            const auto started = std::chrono::steady_clock::now();
+            NovelUpdate update;
+            try {
+                update = checkNovel(shelf[i], queue->rule, *m_surface, m_downloadNew);
+            } catch (...) {
+                update.siteName = shelf[i].siteName;
+                update.novelName = shelf[i].novelName;
+                update.failed = true;
+                update.error = true;
+                update.status = errorStatusText(currentExceptionText());
+            }
             {
-                std::lock_guard guard(laneLock);
-                if (nextSite >= sites.size())
-                    return;
-                site = sites[nextSite++];
+                std::lock_guard results(m_lock);
+                m_results[i] = update;
             }
-            const SiteRule rule = findRuleBySiteName(rules, site);
-            auto nextStart = std::chrono::steady_clock::now();
-            for (const qsizetype i : novelsOf.value(site)) {
-                std::this_thread::sleep_until(nextStart);
-                nextStart =
-                    std::chrono::steady_clock::now() + std::chrono::milliseconds(kStartPauseMs);
-                NovelUpdate update;
-                try {
-                    update = checkNovel(shelf[i], rule, *m_surface, m_downloadNew);
-                } catch (...) {
-                    update.siteName = shelf[i].siteName;
-                    update.novelName = shelf[i].novelName;
-                    update.failed = true;
-                    update.error = true;
-                    update.status = errorStatusText(currentExceptionText());
-                }
-                int checkedNow = 0;
-                int failedNow = 0;
-                {
-                    std::lock_guard guard(m_lock);
-                    m_results[i] = update;
-                }
-                {
-                    std::lock_guard guard(laneLock);
-                    checkedNow = ++checked;
-                    failed += update.failed ? 1 : 0;
-                    failedNow = failed;
-                }
-                m_surface->setProgress(checkedNow - failedNow, failedNow, total);
-            }
+            guard.lock();
+            queue->nextStart = started + std::chrono::milliseconds(kStartPauseMs);
+            queue->busy = false;
+            ++checked;
+            failed += update.failed ? 1 : 0;
+            const int checkedNow = checked;
+            const int failedNow = failed;
+            siteFreed.notify_all();
+            guard.unlock();
+            m_surface->setProgress(checkedNow - failedNow, failedNow, total);
+            guard.lock();
         }
     };
     {
