@@ -165,7 +165,8 @@ RefreshOutcome refreshChapterList(int32_t novelId, const SiteRule& rule, const N
                                   ChapterList* list) {
     RefreshOutcome outcome;
     outcome.storedCount = list->count;
-    QString url = directoryPageUrl(novelId);
+    const QString storedUrl = directoryPageUrl(novelId);
+    QString url = storedUrl;
     if (url.isEmpty())
         url = novel.directoryPageUrl;
     if (url.isEmpty() && !novel.infoPageUrl.isEmpty())
@@ -180,7 +181,8 @@ RefreshOutcome refreshChapterList(int32_t novelId, const SiteRule& rule, const N
         outcome.kind = RefreshOutcome::Kind::TooShort;
         return outcome;
     }
-    setDirectoryPageUrl(novelId, url);
+    if (url != storedUrl)
+        setDirectoryPageUrl(novelId, url);
     const ChapterList added = newChapters(*list, site);
     if (added.count == 0) {
         outcome.kind = RefreshOutcome::Kind::UpToDate;

@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImageReader>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -240,6 +241,28 @@ TEST(BookFolderTest, NamesFromWebPagesStayInsideTheBookFolder) {
     EXPECT_EQ(bookFolder(QStringLiteral("站"), QStringLiteral("a\x01"
                                                               "b")),
               root + QStringLiteral("站/a_b/"));
+}
+
+// Removing a novel's folder takes that folder only: a book folder that is a link to somewhere
+// else is refused and what it points at stays.
+TEST(BookFolderTest, RemovalStaysInsideTheBookFolder) {
+    test::TempDataFolder folder;
+    QTemporaryDir outside;
+    QFile keep(outside.filePath(QStringLiteral("keep.txt")));
+    ASSERT_TRUE(keep.open(QIODevice::WriteOnly));
+    keep.close();
+    ASSERT_TRUE(writePage(QStringLiteral("x"),
+                          bookFolder(QStringLiteral("站"), QStringLiteral("甲")),
+                          QStringLiteral("directory_page.htm")));
+    ASSERT_TRUE(QDir().mkpath(folder.path() + QStringLiteral("book/站")));
+    ASSERT_TRUE(QFile::link(outside.path(), folder.path() + QStringLiteral("book/站/乙")));
+
+    EXPECT_FALSE(removeBookFolder(QStringLiteral("站"), QStringLiteral("乙")));
+    EXPECT_TRUE(QFile::exists(outside.filePath(QStringLiteral("keep.txt"))));
+    EXPECT_TRUE(removeBookFolder(QStringLiteral("站"), QStringLiteral("甲")));
+    EXPECT_FALSE(QFileInfo::exists(bookFolder(QStringLiteral("站"), QStringLiteral("甲"))));
+    EXPECT_TRUE(QFileInfo::exists(folder.path() + QStringLiteral("book/站")));
+    EXPECT_TRUE(removeBookFolder(QStringLiteral("站"), QStringLiteral("丙"))); // never made
 }
 
 // Names longer than a file name may be are cut at a character boundary, with a hash of the
