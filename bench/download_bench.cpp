@@ -3,7 +3,7 @@
 // longer: chapters per second against the politeness cap (one start every 50 ms: 20 per second),
 // for the sliding window of the reader and, side by side, for the old design's batches of 20
 // (each batch waited for as a whole, a 50 ms pause after it).
-#include "BenchServer.h"
+#include "BenchSupport.h"
 #include "core/DataFolder.h"
 #include "net/HttpLibrary.h"
 #include "pages/PageRenderer.h"
@@ -19,7 +19,6 @@
 #include <benchmark/benchmark.h>
 
 #include <chrono>
-#include <sys/resource.h>
 #include <thread>
 
 using namespace zvrd;
@@ -29,13 +28,6 @@ namespace {
 constexpr int kChapters = 1000;
 constexpr double kCapPerSecond = 20.0;
 const QString kSite = QStringLiteral("书海阁");
-
-double cpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 // The old design's bulk download, kept here only to be measured: batches of 20 chapter workers
 // started 50 ms apart, each batch waited for as a whole, a 50 ms pause after it.
@@ -126,11 +118,5 @@ BENCHMARK(BM_BulkDownload1000Chapters)
 } // namespace
 
 int main(int argc, char** argv) {
-    http_global_init();
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    http_global_cleanup();
-    return 0;
+    return runBenchmarks(argc, argv);
 }

@@ -4,7 +4,7 @@
 // schedule under the politeness rules (20 novels per site one after another, 50 ms plus one answer
 // each, the sites in parallel), and the CPU per novel with the CPU of fetching its list page
 // subtracted.
-#include "BenchServer.h"
+#include "BenchSupport.h"
 #include "core/DataFolder.h"
 #include "net/HttpLibrary.h"
 #include "net/WebFetch.h"
@@ -22,7 +22,6 @@
 
 #include <chrono>
 #include <memory>
-#include <sys/resource.h>
 #include <vector>
 
 using namespace zvrd;
@@ -32,13 +31,6 @@ namespace {
 constexpr int kSites = 5;
 constexpr int kNovelsPerSite = 20;
 constexpr int kChapters = 2000;
-
-double cpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 QString siteName(int k) {
     return QStringLiteral("书海阁%1").arg(k);
@@ -156,11 +148,5 @@ BENCHMARK(BM_UpdateCheck100Novels)
 } // namespace
 
 int main(int argc, char** argv) {
-    http_global_init();
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    http_global_cleanup();
-    return 0;
+    return runBenchmarks(argc, argv);
 }

@@ -495,10 +495,7 @@ QList<ShelfEntry> bookshelf() {
     return shelf;
 }
 
-bool removeNovelRows(const QString& siteName, const QString& novelName) {
-    const int32_t novelId = recentReadId(siteName, novelName);
-    if (novelId < 0)
-        return false;
+void removeNovelRows(int32_t novelId) {
     {
         // The chapters go first: a latest_read row left by a crash between the two transactions
         // only means the novel's list is read again at its next opening.
@@ -515,7 +512,6 @@ bool removeNovelRows(const QString& siteName, const QString& novelName) {
     db.beginTransaction();
     db.exec(QStringLiteral("delete from latest_read where id=%1").arg(novelId));
     db.commit();
-    return true;
 }
 
 } // namespace zvrd

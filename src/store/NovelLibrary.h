@@ -80,8 +80,7 @@ struct ShelfEntry {
 QList<ShelfEntry> bookshelf();
 
 // Removes every row of the novel: chapter list, chapters, list address and reading progress from
-// novel_info.db in one transaction, then its latest_read row in another. False when the novel is
-// not recorded.
-bool removeNovelRows(const QString& siteName, const QString& novelName);
+// novel_info.db in one transaction, then its latest_read row in another.
+void removeNovelRows(int32_t novelId);
 
 } // namespace zvrd

@@ -225,9 +225,9 @@ bool removeNovel(const QString& siteName, const QString& novelName) {
         return false;
     // Held while the rows go, so no download of this novel starts or writes meanwhile.
     const std::unique_ptr<DownloadClaim> claim = DownloadClaim::takeOver(novelId);
-    const bool removed = removeNovelRows(siteName, novelName);
+    removeNovelRows(novelId);
     removeBookFolder(siteName, novelName);
-    return removed;
+    return true;
 }
 
 RemoveNovelWorker::RemoveNovelWorker(const QString& siteName, const QString& novelName,

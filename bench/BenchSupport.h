@@ -1,10 +1,35 @@
-// The test web server as its own process for a benchmark, so that its work is not counted as the
-// reader's.
+// What the network benchmarks share: the test web server as its own process (so that its work
+// is not counted as the reader's), the process's CPU clock, and a main with HTTP and Qt set up.
 #pragma once
+
+#include "net/HttpLibrary.h"
 
 #include <QCoreApplication>
 #include <QProcess>
 #include <QStringList>
+#include <benchmark/benchmark.h>
+
+#include <sys/resource.h>
+
+// User and system CPU seconds of the whole process, every thread included.
+inline double cpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+inline int runBenchmarks(int argc, char** argv) {
+    zvrd::http_global_init();
+    {
+        QCoreApplication app(argc, argv);
+        benchmark::Initialize(&argc, argv);
+        benchmark::RunSpecifiedBenchmarks();
+        benchmark::Shutdown();
+    }
+    zvrd::http_global_cleanup();
+    return 0;
+}
 
 class BenchServer {
 public:
