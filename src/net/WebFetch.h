@@ -35,6 +35,15 @@ struct FetchedPage {
     QString body;        // decoded as fetchHtml decodes it
 };
 FetchedPage fetchPage(const QString& url, const QString& charset);
+// The same, with the body as the bytes that came (for a caller that may not need it decoded).
+struct FetchedBytes {
+    int32_t status = -1;
+    QString header;
+    QByteArray body;
+};
+FetchedBytes fetchPageBytes(const QString& url);
+// A body decoded as fetchHtml decodes it: GBK when charset says so, else UTF-8.
+QString decodeBody(const QByteArray& bytes, const QString& charset);
 
 // A file download with its outcome.
 struct DownloadResult {

@@ -144,9 +144,22 @@ void createMissingTables() {
                           "directory_page_url TEXT)"},
          {"reading_progress",
           "CREATE TABLE reading_progress (novel_id INTEGER PRIMARY KEY, chapter_index INTEGER, "
-          "read_time INTEGER, chapter_count INTEGER)"}},
+          "read_time INTEGER, chapter_count INTEGER)"},
+         // What the last update check found unchanged (see rememberListSeen).
+         {"chapter_list_seen",
+          "CREATE TABLE chapter_list_seen (novel_id INTEGER PRIMARY KEY, chapter_count INTEGER, "
+          "page_fingerprint TEXT, list_fingerprint TEXT)"}},
         {&kChapterListKey, &kChapterKey});
 }
+
+KeepDatabasesOpen::KeepDatabasesOpen() {
+    for (const QString& path : {ruleDatabasePath(), novelDatabasePath()}) {
+        m_kept.push_back(std::make_unique<SqliteDatabase>(path));
+        m_kept.back()->query(QStringLiteral("select count(*) from sqlite_master"));
+    }
+}
+
+KeepDatabasesOpen::~KeepDatabasesOpen() = default;
 
 bool hasRecentRead(const QString& siteName, const QString& novelName) {
     SqliteDatabase db(ruleDatabasePath());
@@ -326,6 +339,66 @@ QString directoryPageUrl(int32_t novelId) {
             .arg(novelId));
 }
 
+QString fingerprintOf(QByteArrayView bytes) {
+    // Two seeds make 128 bits: an accidental match is out of the question, and it runs at memory
+    // speed where a cryptographic hash of a list page cost a third of a millisecond.
+    return QStringLiteral("%1-%2-%3")
+        .arg(bytes.size())
+        .arg(qHashBits(bytes.data(), static_cast<size_t>(bytes.size()), 1), 16, 16,
+             QLatin1Char('0'))
+        .arg(qHashBits(bytes.data(), static_cast<size_t>(bytes.size()), 2), 16, 16,
+             QLatin1Char('0'));
+}
+
+QString chapterListFingerprint(const ChapterList& list) {
+    QByteArray addresses;
+    for (const QString& url : list.urls) {
+        addresses.append(url.toUtf8());
+        addresses.append('\n');
+    }
+    return fingerprintOf(addresses);
+}
+
+StoredListState storedListState(int32_t novelId) {
+    StoredListState state;
+    SqliteDatabase db(novelDatabasePath());
+    auto table = db.query(
+        QStringLiteral("select (select count(*) from novel_directory where novel_id=%1),"
+                       "(select directory_page_url from novel_source where novel_id=%1),"
+                       "s.page_fingerprint,s.list_fingerprint,coalesce(s.chapter_count,-1) "
+                       "from (select 1) left join chapter_list_seen s on s.novel_id=%1")
+            .arg(novelId));
+    if (table->atEnd())
+        return state;
+    state.count = static_cast<int32_t>(table->fieldAsInteger(0));
+    state.directoryPageUrl = table->fieldAsString(1);
+    state.seen.page = table->fieldAsString(2);
+    state.seen.list = table->fieldAsString(3);
+    state.seenCount = static_cast<int32_t>(table->fieldAsInteger(4));
+    return state;
+}
+
+namespace {
+
+void markListSeen(SqliteDatabase& db, int32_t novelId, const ListSeen& seen) {
+    db.addParamText(QStringLiteral(":page"), seen.page);
+    db.addParamText(QStringLiteral(":list"), seen.list);
+    db.exec(QStringLiteral("insert into chapter_list_seen(novel_id,chapter_count,"
+                           "page_fingerprint,list_fingerprint) values(%1,(select count(*) from "
+                           "novel_directory where novel_id=%1),:page,:list) on conflict(novel_id) "
+                           "do update set chapter_count=excluded.chapter_count,"
+                           "page_fingerprint=excluded.page_fingerprint,"
+                           "list_fingerprint=excluded.list_fingerprint")
+                .arg(novelId));
+}
+
+} // namespace
+
+void rememberListSeen(int32_t novelId, const ListSeen& seen) {
+    SqliteWriter db(novelDatabasePath());
+    markListSeen(db, novelId, seen);
+}
+
 ChapterList newChapters(const ChapterList& stored, const ChapterList& site) {
     const QSet<QString> known(stored.urls.begin(), stored.urls.end());
     ChapterList added;
@@ -340,7 +413,7 @@ ChapterList newChapters(const ChapterList& stored, const ChapterList& site) {
     return added;
 }
 
-int32_t appendChapters(int32_t novelId, const ChapterList& added) {
+int32_t appendChapters(int32_t novelId, const ChapterList& added, const ListSeen* seen) {
     SqliteWriter db(novelDatabasePath());
     db.beginTransaction();
     // Two refreshes of one novel at once append each new chapter once: addresses stored
@@ -371,6 +444,8 @@ int32_t appendChapters(int32_t novelId, const ChapterList& added) {
         appended += db.rowsChanged();
     }
     db.release(insert);
+    if (seen)
+        markListSeen(db, novelId, *seen);
     db.commit();
     return appended;
 }
@@ -433,7 +508,7 @@ int32_t lastReadChapter(int32_t novelId) {
     return table->atEnd() ? -1 : static_cast<int32_t>(table->fieldAsInteger(0));
 }
 
-QList<ShelfEntry> bookshelf() {
+QList<ShelfEntry> bookshelf(bool withCounts) {
     QList<ShelfEntry> shelf;
     {
         SqliteDatabase db(ruleDatabasePath());
@@ -463,15 +538,17 @@ QList<ShelfEntry> bookshelf() {
                     take(*entry, *table);
             }
         };
-        each(QStringLiteral("select novel_id,count(*) from novel_directory group by novel_id"),
-             [](ShelfEntry& e, SqliteTable& t) {
-                 e.total = static_cast<int32_t>(t.fieldAsInteger(1));
-             });
-        each(QStringLiteral("select novel_id,count(*) from novel_chapter where is_download<>0 "
-                            "group by novel_id"),
-             [](ShelfEntry& e, SqliteTable& t) {
-                 e.stored = static_cast<int32_t>(t.fieldAsInteger(1));
-             });
+        if (withCounts) {
+            each(QStringLiteral("select novel_id,count(*) from novel_directory group by novel_id"),
+                 [](ShelfEntry& e, SqliteTable& t) {
+                     e.total = static_cast<int32_t>(t.fieldAsInteger(1));
+                 });
+            each(QStringLiteral("select novel_id,count(*) from novel_chapter where is_download<>0 "
+                                "group by novel_id"),
+                 [](ShelfEntry& e, SqliteTable& t) {
+                     e.stored = static_cast<int32_t>(t.fieldAsInteger(1));
+                 });
+        }
         each(QStringLiteral("select p.novel_id,p.chapter_index,p.read_time,p.chapter_count,"
                             "d.chapter_name from reading_progress p left join novel_directory d "
                             "on d.novel_id=p.novel_id and d.chapter_index=p.chapter_index"),
@@ -482,7 +559,7 @@ QList<ShelfEntry> bookshelf() {
                  e.lastReadName = t.fieldAsString(4);
              });
         for (ShelfEntry& entry : shelf) {
-            if (countAtRead.contains(entry.novelId))
+            if (withCounts && countAtRead.contains(entry.novelId))
                 entry.newChapters = std::max(0, entry.total - countAtRead.value(entry.novelId));
         }
     }
@@ -501,8 +578,8 @@ void removeNovelRows(int32_t novelId) {
         // only means the novel's list is read again at its next opening.
         SqliteWriter db(novelDatabasePath());
         db.beginTransaction();
-        for (const char* table :
-             {"novel_directory", "novel_chapter", "novel_source", "reading_progress"})
+        for (const char* table : {"novel_directory", "novel_chapter", "novel_source",
+                                  "reading_progress", "chapter_list_seen"})
             db.exec(QStringLiteral("delete from %1 where novel_id=%2")
                         .arg(QLatin1String(table))
                         .arg(novelId));

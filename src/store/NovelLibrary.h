@@ -8,6 +8,8 @@
 #include <QList>
 #include <QString>
 #include <cstdint>
+#include <memory>
+#include <vector>
 
 namespace zvrd {
 
@@ -19,6 +21,22 @@ QString novelDatabasePath(); // dataFolder() + "novel_info.db"
 // left by older versions are removed first, in the same transaction). Existing tables and their
 // other rows are left as they are. Called once at program start.
 void createMissingTables();
+
+class SqliteDatabase;
+// While one lives, an idle connection to each database file stays open. SQLite tears the
+// write-ahead log down whenever the last connection to a file closes and builds it again at the
+// next opening; in a loop of short queries (an update check, a bulk download) that cost more
+// than the queries.
+class KeepDatabasesOpen {
+public:
+    KeepDatabasesOpen();
+    ~KeepDatabasesOpen();
+    KeepDatabasesOpen(const KeepDatabasesOpen&) = delete;
+    KeepDatabasesOpen& operator=(const KeepDatabasesOpen&) = delete;
+
+private:
+    std::vector<std::unique_ptr<SqliteDatabase>> m_kept;
+};
 
 // Writes wait for other writers of this process (lockForWriting) and check-then-insert is one
 // statement, so opening one novel twice at once leaves one record, one list, one row per chapter.
@@ -45,11 +63,43 @@ bool saveChapter(int32_t novelId, int32_t chapterIndex, int32_t chapterType, int
 // The address a novel's chapter list is read from again (the novel_source table).
 void setDirectoryPageUrl(int32_t novelId, const QString& url);
 QString directoryPageUrl(int32_t novelId);
+// What the last check of a novel's list found to hold nothing the stored list lacks: the list
+// page as it came (with the rule that read it), and the addresses it gave, as fingerprints.
+struct ListSeen {
+    QString page;
+    QString list;
+};
+// A fingerprint of bytes, for telling "the same as last time" quickly; not for security.
+QString fingerprintOf(QByteArrayView bytes);
+// The fingerprint of a list's addresses in their order.
+QString chapterListFingerprint(const ChapterList& list);
+
+// What checking a novel's list needs from the library, read in one query: the stored count, the
+// list address, and what the last check saw, with the stored count it left.
+struct StoredListState {
+    int32_t count = 0;
+    QString directoryPageUrl;
+    ListSeen seen;
+    int32_t seenCount = -1;
+    // A site list of this page or list fingerprint cannot hold a chapter the stored list lacks.
+    bool pageSeen(const QString& fingerprint) const { return matches(seen.page, fingerprint); }
+    bool listSeen(const QString& fingerprint) const { return matches(seen.list, fingerprint); }
+
+private:
+    bool matches(const QString& seenValue, const QString& fingerprint) const {
+        return seenCount == count && !seenValue.isEmpty() && seenValue == fingerprint;
+    }
+};
+StoredListState storedListState(int32_t novelId);
+// Remembers that the stored list, as it is now, holds every chapter of the site's list seen, so
+// that the next check of an unchanged page or list need not compare them again.
+void rememberListSeen(int32_t novelId, const ListSeen& seen);
 // The chapters of the site's list whose address the stored list does not have, in site order.
 ChapterList newChapters(const ChapterList& stored, const ChapterList& site);
 // Appends chapters after the last stored index, in one transaction; stored rows keep their index
-// and id. Returns how many were added.
-int32_t appendChapters(int32_t novelId, const ChapterList& added);
+// and id; with seen, the site list they came from is remembered in the same transaction (see
+// rememberListSeen). Returns how many were added.
+int32_t appendChapters(int32_t novelId, const ChapterList& added, const ListSeen* seen = nullptr);
 
 // The indexes below count whose chapter is not downloaded (no row, or a failed one), ascending.
 QList<int32_t> chaptersToDownload(int32_t novelId, int32_t count);
@@ -76,8 +126,9 @@ struct ShelfEntry {
     int32_t lastRead = -1;   // index of the last chapter read, -1 for none
     QString lastReadName;
 };
-// Every recorded novel, the most recently opened or read first.
-QList<ShelfEntry> bookshelf();
+// Every recorded novel, the most recently opened or read first; without counts, stored, total
+// and newChapters stay 0 (counting every library's chapters is most of what it costs).
+QList<ShelfEntry> bookshelf(bool withCounts = true);
 
 // Removes every row of the novel: chapter list, chapters, list address and reading progress from
 // novel_info.db in one transaction, then its latest_read row in another.

@@ -46,32 +46,36 @@ NovelUpdate checkNovel(const ShelfEntry& entry, const SiteRule& rule, WindowSurf
         update.status = QStringLiteral("本书正在打开，已跳过。");
         return update;
     }
-    ChapterList list = loadChapterList(entry.novelId);
-    if (list.count == 0) {
-        update.status = QStringLiteral("本书还没有目录，打开它即可读取。");
-        return update;
-    }
-    const NovelInfo novel = recentReadInfo(entry.siteName, entry.novelName);
-    const RefreshOutcome outcome = refreshChapterList(entry.novelId, rule, novel, &list);
+    // The shelf already holds what the library knows of the novel.
+    NovelInfo novel;
+    novel.name = entry.novelName;
+    novel.author = entry.author;
+    novel.latestChapter = entry.latestChapter;
+    novel.infoPageUrl = entry.infoPageUrl;
+    const RefreshOutcome outcome = refreshChapterList(entry.novelId, rule, novel, nullptr);
     update.added = outcome.added;
     update.failed = outcome.kind == RefreshOutcome::Kind::Unreachable ||
                     outcome.kind == RefreshOutcome::Kind::TooShort;
     update.status = refreshStatusText(outcome);
-    if (update.failed)
+    if (update.failed || outcome.kind == RefreshOutcome::Kind::NoStoredList)
         return update;
+    const bool added = outcome.kind == RefreshOutcome::Kind::Added;
+    // Chapters of earlier downloads that never came down are fetched now as well.
+    const QList<int32_t> missing =
+        downloadNew ? chaptersToDownload(entry.novelId, outcome.storedCount + outcome.added)
+                    : QList<int32_t>();
+    if (!added && missing.isEmpty())
+        return update;
+    const ChapterList list = loadChapterList(entry.novelId);
     const QString bookDir = bookFolder(entry.siteName, entry.novelName);
-    if (outcome.kind == RefreshOutcome::Kind::Added &&
-        writeDirectoryPage(entry.novelId, rule, novel, list, bookDir))
+    if (added && writeDirectoryPage(entry.novelId, rule, novel, list, bookDir))
         surface.reloadPageView(bookDir + QStringLiteral("directory_page.htm"));
-    if (!downloadNew)
+    if (missing.isEmpty())
         return update;
-    const QList<int32_t> missing = chaptersToDownload(entry.novelId, list.count);
-    if (!missing.isEmpty()) {
-        downloadChapters(rule, entry.novelId, entry.novelName, bookDir, list, missing, surface,
-                         *claim, false);
-        if (writeDirectoryPage(entry.novelId, rule, novel, list, bookDir))
-            surface.reloadPageView(bookDir + QStringLiteral("directory_page.htm"));
-    }
+    downloadChapters(rule, entry.novelId, entry.novelName, bookDir, list, missing, surface, *claim,
+                     false);
+    if (writeDirectoryPage(entry.novelId, rule, novel, list, bookDir))
+        surface.reloadPageView(bookDir + QStringLiteral("directory_page.htm"));
     return update;
 }
 
@@ -96,9 +100,10 @@ void LibraryUpdateWorker::reportError(const QString& text) {
 }
 
 void LibraryUpdateWorker::run() {
+    const KeepDatabasesOpen keep;
     const SiteRuleList rules = loadSiteRules();
     QList<ShelfEntry> shelf;
-    for (const ShelfEntry& entry : bookshelf()) {
+    for (const ShelfEntry& entry : bookshelf(false)) {
         if (m_siteName.isEmpty() ||
             (entry.siteName == m_siteName && entry.novelName == m_novelName))
             shelf.append(entry);

@@ -1,6 +1,7 @@
 #include "workers/OpenNovelWorker.h"
 
 #include "core/DataFolder.h"
+#include "net/WebFetch.h"
 #include "pages/PageRenderer.h"
 #include "rules/Extractors.h"
 #include "store/NovelLibrary.h"
@@ -147,6 +148,8 @@ void OpenNovelWorker::run() {
 
 QString refreshStatusText(const RefreshOutcome& outcome) {
     switch (outcome.kind) {
+    case RefreshOutcome::Kind::NoStoredList:
+        return QStringLiteral("本书还没有目录，打开它即可读取。");
     case RefreshOutcome::Kind::Unreachable:
         return QStringLiteral("无法从目标站读取最新目录，目录未更新。");
     case RefreshOutcome::Kind::TooShort:
@@ -164,33 +167,61 @@ QString refreshStatusText(const RefreshOutcome& outcome) {
 RefreshOutcome refreshChapterList(int32_t novelId, const SiteRule& rule, const NovelInfo& novel,
                                   ChapterList* list) {
     RefreshOutcome outcome;
-    outcome.storedCount = list->count;
-    const QString storedUrl = directoryPageUrl(novelId);
-    QString url = storedUrl;
+    const StoredListState state = storedListState(novelId);
+    outcome.storedCount = state.count;
+    if (state.count == 0) {
+        outcome.kind = RefreshOutcome::Kind::NoStoredList;
+        return outcome;
+    }
+    QString url = state.directoryPageUrl;
     if (url.isEmpty())
         url = novel.directoryPageUrl;
     if (url.isEmpty() && !novel.infoPageUrl.isEmpty())
         url = parseInfoPage(novel.infoPageUrl, rule).directoryPageUrl;
-    const ChapterList site = url.isEmpty() ? ChapterList() : parseDirectoryPage(url, rule);
+    if (url.isEmpty())
+        return outcome;
+    const FetchedBytes page = fetchPageBytes(url);
+    if (page.status != 200 || page.body.isEmpty())
+        return outcome;
+    // Most checks of a library find most list pages as they were: those need not even be read.
+    ListSeen seen;
+    seen.page = fingerprintOf((rule.charset + QChar(0) + rule.directoryRegion + QChar(0) +
+                               rule.directoryChapterNameAndUrl + QChar(0) + url + QChar(0))
+                                  .toUtf8() +
+                              page.body);
+    if (state.pageSeen(seen.page)) {
+        outcome.kind = RefreshOutcome::Kind::UpToDate;
+        outcome.siteCount = state.count;
+        return outcome;
+    }
+    const ChapterList site = extractDirectoryPage(decodeBody(page.body, rule.charset), url, rule);
     outcome.siteCount = site.count;
     if (site.count == 0)
         return outcome;
     // A list far shorter than the stored one is a broken rule or an anti-bot page, not the
     // novel: nothing changes.
-    if (site.count * 2 < list->count) {
+    if (site.count * 2 < state.count) {
         outcome.kind = RefreshOutcome::Kind::TooShort;
         return outcome;
     }
-    if (url != storedUrl)
+    if (url != state.directoryPageUrl)
         setDirectoryPageUrl(novelId, url);
-    const ChapterList added = newChapters(*list, site);
-    if (added.count == 0) {
-        outcome.kind = RefreshOutcome::Kind::UpToDate;
-        return outcome;
+    outcome.kind = RefreshOutcome::Kind::UpToDate;
+    seen.list = chapterListFingerprint(site);
+    const bool listSeen = state.listSeen(seen.list);
+    const ChapterList added =
+        listSeen ? ChapterList()
+                 : newChapters(
+                       list && list->count == state.count ? *list : loadChapterList(novelId), site);
+    if (added.count > 0)
+        outcome.added = appendChapters(novelId, added, &seen);
+    else
+        rememberListSeen(novelId, seen);
+    if (outcome.added > 0) {
+        outcome.kind = RefreshOutcome::Kind::Added;
+        if (list)
+            *list = loadChapterList(novelId);
     }
-    outcome.added = appendChapters(novelId, added);
-    outcome.kind = outcome.added > 0 ? RefreshOutcome::Kind::Added : RefreshOutcome::Kind::UpToDate;
-    *list = loadChapterList(novelId);
     return outcome;
 }
 
@@ -219,6 +250,7 @@ int downloadChapters(const SiteRule& rule, int32_t novelId, const QString& novel
     };
     // The chapter workers report through this surface; they share it with the caller.
     std::shared_ptr<WindowSurface> workerSurface(std::shared_ptr<void>(), &surface);
+    const KeepDatabasesOpen keep;
     report(QStringLiteral("开始下载小说章节……"));
     const int32_t ruleId = rule.id.toInt();
     const int total = list.count;

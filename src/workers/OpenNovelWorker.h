@@ -39,7 +39,7 @@ private:
 
 // Reading a stored novel's chapter list again.
 struct RefreshOutcome {
-    enum class Kind { Unreachable, TooShort, UpToDate, Added };
+    enum class Kind { NoStoredList, Unreachable, TooShort, UpToDate, Added };
     Kind kind = Kind::Unreachable;
     int32_t siteCount = 0;
     int32_t storedCount = 0;
@@ -48,8 +48,9 @@ struct RefreshOutcome {
 QString refreshStatusText(const RefreshOutcome& outcome);
 
 // Appends the chapters the site's list has and the stored one lacks (stored rows keep index and
-// id); *list is the stored list afterwards. A list that cannot be read, or is less than half the
-// stored one (a broken rule or an anti-bot page), changes nothing.
+// id); *list, when given, is the stored list afterwards. A list that cannot be read, or is less
+// than half the stored one (a broken rule or an anti-bot page), changes nothing. A site list
+// equal to the last one compared is known to hold nothing new without reading the stored list.
 RefreshOutcome refreshChapterList(int32_t novelId, const SiteRule& rule, const NovelInfo& novel,
                                   ChapterList* list);
 

@@ -534,6 +534,40 @@ TEST_F(NovelWorkersTest, AnUpdateCheckFetchesNewChaptersAndASiteThatIsDownFailsA
     EXPECT_EQ(surface->progress().back(), (std::array<int, 3>{0, 0, 0}));
 }
 
+// Each check remembers the list page it found unchanged; what it remembers must never hide a
+// change: a grown list, or stored rows that went missing since.
+TEST_F(NovelWorkersTest, RepeatedChecksSeeEveryChangeOfTheList) {
+    open(gbkInfo(2), QStringLiteral("书海阁"));
+    const int32_t id = recentReadId(QStringLiteral("书海阁"), QStringLiteral("修仙归来"));
+    const struct {
+        const char* change;
+        std::function<void()> make;
+        int added;
+        int stored;
+    } steps[] = {
+        {"first check", [] {}, 0, 7},
+        {"nothing changed", [] {}, 0, 7},
+        {"the site grew", [&] { site->setChapterCount(QStringLiteral("gbk"), 2, 9); }, 2, 9},
+        {"a stored row went missing",
+         [&] {
+             SqliteDatabase db(novelDatabasePath());
+             db.exec(QStringLiteral("delete from novel_directory where novel_id=%1 and "
+                                    "chapter_index=8")
+                         .arg(id));
+         },
+         1, 9},
+    };
+    for (const auto& step : steps) {
+        step.make();
+        LibraryUpdateWorker check(std::make_shared<test::FakeSurface>(), Worker::Ownership::Held);
+        check.join();
+        ASSERT_EQ(check.results().size(), 1);
+        EXPECT_EQ(check.results()[0].added, step.added) << step.change;
+        EXPECT_EQ(chapterCount(id), step.stored) << step.change;
+    }
+    site->setChapterCount(QStringLiteral("gbk"), 2, 7);
+}
+
 // 删除 while the novel's chapters come down: the download stops first, then nothing of the novel
 // is left (rows, folder), and the other novel is untouched.
 TEST_F(NovelWorkersTest, RemovingANovelWhileItDownloadsLeavesNothingOfIt) {
