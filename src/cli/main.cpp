@@ -4,6 +4,7 @@
 // file error (text on stderr); 3: download stored the novel but some chapters failed (update:
 // some sites could not be read).
 #include "core/DataFolder.h"
+#include "export/NovelExport.h"
 #include "net/HttpLibrary.h"
 #include "pages/PageRenderer.h"
 #include "rules/Extractors.h"
@@ -31,6 +32,7 @@ constexpr int kFound = 0;
 constexpr int kNothing = 1;
 constexpr int kError = 2;
 constexpr int kIncomplete = 3;
+constexpr int kRefused = 4;
 
 const char* kUsage =
     "usage: zvrd-cli [--data DIR] COMMAND ...\n"
@@ -50,6 +52,10 @@ const char* kUsage =
     "                           name, new chapters, status); exit 0 new chapters found, 1 none,\n"
     "                           3 some sites could not be read\n"
     "  remove SITE NAME         removes the novel, its chapters and its book folder\n"
+    "  export SITE NAME (--epub FILE | --txt FILE) [--encoding utf-8|gbk] [--allow-missing]\n"
+    "                           writes the stored novel as an EPUB 3 book or a text file;\n"
+    "                           exit 1 unknown novel, 4 refused because chapters are missing\n"
+    "                           (--allow-missing puts a placeholder in their place)\n"
     "  import-rules FILE [--base URL]\n"
     "                           runs the SQL of FILE on zvrd.db (\"@BASE@\" becomes URL)\n"
     "  --help, --version\n";
@@ -177,6 +183,58 @@ int removeCommand(const QString& site, const QString& name, Output& io) {
     return kNothing;
 }
 
+int exportCommand(QStringList args, Output& io) {
+    if (args.size() < 2)
+        return io.err << kUsage, kError;
+    const QString site = args.takeFirst();
+    const QString name = args.takeFirst();
+    ExportOptions options;
+    int targets = 0;
+    while (!args.isEmpty()) {
+        const QString option = args.takeFirst();
+        if (option == QLatin1String("--allow-missing")) {
+            options.allowMissing = true;
+            continue;
+        }
+        if (args.isEmpty())
+            return io.err << kUsage, kError;
+        const QString value = args.takeFirst();
+        if (option == QLatin1String("--epub") || option == QLatin1String("--txt")) {
+            options.format =
+                option == QLatin1String("--epub") ? ExportFormat::Epub : ExportFormat::Text;
+            options.fileName = value;
+            ++targets;
+        } else if (option == QLatin1String("--encoding") &&
+                   (value.compare(QLatin1String("utf-8"), Qt::CaseInsensitive) == 0 ||
+                    value.compare(QLatin1String("gbk"), Qt::CaseInsensitive) == 0)) {
+            options.encoding = value.compare(QLatin1String("gbk"), Qt::CaseInsensitive) == 0
+                                   ? TextEncoding::Gbk
+                                   : TextEncoding::Utf8;
+        } else {
+            return io.err << kUsage, kError;
+        }
+    }
+    if (targets != 1)
+        return io.err << kUsage, kError;
+    const ExportResult result = exportNovel(site, name, options);
+    const QString text = exportStatusText(result, name, options.fileName);
+    switch (result.kind) {
+    case ExportResult::Kind::Written:
+        io.out << text << '\n';
+        return kFound;
+    case ExportResult::Kind::UnknownNovel:
+        io.err << "zvrd-cli: no novel \"" << name << "\" of site \"" << site << "\"\n";
+        return kNothing;
+    case ExportResult::Kind::MissingChapters:
+        io.err << "zvrd-cli: " << text << '\n';
+        return kRefused;
+    case ExportResult::Kind::Failed:
+        break;
+    }
+    io.err << "zvrd-cli: " << text << '\n';
+    return kError;
+}
+
 std::optional<SiteRule> ruleNamed(const QString& site, Output& io) {
     for (const SiteRule& rule : loadSiteRules()) {
         if (rule.siteName == site)
@@ -294,6 +352,8 @@ int runCommand(QStringList args, Output& io) {
         }
         return removeCommand(args[0], args[1], io);
     }
+    if (command == QLatin1String("export"))
+        return exportCommand(args, io);
     bool pictures = false;
     if (command == QLatin1String("chapter") && args.removeAll(QStringLiteral("--pictures")) > 0)
         pictures = true;

@@ -5,6 +5,7 @@
 #include "rules/RuleSet.h"
 #include "store/NovelLibrary.h"
 #include "store/SqliteTable.h"
+#include "support/Epubcheck.h"
 #include "support/TempDataFolder.h"
 #include "support/TestSiteSuite.h"
 #include "workers/OpenNovelWorker.h"
@@ -265,6 +266,45 @@ TEST_F(CliTest, AFullDiskIsReportedAsIncomplete) {
 }
 
 // A read-only data folder: the error on stderr, exit 2.
+// The demo novel with its picture chapters becomes a book epubcheck passes; a novel with a
+// chapter that never came down is refused (exit 4, no file) until --allow-missing.
+TEST_F(CliTest, ExportWritesBooksAndRefusesMissingChapters) {
+    ASSERT_EQ(download(1).exitCode, 0);
+    const QString name = QStringLiteral("凡人修仙传");
+    auto exportTo = [&](const QStringList& options) {
+        return cli(QStringList{QStringLiteral("export"), QStringLiteral("书海阁"), name} + options);
+    };
+    const QString book = data + QStringLiteral("凡人修仙传.epub");
+    const CliRun written = exportTo({QStringLiteral("--epub"), book});
+    ASSERT_EQ(written.exitCode, 0) << written.err.toStdString();
+    const test::EpubcheckRun check = test::runEpubcheck(book);
+    EXPECT_TRUE(check.clean) << check.output.toStdString();
+
+    SqliteDatabase(data + QStringLiteral("novel_info.db"))
+        .exec(QStringLiteral("update novel_chapter set is_download=0,chapter_type=-1 where "
+                             "chapter_id=6"));
+    const QString txt = data + QStringLiteral("凡人修仙传.txt");
+    const CliRun refused = exportTo({QStringLiteral("--txt"), txt});
+    EXPECT_EQ(refused.exitCode, 4);
+    EXPECT_TRUE(refused.err.contains(QStringLiteral("1 个章节"))) << refused.err.toStdString();
+    EXPECT_FALSE(QFile::exists(txt));
+    EXPECT_EQ(exportTo({QStringLiteral("--txt"), txt, QStringLiteral("--allow-missing")}).exitCode,
+              0);
+    QFile file(txt);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(QString::fromUtf8(file.readAll()).contains(QStringLiteral("（本章尚未下载）")));
+
+    EXPECT_EQ(cli({QStringLiteral("export"), QStringLiteral("书海阁"), QStringLiteral("无此书"),
+                   QStringLiteral("--txt"), txt})
+                  .exitCode,
+              1);
+    EXPECT_EQ(exportTo({QStringLiteral("--txt")}).exitCode, 2);
+    EXPECT_EQ(exportTo({QStringLiteral("--txt"), txt, QStringLiteral("--encoding"),
+                        QStringLiteral("latin1")})
+                  .exitCode,
+              2);
+}
+
 TEST_F(CliTest, AReadOnlyFolderIsAnError) {
     ScratchMount disk(QStringLiteral("4m"));
     if (!disk.mounted)
