@@ -10,6 +10,7 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QFileDialog>
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -114,6 +115,9 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     };
     m_confirm = [this](const QString& question) {
         return QMessageBox::question(this, windowTitle(), question) == QMessageBox::Yes;
+    };
+    m_chooseExportFile = [this](const QString& proposed, const QString& filter) {
+        return QFileDialog::getSaveFileName(this, QStringLiteral("导出"), proposed, filter);
     };
     m_chapterStarter = [this](int32_t ruleId, int32_t novelId, int32_t index,
                               const QString& bookDir, const QString& novelName,

@@ -2,6 +2,8 @@
 // nothing below includes a widget header.
 #pragma once
 
+#include "export/NovelExport.h"
+
 #include "workers/WindowSurface.h"
 
 #include <QMainWindow>
@@ -61,6 +63,9 @@ public:
     void checkForNewChapters();
     // Asks, then removes the bookshelf novel of the row with everything stored of it.
     void removeNovelOfRow(int row);
+    // Asks where (proposing NAME.epub or NAME.txt in the documents folder), then writes the
+    // bookshelf novel there; with chapters missing it asks once more and writes placeholders.
+    void startExport(const QString& siteName, const QString& novelName, ExportFormat format);
     void openSelectedNovel();
     void handleNavigation(const QString& url, bool& cancel);
 
@@ -73,6 +78,11 @@ public:
     void setMessageBox(std::function<void(const QString&)> show) { m_messageBox = std::move(show); }
     // The yes/no question before a novel is removed (tests answer it).
     void setConfirmation(std::function<bool(const QString&)> ask) { m_confirm = std::move(ask); }
+    // Where an export goes: given the proposed file and the dialog's filter, the chosen file or
+    // empty for none (tests answer it).
+    void setExportFileChooser(std::function<QString(const QString&, const QString&)> choose) {
+        m_chooseExportFile = std::move(choose);
+    }
     // Who starts a chapter worker for a followed link (tests replace it).
     using ChapterStarter = std::function<void(
         int32_t ruleId, int32_t novelId, int32_t index, const QString& bookDir,
@@ -132,6 +142,7 @@ private:
     std::function<uint32_t()> m_tickCounter;
     std::function<void(const QString&)> m_messageBox;
     std::function<bool(const QString&)> m_confirm;
+    std::function<QString(const QString&, const QString&)> m_chooseExportFile;
     ChapterStarter m_chapterStarter;
     std::shared_ptr<GatedSurface> m_searchGate;
     uint32_t m_lastChapterLinkTick = 0;

@@ -16,6 +16,7 @@
 
 #include <QMenu>
 #include <QMessageBox>
+#include <QStandardPaths>
 #include <QTableWidget>
 
 namespace zvrd {
@@ -75,6 +76,26 @@ void MainWindow::openSelectedNovel() {
 }
 
 void MainWindow::handleNavigation(const QString& url, bool& cancel) {
+    // The export links at the top of a table of contents: directory_export#FORMAT#NOVEL_ID.
+    if (const qsizetype at = url.lastIndexOf(QLatin1String("directory_export#")); at >= 0) {
+        cancel = true;
+        const QStringList pieces = url.mid(at).split(QLatin1Char('#'));
+        if (pieces.size() != 3)
+            return;
+        try {
+            SqliteDatabase db(ruleDatabasePath());
+            auto novel = db.query(
+                QStringLiteral("select target_site,novel_name from latest_read where id=%1")
+                    .arg(pieces[2].toInt()));
+            if (!novel->atEnd())
+                startExport(novel->fieldAsString(0), novel->fieldAsString(1),
+                            pieces[1] == QLatin1String("txt") ? ExportFormat::Text
+                                                              : ExportFormat::Epub);
+        } catch (const SqliteException& e) {
+            showError(e.message());
+        }
+        return;
+    }
     if (!url.contains(QLatin1String("directory_info")))
         return;
     if (m_tickCounter() - m_lastChapterLinkTick < kChapterLinkPauseMs) {
@@ -191,9 +212,53 @@ void MainWindow::showRowMenu(const QPoint& position) {
     if (!m_bookshelf || row < 0)
         return;
     QMenu menu(this);
+    QAction* epub = menu.addAction(QStringLiteral("导出 EPUB…"));
+    QAction* text = menu.addAction(QStringLiteral("导出 TXT…"));
+    menu.addSeparator();
     QAction* remove = menu.addAction(QStringLiteral("删除"));
-    if (menu.exec(m_resultList->viewport()->mapToGlobal(position)) == remove)
+    QAction* chosen = menu.exec(m_resultList->viewport()->mapToGlobal(position));
+    if (chosen == remove) {
         removeNovelOfRow(row);
+    } else if ((chosen == epub || chosen == text) && m_resultList->item(row, 1) &&
+               m_resultList->item(row, 2)) {
+        startExport(m_resultList->item(row, 1)->text(), m_resultList->item(row, 2)->text(),
+                    chosen == epub ? ExportFormat::Epub : ExportFormat::Text);
+    }
+}
+
+namespace {
+
+void exportTo(std::shared_ptr<WindowSurface> surface, const QString& siteName,
+              const QString& novelName, const ExportOptions& options,
+              const std::function<bool(const QString&)>& confirm) {
+    new ExportWorker(siteName, novelName, options, surface, [=](const ExportResult& result) {
+        if (result.kind != ExportResult::Kind::MissingChapters ||
+            !confirm(missingChaptersQuestion(result.missing)))
+            return;
+        ExportOptions allowing = options;
+        allowing.allowMissing = true;
+        exportTo(surface, siteName, novelName, allowing, confirm);
+    });
+}
+
+} // namespace
+
+void MainWindow::startExport(const QString& siteName, const QString& novelName,
+                             ExportFormat format) {
+    const bool epub = format == ExportFormat::Epub;
+    QString base = novelName;
+    base.replace(QLatin1Char('/'), QLatin1Char('_'));
+    const QString proposed = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) +
+                             QLatin1Char('/') + base +
+                             (epub ? QStringLiteral(".epub") : QStringLiteral(".txt"));
+    const QString file = m_chooseExportFile(proposed, epub ? QStringLiteral("EPUB 电子书 (*.epub)")
+                                                           : QStringLiteral("文本文件 (*.txt)"));
+    if (file.isEmpty())
+        return;
+    ExportOptions options;
+    options.format = format;
+    options.fileName = file;
+    exportTo(surface(), siteName, novelName, options, m_confirm);
 }
 
 void MainWindow::removeNovelOfRow(int row) {

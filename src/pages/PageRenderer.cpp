@@ -277,6 +277,13 @@ QString continueLink(int32_t novelId, const QStringList& chapterNames, int32_t l
            QStringLiteral("\">继续阅读：") + chapterNames[lastRead] + QStringLiteral("</a>");
 }
 
+QString exportLinks(int32_t novelId) {
+    return QStringLiteral("<a class=\"export\" href=\"directory_export#epub#%1\">导出 EPUB…</a>"
+                          "&nbsp;&nbsp;<a class=\"export\" href=\"directory_export#txt#%1\">"
+                          "导出 TXT…</a>")
+        .arg(novelId);
+}
+
 QString siteLine(const QString& siteName, const QString& siteUrl, const QString& infoPageUrl) {
     // Addresses from a rule or a page stay inside their attribute.
     const QString site = siteUrl.toHtmlEscaped();
@@ -294,6 +301,7 @@ QString renderDirectoryPage(int32_t novelId, const QStringList& chapterNames,
     return fillTemplate(
         page, {{QStringLiteral("{NovelName}"), novelName},
                {QStringLiteral("{Continue}"), continueLink(novelId, chapterNames, marks.lastRead)},
+               {QStringLiteral("{Export}"), exportLinks(novelId)},
                {QStringLiteral("{Contents}"), directoryRows(novelId, chapterNames, marks)},
                {QStringLiteral("{SiteInfo}"), siteLine(siteName, siteUrl, infoPageUrl)}});
 }

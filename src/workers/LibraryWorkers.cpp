@@ -255,4 +255,24 @@ void RemoveNovelWorker::reportError(const QString& text) {
     m_surface->setStatusText(errorStatusText(text));
 }
 
+ExportWorker::ExportWorker(const QString& siteName, const QString& novelName,
+                           const ExportOptions& options, std::shared_ptr<WindowSurface> surface,
+                           std::function<void(const ExportResult&)> done, Ownership ownership)
+    : Worker(ownership), m_siteName(siteName), m_novelName(novelName), m_options(options),
+      m_surface(std::move(surface)), m_done(std::move(done)) {
+    start();
+}
+
+void ExportWorker::run() {
+    m_surface->setStatusText(QStringLiteral("正在导出《%1》……").arg(m_novelName));
+    const ExportResult result = exportNovel(m_siteName, m_novelName, m_options);
+    m_surface->setStatusText(exportStatusText(result, m_novelName, m_options.fileName));
+    if (m_done)
+        m_surface->runOnWindowThread([this, result] { m_done(result); });
+}
+
+void ExportWorker::reportError(const QString& text) {
+    m_surface->setStatusText(errorStatusText(text));
+}
+
 } // namespace zvrd

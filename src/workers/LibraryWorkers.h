@@ -2,6 +2,7 @@
 // removing a novel with everything stored of it.
 #pragma once
 
+#include "export/NovelExport.h"
 #include "workers/WindowSurface.h"
 #include "workers/Worker.h"
 
@@ -79,6 +80,29 @@ private:
     QString m_novelName;
     std::shared_ptr<WindowSurface> m_surface;
     std::function<void(bool)> m_done;
+};
+
+// exportNovel on a thread of its own; says the outcome in the status bar, then done runs on the
+// window's thread with the result (a refusal for missing chapters included, so that the window
+// can ask and try again).
+class ExportWorker : public Worker {
+    Q_OBJECT
+public:
+    ExportWorker(const QString& siteName, const QString& novelName, const ExportOptions& options,
+                 std::shared_ptr<WindowSurface> surface,
+                 std::function<void(const ExportResult&)> done,
+                 Ownership ownership = Ownership::Detached);
+
+protected:
+    void run() override;
+    void reportError(const QString& text) override;
+
+private:
+    QString m_siteName;
+    QString m_novelName;
+    ExportOptions m_options;
+    std::shared_ptr<WindowSurface> m_surface;
+    std::function<void(const ExportResult&)> m_done;
 };
 
 } // namespace zvrd

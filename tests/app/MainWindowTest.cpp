@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QInputMethodEvent>
 #include <QLineEdit>
+#include <QStandardPaths>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -418,6 +419,47 @@ TEST_F(ChapterLinkTest, RecentReadsAreABookshelfInReadingOrder) {
     window.startSearch();
     EXPECT_EQ(lv->columnCount(), 6);
     EXPECT_FALSE(window.showingBookshelf());
+}
+
+// 导出 EPUB… from the link at the top of a table of contents: the file dialog proposes NAME.epub
+// in the documents folder; with a chapter missing the window asks, naming the count, and the
+// book is written after a yes.
+TEST_F(MainWindowTest, ExportFromTheTableOfContentsAsksWhereAndAboutMissingChapters) {
+    addRecentRead(QStringLiteral("站"), QStringLiteral("书"), QStringLiteral("作者"), QString(),
+                  QStringLiteral("http://t/book"));
+    ChapterList two;
+    two.count = 2;
+    two.names = {QStringLiteral("第1章"), QStringLiteral("第2章")};
+    two.urls = {QStringLiteral("http://t/1"), QStringLiteral("http://t/2")};
+    addChapterList(1, two);
+    saveChapter(1, 0, 0, 1, QStringLiteral("正文"));
+    QStringList proposals;
+    QStringList questions;
+    const QString target = folder.file(QStringLiteral("书.epub"));
+    window.setExportFileChooser([&](const QString& proposed, const QString&) {
+        proposals << proposed;
+        return target;
+    });
+    window.setConfirmation([&](const QString& question) {
+        questions << question;
+        return true;
+    });
+    bool cancel = false;
+    // The link as the page view hands it over: resolved against the table of contents.
+    window.handleNavigation(
+        QUrl::fromLocalFile(folder.file(QStringLiteral("book/站/书/directory_page.htm")))
+            .resolved(QUrl(QStringLiteral("directory_export#epub#1")))
+            .toDisplayString(),
+        cancel);
+    EXPECT_TRUE(cancel);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(target); }, 20000));
+    EXPECT_TRUE(QTest::qWaitFor([] { return Worker::running() == 0; }, 20000));
+    ASSERT_EQ(proposals.size(), 1);
+    EXPECT_EQ(proposals[0], QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) +
+                                QStringLiteral("/书.epub"));
+    EXPECT_EQ(questions, QStringList{missingChaptersQuestion(1)});
+    EXPECT_TRUE(window.statusText().contains(QStringLiteral("已导出《书》")))
+        << window.statusText().toStdString();
 }
 
 } // namespace
