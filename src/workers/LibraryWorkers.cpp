@@ -52,7 +52,8 @@ NovelUpdate checkNovel(const ShelfEntry& entry, const SiteRule& rule, WindowSurf
     novel.author = entry.author;
     novel.latestChapter = entry.latestChapter;
     novel.infoPageUrl = entry.infoPageUrl;
-    const RefreshOutcome outcome = refreshChapterList(entry.novelId, rule, novel, nullptr);
+    ChapterList list; // loaded by the refresh only when it has to compare the lists
+    const RefreshOutcome outcome = refreshChapterList(entry.novelId, rule, novel, &list);
     update.added = outcome.added;
     update.failed = outcome.kind == RefreshOutcome::Kind::Unreachable ||
                     outcome.kind == RefreshOutcome::Kind::TooShort;
@@ -66,7 +67,8 @@ NovelUpdate checkNovel(const ShelfEntry& entry, const SiteRule& rule, WindowSurf
                     : QList<int32_t>();
     if (!added && missing.isEmpty())
         return update;
-    const ChapterList list = loadChapterList(entry.novelId);
+    if (list.count != outcome.storedCount + outcome.added)
+        list = loadChapterList(entry.novelId);
     const QString bookDir = bookFolder(entry.siteName, entry.novelName);
     if (added && writeDirectoryPage(entry.novelId, rule, novel, list, bookDir))
         surface.reloadPageView(bookDir + QStringLiteral("directory_page.htm"));

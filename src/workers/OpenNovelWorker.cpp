@@ -209,10 +209,11 @@ RefreshOutcome refreshChapterList(int32_t novelId, const SiteRule& rule, const N
     outcome.kind = RefreshOutcome::Kind::UpToDate;
     seen.list = chapterListFingerprint(site);
     const bool listSeen = state.listSeen(seen.list);
-    const ChapterList added =
-        listSeen ? ChapterList()
-                 : newChapters(
-                       list && list->count == state.count ? *list : loadChapterList(novelId), site);
+    ChapterList stored;
+    ChapterList& compared = list ? *list : stored;
+    if (!listSeen && compared.count != state.count)
+        compared = loadChapterList(novelId);
+    const ChapterList added = listSeen ? ChapterList() : newChapters(compared, site);
     if (added.count > 0)
         outcome.added = appendChapters(novelId, added, &seen);
     else

@@ -48,7 +48,8 @@ struct RefreshOutcome {
 QString refreshStatusText(const RefreshOutcome& outcome);
 
 // Appends the chapters the site's list has and the stored one lacks (stored rows keep index and
-// id); *list, when given, is the stored list afterwards. A list that cannot be read, or is less
+// id); *list, when given, is the stored list afterwards (one passed empty is filled only when the
+// lists had to be compared). A list that cannot be read, or is less
 // than half the stored one (a broken rule or an anti-bot page), changes nothing. A site list
 // equal to the last one compared is known to hold nothing new without reading the stored list.
 RefreshOutcome refreshChapterList(int32_t novelId, const SiteRule& rule, const NovelInfo& novel,
