@@ -413,7 +413,8 @@ ChapterList newChapters(const ChapterList& stored, const ChapterList& site) {
     return added;
 }
 
-int32_t appendChapters(int32_t novelId, const ChapterList& added, const ListSeen* seen) {
+int32_t appendChapters(int32_t novelId, const ChapterList& added, const ListSeen* seen,
+                       ChapterList* stored) {
     SqliteWriter db(novelDatabasePath());
     db.beginTransaction();
     // Two refreshes of one novel at once append each new chapter once: addresses stored
@@ -432,6 +433,8 @@ int32_t appendChapters(int32_t novelId, const ChapterList& added, const ListSeen
         "insert or ignore into novel_directory(novel_id,chapter_index,chapter_name,chapter_url) "
         "values(?1,?2,?3,?4)"));
     int32_t appended = 0;
+    QStringList appendedNames;
+    QStringList appendedUrls;
     for (qsizetype i = 0; i < added.names.size() && i < added.urls.size(); ++i) {
         if (known.contains(added.urls[i]))
             continue;
@@ -441,12 +444,25 @@ int32_t appendChapters(int32_t novelId, const ChapterList& added, const ListSeen
         db.bind(insert, 3, added.names[i]);
         db.bind(insert, 4, added.urls[i]);
         db.exec(insert);
-        appended += db.rowsChanged();
+        if (db.rowsChanged() == 0)
+            continue;
+        ++appended;
+        appendedNames.append(added.names[i]);
+        appendedUrls.append(added.urls[i]);
     }
     db.release(insert);
     if (seen)
         markListSeen(db, novelId, *seen);
     db.commit();
+    // The caller's copy is the whole stored list when it has as many rows as the file had and
+    // they run 0..next-1 without a gap: then it only needs what was just appended.
+    if (stored && stored->count == next && storedUrls.size() == next) {
+        stored->names += appendedNames;
+        stored->urls += appendedUrls;
+        stored->count += appended;
+    } else if (stored) {
+        *stored = loadChapterList(novelId);
+    }
     return appended;
 }
 

@@ -98,8 +98,10 @@ void rememberListSeen(int32_t novelId, const ListSeen& seen);
 ChapterList newChapters(const ChapterList& stored, const ChapterList& site);
 // Appends chapters after the last stored index, in one transaction; stored rows keep their index
 // and id; with seen, the site list they came from is remembered in the same transaction (see
-// rememberListSeen). Returns how many were added.
-int32_t appendChapters(int32_t novelId, const ChapterList& added, const ListSeen* seen = nullptr);
+// rememberListSeen). With stored (the caller's copy of the stored list), it is the stored list
+// afterwards. Returns how many were added.
+int32_t appendChapters(int32_t novelId, const ChapterList& added, const ListSeen* seen = nullptr,
+                       ChapterList* stored = nullptr);
 
 // The indexes below count whose chapter is not downloaded (no row, or a failed one), ascending.
 QList<int32_t> chaptersToDownload(int32_t novelId, int32_t count);

@@ -215,14 +215,11 @@ RefreshOutcome refreshChapterList(int32_t novelId, const SiteRule& rule, const N
         compared = loadChapterList(novelId);
     const ChapterList added = listSeen ? ChapterList() : newChapters(compared, site);
     if (added.count > 0)
-        outcome.added = appendChapters(novelId, added, &seen);
+        outcome.added = appendChapters(novelId, added, &seen, &compared);
     else
         rememberListSeen(novelId, seen);
-    if (outcome.added > 0) {
+    if (outcome.added > 0)
         outcome.kind = RefreshOutcome::Kind::Added;
-        if (list)
-            *list = loadChapterList(novelId);
-    }
     return outcome;
 }
 
