@@ -287,13 +287,33 @@ QString chapterEntry(size_t index) {
     return QStringLiteral("text/c%1.xhtml").arg(index + 1, 5, 10, QLatin1Char('0'));
 }
 
-QByteArray xhtmlPage(const QString& title, const QString& cssPath, const QString& body) {
-    QString page = QString::fromLatin1(kXhtmlHead) + escapeXml(title) +
-                   QStringLiteral("</title>\n<link rel=\"stylesheet\" type=\"text/css\" href=\"") +
-                   cssPath + QStringLiteral("\"/>\n</head>\n<body>\n") + body +
-                   QStringLiteral("</body>\n</html>\n");
-    return page.toUtf8();
+QString xhtmlHead(const QString& title, const QString& cssPath) {
+    return QString::fromLatin1(kXhtmlHead) + escapeXml(title) +
+           QStringLiteral("</title>\n<link rel=\"stylesheet\" type=\"text/css\" href=\"") +
+           cssPath + QStringLiteral("\"/>\n</head>\n<body>\n");
 }
+
+const QString& xhtmlTail() {
+    static const QString tail = QStringLiteral("</body>\n</html>\n");
+    return tail;
+}
+
+QByteArray xhtmlPage(const QString& title, const QString& cssPath, const QString& body) {
+    return (xhtmlHead(title, cssPath) + body + xhtmlTail()).toUtf8();
+}
+
+// A document made in pieces while it is written: fixed text, or one line per chapter. The
+// package, the NCX and the navigation document grow with the chapter count; made this way, no
+// one of them is ever whole in memory.
+struct DocumentPart {
+    DocumentPart(QString text) : fixed(std::move(text)) {}
+    DocumentPart(size_t lines, std::function<QString(size_t)> make)
+        : count(lines), line(std::move(make)) {}
+    QString fixed;
+    size_t count = 0;
+    std::function<QString(size_t)> line; // when set: count lines, line(0) .. line(count - 1)
+};
+using Document = std::vector<DocumentPart>;
 
 class EpubBook {
 public:
@@ -343,47 +363,44 @@ public:
         return xhtmlPage(m_title, QStringLiteral("style.css"), body);
     }
 
-    QByteArray navigation() const {
-        QString body = QStringLiteral("<nav epub:type=\"toc\" id=\"toc\">\n<h1>目录</h1>\n<ol>\n");
-        body += QStringLiteral("<li><a href=\"title.xhtml\">") + escapeXml(m_title) +
-                QStringLiteral("</a></li>\n");
-        for (size_t i = 0; i < m_plan.chapters.size(); ++i)
-            body += QStringLiteral("<li><a href=\"") + chapterEntry(i) + QStringLiteral("\">") +
-                    escapeXml(cleanName(m_plan.chapters[i].name,
-                                        chapterFallbackName(static_cast<int32_t>(i)))) +
-                    QStringLiteral("</a></li>\n");
-        body += QStringLiteral("</ol>\n</nav>\n");
-        return xhtmlPage(QStringLiteral("目录"), QStringLiteral("style.css"), body);
+    Document navigation() const {
+        return {{xhtmlHead(QStringLiteral("目录"), QStringLiteral("style.css")) +
+                 QStringLiteral("<nav epub:type=\"toc\" id=\"toc\">\n<h1>目录</h1>\n<ol>\n"
+                                "<li><a href=\"title.xhtml\">") +
+                 escapeXml(m_title) + QStringLiteral("</a></li>\n")},
+                {m_plan.chapters.size(),
+                 [this](size_t i) {
+                     return QStringLiteral("<li><a href=\"") + chapterEntry(i) +
+                            QStringLiteral("\">") + escapeXml(chapterName(i)) +
+                            QStringLiteral("</a></li>\n");
+                 }},
+                {QStringLiteral("</ol>\n</nav>\n") + xhtmlTail()}};
     }
 
-    QByteArray ncx() const {
-        QString ncx =
-            QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<ncx "
-                           "xmlns=\"http://www.daisy.org/z3986/2005/ncx/\" version=\"2005-1\" "
-                           "xml:lang=\"zh\">\n<head>\n<meta name=\"dtb:uid\" content=\"") +
-            m_identifier +
-            QStringLiteral("\"/>\n<meta name=\"dtb:depth\" content=\"1\"/>\n<meta "
-                           "name=\"dtb:totalPageCount\" content=\"0\"/>\n<meta "
-                           "name=\"dtb:maxPageNumber\" content=\"0\"/>\n</head>\n"
-                           "<docTitle><text>") +
-            escapeXml(m_title) + QStringLiteral("</text></docTitle>\n<navMap>\n");
-        auto point = [&](int order, const QString& label, const QString& src) {
-            ncx += QStringLiteral("<navPoint id=\"n%1\" playOrder=\"%1\"><navLabel><text>")
+    Document ncx() const {
+        auto point = [](size_t order, const QString& label, const QString& src) {
+            return QStringLiteral("<navPoint id=\"n%1\" playOrder=\"%1\"><navLabel><text>")
                        .arg(order) +
                    escapeXml(label) + QStringLiteral("</text></navLabel><content src=\"") + src +
                    QStringLiteral("\"/></navPoint>\n");
         };
-        point(1, m_title, QStringLiteral("title.xhtml"));
-        for (size_t i = 0; i < m_plan.chapters.size(); ++i)
-            point(static_cast<int>(i) + 2,
-                  cleanName(m_plan.chapters[i].name, chapterFallbackName(int32_t(i))),
-                  chapterEntry(i));
-        ncx += QStringLiteral("</navMap>\n</ncx>\n");
-        return ncx.toUtf8();
+        return {{QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<ncx "
+                                "xmlns=\"http://www.daisy.org/z3986/2005/ncx/\" version=\"2005-1\" "
+                                "xml:lang=\"zh\">\n<head>\n<meta name=\"dtb:uid\" content=\"") +
+                 m_identifier +
+                 QStringLiteral("\"/>\n<meta name=\"dtb:depth\" content=\"1\"/>\n<meta "
+                                "name=\"dtb:totalPageCount\" content=\"0\"/>\n<meta "
+                                "name=\"dtb:maxPageNumber\" content=\"0\"/>\n</head>\n"
+                                "<docTitle><text>") +
+                 escapeXml(m_title) + QStringLiteral("</text></docTitle>\n<navMap>\n") +
+                 point(1, m_title, QStringLiteral("title.xhtml"))},
+                {m_plan.chapters.size(),
+                 [this, point](size_t i) { return point(i + 2, chapterName(i), chapterEntry(i)); }},
+                {QStringLiteral("</navMap>\n</ncx>\n")}};
     }
 
-    QByteArray package() const {
-        QString opf =
+    Document package() const {
+        QString head =
             QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<package "
                            "xmlns=\"http://www.idpf.org/2007/opf\" version=\"3.0\" "
                            "unique-identifier=\"book-id\" xml:lang=\"zh\">\n<metadata "
@@ -392,14 +409,14 @@ public:
             m_identifier + QStringLiteral("</dc:identifier>\n<dc:title>") + escapeXml(m_title) +
             QStringLiteral("</dc:title>\n");
         if (!m_author.isEmpty())
-            opf += QStringLiteral("<dc:creator>") + escapeXml(m_author) +
-                   QStringLiteral("</dc:creator>\n");
-        opf += QStringLiteral("<dc:language>zh</dc:language>\n");
+            head += QStringLiteral("<dc:creator>") + escapeXml(m_author) +
+                    QStringLiteral("</dc:creator>\n");
+        head += QStringLiteral("<dc:language>zh</dc:language>\n");
         if (!m_plan.siteName.isEmpty())
-            opf += QStringLiteral("<dc:publisher>") +
-                   escapeXml(cleanName(m_plan.siteName, QString())) +
-                   QStringLiteral("</dc:publisher>\n");
-        opf +=
+            head += QStringLiteral("<dc:publisher>") +
+                    escapeXml(cleanName(m_plan.siteName, QString())) +
+                    QStringLiteral("</dc:publisher>\n");
+        head +=
             QStringLiteral("<meta property=\"dcterms:modified\">") +
             QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyy-MM-dd'T'HH:mm:ss'Z'")) +
             QStringLiteral("</meta>\n</metadata>\n<manifest>\n"
@@ -410,22 +427,25 @@ public:
                            "<item id=\"css\" href=\"style.css\" media-type=\"text/css\"/>\n"
                            "<item id=\"title\" href=\"title.xhtml\" "
                            "media-type=\"application/xhtml+xml\"/>\n");
-        for (size_t i = 0; i < m_plan.chapters.size(); ++i) {
-            opf += QStringLiteral("<item id=\"c%1\" href=\"").arg(i + 1) + chapterEntry(i) +
-                   QStringLiteral("\" media-type=\"application/xhtml+xml\"/>\n");
+        auto items = [this](size_t i) {
+            QString lines = QStringLiteral("<item id=\"c%1\" href=\"").arg(i + 1) +
+                            chapterEntry(i) +
+                            QStringLiteral("\" media-type=\"application/xhtml+xml\"/>\n");
             for (const Picture& picture : m_plan.chapters[i].pictures) {
                 if (!picture.entry.isEmpty())
-                    opf += QStringLiteral("<item id=\"") + pictureId(picture) +
-                           QStringLiteral("\" href=\"") + picture.entry +
-                           QStringLiteral("\" media-type=\"") + picture.mediaType +
-                           QStringLiteral("\"/>\n");
+                    lines += QStringLiteral("<item id=\"") + pictureId(picture) +
+                             QStringLiteral("\" href=\"") + picture.entry +
+                             QStringLiteral("\" media-type=\"") + picture.mediaType +
+                             QStringLiteral("\"/>\n");
             }
-        }
-        opf += QStringLiteral("</manifest>\n<spine toc=\"ncx\">\n<itemref idref=\"title\"/>\n");
-        for (size_t i = 0; i < m_plan.chapters.size(); ++i)
-            opf += QStringLiteral("<itemref idref=\"c%1\"/>\n").arg(i + 1);
-        opf += QStringLiteral("</spine>\n</package>\n");
-        return opf.toUtf8();
+            return lines;
+        };
+        return {{head},
+                {m_plan.chapters.size(), items},
+                {QStringLiteral("</manifest>\n<spine toc=\"ncx\">\n<itemref idref=\"title\"/>\n")},
+                {m_plan.chapters.size(),
+                 [](size_t i) { return QStringLiteral("<itemref idref=\"c%1\"/>\n").arg(i + 1); }},
+                {QStringLiteral("</spine>\n</package>\n")}};
     }
 
     static QByteArray style() {
@@ -439,6 +459,10 @@ public:
     }
 
 private:
+    QString chapterName(size_t i) const {
+        return cleanName(m_plan.chapters[i].name, chapterFallbackName(static_cast<int32_t>(i)));
+    }
+
     static QString pictureId(const Picture& picture) {
         return QFileInfo(picture.entry).completeBaseName();
     }
@@ -456,35 +480,53 @@ struct ZipDiscarder {
 using ZipArchive = std::unique_ptr<zip_t, ZipDiscarder>;
 
 // One entry whose bytes are made when libzip writes it (all of them at zip_close, one after
-// another), so a book of any length holds one chapter in memory at a time.
+// another), piece by piece, so a book of any length holds one chapter, or one piece of an
+// index document, in memory at a time.
 class LazyEntry {
 public:
-    using Maker = std::function<QByteArray()>;
-    explicit LazyEntry(Maker make) : m_make(std::move(make)) { zip_error_init(&m_error); }
+    // Gives the next piece; false when there is none left.
+    using Pieces = std::function<bool(QByteArray& piece)>;
+    // Starts the pieces from the beginning (libzip may open an entry more than once).
+    using Start = std::function<Pieces()>;
+    explicit LazyEntry(Start start) : m_start(std::move(start)) { zip_error_init(&m_error); }
     ~LazyEntry() { zip_error_fini(&m_error); }
 
     static zip_int64_t callback(void* state, void* data, zip_uint64_t length,
                                 zip_source_cmd_t command) {
         auto* self = static_cast<LazyEntry*>(state);
+        try {
+            return self->handle(data, length, command);
+        } catch (...) {
+            zip_error_set(&self->m_error, ZIP_ER_READ, 0);
+            return -1;
+        }
+    }
+
+private:
+    zip_int64_t handle(void* data, zip_uint64_t length, zip_source_cmd_t command) {
         switch (command) {
         case ZIP_SOURCE_OPEN:
-            try {
-                self->m_bytes = self->m_make();
-            } catch (...) {
-                zip_error_set(&self->m_error, ZIP_ER_READ, 0);
-                return -1;
-            }
-            self->m_offset = 0;
+            m_pieces = m_start();
+            m_bytes.clear();
+            m_offset = 0;
             return 0;
         case ZIP_SOURCE_READ: {
-            const auto left = static_cast<zip_uint64_t>(self->m_bytes.size() - self->m_offset);
+            while (m_offset == m_bytes.size()) {
+                m_offset = 0;
+                if (!m_pieces || !m_pieces(m_bytes)) {
+                    m_bytes.clear();
+                    return 0;
+                }
+            }
+            const auto left = static_cast<zip_uint64_t>(m_bytes.size() - m_offset);
             const zip_uint64_t n = std::min(left, length);
-            std::memcpy(data, self->m_bytes.constData() + self->m_offset, n);
-            self->m_offset += static_cast<qsizetype>(n);
+            std::memcpy(data, m_bytes.constData() + m_offset, n);
+            m_offset += static_cast<qsizetype>(n);
             return static_cast<zip_int64_t>(n);
         }
         case ZIP_SOURCE_CLOSE:
-            self->m_bytes = QByteArray();
+            m_pieces = nullptr;
+            m_bytes = QByteArray();
             return 0;
         case ZIP_SOURCE_STAT: {
             auto* st = static_cast<zip_stat_t*>(data);
@@ -494,26 +536,64 @@ public:
             return sizeof(zip_stat_t);
         }
         case ZIP_SOURCE_ERROR:
-            return zip_error_to_data(&self->m_error, data, length);
+            return zip_error_to_data(&m_error, data, length);
         case ZIP_SOURCE_FREE:
-            delete self;
+            delete this;
             return 0;
         case ZIP_SOURCE_SUPPORTS:
             return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ,
                                                   ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT,
                                                   ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, -1);
         default:
-            zip_error_set(&self->m_error, ZIP_ER_OPNOTSUPP, 0);
+            zip_error_set(&m_error, ZIP_ER_OPNOTSUPP, 0);
             return -1;
         }
     }
 
-private:
-    Maker m_make;
+    Start m_start;
+    Pieces m_pieces;
     QByteArray m_bytes;
     qsizetype m_offset = 0;
     zip_error_t m_error;
 };
+
+// An entry made whole at once (a chapter, the title page).
+LazyEntry::Start whole(std::function<QByteArray()> make) {
+    return [make] {
+        return LazyEntry::Pieces([make, done = false](QByteArray& piece) mutable {
+            if (done)
+                return false;
+            piece = make();
+            done = true;
+            return true;
+        });
+    };
+}
+
+// An entry made of a document's parts, some 16,000 characters at a time.
+LazyEntry::Start pieces(Document document) {
+    return [document] {
+        return LazyEntry::Pieces(
+            [document, part = size_t(0), line = size_t(0)](QByteArray& piece) mutable {
+                QString text;
+                while (part < document.size() && text.size() < 16384) {
+                    const DocumentPart& current = document[part];
+                    if (current.line && line < current.count) {
+                        text += current.line(line++);
+                        continue;
+                    }
+                    if (!current.line)
+                        text += current.fixed;
+                    ++part;
+                    line = 0;
+                }
+                if (text.isEmpty())
+                    return false;
+                piece = text.toUtf8();
+                return true;
+            });
+    };
+}
 
 QString zipErrorText(zip_t* archive) {
     return QString::fromLocal8Bit(zip_strerror(archive));
@@ -533,14 +613,14 @@ bool addEntry(zip_t* archive, const QString& name, zip_source_t* source, bool co
                                     compress ? ZIP_CM_DEFLATE : ZIP_CM_STORE, 0) == 0;
 }
 
-bool addLazy(zip_t* archive, const QString& name, LazyEntry::Maker make, bool compress = true) {
-    auto* entry = new LazyEntry(std::move(make));
+bool addLazy(zip_t* archive, const QString& name, LazyEntry::Start start) {
+    auto* entry = new LazyEntry(std::move(start));
     zip_source_t* source = zip_source_function(archive, &LazyEntry::callback, entry);
     if (!source) {
         delete entry;
         return false;
     }
-    return addEntry(archive, name, source, compress);
+    return addEntry(archive, name, source, true);
 }
 
 QString writeEpub(const NovelPlan& plan, const QString& fileName) {
@@ -563,21 +643,25 @@ QString writeEpub(const NovelPlan& plan, const QString& fileName) {
         za, QStringLiteral("mimetype"),
         zip_source_buffer(za, mimetype.constData(), static_cast<zip_uint64_t>(mimetype.size()), 0),
         false);
-    ok = ok && addLazy(za, QStringLiteral("META-INF/container.xml"), [] {
-             return QByteArrayLiteral(
-                 "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<container version=\"1.0\" "
-                 "xmlns=\"urn:oasis:names:tc:opendocument:xmlns:container\">\n<rootfiles>\n"
-                 "<rootfile full-path=\"OEBPS/content.opf\" "
-                 "media-type=\"application/oebps-package+xml\"/>\n</rootfiles>\n</container>\n");
-         });
-    ok = ok && addLazy(za, QStringLiteral("OEBPS/content.opf"), [&] { return book.package(); });
-    ok = ok && addLazy(za, QStringLiteral("OEBPS/toc.ncx"), [&] { return book.ncx(); });
-    ok = ok && addLazy(za, QStringLiteral("OEBPS/nav.xhtml"), [&] { return book.navigation(); });
-    ok = ok && addLazy(za, QStringLiteral("OEBPS/style.css"), [] { return EpubBook::style(); });
-    ok = ok && addLazy(za, QStringLiteral("OEBPS/title.xhtml"), [&] { return book.titlePage(); });
+    ok =
+        ok &&
+        addLazy(
+            za, QStringLiteral("META-INF/container.xml"), whole([] {
+                return QByteArrayLiteral(
+                    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<container version=\"1.0\" "
+                    "xmlns=\"urn:oasis:names:tc:opendocument:xmlns:container\">\n<rootfiles>\n"
+                    "<rootfile full-path=\"OEBPS/content.opf\" "
+                    "media-type=\"application/oebps-package+xml\"/>\n</rootfiles>\n</container>\n");
+            }));
+    ok = ok && addLazy(za, QStringLiteral("OEBPS/content.opf"), pieces(book.package()));
+    ok = ok && addLazy(za, QStringLiteral("OEBPS/toc.ncx"), pieces(book.ncx()));
+    ok = ok && addLazy(za, QStringLiteral("OEBPS/nav.xhtml"), pieces(book.navigation()));
+    ok = ok && addLazy(za, QStringLiteral("OEBPS/style.css"), whole(&EpubBook::style));
+    ok = ok &&
+         addLazy(za, QStringLiteral("OEBPS/title.xhtml"), whole([&] { return book.titlePage(); }));
     for (size_t i = 0; ok && i < plan.chapters.size(); ++i) {
         ok = addLazy(za, QStringLiteral("OEBPS/") + chapterEntry(i),
-                     [&book, i] { return book.chapter(i); });
+                     whole([&book, i] { return book.chapter(i); }));
         for (const Picture& picture : plan.chapters[i].pictures) {
             if (ok && !picture.entry.isEmpty())
                 ok = addEntry(
