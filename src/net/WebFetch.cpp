@@ -187,8 +187,7 @@ FetchedPage fetchPage(const QString& url, const QString& charset) {
     FetchedPage page;
     page.status = bytes.status;
     page.header = std::move(bytes.header);
-    if (bytes.status >= 0)
-        page.body = decodeBody(bytes.body, charset);
+    page.body = decodeBody(bytes.body, charset);
     return page;
 }
 
