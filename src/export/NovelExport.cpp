@@ -118,30 +118,6 @@ QString withoutUnkeepable(const QString& text) {
     return out;
 }
 
-QString escapeXml(const QString& text) {
-    QString out;
-    out.reserve(text.size() + text.size() / 8);
-    for (const QChar c : text) {
-        switch (c.unicode()) {
-        case '&':
-            out.append(QLatin1String("&amp;"));
-            break;
-        case '<':
-            out.append(QLatin1String("&lt;"));
-            break;
-        case '>':
-            out.append(QLatin1String("&gt;"));
-            break;
-        case '"':
-            out.append(QLatin1String("&quot;"));
-            break;
-        default:
-            out.append(c);
-        }
-    }
-    return out;
-}
-
 // A name fit for a title: one line, nothing XML cannot hold, never empty.
 QString cleanName(const QString& name, const QString& fallback) {
     QString clean = withoutUnkeepable(name).simplified();
@@ -254,7 +230,6 @@ public:
                                  .arg(novelId)
                                  .arg(kPictureChapter))),
           m_novelId(novelId) {}
-    ~ChapterReader() { m_rows.reset(); } // the statement goes before its connection
 
     // The stored HTML of a text chapter; asked in increasing order, an earlier one is read on
     // its own.
@@ -272,7 +247,7 @@ public:
 
 private:
     SqliteDatabase m_db;
-    std::unique_ptr<SqliteCursor> m_rows;
+    std::unique_ptr<SqliteCursor> m_rows; // declared after m_db: the statement goes first
     int32_t m_novelId;
 };
 
@@ -288,7 +263,7 @@ QString chapterEntry(size_t index) {
 }
 
 QString xhtmlHead(const QString& title, const QString& cssPath) {
-    return QString::fromLatin1(kXhtmlHead) + escapeXml(title) +
+    return QString::fromLatin1(kXhtmlHead) + title.toHtmlEscaped() +
            QStringLiteral("</title>\n<link rel=\"stylesheet\" type=\"text/css\" href=\"") +
            cssPath + QStringLiteral("\"/>\n</head>\n<body>\n");
 }
@@ -323,13 +298,14 @@ public:
             bookIdentifier(plan.siteName, plan.info.infoPageUrl).toString(QUuid::WithoutBraces);
         m_title = cleanName(plan.info.name, QStringLiteral("无题"));
         m_author = cleanName(plan.info.author, QString());
+        m_site = cleanName(plan.siteName, QString());
     }
 
     QByteArray chapter(size_t index) const {
         const ChapterPlan& chapter = m_plan.chapters[index];
         const QString name = cleanName(chapter.name, chapterFallbackName(int32_t(index)));
-        QString body = QStringLiteral("<section epub:type=\"chapter\">\n<h2>") + escapeXml(name) +
-                       QStringLiteral("</h2>\n");
+        QString body = QStringLiteral("<section epub:type=\"chapter\">\n<h2>") +
+                       name.toHtmlEscaped() + QStringLiteral("</h2>\n");
         if (!chapter.stored) {
             body +=
                 QStringLiteral("<p class=\"missing\">") + missingText() + QStringLiteral("</p>\n");
@@ -339,13 +315,14 @@ public:
                     body += QStringLiteral("<p class=\"missing\">（图片缺失）</p>\n");
                 else
                     body += QStringLiteral("<div class=\"picture\"><img src=\"../") +
-                            picture.entry + QStringLiteral("\" alt=\"") + escapeXml(name) +
+                            picture.entry + QStringLiteral("\" alt=\"") + name.toHtmlEscaped() +
                             QStringLiteral("\"/></div>\n");
             }
         } else {
             for (const QString& paragraph :
                  chapterParagraphs(m_reader.html(static_cast<int32_t>(index))))
-                body += QStringLiteral("<p>") + escapeXml(paragraph) + QStringLiteral("</p>\n");
+                body +=
+                    QStringLiteral("<p>") + paragraph.toHtmlEscaped() + QStringLiteral("</p>\n");
         }
         body += QStringLiteral("</section>\n");
         return xhtmlPage(name, QStringLiteral("../style.css"), body);
@@ -353,12 +330,12 @@ public:
 
     QByteArray titlePage() const {
         QString body = QStringLiteral("<section epub:type=\"titlepage\" class=\"title\">\n<h1>") +
-                       escapeXml(m_title) + QStringLiteral("</h1>\n");
+                       m_title.toHtmlEscaped() + QStringLiteral("</h1>\n");
         if (!m_author.isEmpty())
-            body += QStringLiteral("<p class=\"author\">") + escapeXml(m_author) +
+            body += QStringLiteral("<p class=\"author\">") + m_author.toHtmlEscaped() +
                     QStringLiteral("</p>\n");
-        body += QStringLiteral("<p class=\"site\">") +
-                escapeXml(cleanName(m_plan.siteName, QString())) + QStringLiteral("</p>\n");
+        body += QStringLiteral("<p class=\"site\">") + m_site.toHtmlEscaped() +
+                QStringLiteral("</p>\n");
         body += QStringLiteral("</section>\n");
         return xhtmlPage(m_title, QStringLiteral("style.css"), body);
     }
@@ -367,11 +344,11 @@ public:
         return {{xhtmlHead(QStringLiteral("目录"), QStringLiteral("style.css")) +
                  QStringLiteral("<nav epub:type=\"toc\" id=\"toc\">\n<h1>目录</h1>\n<ol>\n"
                                 "<li><a href=\"title.xhtml\">") +
-                 escapeXml(m_title) + QStringLiteral("</a></li>\n")},
+                 m_title.toHtmlEscaped() + QStringLiteral("</a></li>\n")},
                 {m_plan.chapters.size(),
                  [this](size_t i) {
                      return QStringLiteral("<li><a href=\"") + chapterEntry(i) +
-                            QStringLiteral("\">") + escapeXml(chapterName(i)) +
+                            QStringLiteral("\">") + chapterName(i).toHtmlEscaped() +
                             QStringLiteral("</a></li>\n");
                  }},
                 {QStringLiteral("</ol>\n</nav>\n") + xhtmlTail()}};
@@ -381,8 +358,8 @@ public:
         auto point = [](size_t order, const QString& label, const QString& src) {
             return QStringLiteral("<navPoint id=\"n%1\" playOrder=\"%1\"><navLabel><text>")
                        .arg(order) +
-                   escapeXml(label) + QStringLiteral("</text></navLabel><content src=\"") + src +
-                   QStringLiteral("\"/></navPoint>\n");
+                   label.toHtmlEscaped() + QStringLiteral("</text></navLabel><content src=\"") +
+                   src + QStringLiteral("\"/></navPoint>\n");
         };
         return {{QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<ncx "
                                 "xmlns=\"http://www.daisy.org/z3986/2005/ncx/\" version=\"2005-1\" "
@@ -392,7 +369,7 @@ public:
                                 "name=\"dtb:totalPageCount\" content=\"0\"/>\n<meta "
                                 "name=\"dtb:maxPageNumber\" content=\"0\"/>\n</head>\n"
                                 "<docTitle><text>") +
-                 escapeXml(m_title) + QStringLiteral("</text></docTitle>\n<navMap>\n") +
+                 m_title.toHtmlEscaped() + QStringLiteral("</text></docTitle>\n<navMap>\n") +
                  point(1, m_title, QStringLiteral("title.xhtml"))},
                 {m_plan.chapters.size(),
                  [this, point](size_t i) { return point(i + 2, chapterName(i), chapterEntry(i)); }},
@@ -406,15 +383,14 @@ public:
                            "unique-identifier=\"book-id\" xml:lang=\"zh\">\n<metadata "
                            "xmlns:dc=\"http://purl.org/dc/elements/1.1/\">\n<dc:identifier "
                            "id=\"book-id\">") +
-            m_identifier + QStringLiteral("</dc:identifier>\n<dc:title>") + escapeXml(m_title) +
-            QStringLiteral("</dc:title>\n");
+            m_identifier + QStringLiteral("</dc:identifier>\n<dc:title>") +
+            m_title.toHtmlEscaped() + QStringLiteral("</dc:title>\n");
         if (!m_author.isEmpty())
-            head += QStringLiteral("<dc:creator>") + escapeXml(m_author) +
+            head += QStringLiteral("<dc:creator>") + m_author.toHtmlEscaped() +
                     QStringLiteral("</dc:creator>\n");
         head += QStringLiteral("<dc:language>zh</dc:language>\n");
-        if (!m_plan.siteName.isEmpty())
-            head += QStringLiteral("<dc:publisher>") +
-                    escapeXml(cleanName(m_plan.siteName, QString())) +
+        if (!m_site.isEmpty())
+            head += QStringLiteral("<dc:publisher>") + m_site.toHtmlEscaped() +
                     QStringLiteral("</dc:publisher>\n");
         head +=
             QStringLiteral("<meta property=\"dcterms:modified\">") +
@@ -472,6 +448,7 @@ private:
     QString m_identifier;
     QString m_title;
     QString m_author;
+    QString m_site;
 };
 
 struct ZipDiscarder {
