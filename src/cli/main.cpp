@@ -112,6 +112,11 @@ bool printError(const QString& error, Output& io) {
     return true;
 }
 
+int usageError(Output& io) {
+    io.err << kUsage;
+    return kError;
+}
+
 int searchCommand(const QString& name, Output& io) {
     auto surface = consoleSurface(io);
     auto search = std::make_unique<SearchCoordinator>(name, surface, Worker::Ownership::Held);
@@ -185,7 +190,7 @@ int removeCommand(const QString& site, const QString& name, Output& io) {
 
 int exportCommand(QStringList args, Output& io) {
     if (args.size() < 2)
-        return io.err << kUsage, kError;
+        return usageError(io);
     const QString site = args.takeFirst();
     const QString name = args.takeFirst();
     ExportOptions options;
@@ -197,7 +202,7 @@ int exportCommand(QStringList args, Output& io) {
             continue;
         }
         if (args.isEmpty())
-            return io.err << kUsage, kError;
+            return usageError(io);
         const QString value = args.takeFirst();
         if (option == QLatin1String("--epub") || option == QLatin1String("--txt")) {
             options.format =
@@ -211,11 +216,11 @@ int exportCommand(QStringList args, Output& io) {
                                    ? TextEncoding::Gbk
                                    : TextEncoding::Utf8;
         } else {
-            return io.err << kUsage, kError;
+            return usageError(io);
         }
     }
     if (targets != 1)
-        return io.err << kUsage, kError;
+        return usageError(io);
     const ExportResult result = exportNovel(site, name, options);
     const QString text = exportStatusText(result, name, options.fileName);
     switch (result.kind) {
@@ -309,8 +314,7 @@ int runCommand(QStringList args, Output& io) {
         return kFound;
     }
     if (args.isEmpty()) {
-        io.err << kUsage;
-        return kError;
+        return usageError(io);
     }
     if (const QString problem = prepareDataFolder(folder.path); !problem.isEmpty()) {
         io.err << "zvrd-cli: " << problem << '\n';
@@ -325,30 +329,26 @@ int runCommand(QStringList args, Output& io) {
     }
     if (command == QLatin1String("import-rules")) {
         if (args.size() != 1 && !(args.size() == 3 && args[1] == QLatin1String("--base"))) {
-            io.err << kUsage;
-            return kError;
+            return usageError(io);
         }
         return importRulesCommand(args[0], args.size() == 3 ? args[2] : QString(), io);
     }
     if (command == QLatin1String("search")) {
         if (args.size() != 1) {
-            io.err << kUsage;
-            return kError;
+            return usageError(io);
         }
         return searchCommand(args[0], io);
     }
     if (command == QLatin1String("update")) {
         if (args.size() != 0 && args.size() != 2) {
-            io.err << kUsage;
-            return kError;
+            return usageError(io);
         }
         return args.isEmpty() ? updateCommand(QString(), QString(), io)
                               : updateCommand(args[0], args[1], io);
     }
     if (command == QLatin1String("remove")) {
         if (args.size() != 2) {
-            io.err << kUsage;
-            return kError;
+            return usageError(io);
         }
         return removeCommand(args[0], args[1], io);
     }
@@ -361,8 +361,7 @@ int runCommand(QStringList args, Output& io) {
                                QStringLiteral("chapter"), QStringLiteral("searchpage"),
                                QStringLiteral("download")};
     if (!known.contains(command) || args.size() != 2) {
-        io.err << kUsage;
-        return kError;
+        return usageError(io);
     }
     const std::optional<SiteRule> rule = ruleNamed(args[0], io);
     if (!rule)
