@@ -231,7 +231,7 @@ namespace {
 void exportTo(std::shared_ptr<WindowSurface> surface, const QString& siteName,
               const QString& novelName, const ExportOptions& options,
               const std::function<bool(const QString&)>& confirm) {
-    new ExportWorker(siteName, novelName, options, surface, [=](const ExportResult& result) {
+    exportNovelInBackground(siteName, novelName, options, surface, [=](const ExportResult& result) {
         if (result.kind != ExportResult::Kind::MissingChapters ||
             !confirm(missingChaptersQuestion(result.missing)))
             return;
@@ -275,7 +275,7 @@ void MainWindow::removeNovelOfRow(int row) {
     setStatusText(QStringLiteral("正在删除《%1》……").arg(name));
     // On a thread of its own: a download of the novel is stopped first, and it reports to this
     // window while it stops.
-    new RemoveNovelWorker(site, name, surface(), [this](bool) {
+    removeNovelInBackground(site, name, surface(), [this](bool) {
         if (m_bookshelf)
             listRecentReads();
     });

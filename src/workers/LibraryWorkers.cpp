@@ -237,44 +237,49 @@ bool removeNovel(const QString& siteName, const QString& novelName) {
     return true;
 }
 
-RemoveNovelWorker::RemoveNovelWorker(const QString& siteName, const QString& novelName,
-                                     std::shared_ptr<WindowSurface> surface,
-                                     std::function<void(bool)> done, Ownership ownership)
-    : Worker(ownership), m_siteName(siteName), m_novelName(novelName),
-      m_surface(std::move(surface)), m_done(std::move(done)) {
+WindowTask::WindowTask(std::shared_ptr<WindowSurface> surface, std::function<Outcome()> work,
+                       Ownership ownership)
+    : Worker(ownership), m_surface(std::move(surface)), m_work(std::move(work)) {
     start();
 }
 
-void RemoveNovelWorker::run() {
-    const bool removed = removeNovel(m_siteName, m_novelName);
-    m_surface->setStatusText(removed ? QStringLiteral("已删除《%1》。").arg(m_novelName)
-                                     : QStringLiteral("《%1》不在书架上。").arg(m_novelName));
-    if (m_done)
-        m_surface->runOnWindowThread([this, removed] { m_done(removed); });
+void WindowTask::run() {
+    const Outcome outcome = m_work();
+    m_surface->setStatusText(outcome.status);
+    if (outcome.then)
+        m_surface->runOnWindowThread(outcome.then);
 }
 
-void RemoveNovelWorker::reportError(const QString& text) {
+void WindowTask::reportError(const QString& text) {
     m_surface->setStatusText(errorStatusText(text));
 }
 
-ExportWorker::ExportWorker(const QString& siteName, const QString& novelName,
-                           const ExportOptions& options, std::shared_ptr<WindowSurface> surface,
-                           std::function<void(const ExportResult&)> done, Ownership ownership)
-    : Worker(ownership), m_siteName(siteName), m_novelName(novelName), m_options(options),
-      m_surface(std::move(surface)), m_done(std::move(done)) {
-    start();
+void removeNovelInBackground(const QString& siteName, const QString& novelName,
+                             std::shared_ptr<WindowSurface> surface,
+                             std::function<void(bool)> done) {
+    new WindowTask(std::move(surface), [=] {
+        const bool removed = removeNovel(siteName, novelName);
+        return WindowTask::Outcome{removed ? QStringLiteral("已删除《%1》。").arg(novelName)
+                                           : QStringLiteral("《%1》不在书架上。").arg(novelName),
+                                   [done, removed] {
+                                       if (done)
+                                           done(removed);
+                                   }};
+    });
 }
 
-void ExportWorker::run() {
-    m_surface->setStatusText(QStringLiteral("正在导出《%1》……").arg(m_novelName));
-    const ExportResult result = exportNovel(m_siteName, m_novelName, m_options);
-    m_surface->setStatusText(exportStatusText(result, m_novelName, m_options.fileName));
-    if (m_done)
-        m_surface->runOnWindowThread([this, result] { m_done(result); });
-}
-
-void ExportWorker::reportError(const QString& text) {
-    m_surface->setStatusText(errorStatusText(text));
+void exportNovelInBackground(const QString& siteName, const QString& novelName,
+                             const ExportOptions& options, std::shared_ptr<WindowSurface> surface,
+                             std::function<void(const ExportResult&)> done) {
+    new WindowTask(surface, [=] {
+        surface->setStatusText(QStringLiteral("正在导出《%1》……").arg(novelName));
+        const ExportResult result = exportNovel(siteName, novelName, options);
+        return WindowTask::Outcome{exportStatusText(result, novelName, options.fileName),
+                                   [done, result] {
+                                       if (done)
+                                           done(result);
+                                   }};
+    });
 }
 
 } // namespace zvrd

@@ -62,47 +62,36 @@ QString updateSummaryText(const QList<NovelUpdate>& results);
 // folder (only that folder, inside the data folder's book/). False when it is not recorded.
 bool removeNovel(const QString& siteName, const QString& novelName);
 
-// removeNovel on a thread of its own (it may wait for a download to stop); done runs on the
-// window's thread afterwards with the outcome.
-class RemoveNovelWorker : public Worker {
+// A task of the window's on a thread of its own (it may wait for a download to stop, or take a
+// while): work runs there and gives the status text to show and what runs afterwards on the
+// window's thread.
+class WindowTask : public Worker {
     Q_OBJECT
 public:
-    RemoveNovelWorker(const QString& siteName, const QString& novelName,
-                      std::shared_ptr<WindowSurface> surface, std::function<void(bool)> done,
-                      Ownership ownership = Ownership::Detached);
+    struct Outcome {
+        QString status;
+        std::function<void()> then;
+    };
+    WindowTask(std::shared_ptr<WindowSurface> surface, std::function<Outcome()> work,
+               Ownership ownership = Ownership::Detached);
 
 protected:
     void run() override;
     void reportError(const QString& text) override;
 
 private:
-    QString m_siteName;
-    QString m_novelName;
     std::shared_ptr<WindowSurface> m_surface;
-    std::function<void(bool)> m_done;
+    std::function<Outcome()> m_work;
 };
 
-// exportNovel on a thread of its own; says the outcome in the status bar, then done runs on the
-// window's thread with the result (a refusal for missing chapters included, so that the window
-// can ask and try again).
-class ExportWorker : public Worker {
-    Q_OBJECT
-public:
-    ExportWorker(const QString& siteName, const QString& novelName, const ExportOptions& options,
-                 std::shared_ptr<WindowSurface> surface,
-                 std::function<void(const ExportResult&)> done,
-                 Ownership ownership = Ownership::Detached);
-
-protected:
-    void run() override;
-    void reportError(const QString& text) override;
-
-private:
-    QString m_siteName;
-    QString m_novelName;
-    ExportOptions m_options;
-    std::shared_ptr<WindowSurface> m_surface;
-    std::function<void(const ExportResult&)> m_done;
-};
+// removeNovel as a window task; done gets the outcome on the window's thread.
+void removeNovelInBackground(const QString& siteName, const QString& novelName,
+                             std::shared_ptr<WindowSurface> surface,
+                             std::function<void(bool)> done);
+// exportNovel as a window task; done gets the result on the window's thread (a refusal for
+// missing chapters included, so that the window can ask and try again).
+void exportNovelInBackground(const QString& siteName, const QString& novelName,
+                             const ExportOptions& options, std::shared_ptr<WindowSurface> surface,
+                             std::function<void(const ExportResult&)> done);
 
 } // namespace zvrd
