@@ -4,6 +4,7 @@
 #include "core/DataFolder.h"
 #include "export/NovelExport.h"
 #include "store/NovelLibrary.h"
+#include "store/Schema.h"
 #include "store/SqliteTable.h"
 
 #include <QFile>
@@ -44,7 +45,7 @@ struct Library {
     qint64 textBytes = 0;
     Library() {
         setDataFolder(dir.path());
-        createMissingTables();
+        prepareLibrary();
         addRecentRead(kSite, kNovel, QStringLiteral("作者"), QString(),
                       QStringLiteral("http://example.com/book/1/"));
         const int32_t id = recentReadId(kSite, kNovel);
@@ -62,18 +63,14 @@ struct Library {
         paragraph += QStringLiteral("<br /><br />");
         SqliteWriter db(novelDatabasePath());
         db.beginTransaction();
-        SqliteQuery insert = db.prepare(
-            QStringLiteral("insert into novel_chapter(novel_id,chapter_id,chapter_type,is_download,"
-                           "chapter_content) values(?1,?2,0,1,?3)"));
+        SqlitePrepared insert(
+            db, QStringLiteral("insert into novel_chapter(novel_id,chapter_id,chapter_type,"
+                               "is_download,chapter_content) values(?1,?2,0,1,?3)"));
         for (int i = 0; i < kChapters; ++i) {
             const QString content = paragraph.repeated(7) + QString::number(i);
             textBytes += content.toUtf8().size();
-            db.bind(insert, 1, id);
-            db.bind(insert, 2, i);
-            db.bind(insert, 3, content);
-            db.exec(insert);
+            insert.run({id, i, content});
         }
-        db.release(insert);
         db.commit();
     }
     ~Library() { setDataFolder(QString()); }

@@ -1,6 +1,7 @@
 // Storing and loading a 5,000-chapter list: one transaction against one statement per row.
 #include "core/DataFolder.h"
 #include "store/NovelLibrary.h"
+#include "store/Schema.h"
 
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
@@ -27,7 +28,7 @@ struct Folder {
     QTemporaryDir dir;
     Folder() {
         setDataFolder(dir.path());
-        createMissingTables();
+        prepareLibrary();
     }
     ~Folder() { setDataFolder(QString()); }
 };

@@ -14,6 +14,7 @@
 #include "rules/Extractors.h"
 #include "rules/RuleSet.h"
 #include "store/NovelLibrary.h"
+#include "store/Schema.h"
 #include "store/SqliteTable.h"
 #include "workers/HeadlessSurface.h"
 #include "workers/LibraryWorkers.h"
@@ -66,7 +67,7 @@ void BM_UpdateCheck100Novels(benchmark::State& state) {
         state.PauseTiming();
         QTemporaryDir data;
         setDataFolder(data.path());
-        createMissingTables();
+        prepareLibrary();
         importRuleScript(QStringLiteral(ZVRD_SOURCE_DIR "/data/demo_sites.sql"),
                          servers[0]->base());
         {

@@ -1,16 +1,15 @@
 -- Rules for the two made-up sites of the local test web server (tools/testsite). "@BASE@"
 -- stands for the server's address, e.g. http://127.0.0.1:8080; it is filled in on import.
-CREATE TABLE IF NOT EXISTS site_rule (
-    id INTEGER PRIMARY KEY, site_name TEXT, site_url TEXT, charset TEXT,
-    search_page_url_format TEXT, search_page_result_regional TEXT, search_page_novel_name TEXT,
-    search_page_novel_author TEXT, search_page_latest_chapter TEXT, search_page_info_page_url TEXT,
-    info_page_novel_sort TEXT, info_page_novel_name TEXT, info_page_novel_author TEXT,
-    info_page_novel_state TEXT, info_page_novel_intro TEXT, info_page_latest_chapter TEXT,
-    info_page_directory_page_url TEXT, directory_page_regional TEXT,
-    directory_page_chapter_name_and_url TEXT, chapter_page_chapter_content TEXT, replace_rule TEXT);
 
 -- GBK site: result list in a table, an exact name jumps (302, absolute) to the novel.
-INSERT OR REPLACE INTO site_rule VALUES (901, '书海阁', '@BASE@/gbk/', 'gbk',
+INSERT OR REPLACE INTO site_rule (
+    id, site_name, site_url, charset, search_page_url_format, search_page_result_regional,
+    search_page_novel_name, search_page_novel_author, search_page_latest_chapter,
+    search_page_info_page_url, info_page_novel_sort, info_page_novel_name, info_page_novel_author,
+    info_page_novel_state, info_page_novel_intro, info_page_latest_chapter,
+    info_page_directory_page_url, directory_page_regional, directory_page_chapter_name_and_url,
+    chapter_page_chapter_content, replace_rule)
+VALUES (901, '书海阁', '@BASE@/gbk/', 'gbk',
     '@BASE@/gbk/search?q={KEY}',
     '<table id="results">(.+?)</table>',
     '<td class="name"><a href="[^"]*">(.+?)</a></td>',
@@ -30,7 +29,14 @@ INSERT OR REPLACE INTO site_rule VALUES (901, '书海阁', '@BASE@/gbk/', 'gbk',
 
 -- UTF-8 site: relative result addresses, an exact name jumps (302, relative Location), the
 -- chapter title stands before the link address.
-INSERT OR REPLACE INTO site_rule VALUES (902, '云中书库', '@BASE@/utf8/', 'utf-8',
+INSERT OR REPLACE INTO site_rule (
+    id, site_name, site_url, charset, search_page_url_format, search_page_result_regional,
+    search_page_novel_name, search_page_novel_author, search_page_latest_chapter,
+    search_page_info_page_url, info_page_novel_sort, info_page_novel_name, info_page_novel_author,
+    info_page_novel_state, info_page_novel_intro, info_page_latest_chapter,
+    info_page_directory_page_url, directory_page_regional, directory_page_chapter_name_and_url,
+    chapter_page_chapter_content, replace_rule)
+VALUES (902, '云中书库', '@BASE@/utf8/', 'utf-8',
     '@BASE@/utf8/search.php?keyword={KEY}',
     '<ul class="result-list">(.+?)</ul>',
     '<span class="s2"><a href="[^"]*">(.+?)</a></span>',

@@ -1,25 +1,21 @@
--- The site rules shipped with the reader, one row per site. Installed as
--- share/zvrd/site_rules.sql; at start the reader imports them into the user's zvrd.db when this
--- version is newer than the one it last received (rows of other ids, and the recent reads, are
--- left alone). Raise the version with every change of a row.
+-- The site rules shipped with the reader, one row per site, each inserted by column name (the
+-- tables belong to the program). Installed as share/zvrd/site_rules.sql; at start the reader
+-- merges them into the user's zvrd.db when this version is newer than the one it last received:
+-- a row the user left as shipped is updated, a row the user changed or made is never touched
+-- (a new row whose id is taken goes to a free one). Raise the version with every change of a row.
 -- shipped-rules-version: 1
 -- Every pattern field is a list of PCRE pieces separated by "|"; group 1 carries the value.
 -- Search fields are filled only for sites whose search result page is known.
-CREATE TABLE IF NOT EXISTS site_rule (
-    id INTEGER PRIMARY KEY, site_name TEXT, site_url TEXT, charset TEXT,
-    search_page_url_format TEXT, search_page_result_regional TEXT, search_page_novel_name TEXT,
-    search_page_novel_author TEXT, search_page_latest_chapter TEXT, search_page_info_page_url TEXT,
-    info_page_novel_sort TEXT, info_page_novel_name TEXT, info_page_novel_author TEXT,
-    info_page_novel_state TEXT, info_page_novel_intro TEXT, info_page_latest_chapter TEXT,
-    info_page_directory_page_url TEXT, directory_page_regional TEXT,
-    directory_page_chapter_name_and_url TEXT, chapter_page_chapter_content TEXT, replace_rule TEXT);
-
-CREATE TABLE IF NOT EXISTS latest_read (
-    id INTEGER PRIMARY KEY, target_site TEXT, novel_name TEXT, novel_author TEXT,
-    latest_chapter TEXT, info_page_url TEXT);
 
 -- The information page is the chapter list page itself: the empty group resolves to its own address.
-INSERT OR REPLACE INTO site_rule VALUES (1, '笔趣阁', 'http://www.biquge.com.tw/', 'gbk',
+INSERT OR REPLACE INTO site_rule (
+    id, site_name, site_url, charset, search_page_url_format, search_page_result_regional,
+    search_page_novel_name, search_page_novel_author, search_page_latest_chapter,
+    search_page_info_page_url, info_page_novel_sort, info_page_novel_name, info_page_novel_author,
+    info_page_novel_state, info_page_novel_intro, info_page_latest_chapter,
+    info_page_directory_page_url, directory_page_regional, directory_page_chapter_name_and_url,
+    chapter_page_chapter_content, replace_rule)
+VALUES (1, '笔趣阁', 'http://www.biquge.com.tw/', 'gbk',
     '', '', '', '', '', '',
     '',
     '<meta property="og:novel:book_name" content="(.+?)"/>|<h1>(.+?)</h1>',
@@ -32,7 +28,14 @@ INSERT OR REPLACE INTO site_rule VALUES (1, '笔趣阁', 'http://www.biquge.com.
     '<div id="content">(.+?)</div>',
     '<script[^>]*>.*?</script>');
 
-INSERT OR REPLACE INTO site_rule VALUES (2, '999文学', 'http://www.999wx.com/', 'gbk',
+INSERT OR REPLACE INTO site_rule (
+    id, site_name, site_url, charset, search_page_url_format, search_page_result_regional,
+    search_page_novel_name, search_page_novel_author, search_page_latest_chapter,
+    search_page_info_page_url, info_page_novel_sort, info_page_novel_name, info_page_novel_author,
+    info_page_novel_state, info_page_novel_intro, info_page_latest_chapter,
+    info_page_directory_page_url, directory_page_regional, directory_page_chapter_name_and_url,
+    chapter_page_chapter_content, replace_rule)
+VALUES (2, '999文学', 'http://www.999wx.com/', 'gbk',
     '', '', '', '', '', '',
     '',
     '<h3>(.+?)作者：',
@@ -45,7 +48,14 @@ INSERT OR REPLACE INTO site_rule VALUES (2, '999文学', 'http://www.999wx.com/'
     '<div class="adread"><script>show_read\(\);</script></div>(.+?)<div',
     '‘|’');
 
-INSERT OR REPLACE INTO site_rule VALUES (3, '笔趣阁info', 'http://www.biquge.info/', 'utf-8',
+INSERT OR REPLACE INTO site_rule (
+    id, site_name, site_url, charset, search_page_url_format, search_page_result_regional,
+    search_page_novel_name, search_page_novel_author, search_page_latest_chapter,
+    search_page_info_page_url, info_page_novel_sort, info_page_novel_name, info_page_novel_author,
+    info_page_novel_state, info_page_novel_intro, info_page_latest_chapter,
+    info_page_directory_page_url, directory_page_regional, directory_page_chapter_name_and_url,
+    chapter_page_chapter_content, replace_rule)
+VALUES (3, '笔趣阁info', 'http://www.biquge.info/', 'utf-8',
     '', '', '', '', '', '',
     '',
     '<meta property="og:novel:book_name" content="(.+?)"/>',
@@ -58,7 +68,14 @@ INSERT OR REPLACE INTO site_rule VALUES (3, '笔趣阁info', 'http://www.biquge.
     '<!--go-->(.+?)<!--over-->',
     '<script[^>]*>.*?</script>');
 
-INSERT OR REPLACE INTO site_rule VALUES (4, '思路客', 'http://www.siluke.tw/', 'utf-8',
+INSERT OR REPLACE INTO site_rule (
+    id, site_name, site_url, charset, search_page_url_format, search_page_result_regional,
+    search_page_novel_name, search_page_novel_author, search_page_latest_chapter,
+    search_page_info_page_url, info_page_novel_sort, info_page_novel_name, info_page_novel_author,
+    info_page_novel_state, info_page_novel_intro, info_page_latest_chapter,
+    info_page_directory_page_url, directory_page_regional, directory_page_chapter_name_and_url,
+    chapter_page_chapter_content, replace_rule)
+VALUES (4, '思路客', 'http://www.siluke.tw/', 'utf-8',
     '', '', '', '', '', '',
     '',
     '<h1><a href="[^"]*" title="(.+?)">',
@@ -71,7 +88,14 @@ INSERT OR REPLACE INTO site_rule VALUES (4, '思路客', 'http://www.siluke.tw/'
     '<div class="cont">(.+?)<script',
     '上一页&lt;(?:<br>)?|下一页&gt;');
 
-INSERT OR REPLACE INTO site_rule VALUES (5, '书趣阁', 'http://www.shuquge.com/', 'utf-8',
+INSERT OR REPLACE INTO site_rule (
+    id, site_name, site_url, charset, search_page_url_format, search_page_result_regional,
+    search_page_novel_name, search_page_novel_author, search_page_latest_chapter,
+    search_page_info_page_url, info_page_novel_sort, info_page_novel_name, info_page_novel_author,
+    info_page_novel_state, info_page_novel_intro, info_page_latest_chapter,
+    info_page_directory_page_url, directory_page_regional, directory_page_chapter_name_and_url,
+    chapter_page_chapter_content, replace_rule)
+VALUES (5, '书趣阁', 'http://www.shuquge.com/', 'utf-8',
     '', '', '', '', '', '',
     '',
     '<meta property="og:novel:book_name" content="(.+?)"',
@@ -85,7 +109,14 @@ INSERT OR REPLACE INTO site_rule VALUES (5, '书趣阁', 'http://www.shuquge.com
     '');
 
 -- Chapter links are protocol-relative ("//read.qidian.com/..."); they take the list page's scheme.
-INSERT OR REPLACE INTO site_rule VALUES (6, '起点中文网', 'https://www.qidian.com/', 'utf-8',
+INSERT OR REPLACE INTO site_rule (
+    id, site_name, site_url, charset, search_page_url_format, search_page_result_regional,
+    search_page_novel_name, search_page_novel_author, search_page_latest_chapter,
+    search_page_info_page_url, info_page_novel_sort, info_page_novel_name, info_page_novel_author,
+    info_page_novel_state, info_page_novel_intro, info_page_latest_chapter,
+    info_page_directory_page_url, directory_page_regional, directory_page_chapter_name_and_url,
+    chapter_page_chapter_content, replace_rule)
+VALUES (6, '起点中文网', 'https://www.qidian.com/', 'utf-8',
     '', '', '', '', '', '',
     '',
     '<h1><em>(.+?)</em>',
@@ -99,7 +130,14 @@ INSERT OR REPLACE INTO site_rule VALUES (6, '起点中文网', 'https://www.qidi
     '');
 
 -- The search result page shows no latest chapter: the book's blurb stands in its column.
-INSERT OR REPLACE INTO site_rule VALUES (7, '笔趣阁手机版', 'https://m.xbiquge.tw/', 'gbk',
+INSERT OR REPLACE INTO site_rule (
+    id, site_name, site_url, charset, search_page_url_format, search_page_result_regional,
+    search_page_novel_name, search_page_novel_author, search_page_latest_chapter,
+    search_page_info_page_url, info_page_novel_sort, info_page_novel_name, info_page_novel_author,
+    info_page_novel_state, info_page_novel_intro, info_page_latest_chapter,
+    info_page_directory_page_url, directory_page_regional, directory_page_chapter_name_and_url,
+    chapter_page_chapter_content, replace_rule)
+VALUES (7, '笔趣阁手机版', 'https://m.xbiquge.tw/', 'gbk',
     'https://m.xbiquge.tw/modules/article/search.php?searchtype=articlename&searchkey={KEY}',
     '<h1 class="search-title">(.+?)<div id="foot"',
     '<div class="article"><a href="[^"]*">(.+?)</a>',

@@ -8,6 +8,7 @@
 #include "rules/Extractors.h"
 #include "sites/SiteSelectionDialog.h"
 #include "store/NovelLibrary.h"
+#include "store/SiteRules.h"
 #include "store/SqliteTable.h"
 #include "workers/GatedSurface.h"
 #include "workers/LibraryWorkers.h"
@@ -83,12 +84,9 @@ void MainWindow::handleNavigation(const QString& url, bool& cancel) {
         if (pieces.size() != 3)
             return;
         try {
-            SqliteDatabase db(ruleDatabasePath());
-            auto novel = db.query(
-                QStringLiteral("select target_site,novel_name from latest_read where id=%1")
-                    .arg(pieces[2].toInt()));
-            if (!novel->atEnd())
-                startExport(novel->fieldAsString(0), novel->fieldAsString(1),
+            const RecentReadName novel = recentReadName(pieces[2].toInt());
+            if (!novel.novelName.isEmpty())
+                startExport(novel.siteName, novel.novelName,
                             pieces[1] == QLatin1String("txt") ? ExportFormat::Text
                                                               : ExportFormat::Epub);
         } catch (const SqliteException& e) {
@@ -113,45 +111,18 @@ void MainWindow::handleNavigation(const QString& url, bool& cancel) {
         try {
             const int32_t novelId = pieces[1].toInt();
             const int32_t index = pieces[2].toInt();
-            QString siteName;
-            QString novelName;
+            const RecentReadName novel = recentReadName(novelId);
+            const QString& siteName = novel.siteName;
+            const QString& novelName = novel.novelName;
             QString bookDir;
             QString ruleId;
-            {
-                SqliteDatabase db(ruleDatabasePath());
-                auto novel = db.query(
-                    QStringLiteral("select target_site,novel_name from latest_read where id=%1")
-                        .arg(novelId));
-                if (!novel->atEnd()) {
-                    siteName = novel->fieldAsString(
-                        static_cast<uint32_t>(novel->fieldIndex(QStringLiteral("target_site"))));
-                    novelName = novel->fieldAsString(
-                        static_cast<uint32_t>(novel->fieldIndex(QStringLiteral("novel_name"))));
-                    bookDir = bookFolder(siteName, novelName);
-                }
-                if (!siteName.isEmpty() && !novelName.isEmpty()) {
-                    db.addParamText(QStringLiteral(":site"), siteName);
-                    auto rule =
-                        db.query(QStringLiteral("select id from site_rule where site_name=:site"));
-                    if (!rule->atEnd())
-                        ruleId = rule->fieldAsString(
-                            static_cast<uint32_t>(rule->fieldIndex(QStringLiteral("id"))));
-                }
+            if (!siteName.isEmpty() && !novelName.isEmpty()) {
+                bookDir = bookFolder(siteName, novelName);
+                ruleId = siteRuleId(siteName);
             }
-            QString chapterName;
-            QString chapterUrl;
-            {
-                SqliteDatabase db(novelDatabasePath());
-                auto chapter = db.query(
-                    QStringLiteral("select chapter_name,chapter_url from novel_directory where "
-                                   "novel_id=%1 and chapter_index=%2")
-                        .arg(novelId)
-                        .arg(index));
-                if (!chapter->atEnd()) {
-                    chapterName = chapter->fieldAsString(0);
-                    chapterUrl = chapter->fieldAsString(1);
-                }
-            }
+            const ChapterEntry chapter = chapterEntry(novelId, index);
+            const QString& chapterName = chapter.name;
+            const QString& chapterUrl = chapter.url;
             if (!ruleId.isEmpty() && !bookDir.isEmpty() && !chapterName.isEmpty() &&
                 !chapterUrl.isEmpty()) {
                 setStatusText(QStringLiteral("正在下载章节「%1」……").arg(chapterName));

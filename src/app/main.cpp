@@ -4,6 +4,7 @@
 #include "net/HttpLibrary.h"
 #include "rules/RuleSet.h"
 #include "store/NovelLibrary.h"
+#include "store/Schema.h"
 #include "store/SqliteTable.h"
 #include "workers/Worker.h"
 
@@ -80,15 +81,19 @@ int main(int argc, char** argv) {
             QMessageBox::critical(nullptr, title,
                                   QStringLiteral("无法应用界面样式，将使用系统默认外观。"));
 
+        QString notice;
         try {
-            zvrd::createMissingTables(); // a fresh install works at once
-            zvrd::installShippedRules(zvrd::shippedRulesFile());
+            zvrd::prepareLibrary(); // a fresh install works at once
+            notice = zvrd::keptRulesNotice(
+                zvrd::installShippedRules(zvrd::shippedRulesFile()).keptSites);
         } catch (const zvrd::SqliteException& e) {
             QMessageBox::critical(nullptr, title, e.message());
         }
 
         zvrd::MainWindow window;
         window.startUp();
+        if (!notice.isEmpty())
+            window.setStatusText(notice);
         window.showMaximized();
         code = app.exec();
         window.closeSurface();

@@ -11,6 +11,7 @@
 #include "rules/PatternNotation.h"
 #include "rules/RuleSet.h"
 #include "store/NovelLibrary.h"
+#include "store/Schema.h"
 #include "store/SqliteTable.h"
 #include "workers/HeadlessSurface.h"
 #include "workers/LibraryWorkers.h"
@@ -324,8 +325,11 @@ int runCommand(QStringList args, Output& io) {
     const QString command = args.takeFirst();
     if (command != QLatin1String("import-rules")) {
         // A first start on an empty folder gets the tables and the shipped rules.
-        createMissingTables();
-        installShippedRules(shippedRulesFile());
+        prepareLibrary();
+        if (const QString notice =
+                keptRulesNotice(installShippedRules(shippedRulesFile()).keptSites);
+            !notice.isEmpty())
+            io.err << "zvrd-cli: " << notice << '\n';
     }
     if (command == QLatin1String("import-rules")) {
         if (args.size() != 1 && !(args.size() == 3 && args[1] == QLatin1String("--base"))) {

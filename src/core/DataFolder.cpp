@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <chrono>
@@ -78,6 +79,24 @@ QString prepareDataFolder(const QString& path) {
 void setDataFolder(const QString& folder) {
     std::lock_guard lock(folderLock());
     folderOverride() = folder.isEmpty() ? QString() : withSlash(QDir(folder).absolutePath());
+}
+
+QString storedPicturePath(const QString& stored) {
+    if (stored.isEmpty() || QFileInfo::exists(stored))
+        return stored;
+    // .../book/SITE/NOVEL/pic/FILE, also as a library of the Windows design wrote it
+    static const QRegularExpression separators(QStringLiteral("[/\\\\]"));
+    const QStringList parts = stored.split(separators);
+    const qsizetype n = parts.size();
+    if (n < 5 || parts[n - 5] != QLatin1String("book") || parts[n - 2] != QLatin1String("pic"))
+        return stored;
+    for (qsizetype i = n - 4; i < n; ++i) {
+        if (parts[i].isEmpty() || parts[i] == QLatin1String(".") || parts[i] == QLatin1String(".."))
+            return stored;
+    }
+    const QString moved = dataFolder() + QStringLiteral("book/") + parts[n - 4] + QLatin1Char('/') +
+                          parts[n - 3] + QStringLiteral("/pic/") + parts[n - 1];
+    return QFileInfo::exists(moved) ? moved : stored;
 }
 
 QString tempFolder() {

@@ -28,6 +28,12 @@ QString prepareDataFolder(const QString& path);
 // True when the program runs from a folder with a "portable" file beside it.
 bool isPortable(const QString& executableFolder = QString());
 
+// Where a stored picture file is now. Picture chapters store absolute paths; when the library was
+// moved or copied (the data folder is somewhere else now), a path that no longer exists but lies
+// under an earlier data folder's book/SITE/NOVEL/pic/ is found under the current one. Any other
+// path comes back as it is.
+QString storedPicturePath(const QString& stored);
+
 // The user's temporary folder, canonical, ending with "/".
 QString tempFolder();
 

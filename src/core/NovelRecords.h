@@ -27,4 +27,11 @@ struct ChapterList {
     QStringList urls;
 };
 
+// What a stored chapter holds (novel_chapter.chapter_type).
+enum class ChapterKind : int32_t {
+    Failed = -1, // a failed attempt: no content
+    Text = 0,    // the chapter's HTML
+    Picture = 1, // the stored picture files, separated by "|"
+};
+
 } // namespace zvrd

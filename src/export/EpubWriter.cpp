@@ -56,7 +56,7 @@ using Document = std::vector<DocumentPart>;
 
 class EpubBook {
 public:
-    EpubBook(const NovelPlan& plan, ChapterReader& reader) : m_plan(plan), m_reader(reader) {
+    EpubBook(const NovelPlan& plan, StoredTextReader& reader) : m_plan(plan), m_reader(reader) {
         m_identifier =
             QStringLiteral("urn:uuid:") +
             bookIdentifier(plan.siteName, plan.info.infoPageUrl).toString(QUuid::WithoutBraces);
@@ -208,7 +208,7 @@ private:
     }
 
     const NovelPlan& m_plan;
-    ChapterReader& m_reader;
+    StoredTextReader& m_reader;
     QString m_identifier;
     QString m_title;
     QString m_author;
@@ -367,7 +367,7 @@ bool addLazy(zip_t* archive, const QString& name, LazyEntry::Start start) {
 } // namespace
 
 QString writeEpub(const NovelPlan& plan, const QString& fileName) {
-    ChapterReader reader(plan.novelId);
+    StoredTextReader reader(plan.novelId);
     const EpubBook book(plan, reader);
     int errorCode = 0;
     // libzip writes the archive to a temporary file beside fileName at zip_close and renames it.

@@ -4,11 +4,10 @@
 
 #include "core/NovelRecords.h"
 #include "export/NovelExport.h"
-#include "store/SqliteTable.h"
+#include "store/NovelLibrary.h"
 
 #include <QString>
 
-#include <memory>
 #include <vector>
 
 namespace zvrd {
@@ -41,21 +40,6 @@ struct NovelPlan {
 
 // Everything but the chapters' text: names, which are stored, the picture files.
 NovelPlan planNovel(const QString& siteName, const QString& novelName);
-
-// The stored chapters in index order, read through one statement (one read transaction: the
-// book is one moment of the library, whatever a download stores meanwhile).
-class ChapterReader {
-public:
-    explicit ChapterReader(int32_t novelId);
-    // The stored HTML of a text chapter; asked in increasing order, an earlier one is read on
-    // its own.
-    QString html(int32_t index);
-
-private:
-    SqliteDatabase m_db;
-    std::unique_ptr<SqliteCursor> m_rows; // declared after m_db: the statement goes first
-    int32_t m_novelId;
-};
 
 // Each writes the whole book to fileName, or nothing there; the error text, empty on success.
 QString writeEpub(const NovelPlan& plan, const QString& fileName);

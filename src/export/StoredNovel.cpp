@@ -1,15 +1,13 @@
 #include "export/ExportParts.h"
 #include "export/NovelExport.h"
 
+#include "core/DataFolder.h"
 #include "store/NovelLibrary.h"
-#include "store/SqliteTable.h"
 
 #include <QFile>
 
 namespace zvrd {
 namespace {
-
-constexpr int32_t kPictureChapter = 1;
 
 QString extensionFor(const QString& mediaType) {
     if (mediaType == QLatin1String("image/png"))
@@ -39,31 +37,22 @@ NovelPlan planNovel(const QString& siteName, const QString& novelName) {
     plan.chapters.resize(static_cast<size_t>(list.count));
     for (int32_t i = 0; i < list.count; ++i)
         plan.chapters[static_cast<size_t>(i)].name = list.names.value(i);
-    SqliteDatabase db(novelDatabasePath());
-    auto rows =
-        db.cursor(QStringLiteral("select chapter_id,chapter_type,case when chapter_type=%1 then "
-                                 "chapter_content end from novel_chapter where novel_id=%2 and "
-                                 "is_download<>0")
-                      .arg(kPictureChapter)
-                      .arg(plan.novelId));
-    for (; !rows->atEnd(); rows->next()) {
-        const int64_t index = rows->fieldAsInteger(0);
-        if (index < 0 || index >= list.count)
+    for (const DownloadedChapter& row : downloadedChapters(plan.novelId)) {
+        if (row.index < 0 || row.index >= list.count)
             continue;
-        ChapterPlan& chapter = plan.chapters[static_cast<size_t>(index)];
+        ChapterPlan& chapter = plan.chapters[static_cast<size_t>(row.index)];
         chapter.stored = true;
-        chapter.picture = rows->fieldAsInteger(1) == kPictureChapter;
+        chapter.picture = row.kind == ChapterKind::Picture;
         if (!chapter.picture)
             continue;
-        const QStringList files =
-            rows->fieldAsString(2).split(QLatin1Char('|'), Qt::SkipEmptyParts);
+        const QStringList files = row.pictures.split(QLatin1Char('|'), Qt::SkipEmptyParts);
         for (qsizetype n = 0; n < files.size(); ++n) {
             Picture picture;
-            picture.path = files[n];
+            picture.path = storedPicturePath(files[n]);
             picture.mediaType = mediaTypeOfFile(picture.path);
             if (!picture.mediaType.isEmpty())
                 picture.entry = QStringLiteral("images/p%1_%2.%3")
-                                    .arg(index + 1, 5, 10, QLatin1Char('0'))
+                                    .arg(row.index + 1, 5, 10, QLatin1Char('0'))
                                     .arg(n)
                                     .arg(extensionFor(picture.mediaType));
             chapter.pictures.push_back(picture);
@@ -72,29 +61,6 @@ NovelPlan planNovel(const QString& siteName, const QString& novelName) {
     for (const ChapterPlan& chapter : plan.chapters)
         plan.missing += chapter.stored ? 0 : 1;
     return plan;
-}
-
-// The stored chapters in index order, read through one statement (one read transaction: the
-// book is one moment of the library, whatever a download stores meanwhile).
-ChapterReader::ChapterReader(int32_t novelId)
-    : m_db(novelDatabasePath()),
-      m_rows(m_db.cursor(QStringLiteral("select chapter_id,chapter_content from novel_chapter "
-                                        "where novel_id=%1 and is_download<>0 and "
-                                        "chapter_type<>%2 order by chapter_id")
-                             .arg(novelId)
-                             .arg(kPictureChapter))),
-      m_novelId(novelId) {}
-
-QString ChapterReader::html(int32_t index) {
-    while (!m_rows->atEnd() && m_rows->fieldAsInteger(0) < index)
-        m_rows->next();
-    if (!m_rows->atEnd() && m_rows->fieldAsInteger(0) == index)
-        return m_rows->fieldAsString(1);
-    SqliteDatabase db(novelDatabasePath());
-    return db.stringValue(QStringLiteral("select chapter_content from novel_chapter where "
-                                         "novel_id=%1 and chapter_id=%2")
-                              .arg(m_novelId)
-                              .arg(index));
 }
 
 QString pictureMediaType(const QByteArray& firstBytes) {

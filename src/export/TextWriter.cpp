@@ -20,7 +20,7 @@ QString writeText(const NovelPlan& plan, const QString& fileName, TextEncoding e
     if (const QString author = cleanName(plan.info.author, QString()); !author.isEmpty())
         head += QStringLiteral("作者：") + author + QLatin1Char('\n');
     bool ok = put(head);
-    ChapterReader reader(plan.novelId);
+    StoredTextReader reader(plan.novelId);
     for (size_t i = 0; ok && i < plan.chapters.size(); ++i) {
         const ChapterPlan& chapter = plan.chapters[i];
         QString text = QStringLiteral("\n\n") +

@@ -348,8 +348,8 @@ QString renderContentPage(int32_t novelId, int32_t chapterIndex, int32_t chapter
 QString pictureChapterHtml(const QString& storedPictures) {
     QString html;
     for (const QString& path : storedPictures.split(QLatin1Char('|'), Qt::SkipEmptyParts))
-        html += QStringLiteral("<div style=\"text-align:center\"><img src=\"") + fileUrl(path) +
-                QStringLiteral("\" border=\"0\"></div><br />");
+        html += QStringLiteral("<div style=\"text-align:center\"><img src=\"") +
+                fileUrl(storedPicturePath(path)) + QStringLiteral("\" border=\"0\"></div><br />");
     return html;
 }
 

@@ -3,14 +3,13 @@
 #include "core/DataFolder.h"
 #include "core/IniFile.h"
 #include "store/NovelLibrary.h"
-#include "store/SqliteTable.h"
+#include "store/Schema.h"
+#include "store/SiteRules.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
-
-#include <functional>
 
 #include <algorithm>
 #include <array>
@@ -20,34 +19,32 @@ namespace {
 
 constexpr qsizetype kMaxUrlLength = 2047;
 
-// Field pointers in column order, so loading and the column list cannot drift apart.
+// Field pointers in the order of siteRuleColumns(), so loading and the column list cannot
+// drift apart.
 using RuleField = QString SiteRule::*;
-const std::array<std::pair<const char*, RuleField>, 21>& ruleColumns() {
-    static const std::array<std::pair<const char*, RuleField>, 21> columns = {{
-        {"id", &SiteRule::id},
-        {"site_name", &SiteRule::siteName},
-        {"site_url", &SiteRule::siteUrl},
-        {"charset", &SiteRule::charset},
-        {"search_page_url_format", &SiteRule::searchUrlFormat},
-        {"search_page_result_regional", &SiteRule::searchResultRegion},
-        {"search_page_novel_name", &SiteRule::searchNovelName},
-        {"search_page_novel_author", &SiteRule::searchNovelAuthor},
-        {"search_page_latest_chapter", &SiteRule::searchLatestChapter},
-        {"search_page_info_page_url", &SiteRule::searchInfoPageUrl},
-        {"info_page_novel_sort", &SiteRule::infoNovelSort},
-        {"info_page_novel_name", &SiteRule::infoNovelName},
-        {"info_page_novel_author", &SiteRule::infoNovelAuthor},
-        {"info_page_novel_state", &SiteRule::infoNovelState},
-        {"info_page_novel_intro", &SiteRule::infoNovelIntro},
-        {"info_page_latest_chapter", &SiteRule::infoLatestChapter},
-        {"info_page_directory_page_url", &SiteRule::infoDirectoryPageUrl},
-        {"directory_page_regional", &SiteRule::directoryRegion},
-        {"directory_page_chapter_name_and_url", &SiteRule::directoryChapterNameAndUrl},
-        {"chapter_page_chapter_content", &SiteRule::chapterContent},
-        {"replace_rule", &SiteRule::replaceRule},
-    }};
-    return columns;
-}
+constexpr std::array<RuleField, 21> kRuleFields = {
+    &SiteRule::id,
+    &SiteRule::siteName,
+    &SiteRule::siteUrl,
+    &SiteRule::charset,
+    &SiteRule::searchUrlFormat,
+    &SiteRule::searchResultRegion,
+    &SiteRule::searchNovelName,
+    &SiteRule::searchNovelAuthor,
+    &SiteRule::searchLatestChapter,
+    &SiteRule::searchInfoPageUrl,
+    &SiteRule::infoNovelSort,
+    &SiteRule::infoNovelName,
+    &SiteRule::infoNovelAuthor,
+    &SiteRule::infoNovelState,
+    &SiteRule::infoNovelIntro,
+    &SiteRule::infoLatestChapter,
+    &SiteRule::infoDirectoryPageUrl,
+    &SiteRule::directoryRegion,
+    &SiteRule::directoryChapterNameAndUrl,
+    &SiteRule::chapterContent,
+    &SiteRule::replaceRule,
+};
 
 // ---- address combination -------------------------------------------------------------------
 
@@ -191,46 +188,23 @@ QString canonical(const QString& url) {
 } // namespace
 
 const QStringList& ruleColumnNames() {
-    static const QStringList names = [] {
-        QStringList list;
-        for (const auto& [name, field] : ruleColumns())
-            list.append(QLatin1String(name));
-        return list;
-    }();
-    return names;
+    return siteRuleColumns();
 }
 
 SiteRuleList loadSiteRules() {
-    SqliteDatabase db(ruleDatabasePath());
-    auto table = db.query(QStringLiteral("select * from site_rule"));
     SiteRuleList rules;
-    if (table->atEnd())
-        return rules;
-    std::array<uint32_t, 21> index{};
-    for (size_t i = 0; i < ruleColumns().size(); ++i)
-        index[i] = static_cast<uint32_t>(table->fieldIndex(QLatin1String(ruleColumns()[i].first)));
-    rules.reserve(table->count());
-    while (!table->atEnd()) {
+    const QList<QStringList> rows = siteRuleRows();
+    rules.reserve(rows.size());
+    for (const QStringList& row : rows) {
         SiteRule rule;
-        for (size_t i = 0; i < ruleColumns().size(); ++i)
-            rule.*(ruleColumns()[i].second) = table->fieldAsString(index[i]);
+        for (size_t i = 0; i < kRuleFields.size(); ++i)
+            rule.*(kRuleFields[i]) = row.value(static_cast<qsizetype>(i));
         rules.append(rule);
-        table->next();
     }
     return rules;
 }
 
 namespace {
-
-// Runs sql on zvrd.db in one transaction; extra runs inside it, after the script.
-void runRuleScript(const QString& sql, const std::function<void(SqliteDatabase&)>& extra = {}) {
-    SqliteWriter db(ruleDatabasePath());
-    db.beginTransaction();
-    db.execScript(sql);
-    if (extra)
-        extra(db);
-    db.commit();
-}
 
 QString readScript(const QString& fileName, bool* ok) {
     QFile file(fileName);
@@ -246,8 +220,22 @@ bool importRuleScript(const QString& fileName, const QString& base) {
     if (!ok)
         return false;
     sql.replace(QStringLiteral("@BASE@"), base);
-    runRuleScript(sql);
-    createMissingTables();
+    prepareLibrary();
+    const RuleFileResult result = importUserRuleScript(sql);
+    // The selection keeps pointing at the sites it pointed at.
+    if (!result.movedIds.isEmpty()) {
+        QStringList pieces = readSelectionSetting().split(QLatin1Char(','));
+        for (QString& piece : pieces) {
+            for (const auto& [from, to] : result.movedIds) {
+                if (piece == from) {
+                    piece = to;
+                    break;
+                }
+            }
+        }
+        writeIniValue(configIniPath(), QStringLiteral("target_site"), QStringLiteral("selected"),
+                      pieces.join(QLatin1Char(',')));
+    }
     return true;
 }
 
@@ -265,28 +253,26 @@ int shippedRulesVersion(const QString& script) {
 }
 
 int installedRulesVersion() {
-    SqliteDatabase db(ruleDatabasePath());
-    if (!db.tableExists(QStringLiteral("shipped_rules")))
-        return 0;
-    return static_cast<int>(
-        db.integerValue(QStringLiteral("select max(version) from shipped_rules")));
+    return installedShippedVersion();
 }
 
-bool installShippedRules(const QString& fileName) {
+ShippedRulesOutcome installShippedRules(const QString& fileName) {
+    ShippedRulesOutcome outcome;
     bool ok = false;
     const QString sql = readScript(fileName, &ok);
     const int version = shippedRulesVersion(sql);
     if (!ok || version <= 0 || version <= installedRulesVersion())
-        return false;
-    // The rows of the shipped ids are replaced; rows of other ids are the user's and stay. The
-    // stamp goes in with them, so a new set is taken once.
-    runRuleScript(sql, [version](SqliteDatabase& db) {
-        db.exec(QStringLiteral("create table if not exists shipped_rules (version INTEGER)"));
-        db.exec(QStringLiteral("delete from shipped_rules"));
-        db.exec(QStringLiteral("insert into shipped_rules(version) values(%1)").arg(version));
-    });
-    createMissingTables();
-    return true;
+        return outcome;
+    outcome.keptSites = installShippedRuleScript(sql, version).keptSites;
+    outcome.installed = true;
+    return outcome;
+}
+
+QString keptRulesNotice(const QStringList& sites) {
+    if (sites.isEmpty())
+        return QString();
+    return QStringLiteral("新版站点规则未覆盖你修改过的规则：%1。")
+        .arg(sites.join(QStringLiteral("、")));
 }
 
 SiteRule findRuleBySiteName(const SiteRuleList& rules, const QString& name) {

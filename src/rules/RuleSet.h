@@ -42,8 +42,11 @@ const QStringList& ruleColumnNames();
 // SqliteException.
 SiteRuleList loadSiteRules();
 
-// Runs the SQL script of fileName (site_rule rows) on zvrd.db in one transaction, "@BASE@"
-// replaced by base; then creates any table still missing. False when the file cannot be read.
+// Imports the rule rows of the SQL script fileName into zvrd.db ("@BASE@" replaced by base): the
+// rows are the user's and take the ids they give; a shipped rule standing at one of those ids
+// moves to a free id, and the selection in config.ini follows it. False when the file cannot be
+// read; a statement other than inserting rule rows, or any error, leaves as SqliteException
+// with nothing imported.
 bool importRuleScript(const QString& fileName, const QString& base = QString());
 
 // The rules shipped with the program: share/zvrd/site_rules.sql beside the executable's folder
@@ -53,10 +56,16 @@ QString shippedRulesFile(const QString& executableFolder = QString());
 int shippedRulesVersion(const QString& script);
 // The version of the shipped rules zvrd.db last received; 0 when none.
 int installedRulesVersion();
-// Imports the shipped rules when they are newer than those zvrd.db last received (their rows
-// replaced, rows of other ids untouched) and stamps zvrd.db with their version. True when it
-// imported; false when the file is missing or not newer.
-bool installShippedRules(const QString& fileName);
+// Merges the shipped rules into zvrd.db when they are newer than those it last received: a row
+// the user left as shipped is updated, a row the user changed stays as it is and is named in
+// keptSites, and no row the user made is touched (a new shipped rule goes to a free id).
+struct ShippedRulesOutcome {
+    bool installed = false; // false when the file is missing or not newer
+    QStringList keptSites;
+};
+ShippedRulesOutcome installShippedRules(const QString& fileName);
+// What the reader is told of kept rules; empty for none.
+QString keptRulesNotice(const QStringList& sites);
 
 // The first rule, in load order, whose site name equals name exactly; an empty rule when none.
 SiteRule findRuleBySiteName(const SiteRuleList& rules, const QString& name);

@@ -3,7 +3,7 @@
 #include "core/IniFile.h"
 #include "core/WindowThread.h"
 #include "rules/RuleSet.h"
-#include "store/NovelLibrary.h"
+#include "store/SiteRules.h"
 #include "store/SqliteTable.h"
 
 #include <QApplication>
@@ -141,24 +141,16 @@ SiteSelectionDialog::~SiteSelectionDialog() {
 void SiteSelectionDialog::loadSites() {
     const QStringList pieces = readSelectionSetting().split(QLatin1Char(','));
     try {
-        SqliteDatabase db(ruleDatabasePath());
-        auto table = db.query(QStringLiteral("select id,site_name,site_url from site_rule"));
-        if (table->atEnd())
-            return;
-        const auto id = static_cast<uint32_t>(table->fieldIndex(QStringLiteral("id")));
-        const auto name = static_cast<uint32_t>(table->fieldIndex(QStringLiteral("site_name")));
-        const auto url = static_cast<uint32_t>(table->fieldIndex(QStringLiteral("site_url")));
-        for (; !table->atEnd(); table->next()) {
+        for (const SiteEntry& site : siteEntries()) {
             const int row = m_list->rowCount();
             m_list->insertRow(row);
-            const QString idText = table->fieldAsString(id);
-            auto* caption = new QTableWidgetItem(idText);
+            auto* caption = new QTableWidgetItem(site.id);
             caption->setFlags(caption->flags() | Qt::ItemIsUserCheckable);
-            const bool ticked = !idText.isEmpty() && pieces.contains(idText);
+            const bool ticked = !site.id.isEmpty() && pieces.contains(site.id);
             caption->setCheckState(ticked ? Qt::Checked : Qt::Unchecked);
             m_list->setItem(row, kId, caption);
-            m_list->setItem(row, kName, new QTableWidgetItem(table->fieldAsString(name)));
-            m_list->setItem(row, kUrl, new QTableWidgetItem(table->fieldAsString(url)));
+            m_list->setItem(row, kName, new QTableWidgetItem(site.name));
+            m_list->setItem(row, kUrl, new QTableWidgetItem(site.url));
             m_list->setItem(row, kSpeed, new QTableWidgetItem(QStringLiteral("未知")));
         }
     } catch (const SqliteException& e) {

@@ -16,12 +16,6 @@ namespace zvrd {
 QString ruleDatabasePath();  // dataFolder() + "zvrd.db"
 QString novelDatabasePath(); // dataFolder() + "novel_info.db"
 
-// Creates every missing table of zvrd.db and novel_info.db, switches both to write-ahead logging
-// and makes sure each novel, chapter-list entry and chapter has one row (unique keys; duplicates
-// left by older versions are removed first, in the same transaction). Existing tables and their
-// other rows are left as they are. Called once at program start.
-void createMissingTables();
-
 class SqliteDatabase;
 // While one lives, an idle connection to each database file stays open. SQLite tears the
 // write-ahead log down whenever the last connection to a file closes and builds it again at the
@@ -46,6 +40,12 @@ bool addRecentRead(const QString& siteName, const QString& novelName, const QStr
                    const QString& latestChapter, const QString& infoPageUrl);
 int32_t recentReadId(const QString& siteName, const QString& novelName);
 NovelInfo recentReadInfo(const QString& siteName, const QString& novelName);
+// The site and name of a recorded novel; both empty when the id is not recorded.
+struct RecentReadName {
+    QString siteName;
+    QString novelName;
+};
+RecentReadName recentReadName(int32_t novelId);
 
 bool hasChapterList(int32_t novelId);
 bool addChapterListItem(int32_t novelId, int32_t chapterIndex, const QString& chapterName,
@@ -54,12 +54,52 @@ bool addChapterListItem(int32_t novelId, int32_t chapterIndex, const QString& ch
 // every entry afterwards (also when another opening stored them first).
 bool addChapterList(int32_t novelId, const ChapterList& directory);
 ChapterList loadChapterList(int32_t novelId);
+// One entry of a stored chapter list; both empty when there is none at that index.
+struct ChapterEntry {
+    QString name;
+    QString url;
+};
+ChapterEntry chapterEntry(int32_t novelId, int32_t chapterIndex);
 int32_t chapterCount(int32_t novelId);
 
 bool hasChapters(int32_t novelId);
 // Stores one chapter's outcome; a failure (isDownload 0) never replaces a downloaded chapter.
-bool saveChapter(int32_t novelId, int32_t chapterIndex, int32_t chapterType, int32_t isDownload,
+bool saveChapter(int32_t novelId, int32_t chapterIndex, ChapterKind kind, int32_t isDownload,
                  const QString& content);
+// True when the chapter is stored (a failed attempt is not).
+bool isChapterDownloaded(int32_t novelId, int32_t chapterIndex);
+// A stored chapter's row; found false when the chapter has none.
+struct StoredChapter {
+    bool found = false;
+    ChapterKind kind = ChapterKind::Failed;
+    QString content;
+};
+StoredChapter storedChapter(int32_t novelId, int32_t chapterIndex);
+// Every downloaded chapter of a novel, ascending, without the text of text chapters (a picture
+// chapter's content is its file list, which is short).
+struct DownloadedChapter {
+    int32_t index = 0;
+    ChapterKind kind = ChapterKind::Text;
+    QString pictures;
+};
+QList<DownloadedChapter> downloadedChapters(int32_t novelId);
+// The stored text chapters of a novel in index order, read through one statement (one read
+// transaction: what is read is one moment of the library, whatever a download stores meanwhile).
+class StoredTextReader {
+public:
+    explicit StoredTextReader(int32_t novelId);
+    ~StoredTextReader();
+    StoredTextReader(const StoredTextReader&) = delete;
+    StoredTextReader& operator=(const StoredTextReader&) = delete;
+    // The stored HTML of a chapter; asked in increasing order, an earlier one is read on its own.
+    QString html(int32_t index);
+
+private:
+    struct Rows;
+    std::unique_ptr<Rows> m_rows;
+    int32_t m_novelId;
+};
+
 // The address a novel's chapter list is read from again (the novel_source table).
 void setDirectoryPageUrl(int32_t novelId, const QString& url);
 QString directoryPageUrl(int32_t novelId);

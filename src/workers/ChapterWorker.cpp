@@ -5,7 +5,6 @@
 #include "pages/PageRenderer.h"
 #include "rules/Extractors.h"
 #include "store/NovelLibrary.h"
-#include "store/SqliteTable.h"
 #include "workers/OpenNovelWorker.h"
 
 #include <QDir>
@@ -13,10 +12,6 @@
 
 namespace zvrd {
 namespace {
-
-constexpr int32_t kTextChapter = 0;
-constexpr int32_t kPictureChapter = 1;
-constexpr int32_t kFailedChapter = -1;
 
 std::atomic<int> gFirstRetryPauseMs{1000};
 std::atomic<int> gSecondRetryPauseMs{3000};
@@ -31,12 +26,6 @@ template <typename F> auto withRetries(F&& attempt) {
         result = attempt();
     }
     return result;
-}
-
-QString chapterWhere(int32_t novelId, int32_t chapterIndex) {
-    return QStringLiteral(" from novel_chapter where novel_id=%1 and chapter_id=%2")
-        .arg(novelId)
-        .arg(chapterIndex);
 }
 
 } // namespace
@@ -77,7 +66,7 @@ void ChapterWorker::report(const QString& text) {
 
 void ChapterWorker::saveFailed() {
     std::lock_guard lock(appMutex());
-    saveChapter(m_novelId, m_chapterIndex, kFailedChapter, 0, QString());
+    saveChapter(m_novelId, m_chapterIndex, ChapterKind::Failed, 0, QString());
 }
 
 void ChapterWorker::reportError(const QString& text) {
@@ -122,7 +111,7 @@ bool ChapterWorker::download(QString* chapterHtml) {
     const QStringList pictures = imageUrls(content);
     if (pictures.isEmpty()) {
         std::lock_guard lock(appMutex());
-        saveChapter(m_novelId, m_chapterIndex, kTextChapter, 1, content);
+        saveChapter(m_novelId, m_chapterIndex, ChapterKind::Text, 1, content);
         *chapterHtml = content;
     } else {
         // A picture chapter: only the pictures are kept.
@@ -151,7 +140,7 @@ bool ChapterWorker::download(QString* chapterHtml) {
             stored += file;
         }
         std::lock_guard lock(appMutex());
-        saveChapter(m_novelId, m_chapterIndex, kPictureChapter, 1, stored);
+        saveChapter(m_novelId, m_chapterIndex, ChapterKind::Picture, 1, stored);
         *chapterHtml = stored;
     }
     report(QStringLiteral("成功下载一个章节：「%1」").arg(m_chapterName));
@@ -168,17 +157,13 @@ void ChapterWorker::run() {
         }
     } done{this};
     m_outcome = ChapterOutcome::Failed;
-    int64_t downloaded = 0;
+    bool downloaded = false;
     {
         std::lock_guard lock(appMutex());
-        SqliteDatabase db(novelDatabasePath());
-        auto table = db.query(QStringLiteral("select is_download") +
-                              chapterWhere(m_novelId, m_chapterIndex));
-        if (!table->atEnd())
-            downloaded = table->fieldAsString(0).toLongLong();
+        downloaded = isChapterDownloaded(m_novelId, m_chapterIndex);
     }
     QString chapterHtml;
-    if (downloaded != 0) {
+    if (downloaded) {
         m_outcome = ChapterOutcome::AlreadyStored;
     } else {
         // An error on the way is reported, and stored as failed, by reportError.
@@ -193,12 +178,10 @@ void ChapterWorker::run() {
 void ChapterWorker::show(QString chapterHtml) {
     {
         std::lock_guard lock(appMutex());
-        SqliteDatabase db(novelDatabasePath());
-        auto table = db.query(QStringLiteral("select chapter_type,chapter_content") +
-                              chapterWhere(m_novelId, m_chapterIndex));
-        if (!table->atEnd()) {
-            chapterHtml = table->fieldAsString(1);
-            if (table->fieldAsString(0).toInt() == kPictureChapter)
+        const StoredChapter stored = storedChapter(m_novelId, m_chapterIndex);
+        if (stored.found) {
+            chapterHtml = stored.content;
+            if (stored.kind == ChapterKind::Picture)
                 chapterHtml = pictureChapterHtml(chapterHtml);
         }
     }

@@ -5,6 +5,7 @@
 #include "core/DataFolder.h"
 #include "pages/PageRenderer.h"
 #include "store/NovelLibrary.h"
+#include "store/Schema.h"
 #include "store/SqliteTable.h"
 #include "support/TempDataFolder.h"
 #include "workers/Worker.h"
@@ -48,7 +49,7 @@ QStringList Row(QTableWidget* lv, int row) {
 class MainWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        createMissingTables();
+        prepareLibrary();
         window.setSearchStarter([this](const QString& name) { searches << name; });
     }
 
@@ -378,8 +379,8 @@ TEST_F(ChapterLinkTest, RecentReadsAreABookshelfInReadingOrder) {
                   QStringLiteral("http://t/3")};
     addChapterList(2, three);
     addChapterList(3, three);
-    saveChapter(2, 1, 1, 1, QStringLiteral("正文"));
-    saveChapter(2, 2, 0, 0, QString()); // failed: not stored
+    saveChapter(2, 1, ChapterKind::Picture, 1, QStringLiteral("正文"));
+    saveChapter(2, 2, ChapterKind::Text, 0, QString()); // failed: not stored
     auto read = [](int32_t novel, int32_t index) {
         recordReading(novel, index);
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -432,7 +433,7 @@ TEST_F(MainWindowTest, ExportFromTheTableOfContentsAsksWhereAndAboutMissingChapt
     two.names = {QStringLiteral("第1章"), QStringLiteral("第2章")};
     two.urls = {QStringLiteral("http://t/1"), QStringLiteral("http://t/2")};
     addChapterList(1, two);
-    saveChapter(1, 0, 0, 1, QStringLiteral("正文"));
+    saveChapter(1, 0, ChapterKind::Text, 1, QStringLiteral("正文"));
     QStringList proposals;
     QStringList questions;
     const QString target = folder.file(QStringLiteral("书.epub"));

@@ -3,6 +3,7 @@
 #include "core/DataFolder.h"
 #include "net/WebFetch.h"
 #include "store/NovelLibrary.h"
+#include "store/Schema.h"
 #include "store/SqliteTable.h"
 #include "support/Epubcheck.h"
 #include "support/TempDataFolder.h"
@@ -18,9 +19,9 @@ using namespace zvrd;
 
 namespace {
 
-constexpr int32_t kText = 0;
-constexpr int32_t kPicture = 1;
-constexpr int32_t kFailed = -1;
+constexpr ChapterKind kText = ChapterKind::Text;
+constexpr ChapterKind kPicture = ChapterKind::Picture;
+constexpr ChapterKind kFailed = ChapterKind::Failed;
 
 const QString kSite = QStringLiteral("书海阁");
 
@@ -53,10 +54,11 @@ QStringList matches(const QString& text, const QString& pattern) {
 
 class NovelExportTest : public ::testing::Test {
 protected:
-    void SetUp() override { createMissingTables(); }
+    void SetUp() override { prepareLibrary(); }
 
     // A novel with the given chapter contents (type, content), named 第i章 "i".
-    int32_t addNovel(const QString& name, const std::vector<std::pair<int32_t, QString>>& chapters,
+    int32_t addNovel(const QString& name,
+                     const std::vector<std::pair<ChapterKind, QString>>& chapters,
                      const QString& author = QStringLiteral("作者甲")) {
         addRecentRead(kSite, name, author, QString(),
                       QStringLiteral("http://example.com/book/") + name);
@@ -131,7 +133,7 @@ TEST_F(NovelExportTest, ALongHostileNovelIsAValidBookInChapterOrder) {
     const QByteArray gif("GIF89a\x01\x00\x01\x00\x80\x00\x00\xff\xff\xff\x00\x00\x00!\xf9\x04\x01"
                          "\x00\x00\x00\x00,\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02D\x01\x00;",
                          43);
-    std::vector<std::pair<int32_t, QString>> chapters;
+    std::vector<std::pair<ChapterKind, QString>> chapters;
     for (int i = 0; i < 2000; ++i)
         chapters.emplace_back(kText, QStringLiteral("第%1章的正文。<br/>第二段&nbsp;<p>三").arg(i));
     chapters[1] = {kText, QStringLiteral("<script>alert('x')</script><p>一<p>二&nbsp;&copy;\x01"

@@ -2,11 +2,14 @@
 #include "rules/RuleSet.h"
 #include "core/IniFile.h"
 #include "store/NovelLibrary.h"
+#include "store/Schema.h"
 #include "store/SqliteTable.h"
 #include "support/TempDataFolder.h"
 
 #include <QFile>
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 using namespace zvrd;
 
@@ -76,15 +79,53 @@ TEST(FileExtensionTest, TakesTheTextAfterTheLastDot) {
 
 class RuleSetTest : public ::testing::Test {
 protected:
-    void SetUp() override { createMissingTables(); }
+    void SetUp() override { prepareLibrary(); }
 
-    static void addRule(int id, const QString& name, const QString& namePattern = QString()) {
+    static void addRule(int id, const QString& name, const QString& namePattern = QString(),
+                        const QString& url = QString()) {
         SqliteDatabase db(ruleDatabasePath());
-        db.addParamText(QStringLiteral(":name"), name);
-        db.addParamText(QStringLiteral(":pattern"), namePattern);
-        db.exec(QStringLiteral("insert into site_rule(id, site_name, info_page_novel_name) "
-                               "values(%1, :name, :pattern)")
-                    .arg(id));
+        db.exec(QStringLiteral("insert into site_rule(id, site_name, info_page_novel_name, "
+                               "site_url) values(?1, ?2, ?3, ?4)"),
+                {id, name, namePattern, url});
+    }
+
+    // A rule file of rows (id, site_name, site_url, info_page_novel_name); version 0 writes no
+    // version line.
+    struct Row {
+        int id;
+        const char* name;
+        const char* url;
+        const char* pattern;
+    };
+    QString ruleFile(const QString& name, int version, const std::vector<Row>& rows,
+                     const QByteArray& extra = QByteArray()) {
+        QByteArray text;
+        if (version > 0)
+            text += "-- shipped-rules-version: " + QByteArray::number(version) + '\n';
+        for (const Row& row : rows)
+            text += QStringLiteral("INSERT OR REPLACE INTO site_rule(id, site_name, site_url, "
+                                   "info_page_novel_name) VALUES (%1, '%2', '%3', '%4');\n")
+                        .arg(row.id)
+                        .arg(QString::fromUtf8(row.name), QString::fromUtf8(row.url),
+                             QString::fromUtf8(row.pattern))
+                        .toUtf8();
+        text += extra;
+        QFile file(folder.file(name));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(text);
+        return file.fileName();
+    }
+
+    // Every rule as "id name url pattern", in id order.
+    static QStringList ruleTexts() {
+        QStringList texts;
+        SiteRuleList rules = loadSiteRules();
+        std::sort(rules.begin(), rules.end(),
+                  [](const SiteRule& a, const SiteRule& b) { return a.id.toInt() < b.id.toInt(); });
+        for (const SiteRule& r : rules)
+            texts << QStringList{r.id, r.siteName, r.siteUrl, r.infoNovelName}.join(
+                QLatin1Char(' '));
+        return texts;
     }
 
     static QStringList ids(const SiteRuleList& rules) {
@@ -139,41 +180,67 @@ TEST_F(RuleSetTest, ATableWithoutTypesGivesTheSameRules) {
     }
 }
 
-// A newer shipped set replaces the shipped rows, once per version; the user's own rows stay.
-TEST_F(RuleSetTest, ShippedRulesReplaceOnlyShippedRowsOncePerVersion) {
-    addRule(1, QStringLiteral("用户改过的"));
-    addRule(50, QStringLiteral("用户自己的"));
-    auto shipped = [&](int version, const char* name) {
-        QFile file(folder.file(QStringLiteral("site_rules.sql")));
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(
-            QStringLiteral("-- shipped-rules-version: %1\n"
-                           "INSERT OR REPLACE INTO site_rule(id, site_name) VALUES (1, '%2');\n"
-                           "INSERT OR REPLACE INTO site_rule(id, site_name) VALUES (2, '新站');\n")
-                .arg(version)
-                .arg(QString::fromUtf8(name))
-                .toUtf8());
-        file.close();
-        return installShippedRules(file.fileName());
+// A library of the original design holds the user's own rules at ids 1-11; one of them is for
+// the address of a shipped site. No shipped set ever changes them, a shipped row the user left
+// alone follows each new set, and one the user changed stays and is named once.
+TEST_F(RuleSetTest, ShippedRulesNeverTouchTheUsersOwnRows) {
+    for (int id = 1; id <= 11; ++id)
+        addRule(id, QStringLiteral("自己的%1").arg(id), QStringLiteral("own"),
+                id == 5 ? QStringLiteral("https://C.example")
+                        : QStringLiteral("http://own%1/").arg(id));
+    const QStringList own = ruleTexts();
+    auto install = [&](int version, const std::vector<Row>& rows) {
+        return installShippedRules(ruleFile(QStringLiteral("site_rules.sql"), version, rows));
     };
-    EXPECT_TRUE(shipped(2, "笔趣阁"));
+    const std::vector<Row> first = {{1, "甲", "http://a.example/", "v1"},
+                                    {2, "乙", "http://b.example/", "v1"},
+                                    {3, "丙", "http://c.example/", "v1"}};
+    EXPECT_TRUE(install(1, first).installed);  // the first start
+    EXPECT_FALSE(install(1, first).installed); // the second start: taken once
+    EXPECT_FALSE(install(0, first).installed);
+    QStringList expected = own;
+    expected << QStringLiteral("12 甲 http://a.example/ v1")
+             << QStringLiteral("13 乙 http://b.example/ v1");
+    EXPECT_EQ(ruleTexts(), expected); // 丙 is the user's rule 5
+
+    {
+        SqliteDatabase db(ruleDatabasePath());
+        db.exec(QStringLiteral("update site_rule set info_page_novel_name='mine' where id=13"));
+    }
+    const std::vector<Row> second = {{1, "甲", "http://a.example/", "v2"},
+                                     {2, "乙", "http://b.example/", "v2"},
+                                     {3, "丙", "http://c.example/", "v2"},
+                                     {4, "丁", "http://d.example/", "v2"}};
+    const ShippedRulesOutcome outcome = install(2, second);
+    EXPECT_TRUE(outcome.installed);
+    EXPECT_EQ(outcome.keptSites, QStringList{QStringLiteral("乙")});
+    EXPECT_TRUE(keptRulesNotice(outcome.keptSites).contains(QStringLiteral("乙")));
+    expected = own;
+    expected << QStringLiteral("12 甲 http://a.example/ v2")
+             << QStringLiteral("13 乙 http://b.example/ mine")
+             << QStringLiteral("14 丁 http://d.example/ v2");
+    EXPECT_EQ(ruleTexts(), expected);
     EXPECT_EQ(installedRulesVersion(), 2);
-    const SiteRuleList rules = loadSiteRules();
-    EXPECT_EQ(ids(rules),
-              (QStringList{QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("50")}));
-    EXPECT_EQ(rules[0].siteName, QStringLiteral("笔趣阁"));
-    EXPECT_EQ(rules[2].siteName, QStringLiteral("用户自己的"));
-    addRule(3, QStringLiteral("用户加的"));
-    EXPECT_FALSE(shipped(2, "again")); // the same version is taken once
-    EXPECT_FALSE(shipped(1, "older"));
-    EXPECT_EQ(findRuleBySiteName(loadSiteRules(), QStringLiteral("again")).id, QString());
-    EXPECT_TRUE(shipped(3, "第三版"));
-    EXPECT_EQ(loadSiteRules().size(), 4);
-    EXPECT_FALSE(installShippedRules(folder.file(QStringLiteral("missing.sql"))));
-    // The file the build and the package ship names its version.
+    // A set that leaves 乙 as it was does not name it again.
+    EXPECT_TRUE(install(3, second).keptSites.isEmpty());
+    EXPECT_EQ(ruleTexts(), expected);
+    EXPECT_FALSE(installShippedRules(folder.file(QStringLiteral("missing.sql"))).installed);
+}
+
+// The sets the build and the package ship name their version, carry no table of their own and
+// go in beside a user's own rules at every id they use.
+TEST_F(RuleSetTest, TheShippedFilesInsertRowsOnly) {
     QFile real(QStringLiteral(ZVRD_SOURCE_DIR "/data/site_rules.sql"));
     ASSERT_TRUE(real.open(QIODevice::ReadOnly));
-    EXPECT_GT(shippedRulesVersion(QString::fromUtf8(real.readAll())), 0);
+    const QString text = QString::fromUtf8(real.readAll());
+    EXPECT_GT(shippedRulesVersion(text), 0);
+    EXPECT_FALSE(text.contains(QStringLiteral("CREATE"), Qt::CaseInsensitive));
+    for (int id = 1; id <= 11; ++id)
+        addRule(id, QStringLiteral("自己的%1").arg(id));
+    const QStringList own = ruleTexts();
+    ASSERT_TRUE(installShippedRules(real.fileName()).installed);
+    EXPECT_EQ(ruleTexts().mid(0, 11), own.mid(0, 11));
+    EXPECT_EQ(loadSiteRules().size(), 11 + text.count(QStringLiteral("INSERT OR REPLACE")));
 }
 
 TEST_F(RuleSetTest, AMissingColumnRaisesTheAccessLayersError) {
@@ -241,6 +308,72 @@ TEST_F(RuleSetTest, IniWriterKeepsEverythingElse) {
               QStringLiteral("1024"));
     EXPECT_FALSE(writeIniValue(folder.file(QStringLiteral("no/such/dir/config.ini")),
                                QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")));
+}
+
+// Imported rows are the user's: they take their ids; a shipped row standing there moves, and the
+// selection follows it. A file written for the original design (its own CREATE, rows by
+// position) still imports.
+TEST_F(RuleSetTest, ImportedRowsAreTheUsersAndShippedRowsMakeRoom) {
+    ASSERT_TRUE(installShippedRules(ruleFile(QStringLiteral("site_rules.sql"), 1,
+                                             {{1, "甲", "http://a.example/", "v1"},
+                                              {2, "乙", "http://b.example/", "v1"}}))
+                    .installed);
+    writeConfig("[target_site]\nselected=1,2,\n");
+    const QString old = folder.file(QStringLiteral("old.sql"));
+    {
+        QFile f(old);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QStringLiteral("CREATE TABLE site_rule (id INTEGER PRIMARY KEY, %1 TEXT);\n"
+                               "CREATE TABLE IF NOT EXISTS latest_read (id INTEGER PRIMARY KEY);\n"
+                               "BEGIN;\nINSERT OR REPLACE INTO site_rule VALUES (2, '我的', "
+                               "'http://mine/'%2);\nINSERT INTO site_rule(site_name) VALUES "
+                               "('无号');\nCOMMIT;\n")
+                    .arg(ruleColumnNames().mid(1).join(QStringLiteral(" TEXT, ")),
+                         QStringLiteral(", ''").repeated(18))
+                    .toUtf8());
+    }
+    ASSERT_TRUE(importRuleScript(old));
+    EXPECT_EQ(ruleTexts(), (QStringList{QStringLiteral("1 甲 http://a.example/ v1"),
+                                        QStringLiteral("2 我的 http://mine/ "),
+                                        QStringLiteral("3 乙 http://b.example/ v1"),
+                                        QStringLiteral("4 无号  ")}));
+    EXPECT_EQ(readSelectionSetting(), QStringLiteral("1,3,"));
+    // The next start leaves every imported row as it is.
+    EXPECT_FALSE(installShippedRules(folder.file(QStringLiteral("site_rules.sql"))).installed);
+    EXPECT_TRUE(installShippedRules(ruleFile(QStringLiteral("site_rules.sql"), 2,
+                                             {{1, "甲", "http://a.example/", "v2"},
+                                              {2, "乙", "http://b.example/", "v2"}}))
+                    .installed);
+    EXPECT_EQ(ruleTexts(), (QStringList{QStringLiteral("1 甲 http://a.example/ v2"),
+                                        QStringLiteral("2 我的 http://mine/ "),
+                                        QStringLiteral("3 乙 http://b.example/ v2"),
+                                        QStringLiteral("4 无号  ")}));
+}
+
+// A rule file may only add or replace rule rows: anything else is refused by name and nothing
+// of the file is taken.
+TEST_F(RuleSetTest, ARuleFileThatDoesMoreIsRefusedWhole) {
+    addRule(1, QStringLiteral("自己的"));
+    addRecentRead(QStringLiteral("自己的"), QStringLiteral("书"), QString(), QString(), QString());
+    const QStringList before = ruleTexts();
+    for (const char* statement :
+         {"DROP TABLE latest_read;", "DELETE FROM latest_read;", "DELETE FROM site_rule;",
+          "UPDATE site_rule SET site_name='x';", "ATTACH 'x.db' AS x;", "PRAGMA user_version=0;",
+          "CREATE TABLE evil(a);", "INSERT INTO latest_read(novel_name) VALUES('x');",
+          "COMMIT; VACUUM INTO 'copy.db';"}) {
+        const QString file =
+            ruleFile(QStringLiteral("evil.sql"), 0, {{7, "七", "http://seven/", ""}}, statement);
+        try {
+            importRuleScript(file);
+            ADD_FAILURE() << "taken: " << statement;
+        } catch (const SqliteException& e) {
+            EXPECT_TRUE(e.message().contains(QStringLiteral("不能执行"))) << statement;
+        }
+        EXPECT_EQ(ruleTexts(), before) << statement;
+        EXPECT_EQ(recentReadId(QStringLiteral("自己的"), QStringLiteral("书")), 1) << statement;
+    }
+    EXPECT_FALSE(QFile::exists(folder.file(QStringLiteral("copy.db"))));
+    EXPECT_FALSE(QFile::exists(QStringLiteral("copy.db")));
 }
 
 TEST_F(RuleSetTest, ImportedScriptReplacesShippedRowsAndKeepsTheRest) {

@@ -5,6 +5,7 @@
 #include "rules/RuleSet.h"
 #include "sites/SiteSelectionDialog.h"
 #include "store/NovelLibrary.h"
+#include "store/Schema.h"
 #include "store/SqliteTable.h"
 #include "support/TempDataFolder.h"
 
@@ -19,7 +20,7 @@ namespace zvrd::test {
 class SiteSelectionDialogTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        createMissingTables();
+        prepareLibrary();
         addRule(1, "笔趣阁", "http://b.com/");
         addRule(2, "Alpha", "http://a.com/");
         addRule(3, "beta", "");
@@ -28,11 +29,8 @@ protected:
 
     static void addRule(int id, const char* name, const char* url) {
         SqliteDatabase db(ruleDatabasePath());
-        db.addParamText(QStringLiteral(":name"), QString::fromUtf8(name));
-        db.addParamText(QStringLiteral(":url"), QString::fromUtf8(url));
-        db.exec(
-            QStringLiteral("insert into site_rule(id, site_name, site_url) values(%1, :name, :url)")
-                .arg(id));
+        db.exec(QStringLiteral("insert into site_rule(id, site_name, site_url) values(?1, ?2, ?3)"),
+                {id, QString::fromUtf8(name), QString::fromUtf8(url)});
     }
 
     void writeConfig(const QByteArray& text) {

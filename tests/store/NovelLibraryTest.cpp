@@ -1,5 +1,6 @@
 // The novel library on real zvrd.db / novel_info.db files in a temporary data folder.
 #include "store/NovelLibrary.h"
+#include "store/Schema.h"
 #include "store/SqliteTable.h"
 #include "support/TempDataFolder.h"
 
@@ -15,7 +16,7 @@ namespace {
 
 class NovelLibraryTest : public ::testing::Test {
 protected:
-    void SetUp() override { createMissingTables(); }
+    void SetUp() override { prepareLibrary(); }
 
     static int64_t count(const QString& file, const QString& sql) {
         SqliteDatabase db(file);
@@ -131,8 +132,8 @@ TEST_F(NovelLibraryTest, AddDirectoryStoresAllOrNothing) {
 
 TEST_F(NovelLibraryTest, SaveChapterInsertsPerNovelThenUpdatesAndKeepsContentExact) {
     const QString content = QStringLiteral("<p>\"引号\" and \"\"doubled\"\" 'single'</p>");
-    ASSERT_TRUE(saveChapter(1, 3, 0, 1, QStringLiteral("novel one")));
-    ASSERT_TRUE(saveChapter(2, 3, 0, 1, content));
+    ASSERT_TRUE(saveChapter(1, 3, ChapterKind::Text, 1, QStringLiteral("novel one")));
+    ASSERT_TRUE(saveChapter(2, 3, ChapterKind::Text, 1, content));
     EXPECT_EQ(count(novelDatabasePath(),
                     QStringLiteral("select count(*) from novel_chapter where novel_id=2")),
               1);
@@ -143,13 +144,14 @@ TEST_F(NovelLibraryTest, SaveChapterInsertsPerNovelThenUpdatesAndKeepsContentExa
         EXPECT_EQ(t->fieldAsString(2), content);
     }
     // A later failure never replaces a downloaded chapter; a failure is replaced by a success.
-    EXPECT_FALSE(saveChapter(2, 3, -1, 0, QString()));
+    EXPECT_FALSE(saveChapter(2, 3, ChapterKind::Failed, 0, QString()));
     EXPECT_EQ(count(novelDatabasePath(), QStringLiteral("select count(*) from novel_chapter "
                                                         "where novel_id=2 and is_download=1")),
               1);
-    ASSERT_TRUE(saveChapter(2, 4, -1, 0, QString()));
-    ASSERT_TRUE(saveChapter(2, 4, -1, 0, QString()));
-    ASSERT_TRUE(saveChapter(2, 3, 1, 1, QStringLiteral("/a/pic/3_0.png|/a/pic/3_1.png")));
+    ASSERT_TRUE(saveChapter(2, 4, ChapterKind::Failed, 0, QString()));
+    ASSERT_TRUE(saveChapter(2, 4, ChapterKind::Failed, 0, QString()));
+    ASSERT_TRUE(saveChapter(2, 3, ChapterKind::Picture, 1,
+                            QStringLiteral("/a/pic/3_0.png|/a/pic/3_1.png")));
     EXPECT_EQ(count(novelDatabasePath(),
                     QStringLiteral("select count(*) from novel_chapter where novel_id=2")),
               2);
@@ -166,15 +168,15 @@ TEST_F(NovelLibraryTest, SaveChapterInsertsPerNovelThenUpdatesAndKeepsContentExa
 
 TEST_F(NovelLibraryTest, AFailedChapterCountsAsAChapterRow) {
     EXPECT_FALSE(hasChapters(9));
-    saveChapter(9, 0, -1, 0, QString());
+    saveChapter(9, 0, ChapterKind::Failed, 0, QString());
     EXPECT_TRUE(hasChapters(9));
     EXPECT_FALSE(hasChapters(10));
 }
 
 TEST_F(NovelLibraryTest, CreatingTablesKeepsExistingTablesAndRows) {
     addRecentRead(QStringLiteral("s"), QStringLiteral("n"), QString(), QString(), QString());
-    saveChapter(1, 0, 0, 1, QStringLiteral("text"));
-    createMissingTables();
+    saveChapter(1, 0, ChapterKind::Text, 1, QStringLiteral("text"));
+    prepareLibrary();
     EXPECT_EQ(recentReadId(QStringLiteral("s"), QStringLiteral("n")), 1);
     EXPECT_TRUE(hasChapters(1));
 
@@ -188,14 +190,14 @@ TEST_F(NovelLibraryTest, CreatingTablesKeepsExistingTablesAndRows) {
 }
 
 TEST_F(NovelLibraryTest, AFolderWithoutTablesRaisesTheAccessLayersError) {
-    test::TempDataFolder bare; // no createMissingTables here
+    test::TempDataFolder bare; // no prepareLibrary here
     try {
         hasRecentRead(QStringLiteral("s"), QStringLiteral("n"));
         FAIL() << "no exception";
     } catch (const SqliteException& e) {
         EXPECT_TRUE(e.message().contains(QStringLiteral("no such table: latest_read")));
     }
-    EXPECT_THROW(saveChapter(1, 1, 0, 1, QStringLiteral("x")), SqliteException);
+    EXPECT_THROW(saveChapter(1, 1, ChapterKind::Text, 1, QStringLiteral("x")), SqliteException);
     EXPECT_THROW(loadChapterList(1), SqliteException);
 }
 
@@ -229,7 +231,7 @@ TEST_F(NovelLibraryTest, ConcurrentWritersAndAReaderLoseNothing) {
         writers.emplace_back([&, t] {
             for (int c = 0; c < 50; ++c) {
                 try {
-                    if (!saveChapter(1, t * 50 + c, 0, 1,
+                    if (!saveChapter(1, t * 50 + c, ChapterKind::Text, 1,
                                      QStringLiteral("内容 %1").arg(t * 50 + c)))
                         ++failures;
                 } catch (...) {
@@ -289,7 +291,7 @@ TEST_F(NovelLibraryTest, DuplicatesOfAnOlderFileAreRepairedAndCannotComeBack) {
                                    "is_download,chapter_content) values(1,0,-1,0,''),"
                                    "(1,0,0,1,'正文'),(1,0,-1,0,''),(1,1,-1,0,'a'),(1,1,-1,0,'b')"));
     }
-    createMissingTables();
+    prepareLibrary();
     EXPECT_EQ(count(ruleDatabasePath(), QStringLiteral("select count(*) from latest_read")), 2);
     EXPECT_EQ(recentReadInfo(QStringLiteral("站"), QStringLiteral("书")).author,
               QStringLiteral("first"));
@@ -304,7 +306,7 @@ TEST_F(NovelLibraryTest, DuplicatesOfAnOlderFileAreRepairedAndCannotComeBack) {
     EXPECT_TRUE(addRecentRead(QStringLiteral("站"), QStringLiteral("书"), QStringLiteral("x"),
                               QString(), QString()));
     EXPECT_FALSE(addChapterListItem(1, 2, QStringLiteral("again"), QString()));
-    EXPECT_TRUE(saveChapter(1, 1, 0, 1, QStringLiteral("stored")));
+    EXPECT_TRUE(saveChapter(1, 1, ChapterKind::Text, 1, QStringLiteral("stored")));
     EXPECT_EQ(count(ruleDatabasePath(), QStringLiteral("select count(*) from latest_read")), 2);
     EXPECT_EQ(chapterCount(1), 5);
     EXPECT_EQ(db.integerValue(QStringLiteral("select count(*) from novel_chapter")), 2);
@@ -331,7 +333,7 @@ TEST_F(NovelLibraryTest, OpeningOneNovelFromManyThreadsStoresOneOfEach) {
                 if (!hasChapterList(id) && !addChapterList(id, list))
                     ++failures;
                 for (int32_t i : chaptersToDownload(id, 50))
-                    saveChapter(id, i, 0, 1, QStringLiteral("text"));
+                    saveChapter(id, i, ChapterKind::Text, 1, QStringLiteral("text"));
             } catch (...) {
                 ++failures;
             }

@@ -338,7 +338,7 @@ TEST_F(NovelWorkersTest, MissingListAddressOrUnknownSiteEndsWithTheFailureText) 
 
 TEST_F(NovelWorkersTest, AStoredChapterIsNeverFetchedAgain) {
     const QString book = bookFolder(QStringLiteral("书海阁"), QStringLiteral("书"));
-    saveChapter(7, 0, 0, 1, QStringLiteral("<p>已存的正文</p>"));
+    saveChapter(7, 0, ChapterKind::Text, 1, QStringLiteral("<p>已存的正文</p>"));
     const int before = site->requestCount();
     runChapter(901, 7, 0, book, QStringLiteral("书"), QStringLiteral("第一章"),
                site->baseUrl() + QStringLiteral("/x"), false);

@@ -69,10 +69,8 @@ protected:
     // A copy of demo rule `from` under a new id, name and search address.
     static void copyRule(int from, int id, const QString& name, const QString& searchFormat) {
         SqliteDatabase db(ruleDatabasePath());
-        db.addParamText(QStringLiteral(":name"), name);
-        db.addParamText(QStringLiteral(":format"), searchFormat);
         db.exec(
-            QStringLiteral("insert into site_rule select %1, :name, site_url, charset, :format, "
+            QStringLiteral("insert into site_rule select ?1, ?2, site_url, charset, ?3, "
                            "search_page_result_regional, search_page_novel_name, "
                            "search_page_novel_author, search_page_latest_chapter, "
                            "search_page_info_page_url, info_page_novel_sort, "
@@ -80,9 +78,8 @@ protected:
                            "info_page_novel_state, info_page_novel_intro, "
                            "info_page_latest_chapter, info_page_directory_page_url, "
                            "directory_page_regional, directory_page_chapter_name_and_url, "
-                           "chapter_page_chapter_content, replace_rule from site_rule where id=%2")
-                .arg(id)
-                .arg(from));
+                           "chapter_page_chapter_content, replace_rule from site_rule where id=?4"),
+            {id, name, searchFormat, from});
     }
 
     // Keeps the demo rules as templates 101 (GBK site) and 102 (UTF-8 site) only.

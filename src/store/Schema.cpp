@@ -1,0 +1,197 @@
+#include "store/Schema.h"
+
+#include "store/NovelLibrary.h"
+#include "store/SqliteTable.h"
+
+#include <functional>
+#include <vector>
+
+namespace zvrd {
+namespace {
+
+const char* const kSiteRuleColumns[] = {"id",
+                                        "site_name",
+                                        "site_url",
+                                        "charset",
+                                        "search_page_url_format",
+                                        "search_page_result_regional",
+                                        "search_page_novel_name",
+                                        "search_page_novel_author",
+                                        "search_page_latest_chapter",
+                                        "search_page_info_page_url",
+                                        "info_page_novel_sort",
+                                        "info_page_novel_name",
+                                        "info_page_novel_author",
+                                        "info_page_novel_state",
+                                        "info_page_novel_intro",
+                                        "info_page_latest_chapter",
+                                        "info_page_directory_page_url",
+                                        "directory_page_regional",
+                                        "directory_page_chapter_name_and_url",
+                                        "chapter_page_chapter_content",
+                                        "replace_rule"};
+
+QString siteRuleCreate() {
+    QString sql = QStringLiteral("CREATE TABLE site_rule (id INTEGER PRIMARY KEY");
+    for (const QString& column : siteRuleColumns().mid(1))
+        sql += QStringLiteral(", ") + column + QStringLiteral(" TEXT");
+    return sql + QLatin1Char(')');
+}
+
+const char* const kLatestReadCreate =
+    "CREATE TABLE latest_read (id INTEGER PRIMARY KEY, target_site TEXT, novel_name TEXT, "
+    "novel_author TEXT, latest_chapter TEXT, info_page_url TEXT)";
+
+void createIfMissing(SqliteDatabase& db, const char* table, const QString& create) {
+    if (!db.tableExists(QLatin1String(table)))
+        db.exec(create);
+}
+
+// One row per thing. Files written before these keys existed may hold duplicates (two openings
+// of one novel at once); they are removed in the same transaction that makes the key: the
+// lowest id is kept, and of a chapter's rows the downloaded one.
+struct UniqueKey {
+    const char* index;
+    const char* oldIndex; // the plain index it replaces
+    const char* table;
+    const char* columns;
+    const char* keepFirst; // order in which the row to keep comes first
+};
+
+void makeUnique(SqliteDatabase& db, const UniqueKey& key) {
+    if (db.integerValue(QStringLiteral("select count(*) from sqlite_master where type = 'index' "
+                                       "and name = ?1"),
+                        {QString::fromLatin1(key.index)}) > 0)
+        return;
+    const QString table = QLatin1String(key.table);
+    const QString columns = QLatin1String(key.columns);
+    // Each group's row that comes first in keepFirst order stays.
+    db.exec(QStringLiteral("delete from %1 where id not in (select id from (select id, "
+                           "row_number() over (partition by %2 order by %3) as rank from %1) "
+                           "where rank = 1)")
+                .arg(table, columns, QLatin1String(key.keepFirst)));
+    db.exec(QStringLiteral("drop index if exists %1").arg(QLatin1String(key.oldIndex)));
+    db.exec(QStringLiteral("create unique index %1 on %2(%3)")
+                .arg(QLatin1String(key.index), table, columns));
+}
+
+// ---- zvrd.db --------------------------------------------------------------------------------
+
+// Any layout from before versions (the original design's, or one of this program before it
+// stamped its files): the spec's tables with every column, one row per recent read, the stamp
+// of the shipped rules.
+void ruleLayout1(SqliteDatabase& db) {
+    createIfMissing(db, "site_rule", siteRuleCreate());
+    // A rule table made by hand may lack columns; every rule is read by column name.
+    const QStringList present = db.stringValues(QStringLiteral("select name from "
+                                                               "pragma_table_info('site_rule')"));
+    for (const QString& column : siteRuleColumns()) {
+        if (!present.contains(column, Qt::CaseInsensitive))
+            db.exec(QStringLiteral("alter table site_rule add column %1 TEXT").arg(column));
+    }
+    createIfMissing(db, "latest_read", QString::fromLatin1(kLatestReadCreate));
+    makeUnique(db, {"latest_read_novel", "latest_read_site_name", "latest_read",
+                    "target_site, novel_name", "id"});
+    createIfMissing(db, "shipped_rules",
+                    QStringLiteral("CREATE TABLE shipped_rules (version INTEGER)"));
+}
+
+// Where each shipped rule went and what it was when it went there, so that a newer shipped set
+// replaces only rows the user left as they were. The version stamp is cleared: the next start
+// reads the shipped set once more and claims the rows still exactly as shipped.
+void ruleLayout2(SqliteDatabase& db) {
+    db.exec(QStringLiteral("CREATE TABLE shipped_rule_row (shipped_id INTEGER PRIMARY KEY, "
+                           "site_id INTEGER, fingerprint TEXT)"));
+    db.exec(QStringLiteral("delete from shipped_rules"));
+}
+
+// ---- novel_info.db --------------------------------------------------------------------------
+
+void novelLayout1(SqliteDatabase& db) {
+    createIfMissing(db, "novel_directory",
+                    QStringLiteral("CREATE TABLE novel_directory (id INTEGER PRIMARY KEY, "
+                                   "novel_id INTEGER, chapter_index INTEGER, chapter_name TEXT, "
+                                   "chapter_url TEXT)"));
+    createIfMissing(db, "novel_chapter",
+                    QStringLiteral("CREATE TABLE novel_chapter (id INTEGER PRIMARY KEY, "
+                                   "novel_id INTEGER, chapter_id INTEGER, chapter_type INTEGER, "
+                                   "is_download INTEGER, chapter_content TEXT)"));
+    // Where each novel's chapter list is read again (the spec's tables keep only the
+    // information page).
+    createIfMissing(db, "novel_source",
+                    QStringLiteral("CREATE TABLE novel_source (novel_id INTEGER PRIMARY KEY, "
+                                   "directory_page_url TEXT)"));
+    createIfMissing(db, "reading_progress",
+                    QStringLiteral("CREATE TABLE reading_progress (novel_id INTEGER PRIMARY KEY, "
+                                   "chapter_index INTEGER, read_time INTEGER, "
+                                   "chapter_count INTEGER)"));
+    // What the last update check found unchanged (see rememberListSeen).
+    createIfMissing(db, "chapter_list_seen",
+                    QStringLiteral("CREATE TABLE chapter_list_seen (novel_id INTEGER PRIMARY KEY, "
+                                   "chapter_count INTEGER, page_fingerprint TEXT, "
+                                   "list_fingerprint TEXT)"));
+    makeUnique(db, {"novel_directory_chapter", "novel_directory_novel_chapter", "novel_directory",
+                    "novel_id, chapter_index", "id"});
+    makeUnique(db, {"novel_chapter_chapter", "novel_chapter_novel_chapter", "novel_chapter",
+                    "novel_id, chapter_id", "(is_download = 1) desc, id"});
+}
+
+using Step = std::function<void(SqliteDatabase&)>;
+
+// Step i takes a file of layout i to layout i + 1.
+void upgrade(const QString& path, const std::vector<Step>& steps) {
+    const int current = static_cast<int>(steps.size());
+    SqliteWriter db(path);
+    // Readers never wait for the writer, and the writer never waits for readers.
+    db.stringValue(QStringLiteral("PRAGMA journal_mode=WAL"));
+    auto version = [&db] {
+        return static_cast<int>(db.integerValue(QStringLiteral("PRAGMA user_version")));
+    };
+    if (version() >= current)
+        return;
+    db.beginTransaction();
+    // Another program may have upgraded the file meanwhile.
+    for (int layout = version(); layout < current; ++layout)
+        steps[static_cast<size_t>(layout)](db);
+    db.exec(QStringLiteral("PRAGMA user_version = %1").arg(current));
+    db.commit();
+}
+
+} // namespace
+
+const QStringList& siteRuleColumns() {
+    static const QStringList columns = [] {
+        QStringList list;
+        for (const char* column : kSiteRuleColumns)
+            list.append(QLatin1String(column));
+        return list;
+    }();
+    return columns;
+}
+
+void prepareLibrary() {
+    static_assert(kRuleDatabaseVersion == 2 && kNovelDatabaseVersion == 1,
+                  "a new layout needs its upgrade step below");
+    upgrade(ruleDatabasePath(), {ruleLayout1, ruleLayout2});
+    upgrade(novelDatabasePath(), {novelLayout1});
+}
+
+int layoutVersion(const QString& path) {
+    SqliteDatabase db(path);
+    return static_cast<int>(db.integerValue(QStringLiteral("PRAGMA user_version")));
+}
+
+void createRuleTables(SqliteDatabase& db) {
+    db.exec(siteRuleCreate());
+}
+
+bool isRuleTable(const QString& name) {
+    return name.compare(QLatin1String("site_rule"), Qt::CaseInsensitive) == 0;
+}
+
+bool isLibraryTable(const QString& name) {
+    return isRuleTable(name) ||
+           name.compare(QLatin1String("latest_read"), Qt::CaseInsensitive) == 0;
+}
+
+} // namespace zvrd

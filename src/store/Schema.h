@@ -1,0 +1,33 @@
+// store: the layout of zvrd.db and novel_info.db, and its upgrades. Each file carries its layout
+// version in PRAGMA user_version; prepareLibrary brings both to the current one, one step per
+// version, each file inside one transaction.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace zvrd {
+
+class SqliteDatabase;
+
+// The layout versions this program writes.
+constexpr int kRuleDatabaseVersion = 2;  // zvrd.db
+constexpr int kNovelDatabaseVersion = 1; // novel_info.db
+
+// Creates or upgrades both files to the current layout and switches them to write-ahead
+// logging; rows are kept. A file of a newer layout is left as it is. Called once at start.
+void prepareLibrary();
+
+// The user_version of a database file; 0 for a file without one (every file before versions).
+int layoutVersion(const QString& path);
+
+// site_rule's 21 columns in their order.
+const QStringList& siteRuleColumns();
+
+// The tables a rule file may fill, made in db (a scratch database a rule file is read into).
+void createRuleTables(SqliteDatabase& db);
+// True for the tables a rule file may name: the rule tables and the recent reads.
+bool isLibraryTable(const QString& name);
+bool isRuleTable(const QString& name);
+
+} // namespace zvrd
