@@ -111,7 +111,14 @@ struct HeaderSink {
     // Stop the transfer once a final header block is in: the body does not matter, so one that
     // stalls or cannot be decoded must not lose the header.
     bool stopAtHeader = false;
+    // The same for a redirect only: its body is never read.
+    bool stopAtRedirect = false;
+    bool stopped = false;
 };
+
+bool isRedirect(const std::string& statusLine) {
+    return statusLine.size() > 9 && statusLine[9] == '3';
+}
 
 std::string trimLine(std::string line) {
     while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
@@ -143,8 +150,11 @@ size_t collectHeader(char* data, size_t size, size_t count, void* userp) {
         sink->complete = !sink->statusLine.empty();
         // An interim block (100 Continue) is followed by the real one.
         const bool interim = sink->statusLine.size() > 9 && sink->statusLine[9] == '1';
-        if (sink->complete && sink->stopAtHeader && !interim)
+        if (sink->complete && !interim &&
+            (sink->stopAtHeader || (sink->stopAtRedirect && isRedirect(sink->statusLine)))) {
+            sink->stopped = true;
             return 0;
+        }
     } else if (!sink->statusLine.empty()) {
         const size_t colon = line.find(':');
         std::string name = colon == std::string::npos ? line : line.substr(0, colon);
@@ -304,6 +314,8 @@ int get_page(const char* url, char* header, int headerSize, char* body, int body
     if (!curl)
         return 0;
     HeaderSink headers;
+    // A redirect's header that arrived whole is the answer, whatever its body does.
+    headers.stopAtRedirect = true;
     BufferSink sink{body, static_cast<size_t>(bodySize) - 1};
     curl_easy_setopt(curl.get(), CURLOPT_HEADERFUNCTION, collectHeader);
     curl_easy_setopt(curl.get(), CURLOPT_HEADERDATA, &headers);
@@ -311,7 +323,8 @@ int get_page(const char* url, char* header, int headerSize, char* body, int body
     curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &sink);
     const CURLcode rc = performKeepingUndecodable(curl.get(), sink, &headers);
     body[sink.used] = '\0';
-    if ((rc != CURLE_OK && !(rc == CURLE_WRITE_ERROR && sink.cut)) || !headers.complete) {
+    const bool stopped = rc == CURLE_WRITE_ERROR && (sink.cut || headers.stopped);
+    if ((rc != CURLE_OK && !stopped) || !headers.complete) {
         body[0] = '\0';
         return 0;
     }

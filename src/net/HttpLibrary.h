@@ -22,7 +22,8 @@ int get_head(const char* url, char* buffer, int size);
 
 // GET without following redirects, in one request: the header text (as get_head writes it) into
 // header and the body (cut at bodySize - 1 bytes, with a zero byte) into body. Returns 1 when an
-// answer arrived, whatever its status; 0 on a network error or a time-out.
+// answer arrived, whatever its status; 0 on a network error or a time-out. The body of a
+// redirect (3xx) is not read: its whole header is the answer.
 int get_page(const char* url, char* header, int headerSize, char* body, int bodySize);
 
 // GET following up to 5 redirects into fileName (via a temporary name, renamed on success).

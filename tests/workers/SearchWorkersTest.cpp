@@ -8,6 +8,7 @@
 #include "support/TestSiteSuite.h"
 #include "workers/GatedSurface.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QRegularExpression>
 #include <gtest/gtest.h>
@@ -170,6 +171,21 @@ TEST_F(SearchWorkersTest, ListsAndARelativeRedirectMakeNumberedRowsAndASummary) 
         surface->lastStatus().startsWith(QStringLiteral("搜索完成，共搜索到 3 本小说，用时 ")))
         << surface->lastStatus().toStdString();
     EXPECT_TRUE(surface->lastStatus().endsWith(QStringLiteral(" 秒。")));
+}
+
+// The 302's header is the answer: a body that stalls after it does not hold the search.
+TEST_F(SearchWorkersTest, AStalledRedirectIsUsedAtOnce) {
+    clearRules();
+    copyRule(102, 1, QStringLiteral("跳转"),
+             site->baseUrl() +
+                 QStringLiteral("/fault/stall-redirect?to=../utf8/book/3/&ms=8000&k={KEY}"));
+    select("1,");
+    QElapsedTimer clock;
+    clock.start();
+    search(QStringLiteral("大道朝天"), surface);
+    EXPECT_LT(clock.elapsed(), 5000);
+    ASSERT_EQ(surface->rows().size(), 1u);
+    EXPECT_EQ(surface->rows()[0][2], QStringLiteral("大道朝天"));
 }
 
 TEST_F(SearchWorkersTest, RemainingSitesNeverGoUpAndA301SiteIsNeverCounted) {

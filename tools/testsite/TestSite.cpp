@@ -727,6 +727,17 @@ void TestSite::startDemo(int port) {
             return false;
         });
     });
+    // A redirect to ?to= whose body then stalls (for ?ms=, default 20 s).
+    http.Get("/fault/stall-redirect", [](const Request& req, Response& res) {
+        const int ms = req.has_param("ms") ? toInt(req.get_param_value("ms")) : 20000;
+        res.status = 302;
+        res.set_header("Location", req.get_param_value("to"));
+        res.set_chunked_content_provider("text/html", [ms](size_t, httplib::DataSink& sink) {
+            sink.write("<html>", 6);
+            std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+            return false;
+        });
+    });
     // A body that never ends (no length announced); the server gives up after 1 GiB.
     http.Get(R"(/fault/endless(\.png)?)", [](const Request&, Response& res) {
         auto sent = std::make_shared<size_t>(0);
