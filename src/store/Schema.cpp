@@ -181,17 +181,4 @@ int layoutVersion(const QString& path) {
     return static_cast<int>(db.integerValue(QStringLiteral("PRAGMA user_version")));
 }
 
-void createRuleTables(SqliteDatabase& db) {
-    db.exec(siteRuleCreate());
-}
-
-bool isRuleTable(const QString& name) {
-    return name.compare(QLatin1String("site_rule"), Qt::CaseInsensitive) == 0;
-}
-
-bool isLibraryTable(const QString& name) {
-    return isRuleTable(name) ||
-           name.compare(QLatin1String("latest_read"), Qt::CaseInsensitive) == 0;
-}
-
 } // namespace zvrd

@@ -21,13 +21,9 @@ void prepareLibrary();
 // The user_version of a database file; 0 for a file without one (every file before versions).
 int layoutVersion(const QString& path);
 
-// site_rule's 21 columns in their order.
+// site_rule's 21 columns in their order. Further per-site data goes in tables of its own, named
+// site_* and keyed by site_id (the site_rule id): rule files fill them, and they travel with
+// their site's rule.
 const QStringList& siteRuleColumns();
-
-// The tables a rule file may fill, made in db (a scratch database a rule file is read into).
-void createRuleTables(SqliteDatabase& db);
-// True for the tables a rule file may name: the rule tables and the recent reads.
-bool isLibraryTable(const QString& name);
-bool isRuleTable(const QString& name);
 
 } // namespace zvrd

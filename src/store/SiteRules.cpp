@@ -15,16 +15,57 @@
 namespace zvrd {
 namespace {
 
-QString columnList() {
-    return siteRuleColumns().join(QLatin1Char(','));
+// The tables a site's rule lives in: site_rule (keyed by id) and every per-site table of the
+// library, site_* keyed by site_id, with their columns as the library has them now.
+struct RuleTable {
+    QString name;
+    QString key;
+    QStringList columns; // the key first
+};
+using RuleTables = QList<RuleTable>;
+
+RuleTables ruleTables(SqliteDatabase& db) {
+    RuleTables tables;
+    tables.append({QStringLiteral("site_rule"), QStringLiteral("id"), siteRuleColumns()});
+    for (const QString& name : db.stringValues(QStringLiteral(
+             "select m.name from sqlite_master m where m.type='table' and m.name like 'site\\_%' "
+             "escape '\\' and m.name<>'site_rule' and exists (select 1 from "
+             "pragma_table_info(m.name) where name='site_id') order by m.name"))) {
+        QStringList columns{QStringLiteral("site_id")};
+        for (const QString& column : db.stringValues(
+                 QStringLiteral("select name from pragma_table_info(?1) where name<>'site_id'"),
+                 {name}))
+            columns.append(column);
+        tables.append({name, QStringLiteral("site_id"), columns});
+    }
+    return tables;
 }
 
-// A row of site_rule: its id and the other 20 values as stored (NULL kept apart from '').
+bool isRuleTable(const RuleTables& tables, const QString& name) {
+    for (const RuleTable& table : tables) {
+        if (table.name.compare(name, Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
+QString quoted(const QStringList& columns) {
+    QStringList names;
+    for (const QString& column : columns)
+        names.append(QLatin1Char('"') + column + QLatin1Char('"'));
+    return names.join(QLatin1Char(','));
+}
+
+// One site's rule: its id and, for each rule table that has a row for it, that row's other
+// values as stored (NULL kept apart from '').
 struct RuleRow {
     int64_t id = 0;
-    SqlArgs values;
+    QHash<QString, SqlArgs> values;
     QString text(int column) const {
-        const auto* t = std::get_if<QString>(&values[static_cast<size_t>(column - 1)]);
+        const SqlArgs rule = values.value(QStringLiteral("site_rule"));
+        const auto* t = column - 1 < static_cast<int>(rule.size())
+                            ? std::get_if<QString>(&rule[static_cast<size_t>(column - 1)])
+                            : nullptr;
         return t ? *t : QString();
     }
 };
@@ -32,32 +73,47 @@ struct RuleRow {
 constexpr int kSiteNameColumn = 1;
 constexpr int kSiteUrlColumn = 2;
 
-QList<RuleRow> readRows(SqliteDatabase& db) {
+QList<RuleRow> readRows(SqliteDatabase& db, const RuleTables& tables) {
     QList<RuleRow> rows;
-    auto table = db.query(QStringLiteral("select %1 from site_rule order by id").arg(columnList()));
-    for (; !table->atEnd(); table->next()) {
-        RuleRow row;
-        row.id = table->fieldAsInteger(0);
-        for (uint32_t c = 1; c < table->columnCount(); ++c)
-            row.values.push_back(table->value(c));
-        rows.append(row);
+    QHash<int64_t, qsizetype> at;
+    for (const RuleTable& table : tables) {
+        auto result = db.query(QStringLiteral("select %1 from \"%2\" order by \"%3\"")
+                                   .arg(quoted(table.columns), table.name, table.key));
+        for (; !result->atEnd(); result->next()) {
+            const int64_t id = result->fieldAsInteger(0);
+            SqlArgs values;
+            for (uint32_t c = 1; c < result->columnCount(); ++c)
+                values.push_back(result->value(c));
+            if (table.name == QLatin1String("site_rule")) {
+                at.insert(id, rows.size());
+                rows.append(RuleRow{id, {}});
+            } else if (!at.contains(id)) {
+                continue; // a row of no site
+            }
+            rows[at.value(id)].values.insert(table.name, values);
+        }
     }
     return rows;
 }
 
-// What a row says, whatever its id: equal rows have equal fingerprints.
-QString fingerprint(const RuleRow& row) {
+// What a site's rule says, whatever its id: equal rules have equal fingerprints.
+QString fingerprint(const RuleRow& row, const RuleTables& tables) {
     QByteArray bytes;
-    for (const SqlValue& value : row.values) {
-        if (const auto* i = std::get_if<int64_t>(&value)) {
-            bytes += 'i' + QByteArray::number(*i);
-        } else if (const auto* t = std::get_if<QString>(&value)) {
-            const QByteArray utf8 = t->toUtf8();
-            bytes += 't' + QByteArray::number(utf8.size()) + ':' + utf8;
-        } else {
-            bytes += 'n';
+    for (const RuleTable& table : tables) {
+        if (!row.values.contains(table.name))
+            continue;
+        bytes += table.name.toUtf8() + '\n';
+        for (const SqlValue& value : row.values.value(table.name)) {
+            if (const auto* i = std::get_if<int64_t>(&value)) {
+                bytes += 'i' + QByteArray::number(*i);
+            } else if (const auto* t = std::get_if<QString>(&value)) {
+                const QByteArray utf8 = t->toUtf8();
+                bytes += 't' + QByteArray::number(utf8.size()) + ':' + utf8;
+            } else {
+                bytes += 'n';
+            }
+            bytes += '\n';
         }
-        bytes += '\n';
     }
     return fingerprintOf(bytes);
 }
@@ -75,17 +131,31 @@ QString addressKey(const QString& siteUrl) {
            (url.port() > 0 ? QLatin1Char(':') + QString::number(url.port()) : QString()) + path;
 }
 
-void writeRow(SqliteDatabase& db, int64_t id, const RuleRow& row) {
-    QStringList marks;
-    for (int i = 1; i <= siteRuleColumns().size(); ++i)
-        marks.append(QLatin1Char('?') + QString::number(i));
-    SqlArgs args{id};
-    args.insert(args.end(), row.values.begin(), row.values.end());
-    // A table made by hand may have no key that a replace would go by.
-    db.exec(QStringLiteral("delete from site_rule where id=?1"), {id});
-    db.exec(QStringLiteral("insert into site_rule(%1) values(%2)")
-                .arg(columnList(), marks.join(QLatin1Char(','))),
-            args);
+void writeRow(SqliteDatabase& db, const RuleTables& tables, int64_t id, const RuleRow& row) {
+    for (const RuleTable& table : tables) {
+        // A table made by hand may have no key that a replace would go by.
+        db.exec(QStringLiteral("delete from \"%1\" where \"%2\"=?1").arg(table.name, table.key),
+                {id});
+        if (!row.values.contains(table.name))
+            continue;
+        QStringList marks;
+        for (qsizetype i = 1; i <= table.columns.size(); ++i)
+            marks.append(QLatin1Char('?') + QString::number(i));
+        SqlArgs args{id};
+        const SqlArgs& values = row.values[table.name];
+        args.insert(args.end(), values.begin(), values.end());
+        args.resize(static_cast<size_t>(table.columns.size()));
+        db.exec(QStringLiteral("insert into \"%1\"(%2) values(%3)")
+                    .arg(table.name, quoted(table.columns), marks.join(QLatin1Char(','))),
+                args);
+    }
+}
+
+void moveRow(SqliteDatabase& db, const RuleTables& tables, int64_t from, int64_t to) {
+    for (const RuleTable& table : tables)
+        db.exec(QStringLiteral("update \"%1\" set \"%2\"=?1 where \"%2\"=?2")
+                    .arg(table.name, table.key),
+                {to, from});
 }
 
 int64_t freeId(SqliteDatabase& db) {
@@ -99,6 +169,7 @@ int64_t freeId(SqliteDatabase& db) {
 constexpr int64_t kUnnamedIdBase = int64_t(1) << 62;
 
 struct ScriptGuard {
+    const RuleTables* tables = nullptr;
     bool skip = false;    // the statement is one to pass over (a CREATE of a known table, BEGIN)
     bool refused = false; // it does something a rule file may not
 };
@@ -117,7 +188,7 @@ int authorize(void* data, int action, const char* first, const char*, const char
             return SQLITE_OK;
         [[fallthrough]];
     case SQLITE_UPDATE: // the DO UPDATE of an upsert; a plain UPDATE is refused before
-        if (main && isRuleTable(table))
+        if (main && isRuleTable(*guard->tables, table))
             return SQLITE_OK;
         break;
     case SQLITE_READ:
@@ -125,7 +196,9 @@ int authorize(void* data, int action, const char* first, const char*, const char
     case SQLITE_FUNCTION:
         return SQLITE_OK;
     case SQLITE_CREATE_TABLE:
-        if (main && isLibraryTable(table)) {
+        // Files written for the original design make the tables they fill.
+        if (main && (isRuleTable(*guard->tables, table) ||
+                     table.compare(QLatin1String("latest_read"), Qt::CaseInsensitive) == 0)) {
             guard->skip = true;
             return SQLITE_OK;
         }
@@ -194,16 +267,20 @@ QStringList statements(const QString& script) {
     return list;
 }
 
-// The rows the script inserts, read in a scratch database: the script sees no library table and
-// can reach nothing outside it.
-QList<RuleRow> runRuleScript(const QString& script) {
+// The rows the script inserts, read in a scratch database made like the library's rule tables:
+// the script sees no other table and can reach nothing outside it.
+QList<RuleRow> runRuleScript(const QString& script, SqliteDatabase& library,
+                             const RuleTables& tables) {
     SqliteDatabase scratch(QStringLiteral(":memory:"));
-    createRuleTables(scratch);
+    for (const RuleTable& table : tables)
+        scratch.exec(library.stringValue(
+            QStringLiteral("select sql from sqlite_master where type='table' and name=?1"),
+            {table.name}));
     scratch.exec(QStringLiteral("insert into site_rule(id) values(?1)"), {kUnnamedIdBase});
     ScriptGuard guard;
     sqlite3_set_authorizer(scratch.handle(), authorize, &guard);
     for (const QString& text : statements(script)) {
-        guard = ScriptGuard();
+        guard = ScriptGuard{&tables};
         sqlite3_stmt* raw = nullptr;
         const int rc = sqlite3_prepare16_v2(scratch.handle(), text.utf16(),
                                             static_cast<int>(text.size() * 2), &raw, nullptr);
@@ -226,7 +303,14 @@ QList<RuleRow> runRuleScript(const QString& script) {
     }
     sqlite3_set_authorizer(scratch.handle(), nullptr, nullptr);
     scratch.exec(QStringLiteral("delete from site_rule where id=?1"), {kUnnamedIdBase});
-    return readRows(scratch);
+    for (const RuleTable& table : tables.mid(1)) {
+        if (scratch.integerValue(QStringLiteral("select count(*) from \"%1\" where site_id not in "
+                                                "(select id from site_rule)")
+                                     .arg(table.name)) > 0)
+            throw SqliteException(
+                QStringLiteral("规则文件中表 %1 有不属于任何站点的行。").arg(table.name));
+    }
+    return readRows(scratch, tables);
 }
 
 struct Stamp {
@@ -299,14 +383,15 @@ int installedShippedVersion() {
 }
 
 RuleFileResult installShippedRuleScript(const QString& script, int version) {
-    const QList<RuleRow> shipped = runRuleScript(script);
+    SqliteWriter db(ruleDatabasePath());
+    const RuleTables tables = ruleTables(db);
+    const QList<RuleRow> shipped = runRuleScript(script, db, tables);
     RuleFileResult result;
     result.rows = static_cast<int>(shipped.size());
-    SqliteWriter db(ruleDatabasePath());
     db.beginTransaction();
     QHash<int64_t, Stamp> stamps = readStamps(db);
     QHash<int64_t, RuleRow> library;
-    for (const RuleRow& row : readRows(db))
+    for (const RuleRow& row : readRows(db, tables))
         library.insert(row.id, row);
     auto ownerOf = [&](const QString& siteUrl) -> const RuleRow* {
         const QString key = addressKey(siteUrl);
@@ -319,15 +404,15 @@ RuleFileResult installShippedRuleScript(const QString& script, int version) {
         return owner;
     };
     for (const RuleRow& row : shipped) {
-        const QString print = fingerprint(row);
+        const QString print = fingerprint(row, tables);
         if (stamps.contains(row.id)) {
             Stamp stamp = stamps.value(row.id);
             if (!stamp.fingerprint || !library.contains(stamp.siteId))
                 continue; // the user's own rule, or one the user removed
-            const QString now = fingerprint(library.value(stamp.siteId));
+            const QString now = fingerprint(library.value(stamp.siteId), tables);
             if (now == print || now == *stamp.fingerprint) {
                 if (now != print)
-                    writeRow(db, stamp.siteId, row);
+                    writeRow(db, tables, stamp.siteId, row);
                 stamp.fingerprint = print;
                 writeStamp(db, row.id, stamp);
             } else if (print != *stamp.fingerprint) {
@@ -342,13 +427,13 @@ RuleFileResult installShippedRuleScript(const QString& script, int version) {
         if (const RuleRow* owner = ownerOf(row.text(kSiteUrlColumn))) {
             // The user has a rule for this site: it stays theirs, unless it is exactly this one.
             Stamp stamp{owner->id, std::nullopt};
-            if (fingerprint(*owner) == print)
+            if (fingerprint(*owner, tables) == print)
                 stamp.fingerprint = print;
             writeStamp(db, row.id, stamp);
             continue;
         }
         const int64_t id = library.contains(row.id) ? freeId(db) : row.id;
-        writeRow(db, id, row);
+        writeRow(db, tables, id, row);
         RuleRow placed = row;
         placed.id = id;
         library.insert(id, placed);
@@ -361,10 +446,11 @@ RuleFileResult installShippedRuleScript(const QString& script, int version) {
 }
 
 RuleFileResult importUserRuleScript(const QString& script) {
-    const QList<RuleRow> imported = runRuleScript(script);
+    SqliteWriter db(ruleDatabasePath());
+    const RuleTables tables = ruleTables(db);
+    const QList<RuleRow> imported = runRuleScript(script, db, tables);
     RuleFileResult result;
     result.rows = static_cast<int>(imported.size());
-    SqliteWriter db(ruleDatabasePath());
     db.beginTransaction();
     QHash<int64_t, int64_t> shippedAt; // site id -> shipped id, for rows still the shipped rule
     const QHash<int64_t, Stamp> stamps = readStamps(db);
@@ -374,7 +460,7 @@ RuleFileResult importUserRuleScript(const QString& script) {
     }
     for (const RuleRow& row : imported) {
         if (row.id > kUnnamedIdBase) {
-            writeRow(db, freeId(db), row);
+            writeRow(db, tables, freeId(db), row);
             continue;
         }
         if (shippedAt.contains(row.id) &&
@@ -382,14 +468,14 @@ RuleFileResult importUserRuleScript(const QString& script) {
                             {row.id}) > 0) {
             // The shipped rule makes room; the selection follows it (see movedIds).
             const int64_t to = freeId(db);
-            db.exec(QStringLiteral("update site_rule set id=?1 where id=?2"), {to, row.id});
+            moveRow(db, tables, row.id, to);
             const int64_t shippedId = shippedAt.take(row.id);
             Stamp stamp = stamps.value(shippedId);
             stamp.siteId = to;
             writeStamp(db, shippedId, stamp);
             result.movedIds.append({QString::number(row.id), QString::number(to)});
         }
-        writeRow(db, row.id, row);
+        writeRow(db, tables, row.id, row);
     }
     db.commit();
     return result;

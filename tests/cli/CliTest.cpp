@@ -199,6 +199,44 @@ TEST_F(CliTest, AFreshFolderGetsTheShippedRules) {
         << refused.err.toStdString();
 }
 
+// Rules imported into a fresh folder are the user's: the next command's first start puts the
+// shipped rules beside them. A file that does more than add rules is refused whole.
+TEST_F(CliTest, ImportedRulesSurviveTheNextCommand) {
+    QTemporaryDir temp;
+    data = temp.filePath(QStringLiteral("fresh/"));
+    QByteArray rules;
+    for (int id = 1; id <= 11; ++id)
+        rules += QStringLiteral("INSERT INTO site_rule(id, site_name, site_url) VALUES (%1, "
+                                "'我的%1', 'http://own%1.example/');\n")
+                     .arg(id)
+                     .toUtf8();
+    const QString file = temp.filePath(QStringLiteral("my_sites.sql"));
+    QFile out(file);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    out.write(rules);
+    out.close();
+    EXPECT_EQ(cli({QStringLiteral("import-rules"), file}).exitCode, 0);
+    EXPECT_EQ(cli({QStringLiteral("info"), QStringLiteral("我的3"),
+                   QStringLiteral("http://127.0.0.1:1/")})
+                  .exitCode,
+              1);
+    const QString own = QStringLiteral("select count(*) from site_rule where id <= 11 and "
+                                       "site_name = '我的' || id and site_url = 'http://own' || "
+                                       "id || '.example/'");
+    EXPECT_EQ(value(QStringLiteral("zvrd.db"), own), 11);
+    EXPECT_GE(value(QStringLiteral("zvrd.db"), QStringLiteral("select count(*) from site_rule")),
+              18);
+
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    out.write(rules + "DELETE FROM latest_read;\n");
+    out.close();
+    const CliRun refused = cli({QStringLiteral("import-rules"), file});
+    EXPECT_NE(refused.exitCode, 0);
+    EXPECT_TRUE(refused.err.contains(QStringLiteral("DELETE FROM latest_read")))
+        << refused.err.toStdString();
+    EXPECT_EQ(value(QStringLiteral("zvrd.db"), own), 11);
+}
+
 // Two processes open one novel at once: one record, one list, one row per chapter.
 TEST_F(CliTest, TwoProcessesOpeningOneNovelStoreItOnce) {
     QProcess* first = launch({QStringLiteral("download"), QStringLiteral("书海阁"), novelUrl(1)});

@@ -2,6 +2,7 @@
 #include "PictureData.h"
 #include "core/DataFolder.h"
 #include "net/WebFetch.h"
+#include "pages/PageRenderer.h"
 #include "store/NovelLibrary.h"
 #include "store/Schema.h"
 #include "store/SqliteTable.h"
@@ -11,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <zip.h>
@@ -258,6 +260,37 @@ TEST_F(NovelExportTest, AFailedExportLeavesNoFile) {
                        folder.file(QStringLiteral("x.epub")))
                   .kind,
               ExportResult::Kind::UnknownNovel);
+}
+
+// Picture chapters store absolute paths. A library copied to another data folder (the original
+// gone) still shows its pictures and exports them, from the copy.
+TEST_F(NovelExportTest, ACopiedLibraryShowsAndExportsItsPictureChapters) {
+    const QString pic = QStringLiteral("book/书海阁/凡人/pic/");
+    ASSERT_TRUE(QDir().mkpath(folder.file(pic)));
+    const QByteArray png(reinterpret_cast<const char*>(testsite::kPicturePng0),
+                         sizeof(testsite::kPicturePng0));
+    const QString stored = picture(pic + QStringLiteral("0_0.png"), png);
+    addNovel(QStringLiteral("凡人"), {{kPicture, stored}});
+
+    QTemporaryDir copy;
+    ASSERT_TRUE(QDir().mkpath(copy.filePath(pic)));
+    for (const QString& name : {QStringLiteral("zvrd.db"), QStringLiteral("novel_info.db"),
+                                pic + QStringLiteral("0_0.png")})
+        ASSERT_TRUE(QFile::copy(folder.file(name), copy.filePath(name)));
+    ASSERT_TRUE(QDir(folder.file(QStringLiteral("book"))).removeRecursively());
+    setDataFolder(copy.path());
+    const QString moved = copy.filePath(pic + QStringLiteral("0_0.png"));
+    EXPECT_EQ(storedPicturePath(stored), moved);
+    EXPECT_TRUE(pictureChapterHtml(stored).contains(fileUrl(moved)));
+    const QString book = copy.filePath(QStringLiteral("凡人.epub"));
+    const ExportResult result = exportAs(QStringLiteral("凡人"), ExportFormat::Epub, book);
+    ASSERT_EQ(result.kind, ExportResult::Kind::Written) << result.error.toStdString();
+    EXPECT_EQ(zipEntry(book, QStringLiteral("OEBPS/images/p00001_0.png")), png);
+    // Paths outside a book folder, or leading out of one, are left as they are.
+    for (const QString& other : {QStringLiteral("/elsewhere/pic/0_0.png"),
+                                 QStringLiteral("/old/book/书海阁/../pic/0_0.png")})
+        EXPECT_EQ(storedPicturePath(other), other);
+    setDataFolder(folder.path());
 }
 
 } // namespace

@@ -350,6 +350,35 @@ TEST_F(RuleSetTest, ImportedRowsAreTheUsersAndShippedRowsMakeRoom) {
                                         QStringLiteral("4 无号  ")}));
 }
 
+// Per-site data lives in site_* tables keyed by site_id: rule files fill them, and their rows go
+// and move with their site's rule.
+TEST_F(RuleSetTest, PerSiteTablesTravelWithTheirSite) {
+    {
+        SqliteDatabase db(ruleDatabasePath());
+        db.exec(QStringLiteral("create table site_pace (site_id INTEGER PRIMARY KEY, pace TEXT)"));
+    }
+    addRule(1, QStringLiteral("自己的"));
+    auto pace = [](int id) {
+        SqliteDatabase db(ruleDatabasePath());
+        return db.stringValue(QStringLiteral("select pace from site_pace where site_id=?1"), {id});
+    };
+    ASSERT_TRUE(installShippedRules(ruleFile(QStringLiteral("site_rules.sql"), 1,
+                                             {{1, "甲", "http://a.example/", "v1"}},
+                                             "INSERT INTO site_pace VALUES (1, 'slow');\n"))
+                    .installed);
+    EXPECT_EQ(pace(1), QString());
+    EXPECT_EQ(pace(2), QStringLiteral("slow")); // with 甲, at the free id
+    ASSERT_TRUE(importRuleScript(
+        ruleFile(QStringLiteral("mine.sql"), 0, {{2, "我的", "http://mine/", ""}})));
+    EXPECT_EQ(pace(2), QString());
+    EXPECT_EQ(pace(3), QStringLiteral("slow"));
+    EXPECT_EQ(findRuleBySiteName(loadSiteRules(), QStringLiteral("甲")).id, QStringLiteral("3"));
+    EXPECT_THROW(importRuleScript(ruleFile(QStringLiteral("orphan.sql"), 0, {},
+                                           "INSERT INTO site_pace VALUES (9, 'fast');\n")),
+                 SqliteException);
+    EXPECT_EQ(pace(9), QString());
+}
+
 // A rule file may only add or replace rule rows: anything else is refused by name and nothing
 // of the file is taken.
 TEST_F(RuleSetTest, ARuleFileThatDoesMoreIsRefusedWhole) {
