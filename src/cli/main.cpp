@@ -292,8 +292,11 @@ int searchPageCommand(const SiteRule& rule, const QString& url, Output& io) {
 }
 
 int importRulesCommand(const QString& file, const QString& base, Output& io) {
-    if (importRuleScript(file, base))
+    int imported = 0;
+    if (importRuleScript(file, base, &imported)) {
+        io.out << QStringLiteral("已导入 %1 条站点规则。").arg(imported) << '\n';
         return kFound;
+    }
     io.err << "zvrd-cli: cannot read " << file << '\n';
     return kError;
 }

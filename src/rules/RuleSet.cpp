@@ -214,7 +214,7 @@ QString readScript(const QString& fileName, bool* ok) {
 
 } // namespace
 
-bool importRuleScript(const QString& fileName, const QString& base) {
+bool importRuleScript(const QString& fileName, const QString& base, int* imported) {
     bool ok = false;
     QString sql = readScript(fileName, &ok);
     if (!ok)
@@ -222,6 +222,8 @@ bool importRuleScript(const QString& fileName, const QString& base) {
     sql.replace(QStringLiteral("@BASE@"), base);
     prepareLibrary();
     const RuleFileResult result = importUserRuleScript(sql);
+    if (imported)
+        *imported = result.rows;
     // The selection keeps pointing at the sites it pointed at.
     if (!result.movedIds.isEmpty()) {
         QStringList pieces = readSelectionSetting().split(QLatin1Char(','));

@@ -47,7 +47,9 @@ SiteRuleList loadSiteRules();
 // moves to a free id, and the selection in config.ini follows it. False when the file cannot be
 // read; a statement other than inserting rule rows, or any error, leaves as SqliteException
 // with nothing imported.
-bool importRuleScript(const QString& fileName, const QString& base = QString());
+// With imported, how many rule rows the file gave.
+bool importRuleScript(const QString& fileName, const QString& base = QString(),
+                      int* imported = nullptr);
 
 // The rules shipped with the program: share/zvrd/site_rules.sql beside the executable's folder
 // (../share/zvrd/), so an unpacked package works from any root.

@@ -279,7 +279,17 @@ QList<RuleRow> runRuleScript(const QString& script, SqliteDatabase& library,
     scratch.exec(QStringLiteral("insert into site_rule(id) values(?1)"), {kUnnamedIdBase});
     ScriptGuard guard;
     sqlite3_set_authorizer(scratch.handle(), authorize, &guard);
+    static const QStringList allowed = {QString(),
+                                        QStringLiteral("INSERT"),
+                                        QStringLiteral("REPLACE"),
+                                        QStringLiteral("CREATE"),
+                                        QStringLiteral("BEGIN"),
+                                        QStringLiteral("COMMIT"),
+                                        QStringLiteral("END")};
     for (const QString& text : statements(script)) {
+        const QString word = firstWord(text);
+        if (!allowed.contains(word))
+            refuse(text);
         guard = ScriptGuard{&tables};
         sqlite3_stmt* raw = nullptr;
         const int rc = sqlite3_prepare16_v2(scratch.handle(), text.utf16(),
@@ -293,7 +303,6 @@ QList<RuleRow> runRuleScript(const QString& script, SqliteDatabase& library,
             fail(scratch.handle(), text);
         if (!stmt)
             continue; // only white space or comments
-        const QString word = firstWord(text);
         if (word != QLatin1String("INSERT") && word != QLatin1String("REPLACE"))
             refuse(text);
         while (sqlite3_step(stmt.get()) == SQLITE_ROW) {
