@@ -1,0 +1,104 @@
+#include "workers/OpenNovelWorker.h"
+
+#include "core/DataFolder.h"
+#include "net/WebFetch.h"
+#include "pages/PageRenderer.h"
+#include "rules/Extractors.h"
+#include "store/NovelLibrary.h"
+#include "store/SqliteTable.h"
+
+#include <QSet>
+
+#include <vector>
+
+namespace zvrd {
+
+QString refreshStatusText(const RefreshOutcome& outcome) {
+    switch (outcome.kind) {
+    case RefreshOutcome::Kind::NoStoredList:
+        return QStringLiteral("本书还没有目录，打开它即可读取。");
+    case RefreshOutcome::Kind::Unreachable:
+        return QStringLiteral("无法从目标站读取最新目录，目录未更新。");
+    case RefreshOutcome::Kind::TooShort:
+        return QStringLiteral("目标站目录只有 %1 个章节，不足已存 %2 个章节的一半，目录未更新。")
+            .arg(outcome.siteCount)
+            .arg(outcome.storedCount);
+    case RefreshOutcome::Kind::UpToDate:
+        return QStringLiteral("目录已是最新，没有新章节。");
+    case RefreshOutcome::Kind::Added:
+        break;
+    }
+    return QStringLiteral("目录已更新，发现 %1 个新章节。").arg(outcome.added);
+}
+
+RefreshOutcome refreshChapterList(int32_t novelId, const SiteRule& rule, const NovelInfo& novel,
+                                  ChapterList* list) {
+    RefreshOutcome outcome;
+    const StoredListState state = storedListState(novelId);
+    outcome.storedCount = state.count;
+    if (state.count == 0) {
+        outcome.kind = RefreshOutcome::Kind::NoStoredList;
+        return outcome;
+    }
+    QString url = state.directoryPageUrl;
+    if (url.isEmpty())
+        url = novel.directoryPageUrl;
+    if (url.isEmpty() && !novel.infoPageUrl.isEmpty())
+        url = parseInfoPage(novel.infoPageUrl, rule).directoryPageUrl;
+    if (url.isEmpty())
+        return outcome;
+    const FetchedBytes page = fetchPageBytes(url);
+    if (page.status != 200 || page.body.isEmpty())
+        return outcome;
+    // Most checks of a library find most list pages as they were: those need not even be read.
+    ListSeen seen;
+    seen.page = fingerprintOf((rule.charset + QChar(0) + rule.directoryRegion + QChar(0) +
+                               rule.directoryChapterNameAndUrl + QChar(0) + url + QChar(0))
+                                  .toUtf8() +
+                              page.body);
+    if (state.pageSeen(seen.page)) {
+        outcome.kind = RefreshOutcome::Kind::UpToDate;
+        outcome.siteCount = state.count;
+        return outcome;
+    }
+    const ChapterList site = extractDirectoryPage(decodeBody(page.body, rule.charset), url, rule);
+    outcome.siteCount = site.count;
+    if (site.count == 0)
+        return outcome;
+    // A list far shorter than the stored one is a broken rule or an anti-bot page, not the
+    // novel: nothing changes.
+    if (site.count * 2 < state.count) {
+        outcome.kind = RefreshOutcome::Kind::TooShort;
+        return outcome;
+    }
+    if (url != state.directoryPageUrl)
+        setDirectoryPageUrl(novelId, url);
+    outcome.kind = RefreshOutcome::Kind::UpToDate;
+    seen.list = chapterListFingerprint(site);
+    const bool listSeen = state.listSeen(seen.list);
+    ChapterList stored;
+    ChapterList& compared = list ? *list : stored;
+    if (!listSeen && compared.count != state.count)
+        compared = loadChapterList(novelId);
+    const ChapterList added = listSeen ? ChapterList() : newChapters(compared, site);
+    if (added.count > 0)
+        outcome.added = appendChapters(novelId, added, &seen, &compared);
+    else
+        rememberListSeen(novelId, seen);
+    if (outcome.added > 0)
+        outcome.kind = RefreshOutcome::Kind::Added;
+    return outcome;
+}
+
+bool writeDirectoryPage(int32_t novelId, const SiteRule& rule, const NovelInfo& novel,
+                        const ChapterList& list, const QString& bookDir) {
+    ReadingMarks marks;
+    marks.lastRead = lastReadChapter(novelId);
+    const QList<int32_t> missing = chaptersToDownload(novelId, list.count);
+    marks.notStored = QSet<int32_t>(missing.begin(), missing.end());
+    const QString page = renderDirectoryPage(novelId, list.names, novel.name, rule.siteName,
+                                             rule.siteUrl, novel.infoPageUrl, marks);
+    return writePage(page, bookDir, QStringLiteral("directory_page.htm"));
+}
+
+} // namespace zvrd
