@@ -47,10 +47,16 @@ int main(int argc, char** argv) {
             std::printf("zvrd %s\n", ZVRD_VERSION);
             return 0;
         }
+        const bool dataArg = arg == "--data" || arg.startsWith("--data=");
         if (arg == "--data" && i + 1 < argc)
             data = QString::fromLocal8Bit(argv[++i]);
         else if (arg.startsWith("--data="))
             data = QString::fromLocal8Bit(arg.mid(7));
+        // An empty value (an unset variable in a script) must not mean the default library.
+        if (dataArg && data.isEmpty()) {
+            std::fprintf(stderr, "zvrd: --data needs a folder\n%s", kHelp);
+            return 2;
+        }
     }
     // The HTTP library is ready before the window and before any thread.
     zvrd::http_global_init();

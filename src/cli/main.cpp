@@ -162,13 +162,17 @@ int updateCommand(const QString& site, const QString& name, Output& io) {
     const QList<NovelUpdate> results = worker->results();
     bool error = false;
     bool failed = false;
-    int added = 0;
+    int stored = 0;
     for (const NovelUpdate& update : results) {
-        io.out << update.siteName << '\t' << update.novelName << '\t' << update.added << '\t'
-               << update.status << '\n';
+        // An error's own text goes to stderr; the novel's line only says that it failed.
+        if (update.error)
+            io.err << "zvrd-cli: " << update.siteName << ' ' << update.novelName << ": "
+                   << update.status << '\n';
+        io.out << update.siteName << '\t' << update.novelName << '\t' << update.storedNew() << '\t'
+               << (update.error ? QStringLiteral("任务出错") : update.status) << '\n';
         error = error || update.error;
-        failed = failed || update.failed;
-        added += update.added;
+        failed = failed || update.failed || update.notStored > 0;
+        stored += update.storedNew();
     }
     io.err << updateSummaryText(results) << '\n';
     if (!site.isEmpty() && results.isEmpty()) {
@@ -179,7 +183,7 @@ int updateCommand(const QString& site, const QString& name, Output& io) {
         return kError;
     if (failed)
         return kIncomplete;
-    return added > 0 ? kFound : kNothing;
+    return stored > 0 ? kFound : kNothing;
 }
 
 int removeCommand(const QString& site, const QString& name, Output& io) {
@@ -303,7 +307,12 @@ int importRulesCommand(const QString& file, const QString& base, Output& io) {
 
 int runCommand(QStringList args, Output& io) {
     QString data;
-    if (args.size() >= 2 && args[0] == QLatin1String("--data")) {
+    if (!args.isEmpty() && args[0] == QLatin1String("--data")) {
+        // An empty value (an unset variable in a script) must not mean the default library.
+        if (args.size() < 2 || args[1].isEmpty()) {
+            io.err << "zvrd-cli: --data needs a folder\n";
+            return usageError(io);
+        }
         data = args[1];
         args = args.mid(2);
     }

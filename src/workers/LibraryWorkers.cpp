@@ -74,8 +74,11 @@ NovelUpdate checkNovel(const ShelfEntry& entry, const SiteRule& rule, WindowSurf
         surface.reloadPageView(bookDir + QStringLiteral("directory_page.htm"));
     if (missing.isEmpty())
         return update;
-    downloadChapters(rule, entry.novelId, entry.novelName, bookDir, list, missing, surface, *claim,
-                     false);
+    update.notStored = downloadChapters(rule, entry.novelId, entry.novelName, bookDir, list,
+                                        missing, surface, *claim, false);
+    if (update.notStored > 0)
+        update.status +=
+            QStringLiteral("%1 个章节未能下载，下次打开本书时再试。").arg(update.notStored);
     if (writeDirectoryPage(entry.novelId, rule, novel, list, bookDir))
         surface.reloadPageView(bookDir + QStringLiteral("directory_page.htm"));
     return update;
@@ -209,20 +212,30 @@ void LibraryUpdateWorker::run() {
 
 QString updateSummaryText(const QList<NovelUpdate>& results) {
     int updated = 0;
-    int added = 0;
+    int stored = 0;
+    int notStored = 0;
     int failed = 0;
+    int errors = 0;
     for (const NovelUpdate& update : results) {
-        updated += update.added > 0 ? 1 : 0;
-        added += update.added;
-        failed += update.failed ? 1 : 0;
+        // What was stored counts, not what the lists announced.
+        updated += update.storedNew() > 0 ? 1 : 0;
+        stored += update.storedNew();
+        notStored += update.notStored;
+        // A database or file error is no unreachable site: it is named on its own.
+        failed += update.failed && !update.error ? 1 : 0;
+        errors += update.error ? 1 : 0;
     }
-    QString text = updated == 0
+    QString text = updated == 0 && notStored == 0
                        ? QStringLiteral("检查更新完成：%1 本小说都没有新章节").arg(results.size())
                        : QStringLiteral("检查更新完成：%1 本小说有更新，共 %2 个新章节")
                              .arg(updated)
-                             .arg(added);
+                             .arg(stored);
+    if (notStored > 0)
+        text += QStringLiteral("，%1 个章节未能下载").arg(notStored);
     if (failed > 0)
         text += QStringLiteral("，%1 本小说的目标站无法读取").arg(failed);
+    if (errors > 0)
+        text += QStringLiteral("，%1 本小说检查出错").arg(errors);
     return text + QStringLiteral("。");
 }
 

@@ -2,6 +2,8 @@
 // removing a novel with everything stored of it.
 #pragma once
 
+#include <algorithm>
+
 #include "export/NovelExport.h"
 #include "workers/WindowSurface.h"
 #include "workers/Worker.h"
@@ -17,12 +19,15 @@ namespace zvrd {
 
 // What one novel's update check found.
 struct NovelUpdate {
+    // Of the new chapters, those stored.
+    int32_t storedNew() const { return std::max(0, added - notStored); }
     QString siteName;
     QString novelName;
-    int32_t added = 0;
-    bool failed = false; // the site could not be read, or its list was too short to trust
-    bool error = false;  // a database, pattern or file error
-    QString status;      // the status text of the check
+    int32_t added = 0;     // new chapters in the list
+    int32_t notStored = 0; // chapters the check tried to download and could not store
+    bool failed = false;   // the site could not be read, or its list was too short to trust
+    bool error = false;    // a database, pattern or file error
+    QString status;        // the status text of the check
 };
 
 // Checks every novel of the library (or the one named) for new chapters: at most one request at

@@ -137,6 +137,15 @@ TEST_F(CliTest, ExitStatusAndErrorTexts) {
     run = download(3);
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_TRUE(run.err.contains(QStringLiteral("not a database"))) << run.err.toStdString();
+    // An empty --data (an unset variable in a script) is no library at all.
+    run = finish([] {
+        auto* process = new QProcess;
+        process->start(QStringLiteral(ZVRD_CLI),
+                       {QStringLiteral("--data"), QString(), QStringLiteral("update")});
+        return process;
+    }());
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_TRUE(run.err.contains(QStringLiteral("--data needs a folder"))) << run.err.toStdString();
 }
 
 // update: 1 when nothing is new, 0 with the new chapters per novel, 3 when a site cannot be read;
@@ -160,6 +169,31 @@ TEST_F(CliTest, UpdateAndRemoveFromTheTerminal) {
         db.exec(QStringLiteral("update novel_source set directory_page_url='http://127.0.0.1:1/'"));
     }
     EXPECT_EQ(cli({QStringLiteral("update")}).exitCode, 3);
+    // Damaged pages behind a sound header: the engine's own text on stderr, no word of an
+    // unreachable site, and the file left as it is for the user to rescue.
+    {
+        const QString path = data + QStringLiteral("novel_info.db");
+        {
+            SqliteDatabase db(path);
+            db.stringValue(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
+        }
+        QFile file(path);
+        const QByteArray sound = [&] {
+            EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+            return file.readAll();
+        }();
+        file.close();
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(sound.left(4096) + QByteArray(sound.size() - 4096, '\x5a'));
+        file.close();
+        run = cli({QStringLiteral("update")});
+        EXPECT_EQ(run.exitCode, 2);
+        EXPECT_TRUE(run.err.contains(QStringLiteral("malformed"))) << run.err.toStdString();
+        EXPECT_FALSE(run.err.contains(QStringLiteral("无法读取"))) << run.err.toStdString();
+        EXPECT_FALSE(run.out.contains(QStringLiteral("malformed"))) << run.out.toStdString();
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(sound);
+    }
     EXPECT_EQ(cli({QStringLiteral("remove"), QStringLiteral("书海阁"), QStringLiteral("修仙归来")})
                   .exitCode,
               0);
@@ -169,6 +203,38 @@ TEST_F(CliTest, UpdateAndRemoveFromTheTerminal) {
     EXPECT_EQ(cli({QStringLiteral("remove"), QStringLiteral("书海阁"), QStringLiteral("修仙归来")})
                   .exitCode,
               1);
+}
+
+// New chapters whose pages come back empty or as an anti-bot page are not stored: update says
+// how many could not be downloaded and exits 3; nothing counts as new until it is stored.
+TEST_F(CliTest, UpdateCountsWhatItStored) {
+    ASSERT_EQ(download(2).exitCode, 0);
+    const int32_t id = recentReadId(QStringLiteral("书海阁"), QStringLiteral("修仙归来"));
+    const ChapterList stored = loadChapterList(id);
+    QByteArray list = "<div id=\"list\">";
+    for (qsizetype i = 0; i < stored.urls.size(); ++i)
+        list += "<dd><a href=\"" + stored.urls[i].toUtf8() + "\">c</a></dd>";
+    site->setAnswers(QStringLiteral("blank"), {{QByteArray(), 200, {}, 0, {}}});
+    site->setAnswers(QStringLiteral("antibot"),
+                     {{"<html><body>请稍后再试</body></html>", 200, {}, 0, {}}});
+    list += "<dd><a href=\"" + site->pageUrl(QStringLiteral("blank")).toUtf8() +
+            "\">新一</a></dd><dd><a href=\"" + site->pageUrl(QStringLiteral("antibot")).toUtf8() +
+            "\">新二</a></dd></div>";
+    site->setAnswers(QStringLiteral("list"), {{list, 200, {}, 0, {}}});
+    {
+        SqliteDatabase db(novelDatabasePath());
+        db.exec(QStringLiteral("update novel_source set directory_page_url=?1"),
+                {site->pageUrl(QStringLiteral("list"))});
+    }
+    const CliRun run = cli({QStringLiteral("update")});
+    EXPECT_EQ(run.exitCode, 3) << run.err.toStdString();
+    EXPECT_TRUE(run.out.startsWith(QStringLiteral("书海阁\t修仙归来\t0\t")))
+        << run.out.toStdString();
+    EXPECT_TRUE(run.err.contains(QStringLiteral("共 0 个新章节，2 个章节未能下载")))
+        << run.err.toStdString();
+    EXPECT_EQ(value(QStringLiteral("novel_info.db"),
+                    QStringLiteral("select count(*) from novel_chapter where is_download=1")),
+              stored.count);
 }
 
 // A first start on an empty folder: the folder is made and gets the shipped rules; --help names

@@ -384,25 +384,40 @@ TEST_F(RuleSetTest, PerSiteTablesTravelWithTheirSite) {
 TEST_F(RuleSetTest, ARuleFileThatDoesMoreIsRefusedWhole) {
     addRule(1, QStringLiteral("自己的"));
     addRecentRead(QStringLiteral("自己的"), QStringLiteral("书"), QString(), QString(), QString());
-    const QStringList before = ruleTexts();
-    for (const char* statement :
-         {"DROP TABLE latest_read;", "DELETE FROM latest_read;", "DELETE FROM site_rule;",
-          "UPDATE site_rule SET site_name='x';", "ATTACH 'x.db' AS x;", "PRAGMA user_version=0;",
-          "CREATE TABLE evil(a);", "INSERT INTO latest_read(novel_name) VALUES('x');",
-          "COMMIT; VACUUM INTO 'copy.db';"}) {
-        const QString file =
-            ruleFile(QStringLiteral("evil.sql"), 0, {{7, "七", "http://seven/", ""}}, statement);
+    saveChapter(1, 0, ChapterKind::Text, 1, QStringLiteral("正文"));
+    auto bytes = [] {
+        QByteArray all;
+        for (const QString& path : {ruleDatabasePath(), novelDatabasePath()}) {
+            SqliteDatabase(path).stringValue(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
+            QFile file(path);
+            EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+            all += file.readAll();
+        }
+        return all;
+    };
+    const QByteArray library = bytes();
+    for (const QString& statement :
+         {QStringLiteral("DROP TABLE latest_read;"), QStringLiteral("DELETE FROM latest_read;"),
+          QStringLiteral("DELETE FROM site_rule;"), QStringLiteral("UPDATE site_rule SET id=5;"),
+          QStringLiteral("ATTACH '%1' AS n; DELETE FROM n.novel_chapter;").arg(novelDatabasePath()),
+          QStringLiteral("ATTACH 'x.db' AS x; CREATE TABLE x.t AS SELECT * FROM site_rule;"),
+          QStringLiteral("PRAGMA user_version=0;"), QStringLiteral("CREATE TABLE evil(a);"),
+          QStringLiteral("INSERT INTO latest_read(novel_name) VALUES('x');"),
+          QStringLiteral("COMMIT; VACUUM INTO 'copy.db';")}) {
+        const QString file = ruleFile(QStringLiteral("evil.sql"), 0,
+                                      {{7, "七", "http://seven/", ""}}, statement.toUtf8());
         try {
             importRuleScript(file);
-            ADD_FAILURE() << "taken: " << statement;
+            ADD_FAILURE() << "taken: " << statement.toStdString();
         } catch (const SqliteException& e) {
-            EXPECT_TRUE(e.message().contains(QStringLiteral("不能执行"))) << statement;
+            EXPECT_TRUE(e.message().contains(QStringLiteral("不能执行")))
+                << statement.toStdString();
         }
-        EXPECT_EQ(ruleTexts(), before) << statement;
-        EXPECT_EQ(recentReadId(QStringLiteral("自己的"), QStringLiteral("书")), 1) << statement;
+        EXPECT_EQ(bytes(), library) << statement.toStdString();
     }
     EXPECT_FALSE(QFile::exists(folder.file(QStringLiteral("copy.db"))));
     EXPECT_FALSE(QFile::exists(QStringLiteral("copy.db")));
+    EXPECT_FALSE(QFile::exists(QStringLiteral("x.db")));
 }
 
 TEST_F(RuleSetTest, ImportedScriptReplacesShippedRowsAndKeepsTheRest) {
