@@ -510,21 +510,25 @@ QList<ShelfEntry> bookshelf(bool withCounts) {
     return shelf;
 }
 
-void removeNovelRows(int32_t novelId) {
-    {
-        // The chapters go first: a latest_read row left by a crash between the two transactions
-        // only means the novel's list is read again at its next opening.
-        SqliteWriter db(novelDatabasePath());
-        db.beginTransaction();
-        for (const char* table : {"novel_directory", "novel_chapter", "novel_source",
-                                  "reading_progress", "chapter_list_seen"})
-            db.exec(QStringLiteral("delete from %1 where novel_id=?1").arg(QLatin1String(table)),
-                    {novelId});
-        db.commit();
-    }
+bool isRecordedNovel(int32_t novelId) {
+    SqliteDatabase db(ruleDatabasePath());
+    return db.integerValue(QStringLiteral("select count(*) from latest_read where id=?1"),
+                           {novelId}) > 0;
+}
+
+void removeRecentRead(int32_t novelId) {
     SqliteWriter db(ruleDatabasePath());
-    db.beginTransaction();
     db.exec(QStringLiteral("delete from latest_read where id=?1"), {novelId});
+}
+
+void removeNovelRows(int32_t novelId) {
+    // A crash before this leaves rows under an id no novel gets again: they are never shown.
+    SqliteWriter db(novelDatabasePath());
+    db.beginTransaction();
+    for (const char* table : {"novel_directory", "novel_chapter", "novel_source",
+                              "reading_progress", "chapter_list_seen"})
+        db.exec(QStringLiteral("delete from %1 where novel_id=?1").arg(QLatin1String(table)),
+                {novelId});
     db.commit();
 }
 

@@ -172,8 +172,13 @@ struct ShelfEntry {
 // and newChapters stay 0 (counting every library's chapters is most of what it costs).
 QList<ShelfEntry> bookshelf(bool withCounts = true);
 
-// Removes every row of the novel: chapter list, chapters, list address and reading progress from
-// novel_info.db in one transaction, then its latest_read row in another.
+// True while the novel is recorded; a download of a novel removed meanwhile (by this program or
+// another) stops at this.
+bool isRecordedNovel(int32_t novelId);
+// Removing a novel goes in this order: its latest_read row first (so that any download of it,
+// in any process, stops storing), then every row of it in novel_info.db, in one transaction.
+// Its id is never handed out again (latest_read ids only grow).
+void removeRecentRead(int32_t novelId);
 void removeNovelRows(int32_t novelId);
 
 } // namespace zvrd

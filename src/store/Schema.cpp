@@ -3,6 +3,7 @@
 #include "store/NovelLibrary.h"
 #include "store/SqliteTable.h"
 
+#include <algorithm>
 #include <functional>
 #include <vector>
 
@@ -105,6 +106,57 @@ void ruleLayout2(SqliteDatabase& db) {
     db.exec(QStringLiteral("delete from shipped_rules"));
 }
 
+// latest_read ids only grow (AUTOINCREMENT): a removed novel's id is never handed to the next
+// one, which would otherwise show rows a download stored under it meanwhile. The sequence starts
+// above every id in use anywhere, also in novel_info.db (rows left by an earlier removal).
+void ruleLayout3(SqliteDatabase& db, int64_t highestNovelId) {
+    const QString sql = db.stringValue(
+        QStringLiteral("select sql from sqlite_master where type='table' and name='latest_read'"));
+    if (!sql.contains(QLatin1String("AUTOINCREMENT"), Qt::CaseInsensitive)) {
+        // Further columns a table may have are kept with their declared types.
+        QString columns;
+        QStringList names;
+        for (auto table = db.query(QStringLiteral("select name,type from "
+                                                  "pragma_table_info('latest_read') where "
+                                                  "name<>'id' order by cid"));
+             !table->atEnd(); table->next()) {
+            names.append(QLatin1Char('"') + table->fieldAsString(0) + QLatin1Char('"'));
+            columns +=
+                QStringLiteral(", ") + names.back() + QLatin1Char(' ') + table->fieldAsString(1);
+        }
+        const QString list = QStringLiteral("id,") + names.join(QLatin1Char(','));
+        db.exec(QStringLiteral("CREATE TABLE latest_read_new (id INTEGER PRIMARY KEY "
+                               "AUTOINCREMENT%1)")
+                    .arg(columns));
+        db.exec(
+            QStringLiteral("insert into latest_read_new(%1) select %1 from latest_read").arg(list));
+        db.exec(QStringLiteral("drop table latest_read"));
+        db.exec(QStringLiteral("alter table latest_read_new rename to latest_read"));
+        db.exec(QStringLiteral(
+            "create unique index latest_read_novel on latest_read(target_site, novel_name)"));
+    }
+    const int64_t highest =
+        std::max(highestNovelId,
+                 db.integerValue(QStringLiteral("select coalesce(max(id),0) from latest_read")));
+    db.exec(QStringLiteral("delete from sqlite_sequence where name='latest_read'"));
+    db.exec(QStringLiteral("insert into sqlite_sequence(name,seq) values('latest_read',?1)"),
+            {highest});
+}
+
+// The highest novel id novel_info.db holds rows of; 0 for none.
+int64_t highestStoredNovelId() {
+    SqliteDatabase db(novelDatabasePath());
+    int64_t highest = 0;
+    for (const char* table : {"novel_directory", "novel_chapter", "novel_source",
+                              "reading_progress", "chapter_list_seen"}) {
+        if (db.tableExists(QLatin1String(table)))
+            highest = std::max(
+                highest, db.integerValue(QStringLiteral("select coalesce(max(novel_id),0) from %1")
+                                             .arg(QLatin1String(table))));
+    }
+    return highest;
+}
+
 // ---- novel_info.db --------------------------------------------------------------------------
 
 void novelLayout1(SqliteDatabase& db) {
@@ -170,9 +222,13 @@ const QStringList& siteRuleColumns() {
 }
 
 void prepareLibrary() {
-    static_assert(kRuleDatabaseVersion == 2 && kNovelDatabaseVersion == 1,
+    static_assert(kRuleDatabaseVersion == 3 && kNovelDatabaseVersion == 1,
                   "a new layout needs its upgrade step below");
-    upgrade(ruleDatabasePath(), {ruleLayout1, ruleLayout2});
+    const int64_t highestNovelId =
+        layoutVersion(ruleDatabasePath()) < 3 ? highestStoredNovelId() : 0;
+    upgrade(ruleDatabasePath(), {ruleLayout1, ruleLayout2, [highestNovelId](SqliteDatabase& db) {
+                                     ruleLayout3(db, highestNovelId);
+                                 }});
     upgrade(novelDatabasePath(), {novelLayout1});
 }
 

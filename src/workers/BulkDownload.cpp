@@ -52,7 +52,9 @@ int downloadChapters(const SiteRule& rule, int32_t novelId, const QString& novel
     auto onDone = [&](int32_t index, ChapterOutcome outcome) {
         std::lock_guard guard(lock);
         --inFlight;
-        if (outcome == ChapterOutcome::Failed)
+        if (outcome == ChapterOutcome::Removed)
+            claim.markRemoved(); // removed meanwhile, maybe by another program: no more starts
+        else if (outcome == ChapterOutcome::Failed)
             ++failed;
         else
             ++stored;

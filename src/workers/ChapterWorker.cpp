@@ -64,7 +64,18 @@ void ChapterWorker::report(const QString& text) {
     m_surface->setStatusText(m_statusText);
 }
 
+bool ChapterWorker::novelStillRecorded() {
+    if (m_outcome == ChapterOutcome::Removed)
+        return false;
+    if (isRecordedNovel(m_novelId))
+        return true;
+    m_outcome = ChapterOutcome::Removed;
+    return false;
+}
+
 void ChapterWorker::saveFailed() {
+    if (!novelStillRecorded())
+        return;
     std::lock_guard lock(appMutex());
     saveChapter(m_novelId, m_chapterIndex, ChapterKind::Failed, 0, QString());
 }
@@ -108,6 +119,8 @@ bool ChapterWorker::download(QString* chapterHtml) {
                    .arg(m_chapterName, m_chapterUrl));
         return false;
     }
+    if (!novelStillRecorded())
+        return false;
     const QStringList pictures = imageUrls(content);
     if (pictures.isEmpty()) {
         std::lock_guard lock(appMutex());
@@ -139,6 +152,8 @@ bool ChapterWorker::download(QString* chapterHtml) {
                 stored += QLatin1Char('|');
             stored += file;
         }
+        if (!novelStillRecorded())
+            return false;
         std::lock_guard lock(appMutex());
         saveChapter(m_novelId, m_chapterIndex, ChapterKind::Picture, 1, stored);
         *chapterHtml = stored;
@@ -167,7 +182,7 @@ void ChapterWorker::run() {
         m_outcome = ChapterOutcome::AlreadyStored;
     } else {
         // An error on the way is reported, and stored as failed, by reportError.
-        if (!download(&chapterHtml))
+        if (!download(&chapterHtml) || m_outcome == ChapterOutcome::Removed)
             return;
         m_outcome = ChapterOutcome::Stored;
     }

@@ -12,7 +12,8 @@
 namespace zvrd {
 
 // What became of one chapter worker's chapter.
-enum class ChapterOutcome { Stored, AlreadyStored, Failed };
+// Removed: the novel was removed meanwhile (here or by another program); nothing was stored.
+enum class ChapterOutcome { Stored, AlreadyStored, Failed, Removed };
 
 class ChapterWorker : public Worker {
     Q_OBJECT
@@ -40,6 +41,9 @@ protected:
 
 private:
     void report(const QString& text);
+    // False, with the outcome Removed, once the novel is no longer recorded: nothing of it may be
+    // written any more.
+    bool novelStillRecorded();
     void saveFailed();
     // Downloads the chapter; false when it failed (the failed row is stored and reported).
     bool download(QString* chapterHtml);

@@ -79,7 +79,7 @@ NovelUpdate checkNovel(const ShelfEntry& entry, const SiteRule& rule, WindowSurf
     if (update.notStored > 0)
         update.status +=
             QStringLiteral("%1 个章节未能下载，下次打开本书时再试。").arg(update.notStored);
-    if (writeDirectoryPage(entry.novelId, rule, novel, list, bookDir))
+    if (!claim->cancelled() && writeDirectoryPage(entry.novelId, rule, novel, list, bookDir))
         surface.reloadPageView(bookDir + QStringLiteral("directory_page.htm"));
     return update;
 }
@@ -239,12 +239,25 @@ QString updateSummaryText(const QList<NovelUpdate>& results) {
     return text + QStringLiteral("。");
 }
 
+namespace {
+
+// Long enough for the chapters another program has in flight to end (a slow site's time-out
+// included); past it the rows go anyway, and what it stores later stays under an id no novel
+// gets again.
+constexpr int kOtherProgramWaitMs = 90000;
+
+} // namespace
+
 bool removeNovel(const QString& siteName, const QString& novelName) {
     const int32_t novelId = recentReadId(siteName, novelName);
     if (novelId < 0)
         return false;
-    // Held while the rows go, so no download of this novel starts or writes meanwhile.
+    // Held while the rows go, so no download of this novel starts or writes meanwhile. A
+    // download in another program stops by itself once the record is gone (it checks before
+    // every write); its last writes are waited for, then everything else of the novel goes.
     const std::unique_ptr<DownloadClaim> claim = DownloadClaim::takeOver(novelId);
+    removeRecentRead(novelId);
+    claim->waitForOtherProgram(kOtherProgramWaitMs);
     removeNovelRows(novelId);
     removeBookFolder(siteName, novelName);
     return true;

@@ -19,6 +19,11 @@
 #include <vector>
 
 namespace zvrd {
+namespace {
+
+const QString kNovelRemoved = QStringLiteral("本书已被移除，下载已停止。");
+
+} // namespace
 
 OpenNovelWorker::OpenNovelWorker(const NovelInfo& novel, const QString& siteName,
                                  std::shared_ptr<WindowSurface> surface, bool fetchInfoPage,
@@ -121,9 +126,19 @@ void OpenNovelWorker::run() {
         storeChapterList(novelId, list);
     recordOpening(novelId);
 
-    const std::unique_ptr<DownloadClaim> claim = DownloadClaim::take(novelId);
+    bool elsewhere = false;
+    std::unique_ptr<DownloadClaim> claim = DownloadClaim::take(novelId, &elsewhere);
+    if (!claim && elsewhere) {
+        // One download per novel, also across programs: this one goes on when the other ends.
+        report(QStringLiteral("本书正在另一个程序中下载，等它完成后继续……"));
+        claim = DownloadClaim::takeWhenFree(novelId);
+    }
     if (!claim)
         return; // this novel is already being refreshed and downloaded in this process
+    if (!isRecordedNovel(novelId)) {
+        report(kNovelRemoved);
+        return;
+    }
     // A serial goes on: the stored list, shown at once, is compared with the site's.
     if (storedBefore) {
         const RefreshOutcome outcome = refreshChapterList(novelId, m_rule, m_novel, &list);
@@ -141,6 +156,10 @@ void OpenNovelWorker::run() {
         return;
     m_notStored = downloadChapters(m_rule, novelId, name, bookDir, list, missing, *m_surface,
                                    *claim, true, m_bulkObserver);
+    if (claim->cancelled() && !isRecordedNovel(novelId)) {
+        report(kNovelRemoved);
+        return;
+    }
     // The table of contents no longer shows the chapters that came down as missing.
     if (!claim->cancelled() && writeDirectoryPage(novelId, m_rule, m_novel, list, bookDir))
         m_surface->reloadPageView(bookDir + QStringLiteral("directory_page.htm"));

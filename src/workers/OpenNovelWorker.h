@@ -8,6 +8,8 @@
 #include "workers/WindowSurface.h"
 #include "workers/Worker.h"
 
+#include <QLockFile>
+
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -21,20 +23,37 @@ inline const QString kInfoPageUnreadable = QStringLiteral("无法从目标站读
 // the same novel does not fetch every chapter a second time, and a removal can stop it first.
 class DownloadClaim {
 public:
-    // Null when the novel is claimed already.
-    static std::unique_ptr<DownloadClaim> take(int32_t novelId);
-    // Asks the holder, if any, to stop, waits until it lets go and takes the claim.
+    // Null when the novel is claimed already, in this process or (then *elsewhere is set)
+    // another one.
+    static std::unique_ptr<DownloadClaim> take(int32_t novelId, bool* elsewhere = nullptr);
+    // Waits for another program's download of the novel to end, then takes the claim; null when
+    // the novel is claimed in this process meanwhile, or a removal asks for it.
+    static std::unique_ptr<DownloadClaim> takeWhenFree(int32_t novelId);
+    // Asks the holder in this process, if any, to stop, waits until it lets go and takes the
+    // claim. A holder in another process is waited for by waitForOtherProgram.
     static std::unique_ptr<DownloadClaim> takeOver(int32_t novelId);
     ~DownloadClaim();
     DownloadClaim(const DownloadClaim&) = delete;
     DownloadClaim& operator=(const DownloadClaim&) = delete;
 
-    // True once someone waits in takeOver: the holder stops starting work.
+    // True once someone waits in takeOver, or the novel was found removed: the holder stops
+    // starting work.
     bool cancelled() const;
+    void markRemoved() const { m_removed = true; }
+    // Waits up to ms for another program's download of the novel to end (it stops by itself
+    // once the novel's record is gone); true when none holds it any more.
+    bool waitForOtherProgram(int ms);
 
 private:
-    explicit DownloadClaim(int32_t novelId) : m_novelId(novelId) {}
+    explicit DownloadClaim(int32_t novelId);
+    // The claim across processes: a lock file in the data folder, let go also when its program
+    // dies. False when another program holds it.
+    bool lockAcrossPrograms(int waitMs);
+
     int32_t m_novelId;
+    std::unique_ptr<QLockFile> m_file;
+    bool m_fileHeld = false;
+    mutable std::atomic<bool> m_removed{false};
 };
 
 // Reading a stored novel's chapter list again.

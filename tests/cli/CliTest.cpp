@@ -322,6 +322,50 @@ TEST_F(CliTest, TwoProcessesOpeningOneNovelStoreItOnce) {
               45);
 }
 
+// A novel removed by one program while another downloads it: the download stops, nothing of the
+// novel is left in any table or on disk, and the next novel gets an id of its own.
+TEST_F(CliTest, ARemovalStopsADownloadInAnotherProgram) {
+    site->setSlowChapters(1, 30); // every chapter takes a while
+    QProcess* downloading =
+        launch({QStringLiteral("download"), QStringLiteral("书海阁"), novelUrl(4)});
+    int64_t stored = 0;
+    for (int i = 0; i < 3000 && stored < 20; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        try {
+            stored = value(QStringLiteral("novel_info.db"),
+                           QStringLiteral("select count(*) from novel_chapter"));
+        } catch (const SqliteException&) {
+            // not created yet
+        }
+    }
+    ASSERT_GE(stored, 20);
+    const int64_t removedId =
+        value(QStringLiteral("zvrd.db"), QStringLiteral("select max(id) from latest_read"));
+    const CliRun removal =
+        cli({QStringLiteral("remove"), QStringLiteral("书海阁"), QStringLiteral("星辰变")});
+    const CliRun download = finish(downloading);
+    site->setSlowChapters(0, 0);
+    EXPECT_EQ(removal.exitCode, 0) << removal.err.toStdString();
+    EXPECT_TRUE(download.out.contains(QStringLiteral("本书已被移除")))
+        << download.out.toStdString();
+    for (const char* table : {"novel_directory", "novel_chapter", "novel_source",
+                              "reading_progress", "chapter_list_seen"})
+        EXPECT_EQ(value(QStringLiteral("novel_info.db"),
+                        QStringLiteral("select count(*) from %1").arg(QLatin1String(table))),
+                  0)
+            << table;
+    EXPECT_EQ(value(QStringLiteral("zvrd.db"), QStringLiteral("select count(*) from latest_read")),
+              0);
+    EXPECT_FALSE(QFileInfo::exists(data + QStringLiteral("book/书海阁/星辰变")));
+    EXPECT_EQ(cli({QStringLiteral("download"), QStringLiteral("书海阁"), novelUrl(1)}).exitCode, 0);
+    EXPECT_GT(value(QStringLiteral("zvrd.db"), QStringLiteral("select max(id) from latest_read")),
+              removedId);
+    EXPECT_EQ(value(QStringLiteral("novel_info.db"),
+                    QStringLiteral("select count(*) from novel_chapter")),
+              value(QStringLiteral("novel_info.db"),
+                    QStringLiteral("select count(*) from novel_directory")));
+}
+
 // Killed in the middle of its downloads, the next run finishes the novel.
 TEST_F(CliTest, AKilledDownloadIsFinishedByTheNextRun) {
     QProcess* first = launch({QStringLiteral("download"), QStringLiteral("书海阁"), novelUrl(4)});

@@ -112,4 +112,24 @@ TEST(SchemaTest, AReleaseLibraryKeepsReceivingItsShippedRules) {
               rules - 1); // all but the user's own row 40
 }
 
+// A removed novel's id is never handed out again, also when rows of it were left behind in
+// novel_info.db by an earlier removal: the next novel would show them as its own.
+TEST(SchemaTest, IdsOfRemovedNovelsAreNeverHandedOutAgain) {
+    test::TempDataFolder folder;
+    const QString fixtures = QStringLiteral(ZVRD_SOURCE_DIR "/tests/store/fixtures/release/");
+    runScript(ruleDatabasePath(), readFile(fixtures + QStringLiteral("zvrd.sql")));
+    runScript(novelDatabasePath(), readFile(fixtures + QStringLiteral("novel_info.sql")) +
+                                       QStringLiteral("INSERT INTO novel_chapter(novel_id, "
+                                                      "chapter_id) VALUES (9, 0);"));
+    prepareLibrary();
+    auto add = [](const char* name) {
+        addRecentRead(QStringLiteral("站"), QString::fromUtf8(name), QString(), QString(),
+                      QString());
+        return recentReadId(QStringLiteral("站"), QString::fromUtf8(name));
+    };
+    EXPECT_EQ(add("甲"), 10);
+    removeRecentRead(10);
+    EXPECT_EQ(add("乙"), 11);
+}
+
 } // namespace

@@ -66,6 +66,16 @@ protected:
 
     void runChapter(int ruleId, int novelId, int index, const QString& bookDir, const QString& name,
                     const QString& chapterName, const QString& url, bool display) {
+        {
+            // A chapter is stored only for a novel that is recorded.
+            SqliteDatabase db(ruleDatabasePath());
+            for (const QString& recorded :
+                 {name, name + QLatin1Char('#') + QString::number(novelId)})
+                db.exec(QStringLiteral("insert or ignore into latest_read(id,target_site,"
+                                       "novel_name) values(?1,(select site_name from site_rule "
+                                       "where id=?2),?3)"),
+                        {novelId, ruleId, recorded});
+        }
         auto* worker = new ChapterWorker(ruleId, novelId, index, bookDir, name, chapterName, url,
                                          display, surface, Worker::Ownership::Held);
         worker->join();
