@@ -23,7 +23,9 @@ namespace zvrd {
 int downloadChapters(const SiteRule& rule, int32_t novelId, const QString& novelName,
                      const QString& bookDir, const ChapterList& list, const QList<int32_t>& missing,
                      WindowSurface& surface, const DownloadClaim& claim, bool showProgress,
-                     const BulkObserver& observer) {
+                     const BulkObserver& observer, std::shared_ptr<SiteTimeouts> timeouts) {
+    if (!timeouts)
+        timeouts = std::make_shared<SiteTimeouts>();
     auto report = [&](const QString& text) {
         if (showProgress)
             surface.setStatusText(text);
@@ -56,7 +58,7 @@ int downloadChapters(const SiteRule& rule, int32_t novelId, const QString& novel
             claim.markRemoved(); // removed meanwhile, maybe by another program: no more starts
         else if (outcome == ChapterOutcome::Failed)
             ++failed;
-        else
+        else if (outcome != ChapterOutcome::Deferred) // a deferred one waits for the next opening
             ++stored;
         finished.push_back(index);
         changed.notify_all();
@@ -85,6 +87,8 @@ int downloadChapters(const SiteRule& rule, int32_t novelId, const QString& novel
     for (const int32_t j : missing) {
         if (claim.cancelled())
             break; // the novel is being removed
+        if (timeouts->givenUp())
+            break; // the site stopped answering: the rest waits for the next opening
         {
             std::unique_lock guard(lock);
             for (;;) {
@@ -105,7 +109,7 @@ int downloadChapters(const SiteRule& rule, int32_t novelId, const QString& novel
         }
         running[j] = std::make_unique<ChapterWorker>(
             ruleId, novelId, j, bookDir, novelName, list.names[j], list.urls[j], false,
-            workerSurface, Worker::Ownership::Held, onDone);
+            workerSurface, Worker::Ownership::Held, onDone, timeouts);
         if (observer)
             observer(j, inFlightNow);
     }
@@ -133,9 +137,15 @@ int downloadChapters(const SiteRule& rule, int32_t novelId, const QString& novel
         return notStored;
     if (notStored == 0)
         report(QStringLiteral("所有章节已下载完成"));
+    else if (timeouts->givenUp())
+        report(siteStoppedAnsweringText(notStored));
     else
         report(downloadIncompleteText(total - notStored, notStored));
     return notStored;
+}
+
+QString siteStoppedAnsweringText(int left) {
+    return QStringLiteral("目标站多次没有应答，%1 个章节留待下次打开本书时下载。").arg(left);
 }
 
 QString downloadIncompleteText(int stored, int failed) {

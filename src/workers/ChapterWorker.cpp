@@ -16,14 +16,29 @@ namespace {
 std::atomic<int> gFirstRetryPauseMs{1000};
 std::atomic<int> gSecondRetryPauseMs{3000};
 
-// Runs attempt until it succeeds or its status is not worth another try, at most three times.
-template <typename F> auto withRetries(F&& attempt) {
-    auto result = attempt();
+// Runs attempt until it succeeds or its status is not worth another try, at most three times;
+// with site, not once the site has stopped answering (then *deferred is set).
+template <typename F> auto withRetries(SiteTimeouts* site, bool* deferred, F&& attempt) {
+    auto tryOnce = [&] {
+        auto result = attempt();
+        if (site)
+            site->note(result.status != -1);
+        return result;
+    };
+    if (site && site->givenUp()) {
+        *deferred = true;
+        return decltype(attempt()){};
+    }
+    auto result = tryOnce();
     for (const int pause : {gFirstRetryPauseMs.load(), gSecondRetryPauseMs.load()}) {
         if (result.status == 200 || !worthRetrying(result.status))
             break;
         sleepMs(pause);
-        result = attempt();
+        if (site && site->givenUp()) {
+            *deferred = true;
+            break;
+        }
+        result = tryOnce();
     }
     return result;
 }
@@ -46,11 +61,12 @@ ChapterWorker::ChapterWorker(int32_t ruleId, int32_t novelId, int32_t chapterInd
                              const QString& bookDir, const QString& novelName,
                              const QString& chapterName, const QString& chapterUrl,
                              bool displayChapter, std::shared_ptr<WindowSurface> surface,
-                             Ownership ownership, DoneCallback done)
+                             Ownership ownership, DoneCallback done,
+                             std::shared_ptr<SiteTimeouts> timeouts)
     : Worker(ownership), m_novelName(novelName), m_chapterName(chapterName),
       m_chapterUrl(chapterUrl), m_bookDir(bookDir), m_ruleId(ruleId), m_novelId(novelId),
       m_chapterIndex(chapterIndex), m_displayChapter(displayChapter), m_surface(std::move(surface)),
-      m_done(std::move(done)) {
+      m_done(std::move(done)), m_timeouts(std::move(timeouts)) {
     start();
 }
 
@@ -110,7 +126,13 @@ bool ChapterWorker::download(QString* chapterHtml) {
         saveFailed();
         return false;
     }
-    const FetchedPage page = withRetries([&] { return fetchPage(m_chapterUrl, rule->charset); });
+    bool deferred = false;
+    const FetchedPage page = withRetries(m_timeouts.get(), &deferred,
+                                         [&] { return fetchPage(m_chapterUrl, rule->charset); });
+    if (deferred) {
+        m_outcome = ChapterOutcome::Deferred;
+        return false;
+    }
     const QString content =
         page.status == 200 ? extractChapterContent(page.body, *rule) : QString();
     if (content.isEmpty()) {
@@ -137,11 +159,15 @@ bool ChapterWorker::download(QString* chapterHtml) {
             if (QFile::exists(file))
                 QFile::remove(file);
             report(QStringLiteral("正在下载图片章节： %1").arg(resolved));
-            const DownloadResult picture = withRetries([&] {
+            const DownloadResult picture = withRetries(m_timeouts.get(), &deferred, [&] {
                 const DownloadResult r = downloadFileChecked(resolved, file);
                 // A written file counts as an answer of 200 for the retry rule.
                 return r.written ? DownloadResult{true, 200} : r;
             });
+            if (deferred) {
+                m_outcome = ChapterOutcome::Deferred;
+                return false;
+            }
             if (!picture.written) {
                 saveFailed();
                 report(

@@ -13,7 +13,27 @@ namespace zvrd {
 
 // What became of one chapter worker's chapter.
 // Removed: the novel was removed meanwhile (here or by another program); nothing was stored.
-enum class ChapterOutcome { Stored, AlreadyStored, Failed, Removed };
+// Deferred: its site stopped answering in this run; left missing for the next opening.
+enum class ChapterOutcome { Stored, AlreadyStored, Failed, Removed, Deferred };
+
+// How one site answers the chapter requests of one run (a bulk download, an update check):
+// after kGiveUpAfter requests in a row that got no answer at all (time-out, connection refused),
+// the rest of its chapters are not asked for in this run.
+class SiteTimeouts {
+public:
+    static constexpr int kGiveUpAfter = 5;
+    void note(bool answered) {
+        if (answered)
+            m_inARow = 0;
+        else if (++m_inARow >= kGiveUpAfter)
+            m_givenUp = true;
+    }
+    bool givenUp() const { return m_givenUp; }
+
+private:
+    std::atomic<int> m_inARow{0};
+    std::atomic<bool> m_givenUp{false};
+};
 
 class ChapterWorker : public Worker {
     Q_OBJECT
@@ -26,7 +46,7 @@ public:
     ChapterWorker(int32_t ruleId, int32_t novelId, int32_t chapterIndex, const QString& bookDir,
                   const QString& novelName, const QString& chapterName, const QString& chapterUrl,
                   bool displayChapter, std::shared_ptr<WindowSurface> surface, Ownership ownership,
-                  DoneCallback done = {});
+                  DoneCallback done = {}, std::shared_ptr<SiteTimeouts> timeouts = {});
 
     // The outcome, once the worker has ended.
     ChapterOutcome outcome() const { return m_outcome; }
@@ -61,6 +81,7 @@ private:
     bool m_displayChapter;
     std::shared_ptr<WindowSurface> m_surface;
     DoneCallback m_done;
+    std::shared_ptr<SiteTimeouts> m_timeouts;
     std::atomic<ChapterOutcome> m_outcome{ChapterOutcome::Failed};
 };
 

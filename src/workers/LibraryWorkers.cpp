@@ -3,6 +3,7 @@
 #include "pages/PageRenderer.h"
 #include "rules/RuleSet.h"
 #include "store/NovelLibrary.h"
+#include "workers/ChapterWorker.h"
 #include "workers/OpenNovelWorker.h"
 
 #include <QHash>
@@ -32,7 +33,7 @@ private:
 };
 
 NovelUpdate checkNovel(const ShelfEntry& entry, const SiteRule& rule, WindowSurface& surface,
-                       bool downloadNew) {
+                       bool downloadNew, const std::shared_ptr<SiteTimeouts>& timeouts) {
     NovelUpdate update;
     update.siteName = entry.siteName;
     update.novelName = entry.novelName;
@@ -75,8 +76,11 @@ NovelUpdate checkNovel(const ShelfEntry& entry, const SiteRule& rule, WindowSurf
     if (missing.isEmpty())
         return update;
     update.notStored = downloadChapters(rule, entry.novelId, entry.novelName, bookDir, list,
-                                        missing, surface, *claim, false);
-    if (update.notStored > 0)
+                                        missing, surface, *claim, false, {}, timeouts);
+    update.deferred = timeouts->givenUp() && update.notStored > 0;
+    if (update.deferred)
+        update.status += siteStoppedAnsweringText(update.notStored);
+    else if (update.notStored > 0)
         update.status +=
             QStringLiteral("%1 个章节未能下载，下次打开本书时再试。").arg(update.notStored);
     if (!claim->cancelled() && writeDirectoryPage(entry.novelId, rule, novel, list, bookDir))
@@ -138,11 +142,19 @@ void LibraryUpdateWorker::run() {
         qsizetype next = 0;
         bool busy = false;
         std::chrono::steady_clock::time_point nextStart;
+        // Shared by the site's novels: one that stops answering is not asked for every chapter
+        // of every novel in this run.
+        std::shared_ptr<SiteTimeouts> timeouts;
         qsizetype left() const { return novels.size() - next; }
     };
     std::vector<SiteQueue> queues;
     for (const QString& site : sites)
-        queues.push_back({findRuleBySiteName(rules, site), novelsOf.value(site), 0, false, {}});
+        queues.push_back({findRuleBySiteName(rules, site),
+                          novelsOf.value(site),
+                          0,
+                          false,
+                          {},
+                          std::make_shared<SiteTimeouts>()});
     std::mutex laneLock;
     std::condition_variable siteFreed;
     int checked = 0;
@@ -173,7 +185,8 @@ void LibraryUpdateWorker::run() {
             const auto started = std::chrono::steady_clock::now();
             NovelUpdate update;
             try {
-                update = checkNovel(shelf[i], queue->rule, *m_surface, m_downloadNew);
+                update =
+                    checkNovel(shelf[i], queue->rule, *m_surface, m_downloadNew, queue->timeouts);
             } catch (...) {
                 update.siteName = shelf[i].siteName;
                 update.novelName = shelf[i].novelName;
@@ -216,7 +229,9 @@ QString updateSummaryText(const QList<NovelUpdate>& results) {
     int notStored = 0;
     int failed = 0;
     int errors = 0;
+    int deferred = 0;
     for (const NovelUpdate& update : results) {
+        deferred += update.deferred ? 1 : 0;
         // What was stored counts, not what the lists announced.
         updated += update.storedNew() > 0 ? 1 : 0;
         stored += update.storedNew();
@@ -232,6 +247,9 @@ QString updateSummaryText(const QList<NovelUpdate>& results) {
                              .arg(stored);
     if (notStored > 0)
         text += QStringLiteral("，%1 个章节未能下载").arg(notStored);
+    if (deferred > 0)
+        text +=
+            QStringLiteral("（%1 本小说的目标站多次没有应答，留待下次打开时下载）").arg(deferred);
     if (failed > 0)
         text += QStringLiteral("，%1 本小说的目标站无法读取").arg(failed);
     if (errors > 0)

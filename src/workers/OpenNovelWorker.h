@@ -21,6 +21,8 @@ inline const QString kInfoPageUnreadable = QStringLiteral("无法从目标站读
 
 // Held while one worker of this process refreshes and downloads a novel, so a second opening of
 // the same novel does not fetch every chapter a second time, and a removal can stop it first.
+class SiteTimeouts;
+
 class DownloadClaim {
 public:
     // Null when the novel is claimed already, in this process or (then *elsewhere is set)
@@ -83,10 +85,16 @@ bool writeDirectoryPage(int32_t novelId, const SiteRule& rule, const NovelInfo& 
 // stops starting chapters once the claim is cancelled. With showProgress the status bar follows
 // it. Returns how many chapters of the list are not stored afterwards.
 using BulkObserver = std::function<void(int32_t chapterIndex, int inFlight)>;
+// With timeouts, a site that stops answering (see SiteTimeouts) ends it early: the chapters not
+// asked for are left missing, for the next opening; otherwise it has a SiteTimeouts of its own.
 int downloadChapters(const SiteRule& rule, int32_t novelId, const QString& novelName,
                      const QString& bookDir, const ChapterList& list, const QList<int32_t>& missing,
                      WindowSurface& surface, const DownloadClaim& claim, bool showProgress,
-                     const BulkObserver& observer = {});
+                     const BulkObserver& observer = {},
+                     std::shared_ptr<SiteTimeouts> timeouts = {});
+// What a bulk download says of chapters left for the next opening because the site stopped
+// answering.
+QString siteStoppedAnsweringText(int left);
 
 // The last status text of a bulk download that did not store every chapter.
 QString downloadIncompleteText(int stored, int failed);

@@ -2,6 +2,7 @@
 // store in a temporary data folder and a fake surface.
 #include "TestSite.h"
 #include "core/DataFolder.h"
+#include "net/HttpLibrary.h"
 #include "pages/PageRenderer.h"
 #include "rules/Extractors.h"
 #include "rules/RuleSet.h"
@@ -542,6 +543,41 @@ TEST_F(NovelWorkersTest, AnUpdateCheckFetchesNewChaptersAndASiteThatIsDownFailsA
               QStringLiteral("检查更新完成：1 本小说有更新，共 2 个新章节，1 "
                              "本小说的目标站无法读取。"));
     EXPECT_EQ(surface->progress().back(), (std::array<int, 3>{0, 0, 0}));
+}
+
+// A site whose chapter pages hang is given up after a few unanswered requests: the rest of its
+// chapters, of every novel of the check, are not asked for and wait for the next opening.
+TEST_F(NovelWorkersTest, AnUpdateCheckGivesUpOnASiteThatStopsAnswering) {
+    site->setAnswers(QStringLiteral("hang"), {{"<div id=\"content\">x</div>", 200, {}, 2000, {}}});
+    for (const int novel : {2, 3}) {
+        open(gbkInfo(novel), QStringLiteral("书海阁"));
+        const int32_t id = recentReadId(QStringLiteral("书海阁"), gbkInfo(novel).name);
+        QByteArray list = "<div id=\"list\">";
+        for (const QString& url : loadChapterList(id).urls)
+            list += "<dd><a href=\"" + url.toUtf8() + "\">c</a></dd>";
+        for (int c = 0; c < 10; ++c)
+            list += "<dd><a href=\"" + site->pageUrl(QStringLiteral("hang")).toUtf8() +
+                    "?n=" + QByteArray::number(novel * 100 + c) + "\">新</a></dd>";
+        const QString page = QStringLiteral("list-%1").arg(novel);
+        site->setAnswers(page, {{list + "</div>", 200, {}, 0, {}}});
+        setDirectoryPageUrl(id, site->pageUrl(page));
+    }
+    http_set_timeouts(10000, 300, 60000);
+    surface = std::make_shared<test::FakeSurface>();
+    LibraryUpdateWorker check(surface, Worker::Ownership::Held);
+    check.join();
+    http_set_timeouts(10000, 30000, 60000);
+    // Without giving up: three tries of each of the 20 chapters.
+    EXPECT_LE(site->pageRequests(QStringLiteral("hang")), 20);
+    for (const NovelUpdate& update : check.results()) {
+        EXPECT_EQ(update.added, 10) << update.novelName.toStdString();
+        EXPECT_EQ(update.notStored, 10) << update.novelName.toStdString();
+        EXPECT_TRUE(update.deferred) << update.novelName.toStdString();
+    }
+    // Left missing, not stored as failed: the next opening fetches them.
+    EXPECT_EQ(value(QStringLiteral("select count(*) from novel_chapter where is_download=0")), 0);
+    EXPECT_TRUE(surface->lastStatus().contains(QStringLiteral("多次没有应答")))
+        << surface->lastStatus().toStdString();
 }
 
 // Each check remembers the list page it found unchanged; what it remembers must never hide a
