@@ -87,6 +87,12 @@ int main(int argc, char** argv) {
             QMessageBox::critical(nullptr, title,
                                   QStringLiteral("无法应用界面样式，将使用系统默认外观。"));
 
+        // The window writes the library: never one of another account (see the problem text).
+        if (const QString owner = zvrd::libraryOwnershipProblem(); !owner.isEmpty()) {
+            QMessageBox::critical(nullptr, title, owner);
+            zvrd::http_global_cleanup();
+            return 2;
+        }
         QString notice;
         try {
             zvrd::prepareLibrary(); // a fresh install works at once

@@ -19,6 +19,7 @@
 #include "workers/SearchWorkers.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QTextStream>
 
 #include <cstdio>
@@ -335,14 +336,33 @@ int runCommand(QStringList args, Output& io) {
     }
     setDataFolder(folder.path);
     const QString command = args.takeFirst();
-    if (command != QLatin1String("import-rules")) {
+    // Commands that only read never write the library: a library of another account is read as
+    // it is, and the owner's own one is written at start only when it has to be upgraded.
+    static const QStringList readOnly = {QStringLiteral("info"),    QStringLiteral("directory"),
+                                         QStringLiteral("chapter"), QStringLiteral("searchpage"),
+                                         QStringLiteral("search"),  QStringLiteral("export")};
+    const QString problem = libraryOwnershipProblem();
+    const bool reading = readOnly.contains(command) && QFileInfo::exists(ruleDatabasePath()) &&
+                         QFileInfo::exists(novelDatabasePath());
+    if (!problem.isEmpty() && !reading) {
+        io.err << "zvrd-cli: " << problem << '\n';
+        return kError;
+    }
+    const bool upgrade =
+        !reading ||
+        (problem.isEmpty() && (!libraryIsCurrent() || shippedRulesPending(shippedRulesFile())));
+    if (upgrade) {
         // A first start on an empty folder gets the tables and the shipped rules.
         prepareLibrary();
-        if (const QString notice =
-                keptRulesNotice(installShippedRules(shippedRulesFile()).keptSites);
-            !notice.isEmpty())
-            io.err << "zvrd-cli: " << notice << '\n';
+        if (command != QLatin1String("import-rules")) {
+            if (const QString notice =
+                    keptRulesNotice(installShippedRules(shippedRulesFile()).keptSites);
+                !notice.isEmpty())
+                io.err << "zvrd-cli: " << notice << '\n';
+        }
     }
+    if (reading)
+        setReadOnlyAccess(true);
     if (command == QLatin1String("import-rules")) {
         if (args.size() != 1 && !(args.size() == 3 && args[1] == QLatin1String("--base"))) {
             return usageError(io);

@@ -270,6 +270,12 @@ ShippedRulesOutcome installShippedRules(const QString& fileName) {
     return outcome;
 }
 
+bool shippedRulesPending(const QString& fileName) {
+    bool ok = false;
+    const int version = shippedRulesVersion(readScript(fileName, &ok));
+    return ok && version > installedRulesVersion();
+}
+
 QString keptRulesNotice(const QStringList& sites) {
     if (sites.isEmpty())
         return QString();

@@ -66,6 +66,8 @@ struct ShippedRulesOutcome {
     QStringList keptSites;
 };
 ShippedRulesOutcome installShippedRules(const QString& fileName);
+// True when the file holds shipped rules newer than those zvrd.db last received.
+bool shippedRulesPending(const QString& fileName);
 // What the reader is told of kept rules; empty for none.
 QString keptRulesNotice(const QStringList& sites);
 

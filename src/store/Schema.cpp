@@ -3,6 +3,10 @@
 #include "store/NovelLibrary.h"
 #include "store/SqliteTable.h"
 
+#include <QFileInfo>
+
+#include <unistd.h>
+
 #include <algorithm>
 #include <functional>
 #include <vector>
@@ -235,6 +239,32 @@ void prepareLibrary() {
 int layoutVersion(const QString& path) {
     SqliteDatabase db(path);
     return static_cast<int>(db.integerValue(QStringLiteral("PRAGMA user_version")));
+}
+
+bool libraryIsCurrent() {
+    if (!QFileInfo::exists(ruleDatabasePath()) || !QFileInfo::exists(novelDatabasePath()))
+        return false;
+    return layoutVersion(ruleDatabasePath()) >= kRuleDatabaseVersion &&
+           layoutVersion(novelDatabasePath()) >= kNovelDatabaseVersion;
+}
+
+QString libraryOwnershipProblem() {
+    for (const QString& path : {ruleDatabasePath(), novelDatabasePath()}) {
+        const QFileInfo file(path);
+        if (file.exists() && file.ownerId() != ::geteuid())
+            return QStringLiteral("数据文件夹中的 %1 属于另一个用户（%2），本程序不会写入它；"
+                                  "只读的命令（info、directory、chapter、searchpage、search、"
+                                  "export）仍可使用。")
+                .arg(file.fileName(), file.owner());
+        for (const QString& suffix : {QStringLiteral("-wal"), QStringLiteral("-shm")}) {
+            const QFileInfo log(path + suffix);
+            if (log.exists() && log.ownerId() != ::geteuid() && !log.isWritable())
+                return QStringLiteral("数据文件夹中的 %1 是另一个用户（%2）留下的，本程序无法写入"
+                                      "它。请让该用户关闭本程序，或删除 %1 后重试。")
+                    .arg(log.fileName(), log.owner());
+        }
+    }
+    return QString();
 }
 
 } // namespace zvrd

@@ -20,6 +20,13 @@ void prepareLibrary();
 
 // The user_version of a database file; 0 for a file without one (every file before versions).
 int layoutVersion(const QString& path);
+// True when both files exist at the current layout.
+bool libraryIsCurrent();
+
+// Why this program must not write the library: a database file of another account (its
+// write-ahead log would be left owned by this one, and lock the owner out), or a log another
+// account left that this one cannot write. Empty when nothing stands in the way.
+QString libraryOwnershipProblem();
 
 // site_rule's 21 columns in their order. Further per-site data goes in tables of its own, named
 // site_* and keyed by site_id (the site_rule id): rule files fill them, and they travel with

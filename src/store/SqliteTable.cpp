@@ -1,8 +1,12 @@
 #include "store/SqliteTable.h"
 
 #include <QFileInfo>
+#include <QUrl>
+
+#include <atomic>
 #include <map>
 #include <sqlite3.h>
+#include <unistd.h>
 
 namespace zvrd {
 namespace {
@@ -49,9 +53,40 @@ void SqliteFinalizer::operator()(sqlite3_stmt* stmt) const {
 // ---------------------------------------------------------------------------------------------
 // SqliteDatabase
 
-SqliteDatabase::SqliteDatabase(const QString& fileName) {
+namespace {
+
+std::atomic<bool> gReadOnly{false};
+
+// The read-only form of a file's name: a URI with mode=ro, immutable for a file of another
+// account that has no write-ahead log beside it (then nothing at all is created next to it).
+QByteArray readOnlyUri(const QString& fileName) {
+    const QFileInfo file(fileName);
+    const bool foreign = file.exists() && file.ownerId() != ::geteuid();
+    const bool immutable = foreign && !QFileInfo::exists(fileName + QStringLiteral("-wal"));
+    return QUrl::fromLocalFile(file.absoluteFilePath()).toEncoded() +
+           (immutable ? "?mode=ro&immutable=1" : "?mode=ro");
+}
+
+} // namespace
+
+void setReadOnlyAccess(bool readOnly) {
+    gReadOnly = readOnly;
+}
+
+bool readOnlyAccess() {
+    return gReadOnly;
+}
+
+SqliteDatabase::SqliteDatabase(const QString& fileName, Purpose purpose) {
+    const bool memory = fileName == QLatin1String(":memory:");
+    if (gReadOnly && !memory && purpose == Purpose::Writing)
+        throw SqliteException(QStringLiteral("Failed to open database \"") + fileName +
+                              QStringLiteral("\" : opened read-only"));
     sqlite3* handle = nullptr;
-    const int rc = sqlite3_open16(fileName.utf16(), &handle);
+    const int rc = gReadOnly && !memory
+                       ? sqlite3_open_v2(readOnlyUri(fileName).constData(), &handle,
+                                         SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr)
+                       : sqlite3_open16(fileName.utf16(), &handle);
     m_db.reset(handle);
     if (rc != SQLITE_OK) {
         const QString engineMsg =

@@ -47,6 +47,12 @@ using SqlArgs = std::vector<SqlValue>;
 // BEGIN IMMEDIATE and the busy timeout.
 std::unique_lock<std::mutex> lockForWriting(const QString& fileName);
 
+// Commands that only read open every library file read-only: nothing is written, and no file
+// is left behind that its owner could trip on. A file of another account is read as it is on
+// disk when no write-ahead log stands beside it (SQLite's immutable mode).
+void setReadOnlyAccess(bool readOnly);
+bool readOnlyAccess();
+
 class SqliteDatabase;
 class SqliteTable;
 class SqliteCursor;
@@ -65,7 +71,8 @@ private:
 
 class SqliteDatabase {
 public:
-    explicit SqliteDatabase(const QString& fileName);
+    enum class Purpose { Reading, Writing };
+    explicit SqliteDatabase(const QString& fileName, Purpose purpose = Purpose::Reading);
     ~SqliteDatabase();
     SqliteDatabase(const SqliteDatabase&) = delete;
     SqliteDatabase& operator=(const SqliteDatabase&) = delete;
@@ -106,7 +113,7 @@ struct WriteLockHolder {
 class SqliteWriter : private WriteLockHolder, public SqliteDatabase {
 public:
     explicit SqliteWriter(const QString& fileName)
-        : WriteLockHolder{lockForWriting(fileName)}, SqliteDatabase(fileName) {}
+        : WriteLockHolder{lockForWriting(fileName)}, SqliteDatabase(fileName, Purpose::Writing) {}
 };
 
 // A result read completely at construction; holds no engine resource (and no read transaction)

@@ -18,6 +18,7 @@
 
 #include <chrono>
 #include <thread>
+#include <unistd.h>
 
 using namespace zvrd;
 
@@ -364,6 +365,39 @@ TEST_F(CliTest, ARemovalStopsADownloadInAnotherProgram) {
                     QStringLiteral("select count(*) from novel_chapter")),
               value(QStringLiteral("novel_info.db"),
                     QStringLiteral("select count(*) from novel_directory")));
+}
+
+// A library another account may read: that account's export works and leaves nothing beside the
+// owner's files; its update is refused with a clear text, also leaving nothing. Needs root (it
+// runs the second process as nobody).
+TEST_F(CliTest, AnotherAccountReadsButNeverWritesTheLibrary) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to run a process as another account";
+    ASSERT_EQ(download(2).exitCode, 0);
+    QFile::setPermissions(data, QFileDevice::Permissions(0x7777));
+    QTemporaryDir out;
+    QFile::setPermissions(out.path(), QFileDevice::Permissions(0x7777));
+    auto asNobody = [&](const QStringList& args) {
+        auto* process = new QProcess;
+        process->start(QStringLiteral("setpriv"),
+                       QStringList{QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                                   QStringLiteral("--clear-groups"), QStringLiteral(ZVRD_CLI),
+                                   QStringLiteral("--data"), data} +
+                           args);
+        return finish(process);
+    };
+    const QStringList before = QDir(data).entryList(QDir::AllEntries | QDir::Hidden);
+    const QString book = out.filePath(QStringLiteral("修仙归来.epub"));
+    CliRun run = asNobody({QStringLiteral("export"), QStringLiteral("书海阁"),
+                           QStringLiteral("修仙归来"), QStringLiteral("--epub"), book});
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    EXPECT_TRUE(QFileInfo::exists(book));
+    EXPECT_EQ(QDir(data).entryList(QDir::AllEntries | QDir::Hidden), before);
+    run = asNobody({QStringLiteral("update")});
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_TRUE(run.err.contains(QStringLiteral("属于另一个用户"))) << run.err.toStdString();
+    EXPECT_EQ(QDir(data).entryList(QDir::AllEntries | QDir::Hidden), before);
+    EXPECT_EQ(cli({QStringLiteral("update")}).exitCode, 1); // the owner is not locked out
 }
 
 // Killed in the middle of its downloads, the next run finishes the novel.
