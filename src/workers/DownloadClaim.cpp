@@ -38,17 +38,18 @@ bool DownloadClaim::lockAcrossPrograms(int waitMs) {
     return m_fileHeld || m_file->error() != QLockFile::LockFailedError;
 }
 
+std::unique_ptr<DownloadClaim> DownloadClaim::claimInThisProcess(int32_t novelId) {
+    std::lock_guard guard(gClaimsLock);
+    if (!gClaims.insert(novelId).second)
+        return nullptr;
+    return std::unique_ptr<DownloadClaim>(new DownloadClaim(novelId));
+}
+
 std::unique_ptr<DownloadClaim> DownloadClaim::take(int32_t novelId, bool* elsewhere) {
     if (elsewhere)
         *elsewhere = false;
-    std::unique_ptr<DownloadClaim> claim;
-    {
-        std::lock_guard guard(gClaimsLock);
-        if (!gClaims.insert(novelId).second)
-            return nullptr;
-        claim.reset(new DownloadClaim(novelId));
-    }
-    if (!claim->lockAcrossPrograms(0)) {
+    std::unique_ptr<DownloadClaim> claim = claimInThisProcess(novelId);
+    if (claim && !claim->lockAcrossPrograms(0)) {
         if (elsewhere)
             *elsewhere = true;
         return nullptr;
@@ -57,15 +58,9 @@ std::unique_ptr<DownloadClaim> DownloadClaim::take(int32_t novelId, bool* elsewh
 }
 
 std::unique_ptr<DownloadClaim> DownloadClaim::takeWhenFree(int32_t novelId) {
-    std::unique_ptr<DownloadClaim> claim;
-    {
-        std::lock_guard guard(gClaimsLock);
-        if (!gClaims.insert(novelId).second)
-            return nullptr;
-        claim.reset(new DownloadClaim(novelId));
-    }
+    std::unique_ptr<DownloadClaim> claim = claimInThisProcess(novelId);
     // In short waits, so that a removal in this process is not kept waiting meanwhile.
-    while (!claim->lockAcrossPrograms(500)) {
+    while (claim && !claim->lockAcrossPrograms(500)) {
         if (claim->cancelled())
             return nullptr;
     }

@@ -48,6 +48,8 @@ public:
 
 private:
     explicit DownloadClaim(int32_t novelId);
+    // Null when a thread of this process holds the novel.
+    static std::unique_ptr<DownloadClaim> claimInThisProcess(int32_t novelId);
     // The claim across processes: a lock file in the data folder, let go also when its program
     // dies. False when another program holds it.
     bool lockAcrossPrograms(int waitMs);
