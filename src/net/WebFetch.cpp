@@ -1,6 +1,7 @@
 #include "net/WebFetch.h"
 
 #include "net/HttpLibrary.h"
+#include "net/SiteLimiter.h"
 
 #include <QSysInfo>
 
@@ -81,14 +82,28 @@ void cutAtEnd(QByteArray& buffer) {
     buffer.truncate(static_cast<qsizetype>(std::strlen(buffer.constData())));
 }
 
-QByteArray fetchInto(int (*fetch)(const char*, char*, int), const QString& url) {
+QByteArray fetchInto(int (*fetch)(const char*, char*, int), const QString& url, bool* ok) {
     QByteArray buffer = receiveBuffer();
     const QByteArray address = url.toUtf8();
-    if (fetch(address.constData(), buffer.data(), kReceiveBufferSize) != 1)
+    *ok = fetch(address.constData(), buffer.data(), kReceiveBufferSize) == 1;
+    if (!*ok)
         return QByteArray();
     cutAtEnd(buffer);
     return buffer;
 }
+
+// The value of a header field, its name compared without regard to case; empty when missing.
+QString fieldOf(const QString& header, const char* name) {
+    const QString wanted = QLatin1Char('\n') + QLatin1String(name) + QLatin1Char(':');
+    const qsizetype at = header.indexOf(wanted, 0, Qt::CaseInsensitive);
+    if (at < 0)
+        return QString();
+    const qsizetype start = at + wanted.size();
+    const qsizetype end = header.indexOf(QLatin1Char('\r'), start);
+    return (end < 0 ? header.mid(start) : header.mid(start, end - start)).trimmed();
+}
+
+FetchedBytes fetchPageBytesNow(const QString& url);
 
 } // namespace
 
@@ -135,12 +150,19 @@ QString decodeBody(const QByteArray& bytes, const QString& charset) {
 }
 
 QString fetchHtml(const QString& url, const QString& charset) {
-    const QByteArray body = fetchInto(get_html, url);
+    SiteLimiter::Ticket ticket(SiteLimiter::of(url));
+    bool ok = false;
+    const QByteArray body = fetchInto(get_html, url, &ok);
+    ticket.answered(ok ? 200 : -1);
     return body.isEmpty() ? QString() : decodeBody(body, charset);
 }
 
 QString fetchHead(const QString& url) {
-    return QString::fromUtf8(fetchInto(get_head, url));
+    SiteLimiter::Ticket ticket(SiteLimiter::of(url));
+    bool ok = false;
+    const QString header = QString::fromUtf8(fetchInto(get_head, url, &ok));
+    ticket.answered(ok ? statusCode(header) : -1, fieldOf(header, "retry-after"));
+    return header;
 }
 
 int32_t statusCode(const QString& header) {
@@ -168,6 +190,15 @@ QString locationOf(const QString& header) {
 }
 
 FetchedBytes fetchPageBytes(const QString& url) {
+    SiteLimiter::Ticket ticket(SiteLimiter::of(url));
+    FetchedBytes page = fetchPageBytesNow(url);
+    ticket.answered(page.status, fieldOf(page.header, "retry-after"));
+    return page;
+}
+
+namespace {
+
+FetchedBytes fetchPageBytesNow(const QString& url) {
     QByteArray header = receiveBuffer();
     QByteArray body = receiveBuffer();
     const QByteArray address = url.toUtf8();
@@ -182,6 +213,8 @@ FetchedBytes fetchPageBytes(const QString& url) {
     return page;
 }
 
+} // namespace
+
 FetchedPage fetchPage(const QString& url, const QString& charset) {
     FetchedBytes bytes = fetchPageBytes(url);
     FetchedPage page;
@@ -192,11 +225,13 @@ FetchedPage fetchPage(const QString& url, const QString& charset) {
 }
 
 DownloadResult downloadFileChecked(const QString& url, const QString& fileName, int64_t maxBytes) {
+    SiteLimiter::Ticket ticket(SiteLimiter::of(url));
     long status = -1;
     DownloadResult result;
     result.written = download_file_status(url.toUtf8().constData(), fileName.toUtf8().constData(),
                                           maxBytes, &status) == 1;
     result.status = static_cast<int32_t>(status);
+    ticket.answered(result.status);
     return result;
 }
 
@@ -205,7 +240,11 @@ bool worthRetrying(int32_t status) {
 }
 
 int32_t downloadFile(const QString& url, const QString& fileName, int32_t flag) {
-    return download_file(url.toUtf8().constData(), fileName.toUtf8().constData(), flag);
+    SiteLimiter::Ticket ticket(SiteLimiter::of(url));
+    const int32_t written =
+        download_file(url.toUtf8().constData(), fileName.toUtf8().constData(), flag);
+    ticket.answered(written == 1 ? 200 : -1);
+    return written;
 }
 
 double connectTime(const QString& url) {

@@ -1,6 +1,7 @@
 #include "support/TempDataFolder.h"
 
 #include "core/DataFolder.h"
+#include "net/SiteLimiter.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +9,8 @@ namespace zvrd::test {
 
 TempDataFolder::TempDataFolder() {
     EXPECT_TRUE(m_dir.isValid());
+    // Each test meets the sites afresh: a pushback one test provoked does not slow the next.
+    SiteLimiter::resetAll();
     setDataFolder(m_dir.path());
 }
 

@@ -1,0 +1,112 @@
+// The per-site limiter: alone, with many threads at once (run under ThreadSanitizer), and against
+// the local test web server.
+#include "net/SiteLimiter.h"
+#include "net/WebFetch.h"
+#include "support/TempDataFolder.h"
+#include "support/TestSiteSuite.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+using namespace zvrd;
+using namespace std::chrono_literals;
+
+namespace {
+
+TEST(SiteLimiterTest, RetryAfterIsSecondsOrAnHttpDateCappedAtTenMinutes) {
+    const QString soon = QDateTime::currentDateTimeUtc().addSecs(5).toString(Qt::RFC2822Date);
+    const QString past = QDateTime::currentDateTimeUtc().addSecs(-5).toString(Qt::RFC2822Date);
+    const struct {
+        QString value;
+        std::chrono::milliseconds least;
+        std::chrono::milliseconds most;
+    } cases[] = {{QStringLiteral("30"), 30s, 30s},
+                 {QStringLiteral(" 0 "), 0ms, 0ms},
+                 {QStringLiteral("-5"), 0ms, 0ms},
+                 {QStringLiteral("99999"), 600s, 600s},
+                 {soon, 3s, 5s},
+                 {past, 0ms, 0ms},
+                 {QStringLiteral("soon"), 0ms, 0ms},
+                 {QString(), 0ms, 0ms}};
+    for (const auto& c : cases) {
+        const auto delay = SiteLimiter::retryAfterDelay(c.value);
+        EXPECT_GE(delay, c.least) << c.value.toStdString();
+        EXPECT_LE(delay, c.most) << c.value.toStdString();
+    }
+}
+
+// Pushback halves the limit and doubles the spacing at once; answers bring both back step by
+// step, never past the design's values.
+TEST(SiteLimiterTest, PushbackLowersTheLimitsAndAnswersRaiseThemAgain) {
+    SiteLimiter::resetAll();
+    const auto limiter = SiteLimiter::of(QStringLiteral("http://pushback.test/a"));
+    EXPECT_EQ(SiteLimiter::of(QStringLiteral("HTTP://PUSHBACK.test:80/b")), limiter);
+    for (const int status : {503, 429, -1}) {
+        SiteLimiter::Ticket ticket(limiter);
+        ticket.answered(status);
+    }
+    EXPECT_EQ(limiter->inFlightLimit(), 2);
+    EXPECT_EQ(limiter->spacing(), 400ms);
+    for (int i = 0; i < 2; ++i) {
+        SiteLimiter::Ticket ticket(limiter);
+        ticket.answered(200);
+    }
+    EXPECT_EQ(limiter->inFlightLimit(), 3);
+    EXPECT_EQ(limiter->spacing(), 300ms);
+    { SiteLimiter::Ticket unanswered(limiter); } // says nothing either way
+    EXPECT_EQ(limiter->inFlightLimit(), 3);
+}
+
+// Every thread of the process shares the site's places: never more in flight than the limit.
+TEST(SiteLimiterTest, ManyJobsTogetherNeverExceedTheLimit) {
+    SiteLimiter::resetAll();
+    const auto limiter = SiteLimiter::of(QStringLiteral("http://busy.test/"));
+    for (const int expected : {SiteLimiter::kInFlight, SiteLimiter::kInFlight / 2}) {
+        std::atomic<int> now{0};
+        std::atomic<int> most{0};
+        std::vector<std::thread> jobs;
+        for (int j = 0; j < 2 * SiteLimiter::kInFlight; ++j)
+            jobs.emplace_back([&] {
+                SiteLimiter::Ticket ticket(limiter);
+                const int inFlight = ++now;
+                for (int seen = most;
+                     inFlight > seen && !most.compare_exchange_weak(seen, inFlight);) {
+                }
+                std::this_thread::sleep_for(250ms);
+                --now;
+            });
+        for (std::thread& job : jobs)
+            job.join();
+        EXPECT_LE(most, expected);
+        EXPECT_GE(most, 2);
+        SiteLimiter::Ticket pushback(limiter);
+        pushback.answered(503); // the next round has half the places
+    }
+}
+
+class SiteLimiterSiteTest : public test::TestSiteSuite {};
+
+// A Retry-After makes every request to that site wait, and no request to another.
+TEST_F(SiteLimiterSiteTest, RetryAfterPausesThatSiteOnly) {
+    test::TempDataFolder folder;
+    site->setAnswers(QStringLiteral("wait"),
+                     {{"busy", 429, {}, 0, {{"Retry-After", "2"}}}, {"ok", 200, {}, 0, {}}});
+    const QString page = site->pageUrl(QStringLiteral("wait"));
+    EXPECT_EQ(fetchPage(page, QString()).status, 429);
+    // The same server under another name is another site.
+    QString other = site->baseUrl() + QStringLiteral("/gbk/book/1/");
+    other.replace(QStringLiteral("127.0.0.1"), QStringLiteral("localhost"));
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(fetchPage(other, QString()).status, 200);
+    EXPECT_LT(clock.elapsed(), 1000);
+    EXPECT_EQ(fetchPage(page, QString()).status, 200);
+    EXPECT_GE(clock.elapsed(), 1500);
+}
+
+} // namespace
