@@ -109,4 +109,26 @@ TEST_F(SiteLimiterSiteTest, RetryAfterPausesThatSiteOnly) {
     EXPECT_GE(clock.elapsed(), 1500);
 }
 
+// A site down for a while (three 503s) slows its readers at once; its answers afterwards bring
+// the limit back up. A site that rate-limits answers 429 with a Retry-After the limiter keeps.
+TEST_F(SiteLimiterSiteTest, ASiteThatPushesBackIsAskedLessUntilItAnswersAgain) {
+    test::TempDataFolder folder;
+    const QString page = site->baseUrl() + QStringLiteral("/gbk/book/1/");
+    const auto limiter = SiteLimiter::of(page);
+    site->setUnavailable(3);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(fetchPage(page, QString()).status, 503);
+    EXPECT_EQ(limiter->inFlightLimit(), SiteLimiter::kInFlight / 8);
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(fetchPage(page, QString()).status, 200);
+    EXPECT_EQ(limiter->inFlightLimit(), SiteLimiter::kInFlight / 8 + 2);
+
+    site->setRateLimit(1, 1);
+    EXPECT_EQ(fetchPage(page, QString()).status, 200);
+    EXPECT_EQ(fetchPage(page, QString()).status, 429);
+    EXPECT_GT(limiter->pausedFor(), 0ms);
+    site->setRateLimit(0, 0);
+    EXPECT_EQ(site->refusedCount(), 4);
+}
+
 } // namespace

@@ -13,6 +13,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <thread>
@@ -484,12 +486,15 @@ void TestSite::waitIfHeld(int novel, int chapter) {
 namespace {
 
 void launch(httplib::Server& http, std::thread& thread, int& port, int wantedPort,
-            std::atomic<int>& latency, std::atomic<int>& requests) {
+            std::atomic<int>& latency, std::atomic<int>& requests,
+            std::function<bool(Response&)> refuses) {
     // Slow and stalled answers must not starve the others.
     http.new_task_queue = [] { return new httplib::ThreadPool(48); };
     http.set_keep_alive_max_count(1);
-    http.set_pre_routing_handler([&latency, &requests](const Request& req, Response&) {
+    http.set_pre_routing_handler([&latency, &requests, refuses](const Request& req, Response& res) {
         ++requests;
+        if (refuses && refuses(res))
+            return httplib::Server::HandlerResponse::Handled;
         // The library compresses with brotli at its top quality, 200 ms of CPU for a
         // 2,000-chapter list page: far more than any real site spends, and it would be counted
         // against the reader in every benchmark. Real novel sites send gzip; so does this one.
@@ -520,6 +525,40 @@ void launch(httplib::Server& http, std::thread& thread, int& port, int wantedPor
 }
 
 } // namespace
+
+void TestSite::setRateLimit(double perSecond, int burst) {
+    std::lock_guard lock(m_bucketLock);
+    m_perSecond = perSecond;
+    m_burst = burst;
+    m_tokens = burst;
+    m_refilled = std::chrono::steady_clock::now();
+}
+
+bool TestSite::refuses(Response& res) {
+    if (m_unavailable > 0 && m_unavailable-- > 0) {
+        ++m_refused;
+        res.status = 503;
+        res.set_content("<html><body>503 Service Unavailable</body></html>", "text/html");
+        return true;
+    }
+    std::lock_guard lock(m_bucketLock);
+    if (m_perSecond <= 0)
+        return false;
+    const auto now = std::chrono::steady_clock::now();
+    m_tokens = std::min(
+        m_burst, m_tokens + std::chrono::duration<double>(now - m_refilled).count() * m_perSecond);
+    m_refilled = now;
+    if (m_tokens >= 1) {
+        m_tokens -= 1;
+        return false;
+    }
+    ++m_refused;
+    res.status = 429;
+    res.set_header("Retry-After",
+                   std::to_string(static_cast<int>(std::ceil((1 - m_tokens) / m_perSecond))));
+    res.set_content("<html><body>429 Too Many Requests</body></html>", "text/html");
+    return true;
+}
 
 std::optional<DemoNovel> TestSite::novel(const std::vector<DemoNovel>& novels, const char* site,
                                          int id) const {
@@ -756,7 +795,8 @@ void TestSite::startDemo(int port) {
         res.set_content(gzipOfZeros(static_cast<size_t>(mb) << 20), "image/png");
     });
 
-    launch(http, server->thread, server->port, port, m_latencyMs, m_requests);
+    launch(http, server->thread, server->port, port, m_latencyMs, m_requests,
+           [this](Response& res) { return refuses(res); });
     m_demoPort = server->port;
     m_servers.push_back(std::move(server));
 }
@@ -776,7 +816,7 @@ void TestSite::startRealSite(const QString& site, const QString& folder) {
             res.set_content(f.readAll().toStdString(), "text/html");
         });
     }
-    launch(server->http, server->thread, server->port, 0, m_latencyMs, m_requests);
+    launch(server->http, server->thread, server->port, 0, m_latencyMs, m_requests, {});
     m_realPorts.insert(site, server->port);
     m_servers.push_back(std::move(server));
 }

@@ -17,6 +17,10 @@
 #include <optional>
 #include <vector>
 
+namespace httplib {
+struct Response;
+}
+
 namespace zvrd::testsite {
 
 // One made-up novel: chapters numbered 1..chapters; pictureChapter (1-based, 0 for none) is
@@ -69,6 +73,16 @@ public:
     QStringList realSites() const;
 
     void setLatencyMs(int ms) { m_latencyMs = ms; }
+    // A site that limits its readers: a token bucket of perSecond requests a second (burst
+    // tokens at most); a request beyond it is answered 429 with a Retry-After in whole seconds.
+    // 0 turns it off.
+    void setRateLimit(double perSecond, int burst);
+    // The next `requests` requests are answered 503 (a site down for a while), then it recovers.
+    void setUnavailable(int requests) { m_unavailable = requests; }
+    // Requests answered 429 or 503 by the two above so far.
+    int refusedCount() const { return m_refused; }
+    // For the pre-routing step: true when the request is refused (res is filled in).
+    bool refuses(httplib::Response& res);
     // Serves body at "/custom/" + name (raw bytes), for tests that need a page of their own.
     void setPage(const QString& name, const QByteArray& body, int status = 200,
                  const QString& location = QString(), int delayMs = 0);
@@ -123,6 +137,13 @@ private:
     std::atomic<int> m_slowMs{0};
     int m_demoPort = 0;
     std::atomic<int> m_latencyMs{0};
+    mutable std::mutex m_bucketLock;
+    double m_perSecond = 0;
+    double m_burst = 0;
+    double m_tokens = 0;
+    std::chrono::steady_clock::time_point m_refilled;
+    std::atomic<int> m_unavailable{0};
+    std::atomic<int> m_refused{0};
     int m_growEverySeconds = 0;
     std::chrono::steady_clock::time_point m_started = std::chrono::steady_clock::now();
     std::atomic<int> m_requests{0};
