@@ -40,26 +40,63 @@ TEST(SiteLimiterTest, RetryAfterIsSecondsOrAnHttpDateCappedAtTenMinutes) {
     }
 }
 
-// Pushback halves the limit and doubles the spacing at once; answers bring both back step by
-// step, never past the design's values.
-TEST(SiteLimiterTest, PushbackLowersTheLimitsAndAnswersRaiseThemAgain) {
+// Pushback halves the limit and widens the spacing at once, to the pace the site was seen to
+// keep when it answered enough to tell; answers bring both back step by step, never past the
+// ceiling; with adapt off nothing moves.
+TEST(SiteLimiterTest, PushbackLowersTheLimitsAndAnswersRaiseThemToTheCeiling) {
     SiteLimiter::resetAll();
     const auto limiter = SiteLimiter::of(QStringLiteral("http://pushback.test/a"));
     EXPECT_EQ(SiteLimiter::of(QStringLiteral("HTTP://PUSHBACK.test:80/b")), limiter);
-    for (const int status : {503, 429, -1}) {
-        SiteLimiter::Ticket ticket(limiter);
-        ticket.answered(status);
-    }
+    auto answer = [&](int status, int times = 1) {
+        for (int i = 0; i < times; ++i) {
+            SiteLimiter::Ticket ticket(limiter);
+            ticket.answered(status);
+        }
+    };
+    answer(503);
+    answer(429);
+    answer(-1);
     EXPECT_EQ(limiter->inFlightLimit(), 2);
     EXPECT_EQ(limiter->spacing(), 400ms);
-    for (int i = 0; i < 2; ++i) {
-        SiteLimiter::Ticket ticket(limiter);
+    answer(200, 2);
+    EXPECT_EQ(limiter->inFlightLimit(), 3);
+    { SiteLimiter::Ticket unanswered(limiter); } // says nothing either way
+    answer(200, 3);
+    EXPECT_EQ(limiter->inFlightLimit(), 4);
+    EXPECT_EQ(limiter->spacing(), 200ms); // far above the site's pace: halved after 5
+
+    // Answers 120 ms apart, then a refusal: the spacing follows the site's pace.
+    SiteLimiter::resetAll();
+    const auto paced = SiteLimiter::of(QStringLiteral("http://paced.test/"));
+    for (int i = 0; i < 8; ++i) {
+        SiteLimiter::Ticket ticket(paced);
+        ticket.answered(200);
+        std::this_thread::sleep_for(120ms);
+    }
+    paced->pushedBack();
+    EXPECT_GE(paced->spacing(), 120ms);
+    EXPECT_LE(paced->spacing(), 200ms);
+
+    SiteLimiter::setCeilings(
+        {{SiteLimiter::siteOf(QStringLiteral("http://pushback.test/")), {3, 10ms, true}},
+         {SiteLimiter::siteOf(QStringLiteral("http://fixed.test/")), {2, 100ms, false}}});
+    const auto capped = SiteLimiter::of(QStringLiteral("http://pushback.test/"));
+    EXPECT_EQ(capped->inFlightLimit(), 3);
+    EXPECT_EQ(capped->spacing(), 10ms);
+    capped->pushedBack();
+    EXPECT_EQ(capped->inFlightLimit(), 1);
+    for (int i = 0; i < 45; ++i) {
+        SiteLimiter::Ticket ticket(capped);
         ticket.answered(200);
     }
-    EXPECT_EQ(limiter->inFlightLimit(), 3);
-    EXPECT_EQ(limiter->spacing(), 300ms);
-    { SiteLimiter::Ticket unanswered(limiter); } // says nothing either way
-    EXPECT_EQ(limiter->inFlightLimit(), 3);
+    EXPECT_EQ(capped->inFlightLimit(), 3);
+    EXPECT_GE(capped->spacing(), 10ms);
+    EXPECT_LT(capped->spacing(), 20ms);
+    const auto fixed = SiteLimiter::of(QStringLiteral("http://fixed.test/"));
+    fixed->pushedBack();
+    EXPECT_EQ(fixed->inFlightLimit(), 2);
+    EXPECT_EQ(fixed->spacing(), 100ms);
+    SiteLimiter::resetAll();
 }
 
 // Every thread of the process shares the site's places: never more in flight than the limit.
@@ -91,22 +128,31 @@ TEST(SiteLimiterTest, ManyJobsTogetherNeverExceedTheLimit) {
 
 class SiteLimiterSiteTest : public test::TestSiteSuite {};
 
-// A Retry-After makes every request to that site wait, and no request to another.
+// A Retry-After, in seconds or as an HTTP date, makes every request to that site wait, and no
+// request to another.
 TEST_F(SiteLimiterSiteTest, RetryAfterPausesThatSiteOnly) {
     test::TempDataFolder folder;
-    site->setAnswers(QStringLiteral("wait"),
-                     {{"busy", 429, {}, 0, {{"Retry-After", "2"}}}, {"ok", 200, {}, 0, {}}});
     const QString page = site->pageUrl(QStringLiteral("wait"));
-    EXPECT_EQ(fetchPage(page, QString()).status, 429);
     // The same server under another name is another site.
     QString other = site->baseUrl() + QStringLiteral("/gbk/book/1/");
     other.replace(QStringLiteral("127.0.0.1"), QStringLiteral("localhost"));
-    QElapsedTimer clock;
-    clock.start();
-    EXPECT_EQ(fetchPage(other, QString()).status, 200);
-    EXPECT_LT(clock.elapsed(), 1000);
-    EXPECT_EQ(fetchPage(page, QString()).status, 200);
-    EXPECT_GE(clock.elapsed(), 1500);
+    for (const bool asDate : {false, true}) {
+        const QString retryAfter =
+            asDate ? QDateTime::currentDateTimeUtc().addSecs(3).toString(Qt::RFC2822Date)
+                   : QStringLiteral("2");
+        SCOPED_TRACE(retryAfter.toStdString());
+        SiteLimiter::resetAll();
+        site->setAnswers(
+            QStringLiteral("wait"),
+            {{"busy", 429, {}, 0, {{"Retry-After", retryAfter.toUtf8()}}}, {"ok", 200, {}, 0, {}}});
+        EXPECT_EQ(fetchPage(page, QString()).status, 429);
+        QElapsedTimer clock;
+        clock.start();
+        EXPECT_EQ(fetchPage(other, QString()).status, 200);
+        EXPECT_LT(clock.elapsed(), 1000);
+        EXPECT_EQ(fetchPage(page, QString()).status, 200);
+        EXPECT_GE(clock.elapsed(), 1500);
+    }
 }
 
 // A site down for a while (three 503s) slows its readers at once; its answers afterwards bring
