@@ -305,11 +305,25 @@ void MainWindow::setProgress(int stored, int failed, int total) {
         }
         m_progress->setRange(0, total);
         m_progress->setValue(std::min(stored + failed, total));
-        m_progress->setFormat(
+        m_progressCounts =
             failed > 0 ? QStringLiteral("%1 / %2 章，失败 %3").arg(stored).arg(total).arg(failed)
-                       : QStringLiteral("%1 / %2 章").arg(stored).arg(total));
+                       : QStringLiteral("%1 / %2 章").arg(stored).arg(total);
+        showProgressText();
         m_progress->show();
     });
+}
+
+void MainWindow::setProgressNote(const QString& note) {
+    onWindowThread([=, this] {
+        m_progressNote = note;
+        showProgressText();
+    });
+}
+
+void MainWindow::showProgressText() {
+    m_progress->setFormat(m_progressNote.isEmpty()
+                              ? m_progressCounts
+                              : m_progressCounts + QStringLiteral("，") + m_progressNote);
 }
 
 QString MainWindow::progressText() const {

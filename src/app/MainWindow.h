@@ -49,6 +49,7 @@ public:
     void navigatePageView(const QString& path) override;
     void reloadPageView(const QString& path) override;
     void setProgress(int stored, int failed, int total) override;
+    void setProgressNote(const QString& note) override;
     void runOnWindowThread(const std::function<void()>& work) override;
 
     // Hand-overs from workers are dropped from now on (the window is going away).
@@ -109,6 +110,7 @@ protected:
 
 private:
     template <typename F> void onWindowThread(F&& work);
+    void showProgressText();
     void buildToolbar();
     void buildContent();
     void fitLastColumn();
@@ -131,6 +133,8 @@ private:
     QLabel* m_statusLabel = nullptr;
     QLabel* m_statusExtra = nullptr;
     QProgressBar* m_progress = nullptr;
+    QString m_progressCounts;
+    QString m_progressNote;
 
     // The surface handed to workers the window starts: the window itself, not owned.
     std::shared_ptr<WindowSurface> surface();

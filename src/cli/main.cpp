@@ -58,6 +58,11 @@ const char* kUsage =
     "                           writes the stored novel as an EPUB 3 book or a text file;\n"
     "                           exit 1 unknown novel, 4 refused because chapters are missing\n"
     "                           (--allow-missing puts a placeholder in their place)\n"
+    "  site [NAME [--in-flight N] [--spacing MS] [--adapt on|off] [--reset]]\n"
+    "                           the speed limits of every site (or the one named): site, server,\n"
+    "                           requests in flight at most, milliseconds between starts at least,\n"
+    "                           adapt on/off, own or default; with options sets them (--reset:\n"
+    "                           the program's again); a value out of range is refused (exit 2)\n"
     "  import-rules FILE [--base URL]\n"
     "                           runs the SQL of FILE on zvrd.db (\"@BASE@\" becomes URL)\n"
     "  --help, --version\n";
@@ -93,14 +98,14 @@ std::shared_ptr<HeadlessSurface> consoleSurface(Output& io, bool showStatuses = 
             io.err << text << '\n';
             io.err.flush();
         },
-        [&io, terminal](int stored, int failed, int total) {
+        [&io, terminal](int stored, int failed, int total, const QString& note) {
             if (!terminal)
                 return;
             if (total <= 0)
                 io.err << "\r\033[K";
             else
-                io.err << "\r\033[K" << stored << '/' << total << " stored, " << failed
-                       << " failed";
+                io.err << "\r\033[K" << stored << '/' << total << " stored, " << failed << " failed"
+                       << (note.isEmpty() ? QString() : QStringLiteral("  ") + note);
             io.err.flush();
         });
 }
@@ -255,6 +260,63 @@ std::optional<SiteRule> ruleNamed(const QString& site, Output& io) {
     return std::nullopt;
 }
 
+void printSiteSpeed(const SiteRule& rule, Output& io) {
+    const SiteSpeed speed = siteSpeed(rule);
+    io.out << rule.siteName << '\t' << speed.server << '\t' << speed.inFlight << '\t'
+           << speed.spacingMs << '\t' << (speed.adapt ? "on" : "off") << '\t'
+           << (speed.own ? "own" : "default") << '\n';
+}
+
+// site [NAME [options]]: shows or sets a site's speed limits.
+int siteCommand(QStringList args, Output& io) {
+    if (args.isEmpty()) {
+        for (const SiteRule& rule : loadSiteRules())
+            printSiteSpeed(rule, io);
+        return kFound;
+    }
+    const std::optional<SiteRule> rule = ruleNamed(args.takeFirst(), io);
+    if (!rule)
+        return kError;
+    if (args.isEmpty()) {
+        printSiteSpeed(*rule, io);
+        return kFound;
+    }
+    if (args == QStringList{QStringLiteral("--reset")}) {
+        resetSiteSpeed(*rule);
+        printSiteSpeed(*rule, io);
+        return kFound;
+    }
+    SiteSpeed speed = siteSpeed(*rule);
+    while (!args.isEmpty()) {
+        const QString option = args.takeFirst();
+        if (args.isEmpty())
+            return usageError(io);
+        const QString value = args.takeFirst();
+        bool number = true;
+        if (option == QLatin1String("--in-flight"))
+            speed.inFlight = value.toInt(&number);
+        else if (option == QLatin1String("--spacing"))
+            speed.spacingMs = value.toInt(&number);
+        else if (option == QLatin1String("--adapt") &&
+                 (value == QLatin1String("on") || value == QLatin1String("off")))
+            speed.adapt = value == QLatin1String("on");
+        else
+            return usageError(io);
+        if (!number) {
+            io.err << "zvrd-cli: " << option << " 需要一个整数：" << value << '\n';
+            return kError;
+        }
+    }
+    if (const QString problem = speedLimitProblem(speed.inFlight, speed.spacingMs);
+        !problem.isEmpty()) {
+        io.err << "zvrd-cli: " << problem << '\n';
+        return kError;
+    }
+    setSiteSpeed(*rule, speed.inFlight, speed.spacingMs, speed.adapt);
+    printSiteSpeed(*rule, io);
+    return kFound;
+}
+
 int infoCommand(const SiteRule& rule, const QString& url, Output& io) {
     const NovelInfo info = parseInfoPage(url, rule);
     io.out << "isMatch=" << (info.matched ? 1 : 0) << '\n'
@@ -342,7 +404,10 @@ int runCommand(QStringList args, Output& io) {
                                          QStringLiteral("chapter"), QStringLiteral("searchpage"),
                                          QStringLiteral("search"),  QStringLiteral("export")};
     const QString problem = libraryOwnershipProblem();
-    const bool reading = readOnly.contains(command) && QFileInfo::exists(ruleDatabasePath()) &&
+    // "site" with a name alone only shows.
+    const bool shows = command == QLatin1String("site") && args.size() <= 1;
+    const bool reading = (readOnly.contains(command) || shows) &&
+                         QFileInfo::exists(ruleDatabasePath()) &&
                          QFileInfo::exists(novelDatabasePath());
     if (!problem.isEmpty() && !reading) {
         io.err << "zvrd-cli: " << problem << '\n';
@@ -390,6 +455,8 @@ int runCommand(QStringList args, Output& io) {
     }
     if (command == QLatin1String("export"))
         return exportCommand(args, io);
+    if (command == QLatin1String("site"))
+        return siteCommand(args, io);
     bool pictures = false;
     if (command == QLatin1String("chapter") && args.removeAll(QStringLiteral("--pictures")) > 0)
         pictures = true;

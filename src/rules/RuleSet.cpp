@@ -2,9 +2,11 @@
 
 #include "core/DataFolder.h"
 #include "core/IniFile.h"
+#include "net/SiteLimiter.h"
 #include "store/NovelLibrary.h"
 #include "store/Schema.h"
 #include "store/SiteRules.h"
+#include "store/SpeedLimits.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -192,6 +194,7 @@ const QStringList& ruleColumnNames() {
 }
 
 SiteRuleList loadSiteRules() {
+    applySpeedLimits();
     SiteRuleList rules;
     const QList<QStringList> rows = siteRuleRows();
     rules.reserve(rows.size());
@@ -386,6 +389,51 @@ QString combineUrl(const QString& base, const QString& relative) {
 QString fileExtension(const QString& text) {
     const qsizetype dot = text.lastIndexOf(QLatin1Char('.'));
     return dot < 0 ? text : text.mid(dot + 1);
+}
+
+} // namespace zvrd
+
+namespace zvrd {
+
+void applySpeedLimits() {
+    QHash<QString, SiteLimiter::Ceiling> ceilings;
+    for (const SpeedLimit& limit : speedLimits())
+        ceilings.insert(limit.site,
+                        {limit.inFlight, std::chrono::milliseconds(limit.spacingMs), limit.adapt});
+    SiteLimiter::setCeilings(ceilings);
+}
+
+SiteSpeed siteSpeed(const SiteRule& rule) {
+    SiteSpeed speed;
+    speed.server = SiteLimiter::siteOf(rule.siteUrl);
+    speed.inFlight = SiteLimiter::kInFlight;
+    speed.spacingMs = static_cast<int>(SiteLimiter::kSpacing.count());
+    for (const SpeedLimit& limit : speedLimits()) {
+        if (limit.site == speed.server)
+            speed = {speed.server, limit.inFlight, limit.spacingMs, limit.adapt, true};
+    }
+    return speed;
+}
+
+QString speedLimitProblem(int inFlight, int spacingMs) {
+    if (inFlight < 1 || inFlight > SiteLimiter::kMostInFlight)
+        return QStringLiteral("同时请求数须在 1 到 %1 之间。").arg(SiteLimiter::kMostInFlight);
+    if (spacingMs < SiteLimiter::kLeastSpacing.count() ||
+        spacingMs > SiteLimiter::kMostSpacing.count())
+        return QStringLiteral("请求间隔须在 %1 到 %2 毫秒之间。")
+            .arg(SiteLimiter::kLeastSpacing.count())
+            .arg(SiteLimiter::kMostSpacing.count());
+    return QString();
+}
+
+void setSiteSpeed(const SiteRule& rule, int inFlight, int spacingMs, bool adapt) {
+    setSpeedLimit({SiteLimiter::siteOf(rule.siteUrl), inFlight, spacingMs, adapt});
+    applySpeedLimits();
+}
+
+void resetSiteSpeed(const SiteRule& rule) {
+    clearSpeedLimit(SiteLimiter::siteOf(rule.siteUrl));
+    applySpeedLimits();
 }
 
 } // namespace zvrd

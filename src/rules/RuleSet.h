@@ -71,6 +71,27 @@ bool shippedRulesPending(const QString& fileName);
 // What the reader is told of kept rules; empty for none.
 QString keptRulesNotice(const QStringList& sites);
 
+// A site's speed limits: the reader's own for the server of its address, else the program's
+// (SiteLimiter's design values, adapting).
+struct SiteSpeed {
+    QString server; // "host:port" of the site's address
+    int inFlight = 0;
+    int spacingMs = 0;
+    bool adapt = true;
+    bool own = false; // set by the reader
+};
+SiteSpeed siteSpeed(const SiteRule& rule);
+// What is wrong with limits the reader gives (at most 1-50 requests in flight, 10-60000 ms
+// apart); empty when nothing.
+QString speedLimitProblem(int inFlight, int spacingMs);
+// Keeps the limits as the site's own (they must pass speedLimitProblem), or with reset the
+// program's again; every limiter of this process follows at once.
+void setSiteSpeed(const SiteRule& rule, int inFlight, int spacingMs, bool adapt);
+void resetSiteSpeed(const SiteRule& rule);
+// Gives every site's limiter the ceiling the library keeps for it (loadSiteRules does so each
+// time the rules are read, so a program started after a change honours it).
+void applySpeedLimits();
+
 // The first rule, in load order, whose site name equals name exactly; an empty rule when none.
 SiteRule findRuleBySiteName(const SiteRuleList& rules, const QString& name);
 

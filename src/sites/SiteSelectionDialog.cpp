@@ -3,6 +3,7 @@
 #include "core/IniFile.h"
 #include "core/WindowThread.h"
 #include "rules/RuleSet.h"
+#include "sites/SiteSpeedDialog.h"
 #include "store/SiteRules.h"
 #include "store/SqliteTable.h"
 
@@ -63,21 +64,23 @@ private:
 
 namespace {
 
-enum Column { kId = 0, kName = 1, kUrl = 2, kSpeed = 3 };
+enum Column { kId = 0, kName = 1, kUrl = 2, kSpeed = 3, kLimit = 4 };
 
 } // namespace
 
 SiteSelectionDialog::SiteSelectionDialog(QWidget* parent, ConnectTimer timer)
     : QDialog(parent), m_timer(std::move(timer)), m_link(std::make_shared<DialogLink>(this)) {
     setWindowTitle(QStringLiteral("目标站选择"));
-    setFixedSize(427, 432);
+    // The design's dialog, one column wider for the speed limits.
+    setFixedSize(557, 432);
 
-    m_list = new QTableWidget(0, 4, this);
-    m_list->setGeometry(8, 8, 410, 370);
+    m_list = new QTableWidget(0, 5, this);
+    m_list->setGeometry(8, 8, 540, 370);
     m_list->setHorizontalHeaderLabels({QStringLiteral("序号"), QStringLiteral("网站名称"),
-                                       QStringLiteral("网站地址"), QStringLiteral("连接速度")});
-    const int widths[] = {50, 100, 160, 79};
-    for (int c = 0; c < 4; ++c)
+                                       QStringLiteral("网站地址"), QStringLiteral("连接速度"),
+                                       QStringLiteral("限速")});
+    const int widths[] = {50, 100, 160, 79, 128};
+    for (int c = 0; c < 5; ++c)
         m_list->setColumnWidth(c, widths[c]);
     m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -114,17 +117,24 @@ SiteSelectionDialog::SiteSelectionDialog(QWidget* parent, ConnectTimer timer)
     m_speedTestButton->setGeometry(153, 386, 103, 25);
     m_speedTestButton->setAutoDefault(false);
     connect(m_speedTestButton, &QPushButton::clicked, this, &SiteSelectionDialog::startSpeedTest);
+    m_speedLimitButton = new QPushButton(QStringLiteral("限速设置…"), this);
+    m_speedLimitButton->setGeometry(262, 386, 90, 25);
+    m_speedLimitButton->setAutoDefault(false);
+    connect(m_speedLimitButton, &QPushButton::clicked, this,
+            [this] { editSpeedLimit(m_list->currentRow()); });
+    connect(m_list, &QTableWidget::cellDoubleClicked, this,
+            [this](int row, int) { editSpeedLimit(row); });
     m_okButton = new QPushButton(QStringLiteral("确定"), this);
-    m_okButton->setGeometry(262, 386, 75, 25);
+    m_okButton->setGeometry(392, 386, 75, 25);
     m_okButton->setDefault(true);
     connect(m_okButton, &QPushButton::clicked, this, &QDialog::accept);
     m_cancelButton = new QPushButton(QStringLiteral("取消"), this);
-    m_cancelButton->setGeometry(343, 386, 75, 25);
+    m_cancelButton->setGeometry(473, 386, 75, 25);
     m_cancelButton->setAutoDefault(false);
     connect(m_cancelButton, &QPushButton::clicked, this, &QDialog::reject);
 
     auto* status = new QStatusBar(this);
-    status->setGeometry(0, 432 - 19, 427, 19);
+    status->setGeometry(0, 432 - 19, 557, 19);
     status->setSizeGripEnabled(false);
     m_statusLabel = new QLabel(
         QStringLiteral("如果连接速度为负值或大于3秒，则说明目标站访问速度过慢，建议取消选择。"),
@@ -152,10 +162,31 @@ void SiteSelectionDialog::loadSites() {
             m_list->setItem(row, kName, new QTableWidgetItem(site.name));
             m_list->setItem(row, kUrl, new QTableWidgetItem(site.url));
             m_list->setItem(row, kSpeed, new QTableWidgetItem(QStringLiteral("未知")));
+            m_list->setItem(row, kLimit, new QTableWidgetItem(siteSpeedText(ruleOfRow(row))));
         }
     } catch (const SqliteException& e) {
         QMessageBox::critical(this, windowTitle(), e.message());
     }
+}
+
+SiteRule SiteSelectionDialog::ruleOfRow(int row) const {
+    SiteRule rule;
+    rule.id = m_list->item(row, kId)->text();
+    rule.siteName = m_list->item(row, kName)->text();
+    rule.siteUrl = m_list->item(row, kUrl)->text();
+    return rule;
+}
+
+void SiteSelectionDialog::editSpeedLimit(int row) {
+    if (row < 0 || row >= m_list->rowCount())
+        return;
+    const SiteRule rule = ruleOfRow(row);
+    if (!runSiteSpeedDialog(rule, this))
+        return;
+    // Sites of one server share their limits.
+    for (int r = 0; r < m_list->rowCount(); ++r)
+        m_list->item(r, kLimit)->setText(siteSpeedText(ruleOfRow(r)));
+    setStatusText(QStringLiteral("已保存%1的限速。").arg(rule.siteName));
 }
 
 QString SiteSelectionDialog::selectionValue() const {

@@ -2,6 +2,7 @@
 // ids in config.ini (section target_site, key selected, each id followed by ",").
 #pragma once
 
+#include "rules/RuleSet.h"
 #include "sites/SpeedTest.h"
 
 #include <QDialog>
@@ -31,12 +32,15 @@ public:
     void invertSelection();
     void startSpeedTest();
     void sortByColumn(int column);
+    // Opens the speed limits of the site in that row; the list shows what was kept.
+    void editSpeedLimit(int row);
 
     // For tests.
     QTableWidget* list() const { return m_list; }
     QRadioButton* selectAllButton() const { return m_selectAllButton; }
     QRadioButton* invertButton() const { return m_invertButton; }
     QPushButton* speedTestButton() const { return m_speedTestButton; }
+    QPushButton* speedLimitButton() const { return m_speedLimitButton; }
     QString statusText() const;
 
     // The speed test's view of this dialog.
@@ -46,11 +50,13 @@ public:
 
 private:
     void loadSites();
+    SiteRule ruleOfRow(int row) const;
 
     QTableWidget* m_list = nullptr;
     QRadioButton* m_selectAllButton = nullptr;
     QRadioButton* m_invertButton = nullptr;
     QPushButton* m_speedTestButton = nullptr;
+    QPushButton* m_speedLimitButton = nullptr;
     QPushButton* m_okButton = nullptr;
     QPushButton* m_cancelButton = nullptr;
     QLabel* m_statusLabel = nullptr;

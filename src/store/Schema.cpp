@@ -147,6 +147,14 @@ void ruleLayout3(SqliteDatabase& db, int64_t highestNovelId) {
             {highest});
 }
 
+// The reader's own limits for a site's server (host:port as the limiter names it): the user's
+// settings, apart from the rules, so that a newer rule never takes them and an edited limit
+// never keeps a rule from being updated.
+void ruleLayout4(SqliteDatabase& db) {
+    db.exec(QStringLiteral("CREATE TABLE speed_limit (site TEXT PRIMARY KEY, in_flight INTEGER, "
+                           "spacing_ms INTEGER, adapt INTEGER)"));
+}
+
 // The highest novel id novel_info.db holds rows of; 0 for none.
 int64_t highestStoredNovelId() {
     SqliteDatabase db(novelDatabasePath());
@@ -226,13 +234,14 @@ const QStringList& siteRuleColumns() {
 }
 
 void prepareLibrary() {
-    static_assert(kRuleDatabaseVersion == 3 && kNovelDatabaseVersion == 1,
+    static_assert(kRuleDatabaseVersion == 4 && kNovelDatabaseVersion == 1,
                   "a new layout needs its upgrade step below");
     const int64_t highestNovelId =
         layoutVersion(ruleDatabasePath()) < 3 ? highestStoredNovelId() : 0;
-    upgrade(ruleDatabasePath(), {ruleLayout1, ruleLayout2, [highestNovelId](SqliteDatabase& db) {
-                                     ruleLayout3(db, highestNovelId);
-                                 }});
+    upgrade(ruleDatabasePath(),
+            {ruleLayout1, ruleLayout2,
+             [highestNovelId](SqliteDatabase& db) { ruleLayout3(db, highestNovelId); },
+             ruleLayout4});
     upgrade(novelDatabasePath(), {novelLayout1});
 }
 

@@ -1,38 +1,67 @@
 #include "workers/OpenNovelWorker.h"
 
 #include "core/DataFolder.h"
+#include "net/SiteLimiter.h"
 #include "net/WebFetch.h"
 #include "pages/PageRenderer.h"
 #include "rules/Extractors.h"
 #include "store/NovelLibrary.h"
 #include "store/SqliteTable.h"
+#include "workers/BoundedRunner.h"
 #include "workers/ChapterWorker.h"
-
-#include <QSet>
 
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <map>
 #include <mutex>
-#include <set>
 #include <thread>
-#include <vector>
 
 namespace zvrd {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+std::atomic<int64_t> gRefusalPatienceMs{
+    std::chrono::duration_cast<milliseconds>(SiteLimiter::kMaxPause).count()};
+
+// A page that held nothing while its neighbours held chapters is asked for this many times in
+// all before it counts as failed: a chapter that really is empty must not come back forever.
+constexpr int kEmptyPageTries = 3;
+
+// A shorter wait is not worth a word (the next chapter starts before it could be read).
+constexpr milliseconds kWorthSaying{500};
+
+// What the download says while its site makes it wait; empty when it does not.
+QString waitingNote(const SiteLimiter& limiter) {
+    const milliseconds paused = limiter.pausedFor();
+    if (paused >= kWorthSaying)
+        return QStringLiteral("目标站要求等待 %1 秒")
+            .arg(std::chrono::ceil<std::chrono::seconds>(paused).count());
+    const milliseconds spacing = limiter.spacing();
+    if (spacing >= milliseconds(1000))
+        return QStringLiteral("目标站要求放慢，约 %1 秒一章")
+            .arg(QString::number(static_cast<double>(spacing.count()) / 1000.0, 'f', 1));
+    return QString();
+}
+
+} // namespace
+
+void setRefusalPatience(milliseconds patience) {
+    gRefusalPatienceMs = patience.count();
+}
 
 int downloadChapters(const SiteRule& rule, int32_t novelId, const QString& novelName,
                      const QString& bookDir, const ChapterList& list, const QList<int32_t>& missing,
                      WindowSurface& surface, const DownloadClaim& claim, bool showProgress,
-                     const BulkObserver& observer, std::shared_ptr<SiteTimeouts> timeouts) {
-    if (!timeouts)
-        timeouts = std::make_shared<SiteTimeouts>();
+                     const BulkObserver& observer, std::shared_ptr<SiteAnswers> answers) {
+    if (!answers)
+        answers = std::make_shared<SiteAnswers>();
     auto report = [&](const QString& text) {
         if (showProgress)
             surface.setStatusText(text);
-    };
-    auto progress = [&](int stored, int failed, int total) {
-        if (showProgress)
-            surface.setProgress(stored, failed, total);
     };
     // The chapter workers report through this surface; they share it with the caller.
     std::shared_ptr<WindowSurface> workerSurface(std::shared_ptr<void>(), &surface);
@@ -41,89 +70,141 @@ int downloadChapters(const SiteRule& rule, int32_t novelId, const QString& novel
     const int32_t ruleId = rule.id.toInt();
     const int total = list.count;
     const int storedBefore = total - static_cast<int>(missing.size());
+    const milliseconds patience(gRefusalPatienceMs.load());
 
-    // The sliding window: at most kWindowSize chapters in flight, starts at least kStartPauseMs
-    // apart, the next start as soon as a slot is free.
+    // The chapters' site (the first one's: a novel's chapters come from one server).
+    const std::shared_ptr<SiteLimiter> limiter =
+        SiteLimiter::of(list.urls.value(missing.value(0), rule.siteUrl));
+
+    // Chapters wait here for their start; one the site refused comes back to the end.
     std::mutex lock;
     std::condition_variable changed;
-    int inFlight = 0;
+    std::deque<int32_t> pending(missing.begin(), missing.end());
+    int running = 0;
     int stored = 0;
     int failed = 0;
-    std::vector<int32_t> finished;
-    std::map<int32_t, std::unique_ptr<ChapterWorker>> running;
-    auto onDone = [&](int32_t index, ChapterOutcome outcome) {
-        std::lock_guard guard(lock);
-        --inFlight;
-        if (outcome == ChapterOutcome::Removed)
-            claim.markRemoved(); // removed meanwhile, maybe by another program: no more starts
-        else if (outcome == ChapterOutcome::Failed)
-            ++failed;
-        else if (outcome != ChapterOutcome::Deferred) // a deferred one waits for the next opening
-            ++stored;
-        finished.push_back(index);
-        changed.notify_all();
-    };
-    // Deletes the workers that have ended; each is joined first (it is past its last step).
-    auto reap = [&](std::unique_lock<std::mutex>& guard) {
-        std::vector<int32_t> done;
-        done.swap(finished);
-        const int storedNow = stored;
-        const int failedNow = failed;
-        guard.unlock();
-        for (const int32_t index : done) {
-            auto it = running.find(index);
-            if (it == running.end())
-                continue;
-            it->second->join();
-            running.erase(it);
-        }
-        if (!done.empty())
-            progress(storedBefore + storedNow, failedNow, total);
-        guard.lock();
-    };
+    int refusedToTheEnd = 0;
+    std::map<int32_t, Clock::time_point> firstRefused;
+    std::map<int32_t, int> emptyTries;
 
-    progress(storedBefore, 0, total);
-    auto nextStart = std::chrono::steady_clock::now();
-    for (const int32_t j : missing) {
-        if (claim.cancelled())
-            break; // the novel is being removed
-        if (timeouts->givenUp())
-            break; // the site stopped answering: the rest waits for the next opening
-        {
-            std::unique_lock guard(lock);
-            for (;;) {
-                reap(guard);
-                if (inFlight < OpenNovelWorker::kWindowSize)
-                    break;
-                changed.wait(guard, [&] { return !finished.empty(); });
-            }
+    // Progress from many threads: never a count older than one shown.
+    std::mutex progressLock;
+    int shownDone = -1;
+    QString shownNote;
+    auto progress = [&](int storedNow, int failedNow, const QString& note) {
+        if (!showProgress)
+            return;
+        std::lock_guard guard(progressLock);
+        if (storedNow + failedNow < shownDone)
+            return;
+        if (note != shownNote) {
+            shownNote = note;
+            surface.setProgressNote(note);
         }
-        std::this_thread::sleep_until(nextStart);
-        report(QStringLiteral("正在下载章节「%1」……").arg(list.names[j]));
-        nextStart = std::chrono::steady_clock::now() +
-                    std::chrono::milliseconds(OpenNovelWorker::kStartPauseMs);
-        int inFlightNow = 0;
+        shownDone = storedNow + failedNow;
+        surface.setProgress(storedBefore + storedNow, failedNow, total);
+    };
+    auto onDone = [&](int32_t index, ChapterOutcome outcome) {
+        int storedNow = 0;
+        int failedNow = 0;
         {
             std::lock_guard guard(lock);
-            inFlightNow = ++inFlight;
+            --running;
+            switch (outcome) {
+            case ChapterOutcome::Removed:
+                claim.markRemoved(); // removed meanwhile, maybe by another program: no more starts
+                break;
+            case ChapterOutcome::Failed:
+                ++failed;
+                break;
+            case ChapterOutcome::Deferred: // waits for the next opening
+                break;
+            case ChapterOutcome::Refused:
+                firstRefused.try_emplace(index, Clock::now());
+                pending.push_back(index);
+                break;
+            case ChapterOutcome::Unmatched:
+                ++emptyTries[index];
+                pending.push_back(index);
+                break;
+            case ChapterOutcome::Stored:
+            case ChapterOutcome::AlreadyStored:
+                ++stored;
+                break;
+            }
+            storedNow = stored;
+            failedNow = failed;
+            changed.notify_all();
         }
-        running[j] = std::make_unique<ChapterWorker>(
-            ruleId, novelId, j, bookDir, novelName, list.names[j], list.urls[j], false,
-            workerSurface, Worker::Ownership::Held, onDone, timeouts);
+        progress(storedNow, failedNow, waitingNote(*limiter));
+    };
+    auto counts = [&] {
+        std::lock_guard guard(lock);
+        return std::pair{stored, failed};
+    };
+
+    BoundedRunner runner(limiter->ceiling().inFlight, milliseconds(0));
+    progress(0, 0, QString());
+    for (;;) {
+        int32_t j = -1;
+        Deferral deferral{true, true};
+        {
+            std::unique_lock guard(lock);
+            changed.wait(guard, [&] { return !pending.empty() || running == 0; });
+            if (pending.empty())
+                break;
+            j = pending.front();
+            pending.pop_front();
+            const auto refused = firstRefused.find(j);
+            if (refused != firstRefused.end() && Clock::now() - refused->second >= patience) {
+                deferral.refused = false; // the site kept refusing: this try is the last
+                ++refusedToTheEnd;
+            }
+            deferral.emptyPage = emptyTries[j] + 1 < kEmptyPageTries;
+            ++running;
+        }
+        auto giveBack = [&] {
+            std::lock_guard guard(lock);
+            --running;
+        };
+        if (claim.cancelled() || answers->givenUp()) {
+            // Being removed, or the site stopped answering: the rest waits for the next opening.
+            giveBack();
+            break;
+        }
+        // While the site asks to wait, nothing starts; the reader sees why.
+        bool told = false;
+        for (QString note = waitingNote(*limiter); !note.isEmpty() && !claim.cancelled();
+             note = waitingNote(*limiter)) {
+            const auto [storedNow, failedNow] = counts();
+            progress(storedNow, failedNow, note);
+            if (limiter->pausedFor() < kWorthSaying)
+                break; // only slowed down: the limiter spaces the starts
+            if (!told)
+                report(note + QStringLiteral("，稍后继续下载……"));
+            told = true;
+            std::this_thread::sleep_for(milliseconds(250));
+        }
+        if (claim.cancelled()) {
+            giveBack();
+            break;
+        }
+        report(QStringLiteral("正在下载章节「%1」……").arg(list.names[j]));
+        runner.setAtOnce(limiter->inFlightLimit());
+        const int inFlightNow = runner.start([&, j, deferral](std::function<void()> done) {
+            return std::make_unique<ChapterWorker>(
+                ruleId, novelId, j, bookDir, novelName, list.names[j], list.urls[j], false,
+                workerSurface, Worker::Ownership::Held,
+                [&, done](int32_t index, ChapterOutcome outcome) {
+                    onDone(index, outcome);
+                    done();
+                },
+                answers, deferral);
+        });
         if (observer)
             observer(j, inFlightNow);
     }
-    {
-        std::unique_lock guard(lock);
-        for (;;) {
-            reap(guard);
-            // Workers that ended while reap() ran unlocked are still to be counted.
-            if (inFlight == 0 && finished.empty())
-                break;
-            changed.wait(guard, [&] { return !finished.empty(); });
-        }
-    }
-    running.clear();
+    runner.wait();
 
     // The outcome as the store has it: a chapter whose row could not be written counts as failed.
     int notStored = failed;
@@ -132,16 +213,28 @@ int downloadChapters(const SiteRule& rule, int32_t novelId, const QString& novel
     } catch (const SqliteException&) {
         // A full disk can refuse even this read: then the workers' own count stands.
     }
-    progress(0, 0, 0);
+    if (showProgress) {
+        surface.setProgressNote(QString());
+        surface.setProgress(0, 0, 0);
+    }
     if (claim.cancelled())
         return notStored;
     if (notStored == 0)
         report(QStringLiteral("所有章节已下载完成"));
-    else if (timeouts->givenUp())
+    else if (answers->givenUp())
         report(siteStoppedAnsweringText(notStored));
+    else if (refusedToTheEnd > 0)
+        report(siteKeptRefusingText(total - notStored, notStored));
     else
         report(downloadIncompleteText(total - notStored, notStored));
     return notStored;
+}
+
+QString siteKeptRefusingText(int stored, int failed) {
+    return QStringLiteral("目标站一直拒绝访问：已存储 %1 个章节，%2 个章节下载失败，"
+                          "稍后重新打开本书可继续下载。")
+        .arg(stored)
+        .arg(failed);
 }
 
 QString siteStoppedAnsweringText(int left) {

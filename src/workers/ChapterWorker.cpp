@@ -1,6 +1,7 @@
 #include "workers/ChapterWorker.h"
 
 #include "core/DataFolder.h"
+#include "net/SiteLimiter.h"
 #include "net/WebFetch.h"
 #include "pages/PageRenderer.h"
 #include "rules/Extractors.h"
@@ -16,9 +17,15 @@ namespace {
 std::atomic<int> gFirstRetryPauseMs{1000};
 std::atomic<int> gSecondRetryPauseMs{3000};
 
+bool isRefusal(int32_t status) {
+    return status == 429 || status == 503;
+}
+
 // Runs attempt until it succeeds or its status is not worth another try, at most three times;
-// with site, not once the site has stopped answering (then *deferred is set).
-template <typename F> auto withRetries(SiteTimeouts* site, bool* deferred, F&& attempt) {
+// with site, not once the site has stopped answering (then *deferred is set). A refusal that
+// may be deferred is not tried again here: the bulk download asks again when the site allows.
+template <typename F>
+auto withRetries(SiteAnswers* site, bool* deferred, bool deferRefusals, F&& attempt) {
     auto tryOnce = [&] {
         auto result = attempt();
         if (site)
@@ -31,7 +38,8 @@ template <typename F> auto withRetries(SiteTimeouts* site, bool* deferred, F&& a
     }
     auto result = tryOnce();
     for (const int pause : {gFirstRetryPauseMs.load(), gSecondRetryPauseMs.load()}) {
-        if (result.status == 200 || !worthRetrying(result.status))
+        if (result.status == 200 || !worthRetrying(result.status) ||
+            (deferRefusals && isRefusal(result.status)))
             break;
         sleepMs(pause);
         if (site && site->givenUp()) {
@@ -62,11 +70,11 @@ ChapterWorker::ChapterWorker(int32_t ruleId, int32_t novelId, int32_t chapterInd
                              const QString& chapterName, const QString& chapterUrl,
                              bool displayChapter, std::shared_ptr<WindowSurface> surface,
                              Ownership ownership, DoneCallback done,
-                             std::shared_ptr<SiteTimeouts> timeouts)
+                             std::shared_ptr<SiteAnswers> answers, Deferral deferral)
     : Worker(ownership), m_novelName(novelName), m_chapterName(chapterName),
       m_chapterUrl(chapterUrl), m_bookDir(bookDir), m_ruleId(ruleId), m_novelId(novelId),
       m_chapterIndex(chapterIndex), m_displayChapter(displayChapter), m_surface(std::move(surface)),
-      m_done(std::move(done)), m_timeouts(std::move(timeouts)) {
+      m_done(std::move(done)), m_answers(std::move(answers)), m_deferral(deferral) {
     start();
 }
 
@@ -127,14 +135,26 @@ bool ChapterWorker::download(QString* chapterHtml) {
         return false;
     }
     bool deferred = false;
-    const FetchedPage page = withRetries(m_timeouts.get(), &deferred,
+    const FetchedPage page = withRetries(m_answers.get(), &deferred, m_deferral.refused,
                                          [&] { return fetchPage(m_chapterUrl, rule->charset); });
     if (deferred) {
         m_outcome = ChapterOutcome::Deferred;
         return false;
     }
+    if (m_deferral.refused && isRefusal(page.status)) {
+        m_outcome = ChapterOutcome::Refused;
+        return false;
+    }
     const QString content =
         page.status == 200 ? extractChapterContent(page.body, *rule) : QString();
+    if (!content.isEmpty() && m_answers) {
+        m_answers->noteMatched();
+    } else if (page.status == 200 && m_deferral.emptyPage && m_answers && m_answers->anyMatched()) {
+        // Its neighbours held chapters: most likely the site refused this one in its own way.
+        SiteLimiter::of(m_chapterUrl)->pushedBack();
+        m_outcome = ChapterOutcome::Unmatched;
+        return false;
+    }
     if (content.isEmpty()) {
         saveFailed();
         report(QStringLiteral("提取小说章节页正文失败，章节名称：%1， 目标页面：%2")
@@ -159,13 +179,18 @@ bool ChapterWorker::download(QString* chapterHtml) {
             if (QFile::exists(file))
                 QFile::remove(file);
             report(QStringLiteral("正在下载图片章节： %1").arg(resolved));
-            const DownloadResult picture = withRetries(m_timeouts.get(), &deferred, [&] {
-                const DownloadResult r = downloadFileChecked(resolved, file);
-                // A written file counts as an answer of 200 for the retry rule.
-                return r.written ? DownloadResult{true, 200} : r;
-            });
+            const DownloadResult picture =
+                withRetries(m_answers.get(), &deferred, m_deferral.refused, [&] {
+                    const DownloadResult r = downloadFileChecked(resolved, file);
+                    // A written file counts as an answer of 200 for the retry rule.
+                    return r.written ? DownloadResult{true, 200} : r;
+                });
             if (deferred) {
                 m_outcome = ChapterOutcome::Deferred;
+                return false;
+            }
+            if (m_deferral.refused && isRefusal(picture.status)) {
+                m_outcome = ChapterOutcome::Refused;
                 return false;
             }
             if (!picture.written) {

@@ -14,12 +14,16 @@ namespace zvrd {
 // What became of one chapter worker's chapter.
 // Removed: the novel was removed meanwhile (here or by another program); nothing was stored.
 // Deferred: its site stopped answering in this run; left missing for the next opening.
-enum class ChapterOutcome { Stored, AlreadyStored, Failed, Removed, Deferred };
+// Refused: the site answered 429 or 503; nothing stored, the bulk download asks again later.
+// Unmatched: the page answered but held no chapter while the site's other pages did (an
+// anti-bot or "banned" page); nothing stored, asked again later.
+enum class ChapterOutcome { Stored, AlreadyStored, Failed, Removed, Deferred, Refused, Unmatched };
 
 // How one site answers the chapter requests of one run (a bulk download, an update check):
 // after kGiveUpAfter requests in a row that got no answer at all (time-out, connection refused),
-// the rest of its chapters are not asked for in this run.
-class SiteTimeouts {
+// the rest of its chapters are not asked for in this run; and whether any of its chapter pages
+// held a chapter, which makes an empty one look like a refusal.
+class SiteAnswers {
 public:
     static constexpr int kGiveUpAfter = 5;
     void note(bool answered) {
@@ -29,10 +33,20 @@ public:
             m_givenUp = true;
     }
     bool givenUp() const { return m_givenUp; }
+    void noteMatched() { m_matched = true; }
+    bool anyMatched() const { return m_matched; }
 
 private:
     std::atomic<int> m_inARow{0};
     std::atomic<bool> m_givenUp{false};
+    std::atomic<bool> m_matched{false};
+};
+
+// Which refusals a chapter worker may leave for a later try instead of storing the chapter as
+// failed (the bulk download's, until its patience ends).
+struct Deferral {
+    bool refused = false;   // 429 or 503
+    bool emptyPage = false; // 200 without a chapter while others matched
 };
 
 class ChapterWorker : public Worker {
@@ -46,13 +60,15 @@ public:
     ChapterWorker(int32_t ruleId, int32_t novelId, int32_t chapterIndex, const QString& bookDir,
                   const QString& novelName, const QString& chapterName, const QString& chapterUrl,
                   bool displayChapter, std::shared_ptr<WindowSurface> surface, Ownership ownership,
-                  DoneCallback done = {}, std::shared_ptr<SiteTimeouts> timeouts = {});
+                  DoneCallback done = {}, std::shared_ptr<SiteAnswers> answers = {},
+                  Deferral deferral = {});
 
     // The outcome, once the worker has ended.
     ChapterOutcome outcome() const { return m_outcome; }
 
     // A chapter page or picture that gets no answer, times out, or answers 429 or 5xx is tried
-    // again after these pauses (about 1 s, then 3 s); tests shorten them.
+    // again after these pauses (about 1 s, then 3 s), unless the refusal may be deferred; tests
+    // shorten them.
     static void setRetryPauses(int firstMs, int secondMs);
 
 protected:
@@ -81,7 +97,8 @@ private:
     bool m_displayChapter;
     std::shared_ptr<WindowSurface> m_surface;
     DoneCallback m_done;
-    std::shared_ptr<SiteTimeouts> m_timeouts;
+    std::shared_ptr<SiteAnswers> m_answers;
+    Deferral m_deferral;
     std::atomic<ChapterOutcome> m_outcome{ChapterOutcome::Failed};
 };
 

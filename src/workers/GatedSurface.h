@@ -48,6 +48,9 @@ public:
     void setProgress(int stored, int failed, int total) override {
         pass([&] { m_target.setProgress(stored, failed, total); });
     }
+    void setProgressNote(const QString& note) override {
+        pass([&] { m_target.setProgressNote(note); });
+    }
     void runOnWindowThread(const std::function<void()>& work) override { pass(work); }
 
 private:

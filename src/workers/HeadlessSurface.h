@@ -4,6 +4,7 @@
 
 #include "workers/WindowSurface.h"
 
+#include <array>
 #include <mutex>
 
 namespace zvrd {
@@ -14,7 +15,8 @@ public:
         std::function<void(const QString& site, const QString& name, const QString& author,
                            const QString& latestChapter, const QString& url)>;
     using StatusPrinter = std::function<void(const QString& text)>;
-    using ProgressPrinter = std::function<void(int stored, int failed, int total)>;
+    using ProgressPrinter =
+        std::function<void(int stored, int failed, int total, const QString& note)>;
 
     explicit HeadlessSurface(RowPrinter rows = {}, StatusPrinter statuses = {},
                              ProgressPrinter progress = {})
@@ -48,8 +50,15 @@ public:
     void reloadPageView(const QString&) override {}
     void setProgress(int stored, int failed, int total) override {
         std::lock_guard lock(m_lock);
+        m_counts = {stored, failed, total};
         if (m_progressPrinter)
-            m_progressPrinter(stored, failed, total);
+            m_progressPrinter(stored, failed, total, m_note);
+    }
+    void setProgressNote(const QString& note) override {
+        std::lock_guard lock(m_lock);
+        m_note = note;
+        if (m_progressPrinter && m_counts[2] > 0)
+            m_progressPrinter(m_counts[0], m_counts[1], m_counts[2], m_note);
     }
     void runOnWindowThread(const std::function<void()>& work) override {
         std::lock_guard lock(m_lock);
@@ -66,6 +75,8 @@ private:
     RowPrinter m_rowPrinter;
     StatusPrinter m_statusPrinter;
     ProgressPrinter m_progressPrinter;
+    std::array<int, 3> m_counts{0, 0, 0};
+    QString m_note;
     int m_rows = 0;
     QString m_lastStatus;
 };

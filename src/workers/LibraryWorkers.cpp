@@ -3,37 +3,21 @@
 #include "pages/PageRenderer.h"
 #include "rules/RuleSet.h"
 #include "store/NovelLibrary.h"
+#include "workers/BoundedRunner.h"
 #include "workers/ChapterWorker.h"
 #include "workers/OpenNovelWorker.h"
 
 #include <QHash>
 
+#include <algorithm>
 #include <chrono>
-#include <condition_variable>
-#include <thread>
-#include <vector>
+#include <mutex>
 
 namespace zvrd {
 namespace {
 
-// One lane of the update check: takes the next site and checks its novels one after another,
-// so a site never gets two requests of the check at once.
-class SiteLane : public Worker {
-public:
-    explicit SiteLane(std::function<void()> work)
-        : Worker(Ownership::Held), m_work(std::move(work)) {
-        start();
-    }
-
-protected:
-    void run() override { m_work(); }
-
-private:
-    std::function<void()> m_work;
-};
-
 NovelUpdate checkNovel(const ShelfEntry& entry, const SiteRule& rule, WindowSurface& surface,
-                       bool downloadNew, const std::shared_ptr<SiteTimeouts>& timeouts) {
+                       bool downloadNew, const std::shared_ptr<SiteAnswers>& answers) {
     NovelUpdate update;
     update.siteName = entry.siteName;
     update.novelName = entry.novelName;
@@ -76,8 +60,8 @@ NovelUpdate checkNovel(const ShelfEntry& entry, const SiteRule& rule, WindowSurf
     if (missing.isEmpty())
         return update;
     update.notStored = downloadChapters(rule, entry.novelId, entry.novelName, bookDir, list,
-                                        missing, surface, *claim, false, {}, timeouts);
-    update.deferred = timeouts->givenUp() && update.notStored > 0;
+                                        missing, surface, *claim, false, {}, answers);
+    update.deferred = answers->givenUp() && update.notStored > 0;
     if (update.deferred)
         update.status += siteStoppedAnsweringText(update.notStored);
     else if (update.notStored > 0)
@@ -134,59 +118,23 @@ void LibraryUpdateWorker::run() {
     m_surface->setStatusText(QStringLiteral("正在检查 %1 本小说的更新……").arg(total));
     m_surface->setProgress(0, 0, total);
 
-    // One queue per site. A lane takes the free site with the most novels left, so that no
-    // site gets two requests at once and the sites end together.
-    struct SiteQueue {
-        SiteRule rule;
-        QList<qsizetype> novels;
-        qsizetype next = 0;
-        bool busy = false;
-        std::chrono::steady_clock::time_point nextStart;
-        // Shared by the site's novels: one that stops answering is not asked for every chapter
-        // of every novel in this run.
-        std::shared_ptr<SiteTimeouts> timeouts;
-        qsizetype left() const { return novels.size() - next; }
-    };
-    std::vector<SiteQueue> queues;
-    for (const QString& site : sites)
-        queues.push_back({findRuleBySiteName(rules, site),
-                          novelsOf.value(site),
-                          0,
-                          false,
-                          {},
-                          std::make_shared<SiteTimeouts>()});
-    std::mutex laneLock;
-    std::condition_variable siteFreed;
+    // One job per site, its novels one after another, so that a site never gets two checks of
+    // this run at once; the sites with the most novels first, so that the sites end together.
+    std::sort(sites.begin(), sites.end(), [&](const QString& a, const QString& b) {
+        return novelsOf.value(a).size() > novelsOf.value(b).size();
+    });
+    std::mutex countLock;
     int checked = 0;
     int failed = 0;
-    auto lane = [&] {
-        std::unique_lock guard(laneLock);
-        for (;;) {
-            SiteQueue* queue = nullptr;
-            bool anyLeft = false;
-            for (SiteQueue& candidate : queues) {
-                if (candidate.left() == 0)
-                    continue;
-                anyLeft = true;
-                if (!candidate.busy && (!queue || candidate.left() > queue->left()))
-                    queue = &candidate;
-            }
-            if (!anyLeft)
-                return;
-            if (!queue) {
-                siteFreed.wait(guard);
-                continue;
-            }
-            queue->busy = true;
-            const qsizetype i = queue->novels[queue->next++];
-            const auto startAt = queue->nextStart;
-            guard.unlock();
-            std::this_thread::sleep_until(startAt);
-            const auto started = std::chrono::steady_clock::now();
+    auto checkSite = [&](const QString& site) {
+        const SiteRule rule = findRuleBySiteName(rules, site);
+        // Shared by the site's novels: one that stops answering is not asked for every chapter
+        // of every novel in this run.
+        const auto answers = std::make_shared<SiteAnswers>();
+        for (const qsizetype i : novelsOf.value(site)) {
             NovelUpdate update;
             try {
-                update =
-                    checkNovel(shelf[i], queue->rule, *m_surface, m_downloadNew, queue->timeouts);
+                update = checkNovel(shelf[i], rule, *m_surface, m_downloadNew, answers);
             } catch (...) {
                 update.siteName = shelf[i].siteName;
                 update.novelName = shelf[i].novelName;
@@ -198,26 +146,17 @@ void LibraryUpdateWorker::run() {
                 std::lock_guard results(m_lock);
                 m_results[i] = update;
             }
-            guard.lock();
-            queue->nextStart = started + std::chrono::milliseconds(kStartPauseMs);
-            queue->busy = false;
+            std::lock_guard counts(countLock);
             ++checked;
             failed += update.failed ? 1 : 0;
-            const int checkedNow = checked;
-            const int failedNow = failed;
-            siteFreed.notify_all();
-            guard.unlock();
-            m_surface->setProgress(checkedNow - failedNow, failedNow, total);
-            guard.lock();
+            // Under the lock, so that the counts shown only grow.
+            m_surface->setProgress(checked - failed, failed, total);
         }
     };
     {
-        std::vector<std::unique_ptr<SiteLane>> lanes;
-        const qsizetype count = std::min<qsizetype>(kParallelSites, sites.size());
-        for (qsizetype i = 0; i < count; ++i)
-            lanes.push_back(std::make_unique<SiteLane>(lane));
-        for (const auto& l : lanes)
-            l->join();
+        BoundedRunner runner(kParallelSites, std::chrono::milliseconds(kStartPauseMs));
+        for (const QString& site : sites)
+            runner.run([&checkSite, site] { checkSite(site); });
     }
     m_surface->setProgress(0, 0, 0);
     m_surface->setStatusText(updateSummaryText(results()));

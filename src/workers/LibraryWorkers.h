@@ -31,8 +31,9 @@ struct NovelUpdate {
     QString status;        // the status text of the check
 };
 
-// Checks every novel of the library (or the one named) for new chapters: at most one request at
-// a time per site, starts at least kStartPauseMs apart, at most kParallelSites sites at once.
+// Checks every novel of the library (or the one named) for new chapters: one novel at a time per
+// site, at most kParallelSites sites at once, started at least kStartPauseMs apart (a
+// BoundedRunner); every request goes through its site's limiter.
 // New chapters are stored and downloaded like at an opening; a progress bar counts the novels.
 class LibraryUpdateWorker : public Worker {
     Q_OBJECT

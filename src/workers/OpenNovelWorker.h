@@ -11,6 +11,7 @@
 #include <QLockFile>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -21,7 +22,7 @@ inline const QString kInfoPageUnreadable = QStringLiteral("无法从目标站读
 
 // Held while one worker of this process refreshes and downloads a novel, so a second opening of
 // the same novel does not fetch every chapter a second time, and a removal can stop it first.
-class SiteTimeouts;
+class SiteAnswers;
 
 class DownloadClaim {
 public:
@@ -87,19 +88,23 @@ bool writeDirectoryPage(int32_t novelId, const SiteRule& rule, const NovelInfo& 
 // stops starting chapters once the claim is cancelled. With showProgress the status bar follows
 // it. Returns how many chapters of the list are not stored afterwards.
 using BulkObserver = std::function<void(int32_t chapterIndex, int inFlight)>;
-// With timeouts, a site that stops answering (see SiteTimeouts) ends it early: the chapters not
-// asked for are left missing, for the next opening; otherwise it has a SiteTimeouts of its own.
+// With answers, a site that stops answering (see SiteAnswers) ends it early: the chapters not
+// asked for are left missing, for the next opening; otherwise it has a SiteAnswers of its own.
 int downloadChapters(const SiteRule& rule, int32_t novelId, const QString& novelName,
                      const QString& bookDir, const ChapterList& list, const QList<int32_t>& missing,
                      WindowSurface& surface, const DownloadClaim& claim, bool showProgress,
-                     const BulkObserver& observer = {},
-                     std::shared_ptr<SiteTimeouts> timeouts = {});
+                     const BulkObserver& observer = {}, std::shared_ptr<SiteAnswers> answers = {});
 // What a bulk download says of chapters left for the next opening because the site stopped
 // answering.
 QString siteStoppedAnsweringText(int left);
 
 // The last status text of a bulk download that did not store every chapter.
 QString downloadIncompleteText(int stored, int failed);
+// The same when the site still refused some chapters after waiting as long as it may ask.
+QString siteKeptRefusingText(int stored, int failed);
+// How long a bulk download keeps asking for a chapter its site refuses (429, 503) before that
+// chapter counts as failed: as long as the longest pause a site may ask for; tests shorten it.
+void setRefusalPatience(std::chrono::milliseconds patience);
 
 class OpenNovelWorker : public Worker {
     Q_OBJECT
@@ -111,10 +116,9 @@ public:
                     std::shared_ptr<WindowSurface> surface, bool fetchInfoPage = false,
                     Ownership ownership = Ownership::Detached, BulkObserver bulkObserver = {});
 
-    // Bulk download: at most this many chapters of a novel in flight, starts at least the pause
-    // apart, the next start as soon as one ends.
+    // Bulk download: at most this many chapters of a novel in flight (the site's ceiling may be
+    // lower; its limiter spaces the starts), the next start as soon as one ends.
     static constexpr int kWindowSize = 20;
-    static constexpr int kStartPauseMs = 50;
 
     // After join(): whether the table of contents was shown, and how many of its chapters were
     // not stored when the worker ended.

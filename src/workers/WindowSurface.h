@@ -29,6 +29,9 @@ public:
     virtual void reloadPageView(const QString& path) = 0;
     // A novel's chapters downloading: stored and failed so far out of total; total 0 hides it.
     virtual void setProgress(int stored, int failed, int total) = 0;
+    // What the progress shows beside its counts while the download waits for its site, such as
+    // "目标站要求等待 30 秒"; empty takes it away.
+    virtual void setProgressNote(const QString& note) = 0;
 
     // Runs work on the window's thread (a blocking hand-over like the operations above), so a
     // check and the operations it guards happen as one step there.

@@ -149,6 +149,55 @@ TEST_F(CliTest, ExitStatusAndErrorTexts) {
     EXPECT_TRUE(run.err.contains(QStringLiteral("--data needs a folder"))) << run.err.toStdString();
 }
 
+// site: a site's own limits are kept for the next program, out-of-range values are refused with
+// the reason and change nothing, --reset gives the program's limits back.
+TEST_F(CliTest, SiteShowsSetsAndRefusesSpeedLimits) {
+    const QString name = QStringLiteral("书海阁");
+    const QString server = site->baseUrl().mid(7) + QLatin1Char('\t');
+    const QString own = name + QLatin1Char('\t') + server + QStringLiteral("3\t800\toff\town\n");
+    const struct {
+        QStringList args;
+        int exitCode;
+        QString out; // what "site NAME" shows afterwards
+        QString err;
+    } steps[] = {
+        {{QStringLiteral("--in-flight"), QStringLiteral("3"), QStringLiteral("--spacing"),
+          QStringLiteral("800"), QStringLiteral("--adapt"), QStringLiteral("off")},
+         0,
+         own,
+         {}},
+        {{QStringLiteral("--in-flight"), QStringLiteral("0")},
+         2,
+         own,
+         QStringLiteral("同时请求数须在 1 到 50 之间。")},
+        {{QStringLiteral("--in-flight"), QStringLiteral("-3")},
+         2,
+         own,
+         QStringLiteral("同时请求数须在 1 到 50 之间。")},
+        {{QStringLiteral("--spacing"), QStringLiteral("99999999999")},
+         2,
+         own,
+         QStringLiteral("需要一个整数")},
+        {{QStringLiteral("--spacing"), QStringLiteral("600001")},
+         2,
+         own,
+         QStringLiteral("请求间隔须在 10 到 60000 毫秒之间。")},
+        {{QStringLiteral("--adapt"), QStringLiteral("maybe")}, 2, own, QStringLiteral("usage:")},
+        {{QStringLiteral("--reset")},
+         0,
+         name + QLatin1Char('\t') + server + QStringLiteral("20\t50\ton\tdefault\n"),
+         {}},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.args.join(QLatin1Char(' ')).toStdString());
+        const CliRun set = cli(QStringList{QStringLiteral("site"), name} + step.args);
+        EXPECT_EQ(set.exitCode, step.exitCode);
+        EXPECT_TRUE(set.err.contains(step.err)) << set.err.toStdString();
+        EXPECT_EQ(cli({QStringLiteral("site"), name}).out, step.out);
+    }
+    EXPECT_EQ(cli({QStringLiteral("site"), QStringLiteral("无此站")}).exitCode, 2);
+}
+
 // update: 1 when nothing is new, 0 with the new chapters per novel, 3 when a site cannot be read;
 // remove: 0, then 1 for a novel no longer recorded.
 TEST_F(CliTest, UpdateAndRemoveFromTheTerminal) {

@@ -2,7 +2,9 @@
 #include "sites/SiteSelectionDialog.h"
 #include "TestSite.h"
 #include "core/IniFile.h"
+#include "net/SiteLimiter.h"
 #include "rules/RuleSet.h"
+#include "sites/SiteSpeedDialog.h"
 #include "sites/SitesFixture.h"
 #include "sites/SpeedTest.h"
 #include "store/NovelLibrary.h"
@@ -10,15 +12,19 @@
 #include "support/TempDataFolder.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QHeaderView>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QTableWidget>
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
+
+#include <tuple>
 
 using namespace zvrd;
 
@@ -30,12 +36,13 @@ TEST_F(SiteSelectionDialogTest, ListsEveryRuleWithItsTickAndCaptions) {
     writeConfig("[target_site]\r\nselected=1,3,\r\n");
     SiteSelectionDialog dialog;
     EXPECT_EQ(dialog.windowTitle(), QStringLiteral("目标站选择"));
-    EXPECT_EQ(dialog.size(), QSize(427, 432));
+    EXPECT_EQ(dialog.size(), QSize(557, 432));
     EXPECT_EQ(Column(dialog, 0), (QStringList{QStringLiteral("1"), QStringLiteral("2"),
                                               QStringLiteral("3"), QStringLiteral("10")}));
     EXPECT_EQ(Column(dialog, 1), (QStringList{QStringLiteral("笔趣阁"), QStringLiteral("Alpha"),
                                               QStringLiteral("beta"), QString()}));
     EXPECT_EQ(Column(dialog, 3), QStringList(4, QStringLiteral("未知")));
+    EXPECT_EQ(Column(dialog, 4), QStringList(4, QStringLiteral("20 个 / 50 毫秒")));
     EXPECT_EQ(ticks(dialog), (QList<bool>{true, false, true, false}));
     EXPECT_EQ(dialog.selectionValue(), QStringLiteral("1,3,"));
     EXPECT_EQ(
@@ -121,6 +128,34 @@ TEST_F(SiteSelectionDialogTest, SelectAllThenInvertOnceOnly) {
     EXPECT_EQ(ticks(dialog), (QList<bool>{false, false, false, false}));
     dialog.invertButton()->click();
     EXPECT_EQ(ticks(dialog), (QList<bool>{false, false, false, false}));
+}
+
+// Limits set in the edit dialog are kept in the library, shown in the list, honoured by the
+// site's limiter, and 恢复默认 takes them away.
+TEST_F(SiteSelectionDialogTest, ASitesOwnSpeedLimitIsKeptShownAndReset) {
+    SiteSelectionDialog dialog;
+    const SiteRule rule = findRuleBySiteName(loadSiteRules(), QStringLiteral("Alpha"));
+    QString problem;
+    {
+        SiteSpeedDialog edit(rule);
+        edit.inFlightBox()->setValue(3);
+        edit.spacingBox()->setValue(800);
+        edit.adaptBox()->setChecked(false);
+        ASSERT_TRUE(edit.save(&problem)) << problem.toStdString();
+    }
+    const SiteSpeed kept = siteSpeed(rule);
+    EXPECT_TRUE(kept.own);
+    EXPECT_EQ(std::tuple(kept.inFlight, kept.spacingMs, kept.adapt), std::tuple(3, 800, false));
+    EXPECT_EQ(SiteLimiter::of(rule.siteUrl)->inFlightLimit(), 3);
+    EXPECT_EQ(siteSpeedText(rule), QStringLiteral("3 个 / 800 毫秒（固定）"));
+    {
+        SiteSpeedDialog edit(rule); // shows what was kept
+        EXPECT_EQ(edit.spacingBox()->value(), 800);
+        edit.resetToDefault();
+        ASSERT_TRUE(edit.save(&problem));
+    }
+    EXPECT_FALSE(siteSpeed(rule).own);
+    EXPECT_EQ(SiteLimiter::of(rule.siteUrl)->inFlightLimit(), SiteLimiter::kInFlight);
 }
 
 TEST_F(SiteSelectionDialogTest, AnEmptyRuleTableDisablesTheSpeedTest) {

@@ -62,7 +62,8 @@ TEST(SchemaTest, EveryEarlierLayoutReachesTheCurrentOneKeepingEveryRow) {
         prepareLibrary();
         current = layoutOf(ruleDatabasePath()) + layoutOf(novelDatabasePath());
     }
-    for (const char* layout : {"original", "release", "handmade"}) {
+    for (const auto& [layout, version] : {std::pair{"original", 0}, std::pair{"release", 0},
+                                          std::pair{"handmade", 0}, std::pair{"layout3", 3}}) {
         SCOPED_TRACE(layout);
         test::TempDataFolder folder;
         const QString fixtures = QStringLiteral(ZVRD_SOURCE_DIR "/tests/store/fixtures/") +
@@ -70,7 +71,7 @@ TEST(SchemaTest, EveryEarlierLayoutReachesTheCurrentOneKeepingEveryRow) {
         runScript(ruleDatabasePath(), readFile(fixtures + QStringLiteral("zvrd.sql")));
         runScript(novelDatabasePath(), readFile(fixtures + QStringLiteral("novel_info.sql")));
         const QStringList before = rowsOf(ruleDatabasePath()) + rowsOf(novelDatabasePath());
-        ASSERT_EQ(layoutVersion(ruleDatabasePath()), 0);
+        ASSERT_EQ(layoutVersion(ruleDatabasePath()), version);
 
         prepareLibrary();
         prepareLibrary(); // a second start changes nothing

@@ -55,6 +55,10 @@ public:
         std::lock_guard lock(m_lock);
         m_progress.push_back({stored, failed, total});
     }
+    void setProgressNote(const QString& note) override {
+        std::lock_guard lock(m_lock);
+        m_events << QStringLiteral("note:") + note;
+    }
     // One caller at a time, like the window's single thread.
     void runOnWindowThread(const std::function<void()>& work) override {
         std::lock_guard lock(m_lock);

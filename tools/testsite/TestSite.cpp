@@ -487,28 +487,38 @@ namespace {
 
 void launch(httplib::Server& http, std::thread& thread, int& port, int wantedPort,
             std::atomic<int>& latency, std::atomic<int>& requests,
-            std::function<bool(Response&)> refuses) {
+            std::function<bool(Response&)> refuses, TestSite::Gauge* gauge = nullptr) {
     // Slow and stalled answers must not starve the others.
     http.new_task_queue = [] { return new httplib::ThreadPool(48); };
     http.set_keep_alive_max_count(1);
-    http.set_pre_routing_handler([&latency, &requests, refuses](const Request& req, Response& res) {
-        ++requests;
-        if (refuses && refuses(res))
-            return httplib::Server::HandlerResponse::Handled;
-        // The library compresses with brotli at its top quality, 200 ms of CPU for a
-        // 2,000-chapter list page: far more than any real site spends, and it would be counted
-        // against the reader in every benchmark. Real novel sites send gzip; so does this one.
-        auto& headers = const_cast<httplib::Headers&>(req.headers);
-        if (const auto it = headers.find("Accept-Encoding"); it != headers.end()) {
-            const bool gzip = it->second.find("gzip") != std::string::npos;
-            headers.erase(it);
-            if (gzip)
-                headers.emplace("Accept-Encoding", "gzip");
-        }
-        if (const int ms = latency.load())
-            std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-        return httplib::Server::HandlerResponse::Unhandled;
-    });
+    // Called for every answer, refused and unknown ones too.
+    if (gauge)
+        http.set_post_routing_handler([gauge](const Request&, Response&) { --gauge->now; });
+    http.set_pre_routing_handler(
+        [&latency, &requests, refuses, gauge](const Request& req, Response& res) {
+            ++requests;
+            if (gauge) {
+                const int now = ++gauge->now;
+                for (int seen = gauge->most;
+                     now > seen && !gauge->most.compare_exchange_weak(seen, now);) {
+                }
+            }
+            if (refuses && refuses(res))
+                return httplib::Server::HandlerResponse::Handled;
+            // The library compresses with brotli at its top quality, 200 ms of CPU for a
+            // 2,000-chapter list page: far more than any real site spends, and it would be counted
+            // against the reader in every benchmark. Real novel sites send gzip; so does this one.
+            auto& headers = const_cast<httplib::Headers&>(req.headers);
+            if (const auto it = headers.find("Accept-Encoding"); it != headers.end()) {
+                const bool gzip = it->second.find("gzip") != std::string::npos;
+                headers.erase(it);
+                if (gzip)
+                    headers.emplace("Accept-Encoding", "gzip");
+            }
+            if (const int ms = latency.load())
+                std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+            return httplib::Server::HandlerResponse::Unhandled;
+        });
     if (wantedPort > 0) {
         if (!http.bind_to_port("127.0.0.1", wantedPort))
             throw std::runtime_error("testsite: cannot bind port " + std::to_string(wantedPort));
@@ -795,8 +805,9 @@ void TestSite::startDemo(int port) {
         res.set_content(gzipOfZeros(static_cast<size_t>(mb) << 20), "image/png");
     });
 
-    launch(http, server->thread, server->port, port, m_latencyMs, m_requests,
-           [this](Response& res) { return refuses(res); });
+    launch(
+        http, server->thread, server->port, port, m_latencyMs, m_requests,
+        [this](Response& res) { return refuses(res); }, &m_gauge);
     m_demoPort = server->port;
     m_servers.push_back(std::move(server));
 }

@@ -79,6 +79,13 @@ public:
     void setRateLimit(double perSecond, int burst);
     // The next `requests` requests are answered 503 (a site down for a while), then it recovers.
     void setUnavailable(int requests) { m_unavailable = requests; }
+    // Requests being answered at once: now, and the most since the last resetMostAtOnce().
+    struct Gauge {
+        std::atomic<int> now{0};
+        std::atomic<int> most{0};
+    };
+    int mostAtOnce() const { return m_gauge.most; }
+    void resetMostAtOnce() { m_gauge.most = 0; }
     // Requests answered 429 or 503 by the two above so far.
     int refusedCount() const { return m_refused; }
     // For the pre-routing step: true when the request is refused (res is filled in).
@@ -144,6 +151,7 @@ private:
     std::chrono::steady_clock::time_point m_refilled;
     std::atomic<int> m_unavailable{0};
     std::atomic<int> m_refused{0};
+    Gauge m_gauge;
     int m_growEverySeconds = 0;
     std::chrono::steady_clock::time_point m_started = std::chrono::steady_clock::now();
     std::atomic<int> m_requests{0};
