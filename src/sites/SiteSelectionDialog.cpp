@@ -72,14 +72,14 @@ SiteSelectionDialog::SiteSelectionDialog(QWidget* parent, ConnectTimer timer)
     : QDialog(parent), m_timer(std::move(timer)), m_link(std::make_shared<DialogLink>(this)) {
     setWindowTitle(QStringLiteral("目标站选择"));
     // The design's dialog, one column wider for the speed limits.
-    setFixedSize(557, 432);
+    setFixedSize(589, 432);
 
     m_list = new QTableWidget(0, 5, this);
-    m_list->setGeometry(8, 8, 540, 370);
+    m_list->setGeometry(8, 8, 572, 370);
     m_list->setHorizontalHeaderLabels({QStringLiteral("序号"), QStringLiteral("网站名称"),
                                        QStringLiteral("网站地址"), QStringLiteral("连接速度"),
                                        QStringLiteral("限速")});
-    const int widths[] = {50, 100, 160, 79, 128};
+    const int widths[] = {50, 100, 160, 79, 160};
     for (int c = 0; c < 5; ++c)
         m_list->setColumnWidth(c, widths[c]);
     m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -125,16 +125,16 @@ SiteSelectionDialog::SiteSelectionDialog(QWidget* parent, ConnectTimer timer)
     connect(m_list, &QTableWidget::cellDoubleClicked, this,
             [this](int row, int) { editSpeedLimit(row); });
     m_okButton = new QPushButton(QStringLiteral("确定"), this);
-    m_okButton->setGeometry(392, 386, 75, 25);
+    m_okButton->setGeometry(424, 386, 75, 25);
     m_okButton->setDefault(true);
     connect(m_okButton, &QPushButton::clicked, this, &QDialog::accept);
     m_cancelButton = new QPushButton(QStringLiteral("取消"), this);
-    m_cancelButton->setGeometry(473, 386, 75, 25);
+    m_cancelButton->setGeometry(505, 386, 75, 25);
     m_cancelButton->setAutoDefault(false);
     connect(m_cancelButton, &QPushButton::clicked, this, &QDialog::reject);
 
     auto* status = new QStatusBar(this);
-    status->setGeometry(0, 432 - 19, 557, 19);
+    status->setGeometry(0, 432 - 19, 589, 19);
     status->setSizeGripEnabled(false);
     m_statusLabel = new QLabel(
         QStringLiteral("如果连接速度为负值或大于3秒，则说明目标站访问速度过慢，建议取消选择。"),
@@ -151,6 +151,7 @@ SiteSelectionDialog::~SiteSelectionDialog() {
 void SiteSelectionDialog::loadSites() {
     const QStringList pieces = readSelectionSetting().split(QLatin1Char(','));
     try {
+        applySpeedLimits(); // the limits shown are those every site's limiter has
         for (const SiteEntry& site : siteEntries()) {
             const int row = m_list->rowCount();
             m_list->insertRow(row);

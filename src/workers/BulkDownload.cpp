@@ -10,6 +10,8 @@
 #include "workers/BoundedRunner.h"
 #include "workers/ChapterWorker.h"
 
+#include <QTime>
+
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -34,17 +36,28 @@ constexpr int kEmptyPageTries = 3;
 // A shorter wait is not worth a word (the next chapter starts before it could be read).
 constexpr milliseconds kWorthSaying{500};
 
-// What the download says while its site makes it wait; empty when it does not.
+// What the progress shows while its site makes the download wait (short: it stands beside the
+// counts); empty when it does not.
 QString waitingNote(const SiteLimiter& limiter) {
     const milliseconds paused = limiter.pausedFor();
     if (paused >= kWorthSaying)
-        return QStringLiteral("目标站要求等待 %1 秒")
+        return QStringLiteral("等待 %1 秒")
             .arg(std::chrono::ceil<std::chrono::seconds>(paused).count());
     const milliseconds spacing = limiter.spacing();
     if (spacing >= milliseconds(1000))
-        return QStringLiteral("目标站要求放慢，约 %1 秒一章")
+        return QStringLiteral("放慢：约 %1 秒一章")
             .arg(QString::number(static_cast<double>(spacing.count()) / 1000.0, 'f', 1));
     return QString();
+}
+
+// The status text when a wait begins.
+QString waitingText(const SiteLimiter& limiter) {
+    const milliseconds paused = limiter.pausedFor();
+    return QStringLiteral("目标站要求等待 %1 秒（到 %2），稍后继续下载……")
+        .arg(std::chrono::ceil<std::chrono::seconds>(paused).count())
+        .arg(QTime::currentTime()
+                 .addMSecs(static_cast<int>(paused.count()))
+                 .toString(QStringLiteral("HH:mm:ss")));
 }
 
 } // namespace
@@ -180,8 +193,8 @@ int downloadChapters(const SiteRule& rule, int32_t novelId, const QString& novel
             progress(storedNow, failedNow, note);
             if (limiter->pausedFor() < kWorthSaying)
                 break; // only slowed down: the limiter spaces the starts
-            if (!told)
-                report(note + QStringLiteral("，稍后继续下载……"));
+            if (!told) // once: the progress counts down, a terminal gets one line
+                report(waitingText(*limiter));
             told = true;
             std::this_thread::sleep_for(milliseconds(250));
         }

@@ -36,7 +36,7 @@ TEST_F(SiteSelectionDialogTest, ListsEveryRuleWithItsTickAndCaptions) {
     writeConfig("[target_site]\r\nselected=1,3,\r\n");
     SiteSelectionDialog dialog;
     EXPECT_EQ(dialog.windowTitle(), QStringLiteral("目标站选择"));
-    EXPECT_EQ(dialog.size(), QSize(557, 432));
+    EXPECT_EQ(dialog.size(), QSize(589, 432));
     EXPECT_EQ(Column(dialog, 0), (QStringList{QStringLiteral("1"), QStringLiteral("2"),
                                               QStringLiteral("3"), QStringLiteral("10")}));
     EXPECT_EQ(Column(dialog, 1), (QStringList{QStringLiteral("笔趣阁"), QStringLiteral("Alpha"),

@@ -536,8 +536,9 @@ void launch(httplib::Server& http, std::thread& thread, int& port, int wantedPor
 
 } // namespace
 
-void TestSite::setRateLimit(double perSecond, int burst) {
+void TestSite::setRateLimit(double perSecond, int burst, bool retryAfter) {
     std::lock_guard lock(m_bucketLock);
+    m_retryAfter = retryAfter;
     m_perSecond = perSecond;
     m_burst = burst;
     m_tokens = burst;
@@ -564,8 +565,9 @@ bool TestSite::refuses(Response& res) {
     }
     ++m_refused;
     res.status = 429;
-    res.set_header("Retry-After",
-                   std::to_string(static_cast<int>(std::ceil((1 - m_tokens) / m_perSecond))));
+    if (m_retryAfter)
+        res.set_header("Retry-After",
+                       std::to_string(static_cast<int>(std::ceil((1 - m_tokens) / m_perSecond))));
     res.set_content("<html><body>429 Too Many Requests</body></html>", "text/html");
     return true;
 }

@@ -74,9 +74,9 @@ public:
 
     void setLatencyMs(int ms) { m_latencyMs = ms; }
     // A site that limits its readers: a token bucket of perSecond requests a second (burst
-    // tokens at most); a request beyond it is answered 429 with a Retry-After in whole seconds.
-    // 0 turns it off.
-    void setRateLimit(double perSecond, int burst);
+    // tokens at most); a request beyond it is answered 429, with a Retry-After in whole seconds
+    // unless retryAfter is false. 0 turns it off.
+    void setRateLimit(double perSecond, int burst, bool retryAfter = true);
     // The next `requests` requests are answered 503 (a site down for a while), then it recovers.
     void setUnavailable(int requests) { m_unavailable = requests; }
     // Requests being answered at once: now, and the most since the last resetMostAtOnce().
@@ -151,6 +151,7 @@ private:
     std::chrono::steady_clock::time_point m_refilled;
     std::atomic<int> m_unavailable{0};
     std::atomic<int> m_refused{0};
+    bool m_retryAfter = true;
     Gauge m_gauge;
     int m_growEverySeconds = 0;
     std::chrono::steady_clock::time_point m_started = std::chrono::steady_clock::now();

@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QTextStream>
 
+#include <algorithm>
 #include <csignal>
 
 int main(int argc, char** argv) {
@@ -28,6 +29,12 @@ int main(int argc, char** argv) {
     parser.addOption({QStringLiteral("grow-every"),
                       QStringLiteral("Every demo novel gains a chapter every N seconds."),
                       QStringLiteral("seconds"), QStringLiteral("0")});
+    parser.addOption({QStringLiteral("rate"),
+                      QStringLiteral("Requests a second the demo sites allow (429 beyond)."),
+                      QStringLiteral("n"), QStringLiteral("0")});
+    parser.addOption({QStringLiteral("burst"),
+                      QStringLiteral("Requests the demo sites allow at once before --rate."),
+                      QStringLiteral("n"), QStringLiteral("1")});
     parser.process(app);
 
     zvrd::testsite::Options options;
@@ -39,6 +46,8 @@ int main(int argc, char** argv) {
     options.growEverySeconds = parser.value(QStringLiteral("grow-every")).toInt();
     try {
         zvrd::testsite::TestSite site(options);
+        if (const double rate = parser.value(QStringLiteral("rate")).toDouble(); rate > 0)
+            site.setRateLimit(rate, std::max(1, parser.value(QStringLiteral("burst")).toInt()));
         QTextStream out(stdout);
         out << "demo\t" << site.baseUrl() << '\n';
         for (const QString& real : site.realSites())
