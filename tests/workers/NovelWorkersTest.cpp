@@ -8,9 +8,9 @@
 #include "rules/RuleSet.h"
 #include "store/NovelLibrary.h"
 #include "store/SqliteTable.h"
+#include "support/DemoSitesSuite.h"
 #include "support/FakeSurface.h"
 #include "support/TempDataFolder.h"
-#include "support/TestSiteSuite.h"
 #include "workers/ChapterWorker.h"
 #include "workers/LibraryWorkers.h"
 #include "workers/OpenNovelWorker.h"
@@ -33,18 +33,8 @@ using namespace zvrd;
 
 namespace {
 
-class NovelWorkersTest : public test::TestSiteSuite {
+class NovelWorkersTest : public test::DemoSitesSuite {
 protected:
-    static void SetUpTestSuite() {
-        TestSiteSuite::SetUpTestSuite();
-        extractTemplates();
-        ChapterWorker::setRetryPauses(20, 40);
-    }
-    void SetUp() override {
-        ASSERT_TRUE(importRuleScript(QStringLiteral(ZVRD_SOURCE_DIR "/data/demo_sites.sql"),
-                                     site->baseUrl()));
-    }
-
     static NovelInfo gbkInfo(int id) {
         const SiteRule rule = findRuleBySiteName(loadSiteRules(), QStringLiteral("书海阁"));
         return parseInfoPage(site->baseUrl() + QStringLiteral("/gbk/book/%1/").arg(id), rule);

@@ -8,9 +8,9 @@
 #include "rules/RuleSet.h"
 #include "store/NovelLibrary.h"
 #include "store/SqliteTable.h"
+#include "support/DemoSitesSuite.h"
 #include "support/FakeSurface.h"
 #include "support/TempDataFolder.h"
-#include "support/TestSiteSuite.h"
 #include "workers/ChapterWorker.h"
 #include "workers/OpenNovelWorker.h"
 
@@ -23,16 +23,10 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class PolitenessTest : public test::TestSiteSuite {
+class PolitenessTest : public test::DemoSitesSuite {
 protected:
-    static void SetUpTestSuite() {
-        TestSiteSuite::SetUpTestSuite();
-        extractTemplates();
-        ChapterWorker::setRetryPauses(20, 40);
-    }
     void SetUp() override {
-        ASSERT_TRUE(importRuleScript(QStringLiteral(ZVRD_SOURCE_DIR "/data/demo_sites.sql"),
-                                     site->baseUrl()));
+        DemoSitesSuite::SetUp();
         rule = findRuleBySiteName(loadSiteRules(), QStringLiteral("书海阁"));
     }
     void TearDown() override {
