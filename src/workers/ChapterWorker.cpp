@@ -134,6 +134,12 @@ bool ChapterWorker::download(QString* chapterHtml) {
         saveFailed();
         return false;
     }
+    // A reader who clicked a chapter learns why it does not come at once.
+    if (const auto paused = SiteLimiter::of(m_chapterUrl)->pausedFor();
+        m_displayChapter && paused >= std::chrono::seconds(1))
+        report(QStringLiteral("目标站要求等待 %1 秒，之后打开「%2」……")
+                   .arg(std::chrono::ceil<std::chrono::seconds>(paused).count())
+                   .arg(m_chapterName));
     bool deferred = false;
     const FetchedPage page = withRetries(m_answers.get(), &deferred, m_deferral.refused,
                                          [&] { return fetchPage(m_chapterUrl, rule->charset); });
