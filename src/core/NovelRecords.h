@@ -25,6 +25,7 @@ struct ChapterList {
     int32_t count = 0;
     QStringList names;
     QStringList urls;
+    QString pageUrl; // read from the site: the address of the list page that answered
 };
 
 // What a stored chapter holds (novel_chapter.chapter_type).

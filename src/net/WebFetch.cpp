@@ -4,6 +4,7 @@
 #include "net/SiteLimiter.h"
 
 #include <QSysInfo>
+#include <QUrl>
 
 #include <iconv.h>
 
@@ -214,6 +215,24 @@ FetchedBytes fetchPageBytesNow(const QString& url) {
 }
 
 } // namespace
+
+FollowedPage fetchFollowing(const QString& url) {
+    FollowedPage page;
+    page.url = url;
+    for (int hop = 0;; ++hop) {
+        FetchedBytes answer = fetchPageBytes(page.url);
+        page.status = answer.status;
+        page.body = std::move(answer.body);
+        if (page.status < 300 || page.status > 399 || hop == kMaxPageRedirects)
+            return page;
+        const QUrl next = QUrl(page.url).resolved(QUrl(locationOf(answer.header).trimmed()));
+        const QString scheme = next.scheme().toLower();
+        if (!next.isValid() || next.host().isEmpty() ||
+            (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
+            return page;
+        page.url = next.toString(QUrl::FullyEncoded);
+    }
+}
 
 FetchedPage fetchPage(const QString& url, const QString& charset) {
     FetchedBytes bytes = fetchPageBytes(url);

@@ -42,6 +42,17 @@ struct FetchedBytes {
     QByteArray body;
 };
 FetchedBytes fetchPageBytes(const QString& url);
+// A page as a browser would get it: redirects followed (at most kMaxPageRedirects hops, http
+// and https only, each hop through the limiter of its own site). url is the address that
+// answered last, the one the page's relative links belong to. A redirect past the last hop, or
+// to another scheme, is the answer (its 3xx status), never followed.
+constexpr int kMaxPageRedirects = 5;
+struct FollowedPage {
+    int32_t status = -1;
+    QString url;
+    QByteArray body;
+};
+FollowedPage fetchFollowing(const QString& url);
 // A body decoded as fetchHtml decodes it: GBK when charset says so, else UTF-8.
 QString decodeBody(const QByteArray& bytes, const QString& charset);
 

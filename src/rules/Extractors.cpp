@@ -12,6 +12,19 @@ QString pageIfOk(const QString& url, const QString& charset) {
     return page.status == 200 ? page.body : QString();
 }
 
+// A page as a browser gets it, redirects followed: its text when it finally answered 200, and
+// the address that answered (the one its relative links belong to).
+struct ReadPage {
+    QString text;
+    QString url;
+};
+ReadPage pageFollowing(const QString& url, const QString& charset) {
+    const FollowedPage page = fetchFollowing(url);
+    if (page.status != 200)
+        return {QString(), page.url};
+    return {decodeBody(page.body, charset), page.url};
+}
+
 // Runs one extraction within the page's match budget; past it the page counts as no match and
 // the caller learns why.
 template <typename F> auto withinBudget(const SiteRule& rule, F&& extract) {
@@ -95,13 +108,16 @@ static NovelInfo extractInfoPageUnbudgeted(const QString& page, const QString& u
 }
 
 NovelInfo parseInfoPage(const QString& url, const SiteRule& rule) {
-    const QString page = pageIfOk(url, rule.charset);
-    if (page.isEmpty()) {
+    const ReadPage page = pageFollowing(url, rule.charset);
+    if (page.text.isEmpty()) {
         NovelInfo info;
         info.infoPageUrl = url;
         return info;
     }
-    return extractInfoPage(page, url, rule);
+    // The novel keeps the address it was found under; its links belong to the one that answered.
+    NovelInfo info = extractInfoPage(page.text, page.url, rule);
+    info.infoPageUrl = url;
+    return info;
 }
 
 bool isAddressFirst(const QString& piece) {
@@ -141,10 +157,12 @@ static ChapterList extractDirectoryPageUnbudgeted(const QString& page, const QSt
 }
 
 ChapterList parseDirectoryPage(const QString& url, const SiteRule& rule) {
-    const QString page = pageIfOk(url, rule.charset);
-    if (page.isEmpty())
+    const ReadPage page = pageFollowing(url, rule.charset);
+    if (page.text.isEmpty())
         return ChapterList();
-    return extractDirectoryPage(page, url, rule);
+    ChapterList list = extractDirectoryPage(page.text, page.url, rule);
+    list.pageUrl = page.url;
+    return list;
 }
 
 static QString extractChapterContentUnbudgeted(const QString& page, const SiteRule& rule) {
@@ -156,10 +174,10 @@ static QString extractChapterContentUnbudgeted(const QString& page, const SiteRu
 }
 
 QString parseChapterContent(const SiteRule& rule, const QString& url) {
-    const QString page = pageIfOk(url, rule.charset);
-    if (page.isEmpty())
+    const ReadPage page = pageFollowing(url, rule.charset);
+    if (page.text.isEmpty())
         return QString();
-    return extractChapterContent(page, rule);
+    return extractChapterContent(page.text, rule);
 }
 
 QStringList imageUrls(const QString& text) {

@@ -47,9 +47,10 @@ RefreshOutcome refreshChapterList(int32_t novelId, const SiteRule& rule, const N
         url = parseInfoPage(novel.infoPageUrl, rule).directoryPageUrl;
     if (url.isEmpty())
         return outcome;
-    const FetchedBytes page = fetchPageBytes(url);
+    const FollowedPage page = fetchFollowing(url);
     if (page.status != 200 || page.body.isEmpty())
         return outcome;
+    url = page.url; // where the list answered: a later check reads it there
     // Most checks of a library find most list pages as they were: those need not even be read.
     ListSeen seen;
     seen.page = fingerprintOf((rule.charset + QChar(0) + rule.directoryRegion + QChar(0) +

@@ -141,8 +141,8 @@ bool ChapterWorker::download(QString* chapterHtml) {
                    .arg(std::chrono::ceil<std::chrono::seconds>(paused).count())
                    .arg(m_chapterName));
     bool deferred = false;
-    const FetchedPage page = withRetries(m_answers.get(), &deferred, m_deferral.refused,
-                                         [&] { return fetchPage(m_chapterUrl, rule->charset); });
+    const FollowedPage page = withRetries(m_answers.get(), &deferred, m_deferral.refused,
+                                          [&] { return fetchFollowing(m_chapterUrl); });
     if (deferred) {
         m_outcome = ChapterOutcome::Deferred;
         return false;
@@ -151,13 +151,14 @@ bool ChapterWorker::download(QString* chapterHtml) {
         m_outcome = ChapterOutcome::Refused;
         return false;
     }
-    const QString content =
-        page.status == 200 ? extractChapterContent(page.body, *rule) : QString();
+    const QString content = page.status == 200
+                                ? extractChapterContent(decodeBody(page.body, rule->charset), *rule)
+                                : QString();
     if (!content.isEmpty() && m_answers) {
         m_answers->noteMatched();
     } else if (page.status == 200 && m_deferral.emptyPage && m_answers && m_answers->anyMatched()) {
         // Its neighbours held chapters: most likely the site refused this one in its own way.
-        SiteLimiter::of(m_chapterUrl)->pushedBack();
+        SiteLimiter::of(page.url)->pushedBack();
         m_outcome = ChapterOutcome::Unmatched;
         return false;
     }
@@ -180,7 +181,8 @@ bool ChapterWorker::download(QString* chapterHtml) {
         QDir().mkpath(picFolder);
         QString stored;
         for (int n = 0; n < pictures.size(); ++n) {
-            const QString resolved = combineUrl(m_chapterUrl, pictures[n]);
+            // Relative to the page that answered, as a browser resolves them.
+            const QString resolved = combineUrl(page.url, pictures[n]);
             const QString file = pictureFileName(picFolder, m_chapterIndex, n, resolved);
             if (QFile::exists(file))
                 QFile::remove(file);

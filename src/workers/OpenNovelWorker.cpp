@@ -104,7 +104,8 @@ void OpenNovelWorker::run() {
             return;
         }
         storeChapterList(novelId, list);
-        setDirectoryPageUrl(novelId, directoryUrl);
+        // Where the list moved to is where a later check reads it.
+        setDirectoryPageUrl(novelId, list.pageUrl.isEmpty() ? directoryUrl : list.pageUrl);
     }
 
     const QString bookDir = bookFolder(site, name);

@@ -167,15 +167,41 @@ TEST_F(ExtractorsTest, InfoPageDirectoryAddressResolution) {
               site->baseUrl() + QStringLiteral("/dir/1/"));
 }
 
-TEST_F(ExtractorsTest, InfoPageThatRedirectsIsNoMatch) {
-    const QString name = QStringLiteral("moved.html");
-    site->setPage(name, QByteArray("<h1>n</h1><em>a</em><u>l</u><a id=\"d\" href=\"x\">"), 302,
-                  QStringLiteral("/gbk/book/1/"));
-    const NovelInfo info = parseInfoPage(site->pageUrl(name), infoRule());
-    EXPECT_FALSE(info.matched);
-    EXPECT_EQ(info.infoPageUrl, site->pageUrl(name));
-    EXPECT_TRUE(info.name.isEmpty());
-    EXPECT_TRUE(info.directoryPageUrl.isEmpty());
+// Pages are read where their redirects land (at most 5 hops, http and https only), and their
+// relative links belong to that address; the novel keeps the address it was found under.
+TEST_F(ExtractorsTest, PagesBehindRedirectsAreReadWhereTheyLanded) {
+    const QString target =
+        serve(QStringLiteral("<h1>n</h1><em>a</em><u>l</u><a id=\"d\" href=\"list/\">"
+                             "<div id=\"list\"><a href=\"7.html\">七</a></div>"));
+    const QString path = target.mid(site->baseUrl().size());
+    const struct {
+        QString via;
+        bool read;
+    } cases[] = {
+        {QStringLiteral("/fault/redirect?to=") + path, true},
+        {QStringLiteral("/fault/hops/4?to=") + path, true},  // 5 redirects
+        {QStringLiteral("/fault/hops/5?to=") + path, false}, // 6
+        {QStringLiteral("/fault/redirect?to=file:///etc/passwd"), false},
+    };
+    const QString folder = target.left(target.lastIndexOf(QLatin1Char('/')) + 1);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.via.toStdString());
+        const QString address = site->baseUrl() + c.via;
+        const NovelInfo info = parseInfoPage(address, infoRule());
+        EXPECT_EQ(info.matched, c.read);
+        EXPECT_EQ(info.infoPageUrl, address);
+        const ChapterList list = parseDirectoryPage(
+            address, directoryRule(QStringLiteral("<a href=\"(.+?)\">(.+?)</a>")));
+        EXPECT_EQ(list.count, c.read ? 1 : 0);
+        SiteRule chapter;
+        chapter.chapterContent = QStringLiteral("<div id=\"list\">(.+?)</div>");
+        EXPECT_EQ(parseChapterContent(chapter, address).isEmpty(), !c.read);
+        if (!c.read)
+            continue;
+        EXPECT_EQ(info.directoryPageUrl, folder + QStringLiteral("list/"));
+        EXPECT_EQ(list.urls.value(0), folder + QStringLiteral("7.html"));
+        EXPECT_EQ(list.pageUrl, target);
+    }
 }
 
 // ---- chapter lists -------------------------------------------------------------------------

@@ -696,6 +696,15 @@ void TestSite::startDemo(int port) {
         res.status = 302;
         res.set_header("Location", req.get_param_value("to"));
     });
+    // N + 1 redirects, each relative, the last one to ?to= (or a page that tells where it is).
+    http.Get(R"(/fault/hops/(\d+))", [](const Request& req, Response& res) {
+        const int left = toInt(req.matches[1]);
+        const std::string to = req.get_param_value("to");
+        res.status = 302;
+        res.set_header("Location", left > 0 ? "/fault/hops/" + std::to_string(left - 1) +
+                                                  (to.empty() ? "" : "?to=" + to)
+                                            : to);
+    });
     http.Get("/fault/lowercase-location", [](const Request&, Response& res) {
         res.status = 302;
         res.set_header("location", "/gbk/book/2/");
