@@ -53,3 +53,30 @@ VALUES (902, '云中书库', '@BASE@/utf8/', 'utf-8',
     '<dd title="(.+?)"><a href="(.+?)">',
     '<div class="text">(.+?)</div>',
     '<script>ad\(\);</script>');
+
+-- A mobile-style site: its lists over pages of 20 with the newest chapters above the first
+-- page's list (repeated links keep their last place), its chapters over two or three pages,
+-- every address behind a redirect from its old one. It has no search: open a novel by its
+-- address ("@BASE@/m/book/1/").
+INSERT OR REPLACE INTO site_rule (
+    id, site_name, site_url, charset, search_page_url_format, search_page_result_regional,
+    search_page_novel_name, search_page_novel_author, search_page_latest_chapter,
+    search_page_info_page_url, info_page_novel_sort, info_page_novel_name, info_page_novel_author,
+    info_page_novel_state, info_page_novel_intro, info_page_latest_chapter,
+    info_page_directory_page_url, directory_page_regional, directory_page_chapter_name_and_url,
+    chapter_page_chapter_content, replace_rule)
+VALUES (903, '手机书屋', '@BASE@/m/', 'utf-8',
+    '', '', '', '', '', '', '',
+    '<h1 class="title">(.+?)</h1>',
+    '<p class="author">作者：(.+?)</p>',
+    '', '',
+    '<p class="latest">最新：<a href="[^"]*">(.+?)</a></p>',
+    '<a class="all" href="(.+?)">',
+    '<ul class="chapters">(.+?)</ul>',
+    '<li><a href="(.+?)">(.+?)</a></li>',
+    '<div id="nr1">(.+?)</div>',
+    '');
+INSERT OR REPLACE INTO site_page_rule (site_id, chapter_next_page, directory_next_page,
+    distinct_links)
+VALUES (903, '<a id="pb_next" href="([^"]+)">下一页</a>', '<a class="next" href="([^"]+)">下一页</a>',
+    1);

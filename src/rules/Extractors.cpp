@@ -1,7 +1,11 @@
 #include "rules/Extractors.h"
 
+#include "net/SiteLimiter.h"
 #include "net/WebFetch.h"
 #include "rules/PatternNotation.h"
+
+#include <QHash>
+#include <QUrl>
 
 namespace zvrd {
 namespace {
@@ -157,12 +161,89 @@ static ChapterList extractDirectoryPageUnbudgeted(const QString& page, const QSt
 }
 
 ChapterList parseDirectoryPage(const QString& url, const SiteRule& rule) {
-    const ReadPage page = pageFollowing(url, rule.charset);
+    ReadPage page = pageFollowing(url, rule.charset);
     if (page.text.isEmpty())
         return ChapterList();
     ChapterList list = extractDirectoryPage(page.text, page.url, rule);
     list.pageUrl = page.url;
+    QStringList read{url, page.url};
+    for (int pages = 1; pages < kMostListPages && list.count > 0; ++pages) {
+        const QString next = nextPageUrl(rule.directoryNextPage, page.text, page.url, read);
+        if (next.isEmpty())
+            break;
+        page = pageFollowing(next, rule.charset);
+        const ChapterList more =
+            page.text.isEmpty() ? ChapterList() : extractDirectoryPage(page.text, page.url, rule);
+        if (more.count == 0)
+            return ChapterList(); // a list with a page missing would put chapters out of order
+        read << next << page.url;
+        list.names += more.names;
+        list.urls += more.urls;
+        list.count += more.count;
+    }
+    if (rule.distinctLinks)
+        list = withoutRepeatedLinks(list);
     return list;
+}
+
+QString nextPageUrl(const QString& pattern, const QString& page, const QString& pageUrl,
+                    const QStringList& read) {
+    if (pattern.isEmpty())
+        return QString();
+    bool found = false;
+    const QString address = firstMatch(pattern, PatternSubject(page), &found);
+    if (!found || address.trimmed().isEmpty())
+        return QString();
+    const QString next = combineUrl(pageUrl, address.trimmed());
+    const QString scheme = QUrl(next).scheme().toLower();
+    if ((scheme != QLatin1String("http") && scheme != QLatin1String("https")) ||
+        SiteLimiter::siteOf(next) != SiteLimiter::siteOf(pageUrl) || read.contains(next))
+        return QString();
+    return next;
+}
+
+ChapterList withoutRepeatedLinks(const ChapterList& list) {
+    QHash<QString, qsizetype> last;
+    for (qsizetype i = 0; i < list.urls.size(); ++i)
+        last.insert(list.urls[i], i);
+    ChapterList distinct;
+    distinct.pageUrl = list.pageUrl;
+    for (qsizetype i = 0; i < list.urls.size(); ++i) {
+        if (last.value(list.urls[i]) != i)
+            continue;
+        distinct.names.append(list.names[i]);
+        distinct.urls.append(list.urls[i]);
+    }
+    distinct.count = static_cast<int32_t>(distinct.urls.size());
+    return distinct;
+}
+
+QString chapterOverPages(const QString& firstPage, const QString& firstUrl, const SiteRule& rule,
+                         const PageFetch& fetch, int32_t* failedStatus) {
+    QString text = extractChapterContent(firstPage, rule);
+    if (text.isEmpty())
+        return text;
+    QString page = firstPage;
+    QString at = firstUrl;
+    QStringList read{firstUrl};
+    for (int pages = 1; pages < kMostChapterPages; ++pages) {
+        const QString next = nextPageUrl(rule.chapterNextPage, page, at, read);
+        if (next.isEmpty())
+            break;
+        const FollowedPage more = fetch(next);
+        *failedStatus = more.status;
+        if (more.status != 200)
+            return QString();
+        page = decodeBody(more.body, rule.charset);
+        at = more.url;
+        read << next << at;
+        const QString part = extractChapterContent(page, rule);
+        if (part.isEmpty())
+            return QString();
+        text += kPageBreak + part;
+    }
+    *failedStatus = 200;
+    return text;
 }
 
 static QString extractChapterContentUnbudgeted(const QString& page, const SiteRule& rule) {
@@ -177,7 +258,8 @@ QString parseChapterContent(const SiteRule& rule, const QString& url) {
     const ReadPage page = pageFollowing(url, rule.charset);
     if (page.text.isEmpty())
         return QString();
-    return extractChapterContent(page.text, rule);
+    int32_t status = 0;
+    return chapterOverPages(page.text, page.url, rule, fetchFollowing, &status);
 }
 
 QStringList imageUrls(const QString& text) {

@@ -1,14 +1,16 @@
-// rules: the four rule-driven extractors. Each fetches its own page (one GET; only a status of
-// 200 is read) and returns a record; failure is an empty or zero result. A piece that does
-// not compile leaves as RegexException.
+// rules: the four rule-driven extractors. Each fetches its own page (the search one GET; the
+// others follow redirects; only a status of 200 is read) and returns a record; failure is an
+// empty or zero result. A piece that does not compile leaves as RegexException.
 #pragma once
 
 #include "core/NovelRecords.h"
+#include "net/WebFetch.h"
 #include "rules/RuleSet.h"
 
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <functional>
 
 namespace zvrd {
 
@@ -37,6 +39,28 @@ ChapterList extractDirectoryPage(const QString& page, const QString& url, const 
 QString extractChapterContent(const QString& page, const SiteRule& rule);
 
 QString patternTooSlowText(const QString& siteName);
+
+// Pages of one chapter or one list (the site's next-page patterns): a next page is followed
+// while the pattern's group 1 gives an address on the same site that was not read yet, at most
+// this many pages in all. A later page that fails fails the whole chapter or list: neither is
+// ever kept cut short.
+constexpr int kMostChapterPages = 10;
+constexpr int kMostListPages = 100;
+// The next page's address found in page (read from pageUrl), or empty: none, another site's,
+// or one of read.
+QString nextPageUrl(const QString& pattern, const QString& page, const QString& pageUrl,
+                    const QStringList& read);
+// A list with each repeated address only at its last place (a block of the newest chapters
+// above the real list collapses into it).
+ChapterList withoutRepeatedLinks(const ChapterList& list);
+// The chapter's text over its pages: page one in hand (read from firstUrl), the later ones
+// fetched with fetch; the removal list applies to each page. Empty when a page fails; then
+// *failedStatus is that page's status (200: it held no chapter).
+// The pages' texts are joined with a line break between them.
+inline const QString kPageBreak = QStringLiteral("<br />\r\n");
+using PageFetch = std::function<FollowedPage(const QString& url)>;
+QString chapterOverPages(const QString& firstPage, const QString& firstUrl, const SiteRule& rule,
+                         const PageFetch& fetch, int32_t* failedStatus);
 
 // True when the chapter pattern gives group 1 the address and group 2 the name: exactly two
 // "(.+?)" after the first "href" (in the whole piece when it has no "href").

@@ -204,6 +204,15 @@ SiteRuleList loadSiteRules() {
             rule.*(kRuleFields[i]) = row.value(static_cast<qsizetype>(i));
         rules.append(rule);
     }
+    for (const SitePagingRow& paging : sitePagingRows()) {
+        for (SiteRule& rule : rules) {
+            if (rule.id != paging.siteId)
+                continue;
+            rule.chapterNextPage = paging.chapterNextPage;
+            rule.directoryNextPage = paging.directoryNextPage;
+            rule.distinctLinks = paging.distinctLinks;
+        }
+    }
     return rules;
 }
 

@@ -8,7 +8,8 @@
 
 namespace zvrd {
 
-// One site described entirely as data: 21 text fields, each from the column named beside it.
+// One site described entirely as data: 21 text fields, each from the column of site_rule named
+// beside it, and the site's paging from site_page_rule.
 struct SiteRule {
     QString id;                         // id
     QString siteName;                   // site_name
@@ -31,6 +32,12 @@ struct SiteRule {
     QString directoryChapterNameAndUrl; // directory_page_chapter_name_and_url
     QString chapterContent;             // chapter_page_chapter_content
     QString replaceRule;                // replace_rule
+    // From site_page_rule, when the site has a row there: the next page of a chapter and of a
+    // chapter list (group 1 its address), and whether a repeated address keeps only its last
+    // place in the list.
+    QString chapterNextPage;
+    QString directoryNextPage;
+    bool distinctLinks = false;
 };
 
 using SiteRuleList = QList<SiteRule>;

@@ -155,6 +155,15 @@ void ruleLayout4(SqliteDatabase& db) {
                            "spacing_ms INTEGER, adapt INTEGER)"));
 }
 
+// Sites that split chapters and lists over pages, and lists that repeat links: optional
+// patterns of the next page's address and whether a repeated address keeps only its last
+// place. A rule without a row here reads as the design's rules do.
+void ruleLayout5(SqliteDatabase& db) {
+    db.exec(QStringLiteral("CREATE TABLE site_page_rule (site_id INTEGER PRIMARY KEY, "
+                           "chapter_next_page TEXT, directory_next_page TEXT, "
+                           "distinct_links INTEGER)"));
+}
+
 // The highest novel id novel_info.db holds rows of; 0 for none.
 int64_t highestStoredNovelId() {
     SqliteDatabase db(novelDatabasePath());
@@ -234,14 +243,14 @@ const QStringList& siteRuleColumns() {
 }
 
 void prepareLibrary() {
-    static_assert(kRuleDatabaseVersion == 4 && kNovelDatabaseVersion == 1,
+    static_assert(kRuleDatabaseVersion == 5 && kNovelDatabaseVersion == 1,
                   "a new layout needs its upgrade step below");
     const int64_t highestNovelId =
         layoutVersion(ruleDatabasePath()) < 3 ? highestStoredNovelId() : 0;
     upgrade(ruleDatabasePath(),
             {ruleLayout1, ruleLayout2,
              [highestNovelId](SqliteDatabase& db) { ruleLayout3(db, highestNovelId); },
-             ruleLayout4});
+             ruleLayout4, ruleLayout5});
     upgrade(novelDatabasePath(), {novelLayout1});
 }
 

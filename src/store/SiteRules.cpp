@@ -370,6 +370,20 @@ QList<QStringList> siteRuleRows() {
     return rows;
 }
 
+QList<SitePagingRow> sitePagingRows() {
+    SqliteDatabase db(ruleDatabasePath());
+    QList<SitePagingRow> rows;
+    if (!db.tableExists(QStringLiteral("site_page_rule")))
+        return rows;
+    for (auto table = db.query(QStringLiteral("select site_id,chapter_next_page,"
+                                              "directory_next_page,distinct_links from "
+                                              "site_page_rule"));
+         !table->atEnd(); table->next())
+        rows.append({table->fieldAsString(0), table->fieldAsString(1), table->fieldAsString(2),
+                     table->fieldAsInteger(3) != 0});
+    return rows;
+}
+
 QList<SiteEntry> siteEntries() {
     SqliteDatabase db(ruleDatabasePath());
     QList<SiteEntry> sites;

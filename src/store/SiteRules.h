@@ -15,6 +15,16 @@ namespace zvrd {
 // ("select * from site_rule").
 QList<QStringList> siteRuleRows();
 
+// Every row of site_page_rule: site id, chapter next-page pattern, list next-page pattern,
+// distinct links (0/1). None when the library predates the table.
+struct SitePagingRow {
+    QString siteId;
+    QString chapterNextPage;
+    QString directoryNextPage;
+    bool distinctLinks = false;
+};
+QList<SitePagingRow> sitePagingRows();
+
 // One site as the selection dialog lists it.
 struct SiteEntry {
     QString id;

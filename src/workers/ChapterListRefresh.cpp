@@ -47,22 +47,36 @@ RefreshOutcome refreshChapterList(int32_t novelId, const SiteRule& rule, const N
         url = parseInfoPage(novel.infoPageUrl, rule).directoryPageUrl;
     if (url.isEmpty())
         return outcome;
-    const FollowedPage page = fetchFollowing(url);
-    if (page.status != 200 || page.body.isEmpty())
-        return outcome;
-    url = page.url; // where the list answered: a later check reads it there
-    // Most checks of a library find most list pages as they were: those need not even be read.
     ListSeen seen;
-    seen.page = fingerprintOf((rule.charset + QChar(0) + rule.directoryRegion + QChar(0) +
-                               rule.directoryChapterNameAndUrl + QChar(0) + url + QChar(0))
-                                  .toUtf8() +
-                              page.body);
-    if (state.pageSeen(seen.page)) {
-        outcome.kind = RefreshOutcome::Kind::UpToDate;
-        outcome.siteCount = state.count;
-        return outcome;
+    ChapterList site;
+    if (!rule.directoryNextPage.isEmpty()) {
+        // A list over pages is read whole; only its addresses tell whether it changed.
+        site = parseDirectoryPage(url, rule);
+        if (!site.pageUrl.isEmpty())
+            url = site.pageUrl;
+        seen.page = QStringLiteral("pages:") + chapterListFingerprint(site);
+    } else {
+        const FollowedPage page = fetchFollowing(url);
+        if (page.status != 200 || page.body.isEmpty())
+            return outcome;
+        url = page.url; // where the list answered: a later check reads it there
+        // Most checks of a library find most list pages as they were: those need not even be
+        // read.
+        seen.page =
+            fingerprintOf((rule.charset + QChar(0) + rule.directoryRegion + QChar(0) +
+                           rule.directoryChapterNameAndUrl + QChar(0) + url + QChar(0) +
+                           (rule.distinctLinks ? QStringLiteral("distinct") : QString()))
+                              .toUtf8() +
+                          page.body);
+        if (state.pageSeen(seen.page)) {
+            outcome.kind = RefreshOutcome::Kind::UpToDate;
+            outcome.siteCount = state.count;
+            return outcome;
+        }
+        site = extractDirectoryPage(decodeBody(page.body, rule.charset), url, rule);
+        if (rule.distinctLinks)
+            site = withoutRepeatedLinks(site);
     }
-    const ChapterList site = extractDirectoryPage(decodeBody(page.body, rule.charset), url, rule);
     outcome.siteCount = site.count;
     if (site.count == 0)
         return outcome;

@@ -151,9 +151,27 @@ bool ChapterWorker::download(QString* chapterHtml) {
         m_outcome = ChapterOutcome::Refused;
         return false;
     }
-    const QString content = page.status == 200
-                                ? extractChapterContent(decodeBody(page.body, rule->charset), *rule)
-                                : QString();
+    // A chapter over several pages is whole or nothing; its later pages are asked for like the
+    // first (tried again, or left for later when the site refuses).
+    int32_t laterStatus = 200;
+    const QString content =
+        page.status == 200
+            ? chapterOverPages(decodeBody(page.body, rule->charset), page.url, *rule,
+                               [&](const QString& url) {
+                                   return withRetries(m_answers.get(), &deferred,
+                                                      m_deferral.refused,
+                                                      [&] { return fetchFollowing(url); });
+                               },
+                               &laterStatus)
+            : QString();
+    if (deferred) {
+        m_outcome = ChapterOutcome::Deferred;
+        return false;
+    }
+    if (m_deferral.refused && isRefusal(laterStatus)) {
+        m_outcome = ChapterOutcome::Refused;
+        return false;
+    }
     if (!content.isEmpty() && m_answers) {
         m_answers->noteMatched();
     } else if (page.status == 200 && m_deferral.emptyPage && m_answers && m_answers->anyMatched()) {

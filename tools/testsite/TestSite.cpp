@@ -381,6 +381,87 @@ QString demoChapterText(const DemoNovel& novel, int chapter) {
     return paragraphs.join(QStringLiteral("<br />\r\n<br />\r\n"));
 }
 
+// ---- the mobile-style site: "/m/book/N/" of the GBK site's novels, in UTF-8 ----------------
+// Lists of 20 links a page with the 9 newest chapters above the first page's list, chapters of
+// two or three pages; every address it links to belongs to the site's old address (moved), which
+// redirects here.
+
+constexpr int kMobileListPage = 20;
+constexpr int kMobileNewest = 9;
+
+int mobileChapterPages(int chapter) {
+    return 2 + chapter % 2;
+}
+
+QString mobileInfoPage(const DemoNovel& n, const QString& moved) {
+    return QStringLiteral("<html><head><meta charset=\"utf-8\"></head><body>"
+                          "<h1 class=\"title\">%1</h1><p class=\"author\">作者：%2</p>"
+                          "<p class=\"latest\">最新：<a href=\"%4/m/book/%3/%5.html\">%6</a></p>"
+                          "<a class=\"all\" href=\"%4/m/book/%3/list_1.html\">全部章节</a>"
+                          "</body></html>")
+        .arg(n.name, n.author)
+        .arg(n.id)
+        .arg(moved)
+        .arg(n.chapters)
+        .arg(demoChapterName(n.chapters));
+}
+
+QString mobileListPage(const DemoNovel& n, int page, const QString& moved) {
+    auto link = [&](int c) {
+        return QStringLiteral("<li><a href=\"%1/m/book/%2/%3.html\">%4</a></li>")
+            .arg(moved)
+            .arg(n.id)
+            .arg(c)
+            .arg(demoChapterName(c));
+    };
+    QString items;
+    if (page == 1) {
+        for (int c = n.chapters; c > std::max(0, n.chapters - kMobileNewest); --c)
+            items += link(c);
+    }
+    const int first = (page - 1) * kMobileListPage + 1;
+    for (int c = first; c <= std::min(n.chapters, first + kMobileListPage - 1); ++c)
+        items += link(c);
+    const bool more = page * kMobileListPage < n.chapters;
+    return QStringLiteral("<html><head><meta charset=\"utf-8\"></head><body><h1>%1</h1>"
+                          "<ul class=\"chapters\">%2</ul>%3</body></html>")
+        .arg(
+            n.name, items,
+            more
+                ? QStringLiteral("<a class=\"next\" href=\"list_%1.html\">下一页</a>").arg(page + 1)
+                : QString());
+}
+
+QString mobileChapterPage(const DemoNovel& n, int chapter, int part) {
+    const QStringList paragraphs =
+        demoChapterText(n, chapter).split(QStringLiteral("<br />\r\n<br />\r\n"));
+    const int parts = mobileChapterPages(chapter);
+    const qsizetype per = (paragraphs.size() + parts - 1) / parts;
+    const QString text = paragraphs.mid((part - 1) * per, per).join(QStringLiteral("<br /><br />"));
+    const QString next =
+        part < parts
+            ? QStringLiteral("<p>本章未完，请点击下一页继续阅读</p>"
+                             "<a id=\"pb_next\" href=\"%1_%2.html\">下一页</a>")
+                  .arg(chapter)
+                  .arg(part + 1)
+            : QStringLiteral("<a id=\"pb_next\" href=\"%1.html\">下一章</a>").arg(chapter + 1);
+    return QStringLiteral("<html><head><meta charset=\"utf-8\"></head><body><h1>%1</h1>"
+                          "<div id=\"nr1\">%2</div>%3</body></html>")
+        .arg(demoChapterName(chapter), text, next);
+}
+
+QString mobileChapterText(const DemoNovel& novel, int chapter) {
+    QString text;
+    for (int part = 1; part <= mobileChapterPages(chapter); ++part) {
+        const QString page = mobileChapterPage(novel, chapter, part);
+        const qsizetype from = page.indexOf(QStringLiteral("<div id=\"nr1\">")) + 14;
+        if (part > 1)
+            text += QStringLiteral("<br />\r\n"); // as the reader joins pages
+        text += page.mid(from, page.indexOf(QStringLiteral("</div>"), from) - from);
+    }
+    return text;
+}
+
 QString defaultRealSitesDir() {
 #ifdef ZVRD_SOURCE_DIR
     const QString dir = QDir::cleanPath(QStringLiteral(ZVRD_SOURCE_DIR "/../shared/realsites"));
@@ -407,6 +488,7 @@ struct TestSite::Server {
 TestSite::TestSite(const Options& options)
     : m_slowEvery(options.slowEvery), m_slowMs(options.slowMs), m_latencyMs(options.latencyMs),
       m_growEverySeconds(options.growEverySeconds) {
+    startMoved();
     startDemo(options.port);
     if (!options.realSitesDir.isEmpty() && QFileInfo(options.realSitesDir).isDir()) {
         QStringList sites;
@@ -685,6 +767,38 @@ void TestSite::startDemo(int port) {
     http.Get(R"(/(gbk|utf8)/pic/(\d+)-(\d+)-([01])\.png)",
              [](const Request& req, Response& res) { sendPicture(res, toInt(req.matches[4])); });
 
+    // The mobile-style site.
+    const int* movedPort = &m_movedPort;
+    auto moved = [movedPort] { return QStringLiteral("http://127.0.0.1:%1").arg(*movedPort); };
+    http.Get(R"(/m/book/(\d+)/)", [this, moved](const Request& req, Response& res) {
+        const std::optional<DemoNovel> n = novel(gbkNovels(), "gbk", toInt(req.matches[1]));
+        if (!n) {
+            res.status = 404;
+            return;
+        }
+        sendUtf8(res, mobileInfoPage(*n, moved()));
+    });
+    http.Get(R"(/m/book/(\d+)/list_(\d+)\.html)", [this, moved](const Request& req, Response& res) {
+        const std::optional<DemoNovel> n = novel(gbkNovels(), "gbk", toInt(req.matches[1]));
+        const int page = toInt(req.matches[2]);
+        if (!n || page < 1 || (page - 1) * kMobileListPage >= n->chapters) {
+            res.status = 404;
+            return;
+        }
+        sendUtf8(res, mobileListPage(*n, page, moved()));
+    });
+    http.Get(R"(/m/book/(\d+)/(\d+)(?:_(\d+))?\.html)", [this](const Request& req, Response& res) {
+        const std::optional<DemoNovel> n = novel(gbkNovels(), "gbk", toInt(req.matches[1]));
+        const int c = toInt(req.matches[2]);
+        const int part = req.matches[3].length() > 0 ? toInt(req.matches[3]) : 1;
+        if (!n || c < 1 || c > n->chapters || part < 1 || part > mobileChapterPages(c) ||
+            (part > 1 && m_brokenPart == c)) {
+            res.status = 404;
+            return;
+        }
+        sendUtf8(res, mobileChapterPage(*n, c, part));
+    });
+
     // Faults on demand
     http.Get(R"(/fault/status/(\d+))", [](const Request& req, Response& res) {
         res.status = toInt(req.matches[1]);
@@ -821,6 +935,22 @@ void TestSite::startDemo(int port) {
         [this](Response& res) { return refuses(res); }, &m_gauge);
     m_demoPort = server->port;
     m_servers.push_back(std::move(server));
+}
+
+void TestSite::startMoved() {
+    auto server = std::make_unique<Server>();
+    const int* demoPort = &m_demoPort;
+    server->http.Get(R"(/.*)", [demoPort](const Request& req, Response& res) {
+        res.status = 301;
+        res.set_header("Location", "http://127.0.0.1:" + std::to_string(*demoPort) + req.target);
+    });
+    launch(server->http, server->thread, server->port, 0, m_latencyMs, m_requests, {});
+    m_movedPort = server->port;
+    m_servers.push_back(std::move(server));
+}
+
+QString TestSite::movedUrl() const {
+    return QStringLiteral("http://127.0.0.1:%1").arg(m_movedPort);
 }
 
 void TestSite::startRealSite(const QString& site, const QString& folder) {

@@ -38,6 +38,8 @@ const std::vector<DemoNovel>& gbkNovels();
 const std::vector<DemoNovel>& utf8Novels();
 // The chapter title and text the demo sites publish.
 QString demoChapterName(int chapter);
+// The whole text the mobile-style site publishes of a chapter over its pages.
+QString mobileChapterText(const DemoNovel& novel, int chapter);
 QString demoChapterText(const DemoNovel& novel, int chapter);
 
 struct Options {
@@ -70,6 +72,11 @@ public:
     int port() const;
     // "http://127.0.0.1:PORT" of one real site ("biquge.com.tw", ...); empty when not served.
     QString realSiteUrl(const QString& site) const;
+    // The old address of the mobile-style site ("/m/..."): every request there is redirected
+    // (301) to the same path at baseUrl(), and the site's pages link to it.
+    QString movedUrl() const;
+    // Later pages of this chapter of the mobile-style site answer 404 (0: none).
+    void setBrokenChapterPages(int chapter) { m_brokenPart = chapter; }
     QStringList realSites() const;
 
     void setLatencyMs(int ms) { m_latencyMs = ms; }
@@ -120,6 +127,7 @@ public:
 
 private:
     struct Server;
+    void startMoved();
     void startDemo(int port);
     void startRealSite(const QString& site, const QString& folder);
 
@@ -153,6 +161,8 @@ private:
     std::atomic<int> m_refused{0};
     bool m_retryAfter = true;
     Gauge m_gauge;
+    int m_movedPort = 0;
+    std::atomic<int> m_brokenPart{0};
     int m_growEverySeconds = 0;
     std::chrono::steady_clock::time_point m_started = std::chrono::steady_clock::now();
     std::atomic<int> m_requests{0};

@@ -50,6 +50,7 @@ int main(int argc, char** argv) {
             site.setRateLimit(rate, std::max(1, parser.value(QStringLiteral("burst")).toInt()));
         QTextStream out(stdout);
         out << "demo\t" << site.baseUrl() << '\n';
+        out << "moved\t" << site.movedUrl() << '\n';
         for (const QString& real : site.realSites())
             out << real << '\t' << site.realSiteUrl(real) << '\n';
         out.flush();
