@@ -12,6 +12,7 @@
 #include "rules/RuleSet.h"
 #include "store/NovelLibrary.h"
 #include "store/Schema.h"
+#include "store/SiteRules.h"
 #include "store/SqliteTable.h"
 #include "workers/HeadlessSurface.h"
 #include "workers/LibraryWorkers.h"
@@ -58,11 +59,15 @@ const char* kUsage =
     "                           writes the stored novel as an EPUB 3 book or a text file;\n"
     "                           exit 1 unknown novel, 4 refused because chapters are missing\n"
     "                           (--allow-missing puts a placeholder in their place)\n"
-    "  site [NAME [--in-flight N] [--spacing MS] [--adapt on|off] [--reset]]\n"
-    "                           the speed limits of every site (or the one named): site, server,\n"
-    "                           requests in flight at most, milliseconds between starts at least,\n"
-    "                           adapt on/off, own or default; with options sets them (--reset:\n"
-    "                           the program's again); a value out of range is refused (exit 2)\n"
+    "  site [NAME [--in-flight N] [--spacing MS] [--adapt on|off] [--reset]\n"
+    "             [--chapter-next PATTERN] [--list-next PATTERN] [--distinct on|off]]\n"
+    "                           the speed limits and paging of every site (or the one named):\n"
+    "                           site, server, requests in flight at most, milliseconds between\n"
+    "                           starts at least, adapt on/off, own or default, next-page patterns\n"
+    "                           of chapters and of lists, repeated links kept once on/off; with\n"
+    "                           options sets them (--reset: the program's limits again); a value\n"
+    "                           out of range or a pattern that does not compile is refused (exit "
+    "2)\n"
     "  import-rules FILE [--base URL]\n"
     "                           runs the SQL of FILE on zvrd.db (\"@BASE@\" becomes URL)\n"
     "  --help, --version\n";
@@ -264,7 +269,8 @@ void printSiteSpeed(const SiteRule& rule, Output& io) {
     const SiteSpeed speed = siteSpeed(rule);
     io.out << rule.siteName << '\t' << speed.server << '\t' << speed.inFlight << '\t'
            << speed.spacingMs << '\t' << (speed.adapt ? "on" : "off") << '\t'
-           << (speed.own ? "own" : "default") << '\n';
+           << (speed.own ? "own" : "default") << '\t' << rule.chapterNextPage << '\t'
+           << rule.directoryNextPage << '\t' << (rule.distinctLinks ? "on" : "off") << '\n';
 }
 
 // site [NAME [options]]: shows or sets a site's speed limits.
@@ -287,19 +293,33 @@ int siteCommand(QStringList args, Output& io) {
         return kFound;
     }
     SiteSpeed speed = siteSpeed(*rule);
+    SitePagingRow paging{rule->id, rule->chapterNextPage, rule->directoryNextPage,
+                         rule->distinctLinks};
+    bool speedSet = false;
+    bool pagingSet = false;
     while (!args.isEmpty()) {
         const QString option = args.takeFirst();
         if (args.isEmpty())
             return usageError(io);
         const QString value = args.takeFirst();
         bool number = true;
+        const bool onOff = value == QLatin1String("on") || value == QLatin1String("off");
+        const bool pagingOption = option == QLatin1String("--chapter-next") ||
+                                  option == QLatin1String("--list-next") ||
+                                  option == QLatin1String("--distinct");
+        (pagingOption ? pagingSet : speedSet) = true;
         if (option == QLatin1String("--in-flight"))
             speed.inFlight = value.toInt(&number);
         else if (option == QLatin1String("--spacing"))
             speed.spacingMs = value.toInt(&number);
-        else if (option == QLatin1String("--adapt") &&
-                 (value == QLatin1String("on") || value == QLatin1String("off")))
+        else if (option == QLatin1String("--adapt") && onOff)
             speed.adapt = value == QLatin1String("on");
+        else if (option == QLatin1String("--chapter-next"))
+            paging.chapterNextPage = value;
+        else if (option == QLatin1String("--list-next"))
+            paging.directoryNextPage = value;
+        else if (option == QLatin1String("--distinct") && onOff)
+            paging.distinctLinks = value == QLatin1String("on");
         else
             return usageError(io);
         if (!number) {
@@ -307,13 +327,20 @@ int siteCommand(QStringList args, Output& io) {
             return kError;
         }
     }
-    if (const QString problem = speedLimitProblem(speed.inFlight, speed.spacingMs);
-        !problem.isEmpty()) {
-        io.err << "zvrd-cli: " << problem << '\n';
-        return kError;
+    for (const QString& problem : {speedLimitProblem(speed.inFlight, speed.spacingMs),
+                                   nextPagePatternProblem(paging.chapterNextPage),
+                                   nextPagePatternProblem(paging.directoryNextPage)}) {
+        if (!problem.isEmpty()) {
+            io.err << "zvrd-cli: " << problem << '\n';
+            return kError;
+        }
     }
-    setSiteSpeed(*rule, speed.inFlight, speed.spacingMs, speed.adapt);
-    printSiteSpeed(*rule, io);
+    if (speedSet)
+        setSiteSpeed(*rule, speed.inFlight, speed.spacingMs, speed.adapt);
+    if (pagingSet)
+        setSitePaging(paging);
+    const std::optional<SiteRule> changed = ruleNamed(rule->siteName, io);
+    printSiteSpeed(changed ? *changed : *rule, io);
     return kFound;
 }
 

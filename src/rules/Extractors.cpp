@@ -202,6 +202,15 @@ QString nextPageUrl(const QString& pattern, const QString& page, const QString& 
     return next;
 }
 
+QString nextPagePatternProblem(const QString& pattern) {
+    try {
+        firstMatch(pattern, PatternSubject(QString()));
+    } catch (const RegexException& e) {
+        return QStringLiteral("下一页规则无法使用：%1").arg(e.message());
+    }
+    return QString();
+}
+
 ChapterList withoutRepeatedLinks(const ChapterList& list) {
     QHash<QString, qsizetype> last;
     for (qsizetype i = 0; i < list.urls.size(); ++i)

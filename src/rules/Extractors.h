@@ -50,6 +50,9 @@ constexpr int kMostListPages = 100;
 // or one of read.
 QString nextPageUrl(const QString& pattern, const QString& page, const QString& pageUrl,
                     const QStringList& read);
+// What is wrong with a next-page pattern the reader gives (it does not compile); empty when
+// nothing.
+QString nextPagePatternProblem(const QString& pattern);
 // A list with each repeated address only at its last place (a block of the newest chapters
 // above the real list collapses into it).
 ChapterList withoutRepeatedLinks(const ChapterList& list);

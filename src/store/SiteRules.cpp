@@ -384,6 +384,18 @@ QList<SitePagingRow> sitePagingRows() {
     return rows;
 }
 
+void setSitePaging(const SitePagingRow& row) {
+    SqliteWriter db(ruleDatabasePath());
+    if (row.chapterNextPage.isEmpty() && row.directoryNextPage.isEmpty() && !row.distinctLinks) {
+        db.exec(QStringLiteral("delete from site_page_rule where site_id=?1"), {row.siteId});
+        return;
+    }
+    db.exec(QStringLiteral("insert or replace into site_page_rule(site_id,chapter_next_page,"
+                           "directory_next_page,distinct_links) values(?1,?2,?3,?4)"),
+            {row.siteId, row.chapterNextPage, row.directoryNextPage,
+             int64_t{row.distinctLinks ? 1 : 0}});
+}
+
 QList<SiteEntry> siteEntries() {
     SqliteDatabase db(ruleDatabasePath());
     QList<SiteEntry> sites;

@@ -24,6 +24,8 @@ struct SitePagingRow {
     bool distinctLinks = false;
 };
 QList<SitePagingRow> sitePagingRows();
+// Sets one site's row (none when every field is empty and distinct links off).
+void setSitePaging(const SitePagingRow& row);
 
 // One site as the selection dialog lists it.
 struct SiteEntry {

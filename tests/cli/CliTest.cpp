@@ -149,12 +149,20 @@ TEST_F(CliTest, ExitStatusAndErrorTexts) {
     EXPECT_TRUE(run.err.contains(QStringLiteral("--data needs a folder"))) << run.err.toStdString();
 }
 
-// site: a site's own limits are kept for the next program, out-of-range values are refused with
-// the reason and change nothing, --reset gives the program's limits back.
+// site: a site's own limits and paging are kept for the next program, out-of-range values and
+// broken patterns are refused with the reason and change nothing, --reset gives the program's
+// limits back.
 TEST_F(CliTest, SiteShowsSetsAndRefusesSpeedLimits) {
     const QString name = QStringLiteral("书海阁");
     const QString server = site->baseUrl().mid(7) + QLatin1Char('\t');
-    const QString own = name + QLatin1Char('\t') + server + QStringLiteral("3\t800\toff\town\n");
+    const QString next = QStringLiteral("<a class=\"next\" href=\"(.+?)\">");
+    auto line = [&](const char* speed, const QString& paging) {
+        return name + QLatin1Char('\t') + server + QLatin1String(speed) + paging +
+               QLatin1Char('\n');
+    };
+    const QString own = line("3\t800\toff\town\t", QStringLiteral("\t\toff"));
+    const QString paged =
+        line("3\t800\toff\town\t", QStringLiteral("\t") + next + QStringLiteral("\ton"));
     const struct {
         QStringList args;
         int exitCode;
@@ -183,9 +191,17 @@ TEST_F(CliTest, SiteShowsSetsAndRefusesSpeedLimits) {
          own,
          QStringLiteral("请求间隔须在 10 到 60000 毫秒之间。")},
         {{QStringLiteral("--adapt"), QStringLiteral("maybe")}, 2, own, QStringLiteral("usage:")},
+        {{QStringLiteral("--list-next"), next, QStringLiteral("--distinct"), QStringLiteral("on")},
+         0,
+         paged,
+         {}},
+        {{QStringLiteral("--chapter-next"), QStringLiteral("(")},
+         2,
+         paged,
+         QStringLiteral("下一页规则无法使用")},
         {{QStringLiteral("--reset")},
          0,
-         name + QLatin1Char('\t') + server + QStringLiteral("20\t50\ton\tdefault\n"),
+         line("20\t50\ton\tdefault\t", QStringLiteral("\t") + next + QStringLiteral("\ton")),
          {}},
     };
     for (const auto& step : steps) {
