@@ -158,12 +158,29 @@ int downloadChapters(const SiteRule& rule, int32_t novelId, const QString& novel
 
     BoundedRunner runner(limiter->ceiling().inFlight, milliseconds(0));
     progress(0, 0, QString());
+    // While the site asks to wait, the reader sees why and until when, wherever the chapters
+    // wait (for their start here, or inside the site's limiter): called every quarter second.
+    bool told = false;
+    auto showWaiting = [&] {
+        const milliseconds paused = limiter->pausedFor();
+        const auto [storedNow, failedNow] = counts();
+        progress(storedNow, failedNow, waitingNote(*limiter));
+        if (paused >= kWorthSaying && !told) // once: the progress counts down
+            report(waitingText(*limiter));
+        told = paused >= kWorthSaying;
+    };
+    constexpr milliseconds kLook{250};
     for (;;) {
         int32_t j = -1;
         Deferral deferral{true, true};
         {
             std::unique_lock guard(lock);
-            changed.wait(guard, [&] { return !pending.empty() || running == 0; });
+            while (
+                !changed.wait_for(guard, kLook, [&] { return !pending.empty() || running == 0; })) {
+                guard.unlock();
+                showWaiting();
+                guard.lock();
+            }
             if (pending.empty())
                 break;
             j = pending.front();
@@ -180,28 +197,19 @@ int downloadChapters(const SiteRule& rule, int32_t novelId, const QString& novel
             std::lock_guard guard(lock);
             --running;
         };
+        // Nothing starts while the site asks to wait, nor before a place is free.
+        while (!claim.cancelled() && !answers->givenUp() &&
+               (limiter->pausedFor() >= kWorthSaying || !runner.waitForPlace(kLook))) {
+            showWaiting();
+            if (limiter->pausedFor() >= kWorthSaying)
+                std::this_thread::sleep_for(kLook);
+        }
         if (claim.cancelled() || answers->givenUp()) {
             // Being removed, or the site stopped answering: the rest waits for the next opening.
             giveBack();
             break;
         }
-        // While the site asks to wait, nothing starts; the reader sees why.
-        bool told = false;
-        for (QString note = waitingNote(*limiter); !note.isEmpty() && !claim.cancelled();
-             note = waitingNote(*limiter)) {
-            const auto [storedNow, failedNow] = counts();
-            progress(storedNow, failedNow, note);
-            if (limiter->pausedFor() < kWorthSaying)
-                break; // only slowed down: the limiter spaces the starts
-            if (!told) // once: the progress counts down, a terminal gets one line
-                report(waitingText(*limiter));
-            told = true;
-            std::this_thread::sleep_for(milliseconds(250));
-        }
-        if (claim.cancelled()) {
-            giveBack();
-            break;
-        }
+        showWaiting();
         report(QStringLiteral("正在下载章节「%1」……").arg(list.names[j]));
         runner.setAtOnce(limiter->inFlightLimit());
         const int inFlightNow = runner.start([&, j, deferral](std::function<void()> done) {
