@@ -12,4 +12,20 @@ QString trimControl(const QString& text) {
     return text.mid(begin, end - begin);
 }
 
+namespace {
+
+QString titleKey(const QString& title) {
+    QString key;
+    for (const QChar c : title.normalized(QString::NormalizationForm_KC))
+        if (c.isLetterOrNumber())
+            key += c.toLower();
+    return key;
+}
+
+} // namespace
+
+bool sameChapterTitle(const QString& a, const QString& b) {
+    return titleKey(a) == titleKey(b);
+}
+
 } // namespace zvrd

@@ -9,4 +9,9 @@ namespace zvrd {
 // other white space, such as U+3000, stays.
 QString trimControl(const QString& text);
 
+// Whether two chapter titles name the same chapter, as sites differ in writing them: letter
+// width and case, white space and punctuation do not count ("第1章 山村少年" and
+// "第１章：山村少年" are one chapter).
+bool sameChapterTitle(const QString& a, const QString& b);
+
 } // namespace zvrd

@@ -348,6 +348,16 @@ ChapterList newChapters(const ChapterList& stored, const ChapterList& site) {
     return added;
 }
 
+void moveChapterAddresses(int32_t novelId, const QStringList& urls) {
+    SqliteWriter db(novelDatabasePath());
+    db.beginTransaction();
+    SqlitePrepared update(db, QStringLiteral("update novel_directory set chapter_url=?1 where "
+                                             "novel_id=?2 and chapter_index=?3"));
+    for (qsizetype i = 0; i < urls.size(); ++i)
+        update.run({urls[i], int64_t{novelId}, int64_t{i}});
+    db.commit();
+}
+
 int32_t appendChapters(int32_t novelId, const ChapterList& added, const ListSeen* seen,
                        ChapterList* stored) {
     SqliteWriter db(novelDatabasePath());

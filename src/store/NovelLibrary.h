@@ -136,6 +136,9 @@ StoredListState storedListState(int32_t novelId);
 void rememberListSeen(int32_t novelId, const ListSeen& seen);
 // The chapters of the site's list whose address the stored list does not have, in site order.
 ChapterList newChapters(const ChapterList& stored, const ChapterList& site);
+// The stored chapters at indexes 0 .. urls.size() - 1 take these addresses (a site that moved its
+// chapters to new ones); index, name and stored text stay. One transaction.
+void moveChapterAddresses(int32_t novelId, const QStringList& urls);
 // Appends chapters after the last stored index, in one transaction; stored rows keep their index
 // and id; with seen, the site list they came from is remembered in the same transaction (see
 // rememberListSeen). With stored (the caller's copy of the stored list), it is the stored list

@@ -1,6 +1,7 @@
 #include "workers/OpenNovelWorker.h"
 
 #include "core/DataFolder.h"
+#include "core/Text.h"
 #include "net/WebFetch.h"
 #include "pages/PageRenderer.h"
 #include "rules/Extractors.h"
@@ -28,8 +29,31 @@ QString refreshStatusText(const RefreshOutcome& outcome) {
     case RefreshOutcome::Kind::Added:
         break;
     }
+    if (outcome.moved > 0)
+        return QStringLiteral("目标站更换了章节地址，已更新 %1 个章节的地址，发现 %2 个新章节。")
+            .arg(outcome.moved)
+            .arg(outcome.added);
     return QStringLiteral("目录已更新，发现 %1 个新章节。").arg(outcome.added);
 }
+
+namespace {
+
+// A site that gave its chapters new addresses: most stored addresses are gone from its list,
+// but its first chapters have the stored titles in the stored order (at least 9 in 10).
+bool chaptersMoved(const ChapterList& stored, const ChapterList& site) {
+    if (stored.count == 0 || site.count < stored.count)
+        return false;
+    const QSet<QString> now(site.urls.begin(), site.urls.end());
+    int gone = 0;
+    int same = 0;
+    for (int i = 0; i < stored.count; ++i) {
+        gone += now.contains(stored.urls[i]) ? 0 : 1;
+        same += sameChapterTitle(stored.names[i], site.names[i]) ? 1 : 0;
+    }
+    return gone * 2 > stored.count && same * 10 >= stored.count * 9;
+}
+
+} // namespace
 
 RefreshOutcome refreshChapterList(int32_t novelId, const SiteRule& rule, const NovelInfo& novel,
                                   ChapterList* list) {
@@ -62,12 +86,11 @@ RefreshOutcome refreshChapterList(int32_t novelId, const SiteRule& rule, const N
         url = page.url; // where the list answered: a later check reads it there
         // Most checks of a library find most list pages as they were: those need not even be
         // read.
-        seen.page =
-            fingerprintOf((rule.charset + QChar(0) + rule.directoryRegion + QChar(0) +
-                           rule.directoryChapterNameAndUrl + QChar(0) + url + QChar(0) +
-                           (rule.distinctLinks ? QStringLiteral("distinct") : QString()))
-                              .toUtf8() +
-                          page.body);
+        seen.page = fingerprintOf((rule.charset + QChar(0) + rule.directoryRegion + QChar(0) +
+                                   rule.directoryChapterNameAndUrl + QChar(0) + url + QChar(0) +
+                                   (rule.distinctLinks ? QStringLiteral("distinct") : QString()))
+                                      .toUtf8() +
+                                  page.body);
         if (state.pageSeen(seen.page)) {
             outcome.kind = RefreshOutcome::Kind::UpToDate;
             outcome.siteCount = state.count;
@@ -95,7 +118,18 @@ RefreshOutcome refreshChapterList(int32_t novelId, const SiteRule& rule, const N
     ChapterList& compared = list ? *list : stored;
     if (!listSeen && compared.count != state.count)
         compared = loadChapterList(novelId);
-    const ChapterList added = listSeen ? ChapterList() : newChapters(compared, site);
+    ChapterList added = listSeen ? ChapterList() : newChapters(compared, site);
+    if (added.count > 0 && chaptersMoved(compared, site)) {
+        // The same chapters under new addresses: the stored rows keep their index and text;
+        // only the chapters after them are new.
+        const QStringList urls = site.urls.mid(0, compared.count);
+        moveChapterAddresses(novelId, urls);
+        compared.urls = urls;
+        outcome.moved = compared.count;
+        added = newChapters(compared, site);
+        if (added.count == 0)
+            outcome.kind = RefreshOutcome::Kind::Added; // the list changed: it is written again
+    }
     if (added.count > 0)
         outcome.added = appendChapters(novelId, added, &seen, &compared);
     else

@@ -68,6 +68,7 @@ struct RefreshOutcome {
     int32_t siteCount = 0;
     int32_t storedCount = 0;
     int32_t added = 0;
+    int32_t moved = 0; // stored chapters that took the new addresses of a site that moved them
 };
 QString refreshStatusText(const RefreshOutcome& outcome);
 

@@ -91,4 +91,54 @@ TEST_F(SiteShapesTest, NextPagesStopAtLoopsAndOtherSites) {
               QStringLiteral("N"));
 }
 
+// A site that gives its chapters new addresses (same titles in the same order, written a little
+// differently) moves the stored rows: index and text stay, only later chapters are new. A list
+// of other titles at new addresses is new chapters, as before.
+TEST_F(SiteShapesTest, ChaptersThatMovedKeepTheirPlace) {
+    SiteRule rule;
+    rule.siteName = QStringLiteral("搬家站");
+    rule.directoryRegion = QStringLiteral("<ul>(.+?)</ul>");
+    rule.directoryChapterNameAndUrl = QStringLiteral("<li><a href=\"(.+?)\">(.+?)</a></li>");
+    auto list = [](const char* folder, const char* title, int count) {
+        ChapterList made;
+        for (int i = 1; i <= count; ++i) {
+            made.names << QString::fromUtf8(title).arg(i);
+            made.urls << site->baseUrl() +
+                             QStringLiteral("/%1/%2.html").arg(QLatin1String(folder)).arg(i);
+        }
+        made.count = count;
+        return made;
+    };
+    const struct {
+        const char* siteTitle;
+        int moved;
+        int added;
+    } cases[] = {{"第%1章：章名", 6, 2}, {"番外%1", 0, 8}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.siteTitle);
+        const ChapterList site8 = list("new", c.siteTitle, 8);
+        QString page = QStringLiteral("<ul>");
+        for (int i = 0; i < site8.count; ++i)
+            page +=
+                QStringLiteral("<li><a href=\"%1\">%2</a></li>").arg(site8.urls[i], site8.names[i]);
+        NovelInfo novel;
+        novel.name = QString::fromUtf8(c.siteTitle);
+        novel.directoryPageUrl = site->pageUrl(QStringLiteral("moved-list"));
+        site->setPage(QStringLiteral("moved-list"), (page + QStringLiteral("</ul>")).toUtf8());
+        addRecentRead(rule.siteName, novel.name, QString(), QString(), QString());
+        const int32_t id = recentReadId(rule.siteName, novel.name);
+        addChapterList(id, list("old", "第%1章 章名", 6));
+        saveChapter(id, 0, ChapterKind::Text, 1, QStringLiteral("已存的正文"));
+        ChapterList stored;
+        const RefreshOutcome outcome = refreshChapterList(id, rule, novel, &stored);
+        EXPECT_EQ(outcome.moved, c.moved);
+        EXPECT_EQ(outcome.added, c.added);
+        const ChapterList now = loadChapterList(id);
+        ASSERT_EQ(now.count, 6 + c.added);
+        EXPECT_EQ(now.urls[0], c.moved ? site8.urls[0] : list("old", "x%1", 1).urls[0]);
+        EXPECT_EQ(now.urls.last(), site8.urls.last());
+        EXPECT_EQ(storedChapter(id, 0).content, QStringLiteral("已存的正文"));
+    }
+}
+
 } // namespace
