@@ -63,20 +63,6 @@ void BoundedRunner::reap(std::unique_lock<std::mutex>& guard) {
     guard.lock();
 }
 
-bool BoundedRunner::waitForPlace(std::chrono::milliseconds timeout) {
-    const auto until = std::chrono::steady_clock::now() + timeout;
-    std::unique_lock guard(m_lock);
-    for (;;) {
-        reap(guard);
-        if (m_inFlight < m_atOnce)
-            return true;
-        if (!m_changed.wait_until(guard, until, [this] { return !m_finished.empty(); })) {
-            reap(guard);
-            return m_inFlight < m_atOnce;
-        }
-    }
-}
-
 int BoundedRunner::start(const Launch& launch) {
     int id = 0;
     int inFlight = 0;

@@ -32,9 +32,6 @@ public:
     int start(const Launch& launch);
     // The same for a plain function on a thread of its own.
     int run(std::function<void()> work);
-    // Waits at most timeout for a free place; true when there is one (start() then does not
-    // wait for one, unless another thread took it).
-    bool waitForPlace(std::chrono::milliseconds timeout);
     // Fewer or more places from the next start on (at least 1); jobs running are not stopped.
     void setAtOnce(int atOnce);
     // Waits until every job started has ended.

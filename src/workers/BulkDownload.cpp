@@ -159,28 +159,44 @@ int downloadChapters(const SiteRule& rule, int32_t novelId, const QString& novel
     BoundedRunner runner(limiter->ceiling().inFlight, milliseconds(0));
     progress(0, 0, QString());
     // While the site asks to wait, the reader sees why and until when, wherever the chapters
-    // wait (for their start here, or inside the site's limiter): called every quarter second.
-    bool told = false;
-    auto showWaiting = [&] {
-        const milliseconds paused = limiter->pausedFor();
-        const auto [storedNow, failedNow] = counts();
-        progress(storedNow, failedNow, waitingNote(*limiter));
-        if (paused >= kWorthSaying && !told) // once: the progress counts down
-            report(waitingText(*limiter));
-        told = paused >= kWorthSaying;
-    };
+    // wait (for their start here, or inside the site's limiter): a watch looks every quarter
+    // second until the download ends.
     constexpr milliseconds kLook{250};
+    std::mutex watchLock;
+    std::condition_variable watchChanged;
+    bool watchEnds = false;
+    auto stopWatching = [&] {
+        {
+            std::lock_guard guard(watchLock);
+            watchEnds = true;
+        }
+        watchChanged.notify_all();
+    };
+    BoundedRunner watch(1, milliseconds(0));
+    struct StopWatching {
+        const std::function<void()> stop;
+        ~StopWatching() { stop(); } // before the watch is waited for, also on an error
+    } watchStopper{stopWatching};
+    watch.run([&] {
+        bool told = false;
+        std::unique_lock guard(watchLock);
+        while (!watchChanged.wait_for(guard, kLook, [&] { return watchEnds; })) {
+            guard.unlock();
+            const bool paused = limiter->pausedFor() >= kWorthSaying;
+            const auto [storedNow, failedNow] = counts();
+            progress(storedNow, failedNow, waitingNote(*limiter));
+            if (paused && !told) // once: the progress counts down, a terminal gets one line
+                report(waitingText(*limiter));
+            told = paused;
+            guard.lock();
+        }
+    });
     for (;;) {
         int32_t j = -1;
         Deferral deferral{true, true};
         {
             std::unique_lock guard(lock);
-            while (
-                !changed.wait_for(guard, kLook, [&] { return !pending.empty() || running == 0; })) {
-                guard.unlock();
-                showWaiting();
-                guard.lock();
-            }
+            changed.wait(guard, [&] { return !pending.empty() || running == 0; });
             if (pending.empty())
                 break;
             j = pending.front();
@@ -197,19 +213,14 @@ int downloadChapters(const SiteRule& rule, int32_t novelId, const QString& novel
             std::lock_guard guard(lock);
             --running;
         };
-        // Nothing starts while the site asks to wait, nor before a place is free.
-        while (!claim.cancelled() && !answers->givenUp() &&
-               (limiter->pausedFor() >= kWorthSaying || !runner.waitForPlace(kLook))) {
-            showWaiting();
-            if (limiter->pausedFor() >= kWorthSaying)
-                std::this_thread::sleep_for(kLook);
-        }
+        // Nothing starts while the site asks to wait.
+        while (!claim.cancelled() && !answers->givenUp() && limiter->pausedFor() >= kWorthSaying)
+            std::this_thread::sleep_for(kLook);
         if (claim.cancelled() || answers->givenUp()) {
             // Being removed, or the site stopped answering: the rest waits for the next opening.
             giveBack();
             break;
         }
-        showWaiting();
         report(QStringLiteral("正在下载章节「%1」……").arg(list.names[j]));
         runner.setAtOnce(limiter->inFlightLimit());
         const int inFlightNow = runner.start([&, j, deferral](std::function<void()> done) {
@@ -226,6 +237,8 @@ int downloadChapters(const SiteRule& rule, int32_t novelId, const QString& novel
             observer(j, inFlightNow);
     }
     runner.wait();
+    stopWatching();
+    watch.wait();
 
     // The outcome as the store has it: a chapter whose row could not be written counts as failed.
     int notStored = failed;
