@@ -55,18 +55,35 @@ protected:
 };
 
 // A site that counts its readers' requests answers 429 with Retry-After: the download waits as
-// asked, says so, and stores every chapter; nothing is stored as failed on the way.
+// asked and stores every chapter, nothing stored as failed on the way. A wait of seconds is
+// named in the status and beside the progress.
 TEST_F(PolitenessTest, ARateLimitedSiteMakesTheDownloadWaitNotFail) {
-    const NovelInfo novel = info(1);
-    site->setRateLimit(10, 3);
-    const auto worker = open(novel, surface);
-    worker->join();
-    EXPECT_EQ(worker->chaptersNotStored(), 0);
-    EXPECT_GT(site->refusedCount(), 0);
-    EXPECT_EQ(count(QStringLiteral("select count(*) from novel_chapter where is_download=1")), 45);
-    EXPECT_EQ(surface->lastStatus(), QStringLiteral("所有章节已下载完成"));
-    EXPECT_FALSE(surface->statuses().filter(QStringLiteral("目标站要求等待")).isEmpty());
-    EXPECT_FALSE(surface->events().filter(QStringLiteral("note:等待")).isEmpty());
+    const struct {
+        int novel;
+        double perSecond; // a Retry-After of 1 s at 10/s, of 2 s at 0.5/s
+        int chapters;
+        bool waitNamed;
+    } cases[] = {{1, 10, 45, false}, {2, 0.5, 7, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.novel);
+        const NovelInfo novel = info(c.novel);
+        const int refusedBefore = site->refusedCount();
+        site->setRateLimit(c.perSecond, 2);
+        const auto worker = open(novel, surface);
+        worker->join();
+        site->setRateLimit(0, 0);
+        EXPECT_EQ(worker->chaptersNotStored(), 0);
+        EXPECT_GT(site->refusedCount(), refusedBefore);
+        EXPECT_EQ(count(QStringLiteral("select count(*) from novel_chapter where novel_id=%1 and "
+                                       "is_download=1")
+                            .arg(recentReadId(rule.siteName, novel.name))),
+                  c.chapters);
+        EXPECT_EQ(surface->lastStatus(), QStringLiteral("所有章节已下载完成"));
+        if (!c.waitNamed)
+            continue;
+        EXPECT_FALSE(surface->statuses().filter(QStringLiteral("目标站要求等待")).isEmpty());
+        EXPECT_FALSE(surface->events().filter(QStringLiteral("note:等待")).isEmpty());
+    }
 }
 
 // 503s for a while: the refused chapters come again later and are stored. A site that keeps
