@@ -111,7 +111,9 @@ int downloadChapters(const SiteRule& rule, int32_t novelId, const QString& novel
         if (storedNow + failedNow < shownDone)
             return;
         if (note != shownNote) {
-            shownNote = note;
+            // A copy of its own: texts of several threads must not share one buffer here (Qt
+            // frees a shared one out of sight of the thread checker).
+            shownNote = QString(note.constData(), note.size());
             surface.setProgressNote(note);
         }
         shownDone = storedNow + failedNow;
