@@ -80,3 +80,7 @@ INSERT OR REPLACE INTO site_page_rule (site_id, chapter_next_page, directory_nex
     distinct_links)
 VALUES (903, '<a id="pb_next" href="([^"]+)">下一页</a>', '<a class="next" href="([^"]+)">下一页</a>',
     1);
+-- Its chapters are shown only to a reader who came from one of its own pages.
+INSERT OR REPLACE INTO site_request_header (site_id, user_agent, referer, referer_from_link,
+    extra_headers)
+VALUES (903, '', '', 1, '');

@@ -27,6 +27,27 @@ struct CurlCleanup {
 };
 using CurlHandle = std::unique_ptr<CURL, CurlCleanup>;
 
+struct SlistCleanup {
+    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+using HeaderList = std::unique_ptr<curl_slist, SlistCleanup>;
+
+// The request's own header lines for the handle; the list must live until the transfer ends.
+// A line naming a header replaces the one libcurl would send (User-Agent among them).
+HeaderList setHeaderLines(CURL* curl, const char* const* lines) {
+    HeaderList list;
+    for (; lines && *lines; ++lines) {
+        curl_slist* longer = curl_slist_append(list.get(), *lines);
+        if (!longer)
+            break;
+        (void)list.release();
+        list.reset(longer);
+    }
+    if (list)
+        curl_easy_setopt(curl, CURLOPT_HTTPHEADER, list.get());
+    return list;
+}
+
 struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
 };
@@ -305,7 +326,8 @@ int get_head(const char* url, char* buffer, int size) {
     return 1;
 }
 
-int get_page(const char* url, char* header, int headerSize, char* body, int bodySize) {
+int get_page(const char* url, char* header, int headerSize, char* body, int bodySize,
+             const char* const* headerLines) {
     if (!header || headerSize <= 0 || !body || bodySize <= 0)
         return 0;
     header[0] = '\0';
@@ -313,6 +335,7 @@ int get_page(const char* url, char* header, int headerSize, char* body, int body
     CurlHandle curl = newHandle(url, gRequestTimeoutMs.load(), false);
     if (!curl)
         return 0;
+    const HeaderList lines = setHeaderLines(curl.get(), headerLines);
     HeaderSink headers;
     // A redirect's header that arrived whole is the answer, whatever its body does.
     headers.stopAtRedirect = true;
@@ -374,6 +397,56 @@ int download_file_status(const char* url, const char* fileName, long long maxByt
         const CURLcode rc = curl_easy_perform(curl.get());
         long code = 0;
         curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &code);
+        if (status && (rc == CURLE_OK || sink.tooLarge || code >= 400))
+            *status = code > 0 ? code : -1;
+        if (rc != CURLE_OK || code < 200 || code > 299)
+            return 0;
+        if (std::fflush(file.get()) != 0)
+            return 0;
+    }
+    if (std::rename(temp.path.c_str(), fileName) != 0)
+        return 0;
+    temp.committed = true;
+    return 1;
+}
+
+int download_file_once(const char* url, const char* fileName, long long maxBytes,
+                       const char* const* headerLines, long* status, char* location,
+                       int locationSize) {
+    if (status)
+        *status = -1;
+    if (location && locationSize > 0)
+        location[0] = '\0';
+    if (!fileName || !*fileName)
+        return 0;
+    CurlHandle curl = newHandle(url, gDownloadTimeoutMs.load(), false);
+    if (!curl)
+        return 0;
+    const HeaderList lines = setHeaderLines(curl.get(), headerLines);
+    TempFileGuard temp{std::string(fileName) + ".part"};
+    {
+        FileHandle file(std::fopen(temp.path.c_str(), "wb"));
+        if (!file)
+            return 0;
+        FileSink sink{file.get(), maxBytes};
+        HeaderSink headers;
+        headers.stopAtRedirect = true; // a redirect's body is not the file
+        curl_easy_setopt(curl.get(), CURLOPT_HEADERFUNCTION, collectHeader);
+        curl_easy_setopt(curl.get(), CURLOPT_HEADERDATA, &headers);
+        curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, writeToFile);
+        curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &sink);
+        const CURLcode rc = curl_easy_perform(curl.get());
+        long code = 0;
+        curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &code);
+        if (headers.stopped) {
+            if (status)
+                *status = code;
+            const char* next = nullptr;
+            if (location && locationSize > 0 &&
+                curl_easy_getinfo(curl.get(), CURLINFO_REDIRECT_URL, &next) == CURLE_OK && next)
+                copyToBuffer(next, location, locationSize);
+            return 0;
+        }
         if (status && (rc == CURLE_OK || sink.tooLarge || code >= 400))
             *status = code > 0 ? code : -1;
         if (rc != CURLE_OK || code < 200 || code > 299)

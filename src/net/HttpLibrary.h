@@ -23,8 +23,10 @@ int get_head(const char* url, char* buffer, int size);
 // GET without following redirects, in one request: the header text (as get_head writes it) into
 // header and the body (cut at bodySize - 1 bytes, with a zero byte) into body. Returns 1 when an
 // answer arrived, whatever its status; 0 on a network error or a time-out. The body of a
-// redirect (3xx) is not read: its whole header is the answer.
-int get_page(const char* url, char* header, int headerSize, char* body, int bodySize);
+// redirect (3xx) is not read: its whole header is the answer. headerLines, when given, is a list
+// of "Name: value" lines ending in a null pointer, sent with the request.
+int get_page(const char* url, char* header, int headerSize, char* body, int bodySize,
+             const char* const* headerLines = nullptr);
 
 // GET following up to 5 redirects into fileName (via a temporary name, renamed on success).
 // Returns 1 when a 2xx answer was written completely.
@@ -35,6 +37,13 @@ int download_file(const char* url, const char* fileName, int flag);
 // bytes are written, however the answer is encoded or what length it announces; past that the
 // transfer stops, nothing is kept and the result is 0.
 int download_file_status(const char* url, const char* fileName, long long maxBytes, long* status);
+
+// download_file_status for one hop: redirects are not followed. A redirect is not written: the
+// result is 0, *status its 3xx and location (when given) the absolute address it points to.
+// headerLines as for get_page.
+int download_file_once(const char* url, const char* fileName, long long maxBytes,
+                       const char* const* headerLines, long* status, char* location,
+                       int locationSize);
 
 // Time-outs in milliseconds (connect, whole request, whole download); tests shorten them.
 void http_set_timeouts(long connectMs, long requestMs, long downloadMs);

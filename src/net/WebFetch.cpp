@@ -1,6 +1,7 @@
 #include "net/WebFetch.h"
 
 #include "net/HttpLibrary.h"
+#include "net/RequestHeaders.h"
 #include "net/SiteLimiter.h"
 
 #include <QSysInfo>
@@ -104,7 +105,28 @@ QString fieldOf(const QString& header, const char* name) {
     return (end < 0 ? header.mid(start) : header.mid(start, end - start)).trimmed();
 }
 
-FetchedBytes fetchPageBytesNow(const QString& url);
+FetchedBytes fetchPageBytesNow(const QString& url, const QString& linkedFrom);
+
+// A site's header lines as the library takes them: pointers into lines, ending in a null one.
+std::vector<const char*> lineArray(const QList<QByteArray>& lines) {
+    std::vector<const char*> array;
+    array.reserve(static_cast<size_t>(lines.size()) + 1);
+    for (const QByteArray& line : lines)
+        array.push_back(line.constData());
+    array.push_back(nullptr);
+    return array;
+}
+
+// Where a redirect answer points, resolved against the address that gave it; empty when it may
+// not be followed (no host, or a scheme other than http and https).
+QString redirectTarget(const QString& from, const QString& location) {
+    const QUrl next = QUrl(from).resolved(QUrl(location.trimmed()));
+    const QString scheme = next.scheme().toLower();
+    if (!next.isValid() || next.host().isEmpty() ||
+        (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
+        return QString();
+    return next.toString(QUrl::FullyEncoded);
+}
 
 } // namespace
 
@@ -190,22 +212,23 @@ QString locationOf(const QString& header) {
     return end < 0 ? header.mid(start) : header.mid(start, end - start);
 }
 
-FetchedBytes fetchPageBytes(const QString& url) {
+FetchedBytes fetchPageBytes(const QString& url, const QString& linkedFrom) {
     SiteLimiter::Ticket ticket(SiteLimiter::of(url));
-    FetchedBytes page = fetchPageBytesNow(url);
+    FetchedBytes page = fetchPageBytesNow(url, linkedFrom);
     ticket.answered(page.status, fieldOf(page.header, "retry-after"));
     return page;
 }
 
 namespace {
 
-FetchedBytes fetchPageBytesNow(const QString& url) {
+FetchedBytes fetchPageBytesNow(const QString& url, const QString& linkedFrom) {
     QByteArray header = receiveBuffer();
     QByteArray body = receiveBuffer();
     const QByteArray address = url.toUtf8();
+    const QList<QByteArray> lines = requestHeaderLines(url, linkedFrom);
     FetchedBytes page;
     if (get_page(address.constData(), header.data(), kReceiveBufferSize, body.data(),
-                 kReceiveBufferSize) != 1)
+                 kReceiveBufferSize, lineArray(lines).data()) != 1)
         return page;
     page.header = QString::fromUtf8(header.constData());
     page.status = statusCode(page.header);
@@ -216,26 +239,25 @@ FetchedBytes fetchPageBytesNow(const QString& url) {
 
 } // namespace
 
-FollowedPage fetchFollowing(const QString& url) {
+FollowedPage fetchFollowing(const QString& url, const QString& linkedFrom) {
     FollowedPage page;
     page.url = url;
     for (int hop = 0;; ++hop) {
-        FetchedBytes answer = fetchPageBytes(page.url);
+        // Every hop carries the page that linked to the first, as a browser's does.
+        FetchedBytes answer = fetchPageBytes(page.url, linkedFrom);
         page.status = answer.status;
         page.body = std::move(answer.body);
         if (page.status < 300 || page.status > 399 || hop == kMaxPageRedirects)
             return page;
-        const QUrl next = QUrl(page.url).resolved(QUrl(locationOf(answer.header).trimmed()));
-        const QString scheme = next.scheme().toLower();
-        if (!next.isValid() || next.host().isEmpty() ||
-            (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
+        const QString next = redirectTarget(page.url, locationOf(answer.header));
+        if (next.isEmpty())
             return page;
-        page.url = next.toString(QUrl::FullyEncoded);
+        page.url = next;
     }
 }
 
 FetchedPage fetchPage(const QString& url, const QString& charset) {
-    FetchedBytes bytes = fetchPageBytes(url);
+    FetchedBytes bytes = fetchPageBytes(url, QString());
     FetchedPage page;
     page.status = bytes.status;
     page.header = std::move(bytes.header);
@@ -243,15 +265,32 @@ FetchedPage fetchPage(const QString& url, const QString& charset) {
     return page;
 }
 
-DownloadResult downloadFileChecked(const QString& url, const QString& fileName, int64_t maxBytes) {
-    SiteLimiter::Ticket ticket(SiteLimiter::of(url));
-    long status = -1;
+DownloadResult downloadFileChecked(const QString& url, const QString& fileName, int64_t maxBytes,
+                                   const QString& linkedFrom) {
+    // Redirects are followed here, hop by hop: each through its own site's limiter and with
+    // only that site's headers.
     DownloadResult result;
-    result.written = download_file_status(url.toUtf8().constData(), fileName.toUtf8().constData(),
-                                          maxBytes, &status) == 1;
-    result.status = static_cast<int32_t>(status);
-    ticket.answered(result.status);
-    return result;
+    QString address = url;
+    const QByteArray file = fileName.toUtf8();
+    for (int hop = 0;; ++hop) {
+        SiteLimiter::Ticket ticket(SiteLimiter::of(address));
+        const QList<QByteArray> lines = requestHeaderLines(address, linkedFrom);
+        long status = -1;
+        QByteArray location(4096, '\0');
+        result.written =
+            download_file_once(address.toUtf8().constData(), file.constData(), maxBytes,
+                               lineArray(lines).data(), &status, location.data(),
+                               static_cast<int>(location.size())) == 1;
+        result.status = static_cast<int32_t>(status);
+        ticket.answered(result.status);
+        if (result.status < 300 || result.status > 399 || hop == kMaxPageRedirects)
+            return result;
+        cutAtEnd(location);
+        const QString next = redirectTarget(address, QString::fromUtf8(location));
+        if (next.isEmpty())
+            return result;
+        address = next;
+    }
 }
 
 bool worthRetrying(int32_t status) {

@@ -1,4 +1,5 @@
-// net: the six fetch functions, the only way to the web for the rest of the program. They never
+// net: the six fetch functions, the only way to the web for the rest of the program; pages and
+// files carry their site's own request headers (RequestHeaders.h). They never
 // throw: failure is an empty text, -1, a result other than 1 or a negative time.
 #pragma once
 
@@ -41,7 +42,8 @@ struct FetchedBytes {
     QString header;
     QByteArray body;
 };
-FetchedBytes fetchPageBytes(const QString& url);
+// linkedFrom: the page whose link led to url (sent as Referer where the site's headers say so).
+FetchedBytes fetchPageBytes(const QString& url, const QString& linkedFrom = QString());
 // A page as a browser would get it: redirects followed (at most kMaxPageRedirects hops, http
 // and https only, each hop through the limiter of its own site). url is the address that
 // answered last, the one the page's relative links belong to. A redirect past the last hop, or
@@ -52,7 +54,7 @@ struct FollowedPage {
     QString url;
     QByteArray body;
 };
-FollowedPage fetchFollowing(const QString& url);
+FollowedPage fetchFollowing(const QString& url, const QString& linkedFrom = QString());
 // A body decoded as fetchHtml decodes it: GBK when charset says so, else UTF-8.
 QString decodeBody(const QByteArray& bytes, const QString& charset);
 
@@ -61,9 +63,11 @@ struct DownloadResult {
     bool written = false;
     int32_t status = -1; // the answer's status; -1 when the transfer failed or timed out
 };
-// At most 64 MiB of decoded bytes are written; a larger answer is not kept.
+// At most 64 MiB of decoded bytes are written; a larger answer is not kept. Redirects are
+// followed as fetchFollowing follows them; a redirect left over is the result (not written).
 DownloadResult downloadFileChecked(const QString& url, const QString& fileName,
-                                   int64_t maxBytes = kMaxDownloadBytes);
+                                   int64_t maxBytes = kMaxDownloadBytes,
+                                   const QString& linkedFrom = QString());
 
 // Whether another try may help: no answer (network error, time-out), 429 or a 5xx status.
 bool worthRetrying(int32_t status);

@@ -22,8 +22,9 @@ struct ReadPage {
     QString text;
     QString url;
 };
-ReadPage pageFollowing(const QString& url, const QString& charset) {
-    const FollowedPage page = fetchFollowing(url);
+ReadPage pageFollowing(const QString& url, const QString& charset,
+                       const QString& linkedFrom = QString()) {
+    const FollowedPage page = fetchFollowing(url, linkedFrom);
     if (page.status != 200)
         return {QString(), page.url};
     return {decodeBody(page.body, charset), page.url};
@@ -160,8 +161,9 @@ static ChapterList extractDirectoryPageUnbudgeted(const QString& page, const QSt
     return data;
 }
 
-ChapterList parseDirectoryPage(const QString& url, const SiteRule& rule) {
-    ReadPage page = pageFollowing(url, rule.charset);
+ChapterList parseDirectoryPage(const QString& url, const SiteRule& rule,
+                               const QString& linkedFrom) {
+    ReadPage page = pageFollowing(url, rule.charset, linkedFrom);
     if (page.text.isEmpty())
         return ChapterList();
     ChapterList list = extractDirectoryPage(page.text, page.url, rule);
@@ -171,7 +173,7 @@ ChapterList parseDirectoryPage(const QString& url, const SiteRule& rule) {
         const QString next = nextPageUrl(rule.directoryNextPage, page.text, page.url, read);
         if (next.isEmpty())
             break;
-        page = pageFollowing(next, rule.charset);
+        page = pageFollowing(next, rule.charset, page.url);
         const ChapterList more =
             page.text.isEmpty() ? ChapterList() : extractDirectoryPage(page.text, page.url, rule);
         if (more.count == 0)
@@ -239,7 +241,7 @@ QString chapterOverPages(const QString& firstPage, const QString& firstUrl, cons
         const QString next = nextPageUrl(rule.chapterNextPage, page, at, read);
         if (next.isEmpty())
             break;
-        const FollowedPage more = fetch(next);
+        const FollowedPage more = fetch(next, at);
         *failedStatus = more.status;
         if (more.status != 200)
             return QString();
@@ -263,12 +265,15 @@ static QString extractChapterContentUnbudgeted(const QString& page, const SiteRu
     return applyRemovalList(rule.replaceRule, content);
 }
 
-QString parseChapterContent(const SiteRule& rule, const QString& url) {
-    const ReadPage page = pageFollowing(url, rule.charset);
+QString parseChapterContent(const SiteRule& rule, const QString& url, const QString& linkedFrom) {
+    const ReadPage page = pageFollowing(url, rule.charset, linkedFrom);
     if (page.text.isEmpty())
         return QString();
     int32_t status = 0;
-    return chapterOverPages(page.text, page.url, rule, fetchFollowing, &status);
+    return chapterOverPages(
+        page.text, page.url, rule,
+        [](const QString& next, const QString& from) { return fetchFollowing(next, from); },
+        &status);
 }
 
 QStringList imageUrls(const QString& text) {

@@ -25,8 +25,12 @@ struct SearchResults {
 
 SearchResults parseSearchPage(const QString& url, const SiteRule& rule);
 NovelInfo parseInfoPage(const QString& url, const SiteRule& rule);
-ChapterList parseDirectoryPage(const QString& url, const SiteRule& rule);
-QString parseChapterContent(const SiteRule& rule, const QString& url);
+// linkedFrom: the page whose link led here (the information page, the chapter list), for a
+// site that wants it as Referer.
+ChapterList parseDirectoryPage(const QString& url, const SiteRule& rule,
+                               const QString& linkedFrom = QString());
+QString parseChapterContent(const SiteRule& rule, const QString& url,
+                            const QString& linkedFrom = QString());
 QStringList imageUrls(const QString& text);
 
 // The extraction steps on a page already in hand. All matching on one page shares one budget
@@ -61,7 +65,8 @@ ChapterList withoutRepeatedLinks(const ChapterList& list);
 // *failedStatus is that page's status (200: it held no chapter).
 // The pages' texts are joined with a line break between them.
 inline const QString kPageBreak = QStringLiteral("<br />\r\n");
-using PageFetch = std::function<FollowedPage(const QString& url)>;
+// fetch is given the page's address and the page that links to it.
+using PageFetch = std::function<FollowedPage(const QString& url, const QString& linkedFrom)>;
 QString chapterOverPages(const QString& firstPage, const QString& firstUrl, const SiteRule& rule,
                          const PageFetch& fetch, int32_t* failedStatus);
 

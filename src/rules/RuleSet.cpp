@@ -2,8 +2,10 @@
 
 #include "core/DataFolder.h"
 #include "core/IniFile.h"
+#include "net/RequestHeaders.h"
 #include "net/SiteLimiter.h"
 #include "store/NovelLibrary.h"
+#include "store/RequestCookies.h"
 #include "store/Schema.h"
 #include "store/SiteRules.h"
 #include "store/SpeedLimits.h"
@@ -12,6 +14,7 @@
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
+#include <QUrl>
 
 #include <algorithm>
 #include <array>
@@ -213,6 +216,17 @@ SiteRuleList loadSiteRules() {
             rule.distinctLinks = paging.distinctLinks;
         }
     }
+    for (const SiteHeaderRow& headers : siteHeaderRows()) {
+        for (SiteRule& rule : rules) {
+            if (rule.id != headers.siteId)
+                continue;
+            rule.userAgent = headers.userAgent;
+            rule.referer = headers.referer;
+            rule.refererFromLink = headers.refererFromLink;
+            rule.extraHeaders = headers.extraHeaders;
+        }
+    }
+    applyRequestHeaders(rules);
     return rules;
 }
 
@@ -443,6 +457,62 @@ void setSiteSpeed(const SiteRule& rule, int inFlight, int spacingMs, bool adapt)
 void resetSiteSpeed(const SiteRule& rule) {
     clearSpeedLimit(SiteLimiter::siteOf(rule.siteUrl));
     applySpeedLimits();
+}
+
+QString requestHeadersProblem(const SiteRule& rule, const QString& cookie) {
+    if (!isHeaderValue(rule.userAgent))
+        return QStringLiteral("User-Agent 不能含换行等控制字符。");
+    if (!isHeaderValue(cookie))
+        return QStringLiteral("Cookie 不能含换行等控制字符。");
+    if (!rule.referer.isEmpty()) {
+        const QUrl referer(rule.referer, QUrl::StrictMode);
+        const QString scheme = referer.scheme().toLower();
+        if (!referer.isValid() || referer.host().isEmpty() ||
+            (scheme != QLatin1String("http") && scheme != QLatin1String("https")) ||
+            !isHeaderValue(rule.referer))
+            return QStringLiteral("Referer 须是 http 或 https 网址：%1").arg(rule.referer);
+    }
+    return extraHeadersProblem(rule.extraHeaders);
+}
+
+void setSiteRequestHeaders(const SiteRule& rule) {
+    setSiteHeaderRow(
+        {rule.id, rule.userAgent, rule.referer, rule.refererFromLink, rule.extraHeaders});
+    loadSiteRules(); // applies them
+}
+
+QString siteCookie(const SiteRule& rule) {
+    return requestCookies().value(headerSiteOf(rule.siteUrl));
+}
+
+void setSiteCookie(const SiteRule& rule, const QString& cookie) {
+    setRequestCookie(headerSiteOf(rule.siteUrl), cookie);
+    loadSiteRules(); // applies them
+}
+
+void applyRequestHeaders(const SiteRuleList& rules) {
+    QHash<QString, SiteHeaders> sites;
+    const QHash<QString, QString> cookies = requestCookies();
+    for (auto it = cookies.constBegin(); it != cookies.constEnd(); ++it)
+        sites[it.key()].cookie = it.value();
+    for (const SiteRule& rule : rules) {
+        SiteHeaders& site = sites[headerSiteOf(rule.siteUrl)];
+        // Two rules of one server: the first that says anything is the server's.
+        if (!site.userAgent.isEmpty() || !site.referer.isEmpty() || site.refererFromLink ||
+            !site.extraHeaders.isEmpty())
+            continue;
+        site.userAgent = rule.userAgent;
+        site.referer = rule.referer;
+        site.refererFromLink = rule.refererFromLink;
+        site.extraHeaders = rule.extraHeaders;
+    }
+    for (auto it = sites.begin(); it != sites.end();) {
+        if (it->isEmpty())
+            it = sites.erase(it);
+        else
+            ++it;
+    }
+    setSiteHeaders(sites);
 }
 
 } // namespace zvrd

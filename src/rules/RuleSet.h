@@ -9,7 +9,8 @@
 namespace zvrd {
 
 // One site described entirely as data: 21 text fields, each from the column of site_rule named
-// beside it, and the site's paging from site_page_rule.
+// beside it, the site's paging from site_page_rule and its request headers from
+// site_request_header.
 struct SiteRule {
     QString id;                         // id
     QString siteName;                   // site_name
@@ -38,6 +39,12 @@ struct SiteRule {
     QString chapterNextPage;
     QString directoryNextPage;
     bool distinctLinks = false;
+    // From site_request_header: what the site is sent with each request (empty: the program's
+    // own User-Agent, no Referer, nothing more).
+    QString userAgent;
+    QString referer;
+    bool refererFromLink = false;
+    QString extraHeaders;
 };
 
 using SiteRuleList = QList<SiteRule>;
@@ -98,6 +105,20 @@ void resetSiteSpeed(const SiteRule& rule);
 // Gives every site's limiter the ceiling the library keeps for it (loadSiteRules does so each
 // time the rules are read, so a program started after a change honours it).
 void applySpeedLimits();
+
+// What is wrong with a rule's request headers (a User-Agent or cookie with a line break, a
+// Referer that is no http(s) address, a header line that is not "Name: value"); empty when
+// nothing.
+QString requestHeadersProblem(const SiteRule& rule, const QString& cookie = QString());
+// Keeps the rule's request headers (they must pass requestHeadersProblem).
+void setSiteRequestHeaders(const SiteRule& rule);
+// The cookie the reader gave for the site's server, and a new one (empty: none); both take
+// effect for every fetch of this process at once.
+QString siteCookie(const SiteRule& rule);
+void setSiteCookie(const SiteRule& rule, const QString& cookie);
+// Gives every fetch of this process the rules' request headers and the reader's cookies
+// (loadSiteRules does so each time it reads the rules).
+void applyRequestHeaders(const SiteRuleList& rules);
 
 // The first rule, in load order, whose site name equals name exactly; an empty rule when none.
 SiteRule findRuleBySiteName(const SiteRuleList& rules, const QString& name);

@@ -164,6 +164,16 @@ void ruleLayout5(SqliteDatabase& db) {
                            "distinct_links INTEGER)"));
 }
 
+// What a site is sent with each request (a rule's: User-Agent, Referer, further header lines),
+// and the cookie the reader pasted for a site's host: the user's, apart from the rules, so that
+// it never travels with a rule file.
+void ruleLayout6(SqliteDatabase& db) {
+    db.exec(QStringLiteral("CREATE TABLE site_request_header (site_id INTEGER PRIMARY KEY, "
+                           "user_agent TEXT, referer TEXT, referer_from_link INTEGER, "
+                           "extra_headers TEXT)"));
+    db.exec(QStringLiteral("CREATE TABLE request_cookie (site TEXT PRIMARY KEY, cookie TEXT)"));
+}
+
 // The highest novel id novel_info.db holds rows of; 0 for none.
 int64_t highestStoredNovelId() {
     SqliteDatabase db(novelDatabasePath());
@@ -243,14 +253,14 @@ const QStringList& siteRuleColumns() {
 }
 
 void prepareLibrary() {
-    static_assert(kRuleDatabaseVersion == 5 && kNovelDatabaseVersion == 1,
+    static_assert(kRuleDatabaseVersion == 6 && kNovelDatabaseVersion == 1,
                   "a new layout needs its upgrade step below");
     const int64_t highestNovelId =
         layoutVersion(ruleDatabasePath()) < 3 ? highestStoredNovelId() : 0;
     upgrade(ruleDatabasePath(),
             {ruleLayout1, ruleLayout2,
-             [highestNovelId](SqliteDatabase& db) { ruleLayout3(db, highestNovelId); },
-             ruleLayout4, ruleLayout5});
+             [highestNovelId](SqliteDatabase& db) { ruleLayout3(db, highestNovelId); }, ruleLayout4,
+             ruleLayout5, ruleLayout6});
     upgrade(novelDatabasePath(), {novelLayout1});
 }
 

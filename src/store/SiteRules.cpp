@@ -396,6 +396,33 @@ void setSitePaging(const SitePagingRow& row) {
              int64_t{row.distinctLinks ? 1 : 0}});
 }
 
+QList<SiteHeaderRow> siteHeaderRows() {
+    SqliteDatabase db(ruleDatabasePath());
+    QList<SiteHeaderRow> rows;
+    if (!db.tableExists(QStringLiteral("site_request_header")))
+        return rows;
+    for (auto table = db.query(QStringLiteral("select site_id,user_agent,referer,"
+                                              "referer_from_link,extra_headers from "
+                                              "site_request_header"));
+         !table->atEnd(); table->next())
+        rows.append({table->fieldAsString(0), table->fieldAsString(1), table->fieldAsString(2),
+                     table->fieldAsInteger(3) != 0, table->fieldAsString(4)});
+    return rows;
+}
+
+void setSiteHeaderRow(const SiteHeaderRow& row) {
+    SqliteWriter db(ruleDatabasePath());
+    if (row.userAgent.isEmpty() && row.referer.isEmpty() && !row.refererFromLink &&
+        row.extraHeaders.trimmed().isEmpty()) {
+        db.exec(QStringLiteral("delete from site_request_header where site_id=?1"), {row.siteId});
+        return;
+    }
+    db.exec(QStringLiteral("insert or replace into site_request_header(site_id,user_agent,"
+                           "referer,referer_from_link,extra_headers) values(?1,?2,?3,?4,?5)"),
+            {row.siteId, row.userAgent, row.referer, int64_t{row.refererFromLink ? 1 : 0},
+             row.extraHeaders});
+}
+
 QList<SiteEntry> siteEntries() {
     SqliteDatabase db(ruleDatabasePath());
     QList<SiteEntry> sites;

@@ -27,6 +27,19 @@ QList<SitePagingRow> sitePagingRows();
 // Sets one site's row (none when every field is empty and distinct links off).
 void setSitePaging(const SitePagingRow& row);
 
+// Every row of site_request_header: what a site is sent with each request besides the program's
+// own headers. None when the library predates the table.
+struct SiteHeaderRow {
+    QString siteId;
+    QString userAgent;
+    QString referer;
+    bool refererFromLink = false;
+    QString extraHeaders;
+};
+QList<SiteHeaderRow> siteHeaderRows();
+// Sets one site's row (none when every field is empty).
+void setSiteHeaderRow(const SiteHeaderRow& row);
+
 // One site as the selection dialog lists it.
 struct SiteEntry {
     QString id;

@@ -75,12 +75,12 @@ RefreshOutcome refreshChapterList(int32_t novelId, const SiteRule& rule, const N
     ChapterList site;
     if (!rule.directoryNextPage.isEmpty()) {
         // A list over pages is read whole; only its addresses tell whether it changed.
-        site = parseDirectoryPage(url, rule);
+        site = parseDirectoryPage(url, rule, novel.infoPageUrl);
         if (!site.pageUrl.isEmpty())
             url = site.pageUrl;
         seen.page = QStringLiteral("pages:") + chapterListFingerprint(site);
     } else {
-        const FollowedPage page = fetchFollowing(url);
+        const FollowedPage page = fetchFollowing(url, novel.infoPageUrl);
         if (page.status != 200 || page.body.isEmpty())
             return outcome;
         url = page.url; // where the list answered: a later check reads it there

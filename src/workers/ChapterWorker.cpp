@@ -118,9 +118,11 @@ void ChapterWorker::reportError(const QString& text) {
 
 bool ChapterWorker::download(QString* chapterHtml) {
     SiteRuleList rules;
+    QString listUrl; // the page that links to the chapter
     {
         std::lock_guard lock(appMutex());
         rules = loadSiteRules();
+        listUrl = directoryPageUrl(m_novelId);
     }
     const SiteRule* rule = nullptr;
     for (const SiteRule& r : rules) {
@@ -142,7 +144,7 @@ bool ChapterWorker::download(QString* chapterHtml) {
                    .arg(m_chapterName));
     bool deferred = false;
     const FollowedPage page = withRetries(m_answers.get(), &deferred, m_deferral.refused,
-                                          [&] { return fetchFollowing(m_chapterUrl); });
+                                          [&] { return fetchFollowing(m_chapterUrl, listUrl); });
     if (deferred) {
         m_outcome = ChapterOutcome::Deferred;
         return false;
@@ -156,13 +158,13 @@ bool ChapterWorker::download(QString* chapterHtml) {
     int32_t laterStatus = 200;
     const QString content =
         page.status == 200
-            ? chapterOverPages(decodeBody(page.body, rule->charset), page.url, *rule,
-                               [&](const QString& url) {
-                                   return withRetries(m_answers.get(), &deferred,
-                                                      m_deferral.refused,
-                                                      [&] { return fetchFollowing(url); });
-                               },
-                               &laterStatus)
+            ? chapterOverPages(
+                  decodeBody(page.body, rule->charset), page.url, *rule,
+                  [&](const QString& url, const QString& linkedFrom) {
+                      return withRetries(m_answers.get(), &deferred, m_deferral.refused,
+                                         [&] { return fetchFollowing(url, linkedFrom); });
+                  },
+                  &laterStatus)
             : QString();
     if (deferred) {
         m_outcome = ChapterOutcome::Deferred;
@@ -207,7 +209,8 @@ bool ChapterWorker::download(QString* chapterHtml) {
             report(QStringLiteral("正在下载图片章节： %1").arg(resolved));
             const DownloadResult picture =
                 withRetries(m_answers.get(), &deferred, m_deferral.refused, [&] {
-                    const DownloadResult r = downloadFileChecked(resolved, file);
+                    const DownloadResult r =
+                        downloadFileChecked(resolved, file, kMaxDownloadBytes, page.url);
                     // A written file counts as an answer of 200 for the retry rule.
                     return r.written ? DownloadResult{true, 200} : r;
                 });

@@ -97,7 +97,7 @@ void OpenNovelWorker::run() {
         // address, so the information page is read again for it.
         if (directoryUrl.isEmpty() && !m_novel.infoPageUrl.isEmpty())
             directoryUrl = parseInfoPage(m_novel.infoPageUrl, m_rule).directoryPageUrl;
-        list = parseDirectoryPage(directoryUrl, m_rule);
+        list = parseDirectoryPage(directoryUrl, m_rule, m_novel.infoPageUrl);
         if (list.count == 0) {
             report(QStringLiteral("无法从小说目录页提取小说目录，任务已中止！"));
             m_surface->showResultList();

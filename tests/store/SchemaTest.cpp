@@ -62,9 +62,9 @@ TEST(SchemaTest, EveryEarlierLayoutReachesTheCurrentOneKeepingEveryRow) {
         prepareLibrary();
         current = layoutOf(ruleDatabasePath()) + layoutOf(novelDatabasePath());
     }
-    for (const auto& [layout, version] : {std::pair{"original", 0}, std::pair{"release", 0},
-                                          std::pair{"handmade", 0}, std::pair{"layout3", 3},
-                                          std::pair{"layout4", 4}}) {
+    for (const auto& [layout, version] :
+         {std::pair{"original", 0}, std::pair{"release", 0}, std::pair{"handmade", 0},
+          std::pair{"layout3", 3}, std::pair{"layout4", 4}, std::pair{"layout5", 5}}) {
         SCOPED_TRACE(layout);
         test::TempDataFolder folder;
         const QString fixtures = QStringLiteral(ZVRD_SOURCE_DIR "/tests/store/fixtures/") +

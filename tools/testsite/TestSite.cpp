@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStringList>
+#include <QUrl>
 
 #include <httplib.h>
 #include <iconv.h>
@@ -569,7 +570,8 @@ namespace {
 
 void launch(httplib::Server& http, std::thread& thread, int& port, int wantedPort,
             std::atomic<int>& latency, std::atomic<int>& requests,
-            std::function<bool(Response&)> refuses, TestSite::Gauge* gauge = nullptr) {
+            std::function<bool(Response&)> refuses, TestSite::Gauge* gauge = nullptr,
+            std::function<void(const Request&)> seen = {}) {
     // Slow and stalled answers must not starve the others.
     http.new_task_queue = [] { return new httplib::ThreadPool(48); };
     http.set_keep_alive_max_count(1);
@@ -577,8 +579,10 @@ void launch(httplib::Server& http, std::thread& thread, int& port, int wantedPor
     if (gauge)
         http.set_post_routing_handler([gauge](const Request&, Response&) { --gauge->now; });
     http.set_pre_routing_handler(
-        [&latency, &requests, refuses, gauge](const Request& req, Response& res) {
+        [&latency, &requests, refuses, gauge, seen](const Request& req, Response& res) {
             ++requests;
+            if (seen)
+                seen(req);
             if (gauge) {
                 const int now = ++gauge->now;
                 for (int seen = gauge->most;
@@ -796,6 +800,14 @@ void TestSite::startDemo(int port) {
             res.status = 404;
             return;
         }
+        // Anti-hotlinking, as many such sites do: a chapter is shown only to a reader who came
+        // from one of the site's own pages.
+        if (QUrl(QString::fromStdString(req.get_header_value("Referer"))).host() !=
+            QLatin1String("127.0.0.1")) {
+            sendUtf8(res, QStringLiteral("<html><body>禁止盗链</body></html>"));
+            res.status = 403;
+            return;
+        }
         sendUtf8(res, mobileChapterPage(*n, c, part));
     });
 
@@ -932,7 +944,8 @@ void TestSite::startDemo(int port) {
 
     launch(
         http, server->thread, server->port, port, m_latencyMs, m_requests,
-        [this](Response& res) { return refuses(res); }, &m_gauge);
+        [this](Response& res) { return refuses(res); }, &m_gauge,
+        [this, at = &server->port](const Request& req) { remember(*at, req); });
     m_demoPort = server->port;
     m_servers.push_back(std::move(server));
 }
@@ -944,9 +957,28 @@ void TestSite::startMoved() {
         res.status = 301;
         res.set_header("Location", "http://127.0.0.1:" + std::to_string(*demoPort) + req.target);
     });
-    launch(server->http, server->thread, server->port, 0, m_latencyMs, m_requests, {});
+    launch(server->http, server->thread, server->port, 0, m_latencyMs, m_requests, {}, nullptr,
+           [this, at = &server->port](const Request& req) { remember(*at, req); });
     m_movedPort = server->port;
     m_servers.push_back(std::move(server));
+}
+
+void TestSite::remember(int port, const Request& req) {
+    std::lock_guard lock(m_seenLock);
+    for (const auto& [name, value] : req.headers)
+        m_seen.append({port, QString::fromStdString(req.path),
+                       QString::fromStdString(name).toLower(), QString::fromStdString(value)});
+}
+
+QStringList TestSite::headerValues(const QString& url, const QString& name) const {
+    const int port = QUrl(url).port();
+    std::lock_guard lock(m_seenLock);
+    QStringList values;
+    for (const SeenHeader& header : m_seen) {
+        if (header.port == port && header.name == name.toLower())
+            values.append(header.path + QLatin1Char(' ') + header.value);
+    }
+    return values;
 }
 
 QString TestSite::movedUrl() const {

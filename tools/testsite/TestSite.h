@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QMap>
 #include <QString>
+#include <QStringList>
 
 #include <QList>
 
@@ -18,8 +19,9 @@
 #include <vector>
 
 namespace httplib {
+struct Request;
 struct Response;
-}
+} // namespace httplib
 
 namespace zvrd::testsite {
 
@@ -75,6 +77,9 @@ public:
     // The old address of the mobile-style site ("/m/..."): every request there is redirected
     // (301) to the same path at baseUrl(), and the site's pages link to it.
     QString movedUrl() const;
+    // The values of request header `name` the server of url received so far, each as
+    // "PATH VALUE" (the mobile-style site's chapters answer 403 without a Referer of its host).
+    QStringList headerValues(const QString& url, const QString& name) const;
     // Later pages of this chapter of the mobile-style site answer 404 (0: none).
     void setBrokenChapterPages(int chapter) { m_brokenPart = chapter; }
     QStringList realSites() const;
@@ -166,6 +171,15 @@ private:
     int m_growEverySeconds = 0;
     std::chrono::steady_clock::time_point m_started = std::chrono::steady_clock::now();
     std::atomic<int> m_requests{0};
+    struct SeenHeader {
+        int port;
+        QString path;
+        QString name; // lower case
+        QString value;
+    };
+    void remember(int port, const httplib::Request& req);
+    mutable std::mutex m_seenLock;
+    QList<SeenHeader> m_seen;
 };
 
 // The folder of the saved real pages next to the repository (../shared/realsites), or empty.
