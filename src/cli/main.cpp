@@ -60,14 +60,20 @@ const char* kUsage =
     "                           exit 1 unknown novel, 4 refused because chapters are missing\n"
     "                           (--allow-missing puts a placeholder in their place)\n"
     "  site [NAME [--in-flight N] [--spacing MS] [--adapt on|off] [--reset]\n"
-    "             [--chapter-next PATTERN] [--list-next PATTERN] [--distinct on|off]]\n"
-    "                           the speed limits and paging of every site (or the one named):\n"
-    "                           site, server, requests in flight at most, milliseconds between\n"
-    "                           starts at least, adapt on/off, own or default, next-page patterns\n"
-    "                           of chapters and of lists, repeated links kept once on/off; with\n"
-    "                           options sets them (--reset: the program's limits again); a value\n"
-    "                           out of range or a pattern that does not compile is refused (exit "
-    "2)\n"
+    "             [--chapter-next PATTERN] [--list-next PATTERN] [--distinct on|off]\n"
+    "             [--user-agent TEXT] [--referer URL|linked|none] [--header \"NAME: VALUE\"|none]\n"
+    "             [--cookie TEXT|none]]\n"
+    "                           the speed limits, paging and request headers of every site (or\n"
+    "                           the one named): site, server, requests in flight at most,\n"
+    "                           milliseconds between starts at least, adapt on/off, own or\n"
+    "                           default, next-page patterns of chapters and of lists, repeated\n"
+    "                           links kept once on/off, User-Agent, Referer (linked: the page\n"
+    "                           that linked there), header lines (joined by \\n), cookie or\n"
+    "                           no-cookie (never shown); with options sets them (--reset: the\n"
+    "                           program's limits again; --header repeated for more lines); a "
+    "value\n"
+    "                           out of range, a pattern that does not compile or a malformed\n"
+    "                           header is refused (exit 2)\n"
     "  import-rules FILE [--base URL]\n"
     "                           runs the SQL of FILE on zvrd.db (\"@BASE@\" becomes URL)\n"
     "  --help, --version\n";
@@ -265,12 +271,23 @@ std::optional<SiteRule> ruleNamed(const QString& site, Output& io) {
     return std::nullopt;
 }
 
+// The cookie is the reader's secret: only whether there is one is shown.
 void printSiteSpeed(const SiteRule& rule, Output& io) {
     const SiteSpeed speed = siteSpeed(rule);
+    QString referer = rule.refererFromLink ? QStringLiteral("linked") : QString();
+    if (!rule.referer.isEmpty())
+        referer += (referer.isEmpty() ? QString() : QStringLiteral(",")) + rule.referer;
+    QStringList extra;
+    for (const QString& line : rule.extraHeaders.split(QLatin1Char('\n'))) {
+        if (!line.trimmed().isEmpty())
+            extra.append(line.trimmed());
+    }
     io.out << rule.siteName << '\t' << speed.server << '\t' << speed.inFlight << '\t'
            << speed.spacingMs << '\t' << (speed.adapt ? "on" : "off") << '\t'
            << (speed.own ? "own" : "default") << '\t' << rule.chapterNextPage << '\t'
-           << rule.directoryNextPage << '\t' << (rule.distinctLinks ? "on" : "off") << '\n';
+           << rule.directoryNextPage << '\t' << (rule.distinctLinks ? "on" : "off") << '\t'
+           << rule.userAgent << '\t' << referer << '\t' << extra.join(QStringLiteral("\\n")) << '\t'
+           << (siteCookie(rule).isEmpty() ? "no-cookie" : "cookie") << '\n';
 }
 
 // site [NAME [options]]: shows or sets a site's speed limits.
@@ -295,8 +312,12 @@ int siteCommand(QStringList args, Output& io) {
     SiteSpeed speed = siteSpeed(*rule);
     SitePagingRow paging{rule->id, rule->chapterNextPage, rule->directoryNextPage,
                          rule->distinctLinks};
+    SiteRule headers = *rule;
+    std::optional<QString> cookie;
     bool speedSet = false;
     bool pagingSet = false;
+    bool headersSet = false;
+    bool headerLinesGiven = false;
     while (!args.isEmpty()) {
         const QString option = args.takeFirst();
         if (args.isEmpty())
@@ -307,8 +328,30 @@ int siteCommand(QStringList args, Output& io) {
         const bool pagingOption = option == QLatin1String("--chapter-next") ||
                                   option == QLatin1String("--list-next") ||
                                   option == QLatin1String("--distinct");
-        (pagingOption ? pagingSet : speedSet) = true;
-        if (option == QLatin1String("--in-flight"))
+        const bool headerOption = option == QLatin1String("--user-agent") ||
+                                  option == QLatin1String("--referer") ||
+                                  option == QLatin1String("--header");
+        if (option != QLatin1String("--cookie"))
+            (pagingOption ? pagingSet : headerOption ? headersSet : speedSet) = true;
+        if (option == QLatin1String("--user-agent")) {
+            headers.userAgent = value;
+        } else if (option == QLatin1String("--referer")) {
+            headers.refererFromLink = value == QLatin1String("linked");
+            headers.referer = value == QLatin1String("linked") || value == QLatin1String("none")
+                                  ? QString()
+                                  : value;
+        } else if (option == QLatin1String("--header")) {
+            // The first --header replaces the rule's lines, the next ones add to them; "none"
+            // clears them.
+            if (!headerLinesGiven)
+                headers.extraHeaders.clear();
+            headerLinesGiven = true;
+            if (value != QLatin1String("none"))
+                headers.extraHeaders +=
+                    (headers.extraHeaders.isEmpty() ? QString() : QStringLiteral("\n")) + value;
+        } else if (option == QLatin1String("--cookie")) {
+            cookie = value == QLatin1String("none") ? QString() : value;
+        } else if (option == QLatin1String("--in-flight"))
             speed.inFlight = value.toInt(&number);
         else if (option == QLatin1String("--spacing"))
             speed.spacingMs = value.toInt(&number);
@@ -329,7 +372,8 @@ int siteCommand(QStringList args, Output& io) {
     }
     for (const QString& problem : {speedLimitProblem(speed.inFlight, speed.spacingMs),
                                    nextPagePatternProblem(paging.chapterNextPage),
-                                   nextPagePatternProblem(paging.directoryNextPage)}) {
+                                   nextPagePatternProblem(paging.directoryNextPage),
+                                   requestHeadersProblem(headers, cookie.value_or(QString()))}) {
         if (!problem.isEmpty()) {
             io.err << "zvrd-cli: " << problem << '\n';
             return kError;
@@ -339,6 +383,10 @@ int siteCommand(QStringList args, Output& io) {
         setSiteSpeed(*rule, speed.inFlight, speed.spacingMs, speed.adapt);
     if (pagingSet)
         setSitePaging(paging);
+    if (headersSet)
+        setSiteRequestHeaders(headers);
+    if (cookie)
+        setSiteCookie(*rule, *cookie);
     const std::optional<SiteRule> changed = ruleNamed(rule->siteName, io);
     printSiteSpeed(changed ? *changed : *rule, io);
     return kFound;

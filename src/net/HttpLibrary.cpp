@@ -441,10 +441,14 @@ int download_file_once(const char* url, const char* fileName, long long maxBytes
         if (headers.stopped) {
             if (status)
                 *status = code;
-            const char* next = nullptr;
-            if (location && locationSize > 0 &&
-                curl_easy_getinfo(curl.get(), CURLINFO_REDIRECT_URL, &next) == CURLE_OK && next)
-                copyToBuffer(next, location, locationSize);
+            // The field as collectHeader spelled it; the caller resolves it.
+            const size_t at = ("\r\n" + headers.fields).find("\r\nLocation: ");
+            if (location && locationSize > 0 && at != std::string::npos) {
+                const size_t start = at + 10;
+                copyToBuffer(
+                    headers.fields.substr(start, headers.fields.find("\r\n", start) - start),
+                    location, locationSize);
+            }
             return 0;
         }
         if (status && (rc == CURLE_OK || sink.tooLarge || code >= 400))

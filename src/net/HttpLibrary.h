@@ -39,7 +39,7 @@ int download_file(const char* url, const char* fileName, int flag);
 int download_file_status(const char* url, const char* fileName, long long maxBytes, long* status);
 
 // download_file_status for one hop: redirects are not followed. A redirect is not written: the
-// result is 0, *status its 3xx and location (when given) the absolute address it points to.
+// result is 0, *status its 3xx and location (when given) its Location field as it came.
 // headerLines as for get_page.
 int download_file_once(const char* url, const char* fileName, long long maxBytes,
                        const char* const* headerLines, long* status, char* location,

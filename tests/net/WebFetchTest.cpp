@@ -2,6 +2,7 @@
 // decoding, limits, refused schemes, downloads and time-outs.
 #include "net/WebFetch.h"
 #include "net/HttpLibrary.h"
+#include "net/RequestHeaders.h"
 #include "support/TempDataFolder.h"
 #include "support/TestSiteSuite.h"
 
@@ -197,6 +198,61 @@ TEST_F(WebFetchTest, DownloadsWriteTheWholeFileOrNothing) {
         downloadFile(url("/gbk/pic/1-4-0.png"), folder.file(QStringLiteral("no/dir/x.png")), 1), 1);
     EXPECT_NE(downloadFile(url("/fault/reset"), missing, 1), 1);
     EXPECT_FALSE(QFile::exists(missing));
+}
+
+// Pictures follow redirects hop by hop as pages do: 5 hops, not 6, never to another scheme.
+TEST_F(WebFetchTest, PicturesFollowRedirectsAsPagesDo) {
+    test::TempDataFolder folder;
+    const QString png = folder.file(QStringLiteral("p.png"));
+    for (const auto& [path, written] :
+         {std::pair{"/fault/hops/4?to=/gbk/pic/1-4-0.png", true},
+          std::pair{"/fault/hops/5?to=/gbk/pic/1-4-0.png", false},
+          std::pair{"/fault/redirect?to=file:///etc/hostname", false}}) {
+        QFile::remove(png);
+        const DownloadResult result = downloadFileChecked(url(path), png);
+        EXPECT_EQ(result.written, written) << path;
+        EXPECT_EQ(QFile::exists(png), written) << path;
+        EXPECT_FALSE(QFile::exists(png + QStringLiteral(".part"))) << path;
+    }
+}
+
+// A site's headers belong to its server (the same host on 80 and 443 counts as one); the
+// linking page is the Referer where the site wants it, else the fixed one, else its home.
+TEST(RequestHeadersTest, LinesBelongToTheirServer) {
+    SiteHeaders linked;
+    linked.refererFromLink = true;
+    linked.cookie = QStringLiteral("a=1");
+    SiteHeaders fixed;
+    fixed.referer = QStringLiteral("http://b.example/");
+    fixed.userAgent = QStringLiteral("UA");
+    fixed.extraHeaders = QStringLiteral("X-A: 1\n\nX-B: 2");
+    setSiteHeaders(
+        {{QStringLiteral("a.example:80"), linked}, {QStringLiteral("b.example:8080"), fixed}});
+    const struct {
+        const char* url;
+        const char* from;
+        QList<QByteArray> lines;
+    } cases[] = {
+        {"http://a.example/x",
+         "http://a.example/list",
+         {"Referer: http://a.example/list", "Cookie: a=1"}},
+        {"https://A.example/x?y", "", {"Referer: https://a.example/", "Cookie: a=1"}},
+        {"http://a.example:81/x", "http://a.example/list", {}},
+        {"http://b.example:8080/x",
+         "http://other/",
+         {"User-Agent: UA", "Referer: http://b.example/", "X-A: 1", "X-B: 2"}},
+        {"http://b.example/x", "", {}},
+        {"http://c.example/x", "http://a.example/", {}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(requestHeaderLines(QLatin1String(c.url), QLatin1String(c.from)), c.lines)
+            << c.url;
+    setSiteHeaders({});
+
+    for (const auto& [lines, bad] : {std::pair{"X-A: 1\r\nX-B:2", false}, std::pair{"", false},
+                                     std::pair{"no colon", true}, std::pair{"Bad Name: 1", true},
+                                     std::pair{"Host: evil", true}, std::pair{"X-A: 1\x01", true}})
+        EXPECT_EQ(!extraHeadersProblem(QLatin1String(lines)).isEmpty(), bad) << lines;
 }
 
 TEST_F(WebFetchTest, ASilentServerCostsNoMoreThanTheTimeOut) {

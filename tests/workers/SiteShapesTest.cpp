@@ -1,6 +1,7 @@
 // Sites as they are: a mobile-style site behind a redirect from its old address, its lists over
 // pages with the newest chapters above them, its chapters over two or three pages.
 #include "TestSite.h"
+#include "core/DataFolder.h"
 #include "export/NovelExport.h"
 #include "rules/Extractors.h"
 #include "store/NovelLibrary.h"
@@ -10,6 +11,7 @@
 #include "support/TempDataFolder.h"
 #include "workers/OpenNovelWorker.h"
 
+#include <QDirIterator>
 #include <QFile>
 #include <gtest/gtest.h>
 
@@ -66,6 +68,72 @@ TEST_F(SiteShapesTest, AMobileSiteIsReadWhole) {
     const ExportResult exported = exportNovel(rule.siteName, info.name, options);
     EXPECT_EQ(exported.kind, ExportResult::Kind::Written);
     EXPECT_EQ(exported.missing, 0);
+}
+
+// A site's own headers (User-Agent, header lines, the reader's cookie, the linking page as
+// Referer) reach that site's server only: not the old address that redirects to it. The cookie
+// is never written into the book. Without the Referer its chapters are refused.
+TEST_F(SiteShapesTest, HeadersGoToTheirSiteOnly) {
+    SiteRule rule = findRuleBySiteName(loadSiteRules(), QStringLiteral("手机书屋"));
+    rule.userAgent = QStringLiteral("ReaderTest/1.0 Mobile");
+    rule.extraHeaders = QStringLiteral("X-Reader-Test: yes\n\nAccept-Language: zh-CN");
+    ASSERT_TRUE(requestHeadersProblem(rule, QStringLiteral("sid=s3cret")).isEmpty());
+    setSiteRequestHeaders(rule);
+    setSiteCookie(rule, QStringLiteral("sid=s3cret"));
+    setSiteSpeed(rule, 20, 10, true);
+    const NovelInfo info = parseInfoPage(site->movedUrl() + QStringLiteral("/m/book/2/"), rule);
+    ASSERT_TRUE(info.matched);
+    {
+        OpenNovelWorker worker(info, rule.siteName, surface, false, Worker::Ownership::Held);
+        worker.join();
+        EXPECT_EQ(worker.chaptersNotStored(), 0);
+    }
+    auto ofNovel = [](const QStringList& seen) {
+        return seen.filter(QStringLiteral("/m/book/2/"));
+    };
+    const QString list = site->baseUrl() + QStringLiteral("/m/book/2/list_1.html");
+    const QString movedList = site->movedUrl() + QStringLiteral("/m/book/2/list_1.html");
+    const QStringList cookies = ofNovel(site->headerValues(site->baseUrl(), "Cookie"));
+    EXPECT_FALSE(cookies.isEmpty());
+    EXPECT_TRUE(cookies.filter(QStringLiteral("s3cret")).size() == cookies.size());
+    EXPECT_FALSE(ofNovel(site->headerValues(site->baseUrl(), "X-Reader-Test")).isEmpty());
+    EXPECT_TRUE(ofNovel(site->headerValues(site->baseUrl(), "User-Agent"))
+                    .filter(QStringLiteral("ReaderTest"))
+                    .size() > 0);
+    // A chapter's Referer is its list, where the reader came from.
+    QStringList referers;
+    for (const QString& seen : ofNovel(site->headerValues(site->baseUrl(), "Referer"))) {
+        if (seen.startsWith(QLatin1String("/m/book/2/1.html ")))
+            referers.append(seen);
+    }
+    ASSERT_FALSE(referers.isEmpty());
+    for (const QString& referer : referers)
+        EXPECT_TRUE(referer.endsWith(list) || referer.endsWith(movedList)) << referer.toStdString();
+    for (const char* name : {"Cookie", "X-Reader-Test", "Referer"})
+        EXPECT_TRUE(ofNovel(site->headerValues(site->movedUrl(), name)).isEmpty()) << name;
+    EXPECT_TRUE(ofNovel(site->headerValues(site->movedUrl(), "User-Agent"))
+                    .filter(QStringLiteral("ReaderTest"))
+                    .isEmpty());
+
+    ExportOptions options;
+    options.format = ExportFormat::Text;
+    options.fileName = folder.path() + QStringLiteral("/book.txt");
+    ASSERT_EQ(exportNovel(rule.siteName, info.name, options).kind, ExportResult::Kind::Written);
+    QStringList files{options.fileName};
+    for (QDirIterator it(dataFolder() + QStringLiteral("/book"), QDir::Files,
+                         QDirIterator::Subdirectories);
+         it.hasNext();)
+        files.append(it.next());
+    for (const QString& name : files) {
+        QFile file(name);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_FALSE(file.readAll().contains("s3cret")) << name.toStdString();
+    }
+
+    rule.refererFromLink = false;
+    setSiteRequestHeaders(rule);
+    EXPECT_TRUE(
+        parseChapterContent(rule, site->baseUrl() + QStringLiteral("/m/book/2/2.html")).isEmpty());
 }
 
 // A next page is followed only to an address of the same site not read yet: a loop (A, B, A)
