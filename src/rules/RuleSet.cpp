@@ -490,9 +490,14 @@ void setSiteCookie(const SiteRule& rule, const QString& cookie) {
     loadSiteRules(); // applies them
 }
 
-void applyRequestHeaders(const SiteRuleList& rules) {
+QString cookieServer(const SiteRule& rule) {
+    return headerSiteOf(rule.siteUrl);
+}
+
+void applyRequestHeaders(const SiteRuleList& rules, const QHash<QString, QString>& unkeptCookies) {
     QHash<QString, SiteHeaders> sites;
-    const QHash<QString, QString> cookies = requestCookies();
+    QHash<QString, QString> cookies = requestCookies();
+    cookies.insert(unkeptCookies);
     for (auto it = cookies.constBegin(); it != cookies.constEnd(); ++it)
         sites[it.key()].cookie = it.value();
     for (const SiteRule& rule : rules) {

@@ -2,6 +2,7 @@
 // notation and the four extractors; depends on core, store and net, never on widgets.
 #pragma once
 
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -117,8 +118,12 @@ void setSiteRequestHeaders(const SiteRule& rule);
 QString siteCookie(const SiteRule& rule);
 void setSiteCookie(const SiteRule& rule, const QString& cookie);
 // Gives every fetch of this process the rules' request headers and the reader's cookies
-// (loadSiteRules does so each time it reads the rules).
-void applyRequestHeaders(const SiteRuleList& rules);
+// (loadSiteRules does so each time it reads the rules); cookies given here, by the server of a
+// rule's address, stand over the kept ones (a rule being tried out before it is kept).
+void applyRequestHeaders(const SiteRuleList& rules,
+                         const QHash<QString, QString>& unkeptCookies = {});
+// The server a rule's cookie is kept under.
+QString cookieServer(const SiteRule& rule);
 
 // The first rule, in load order, whose site name equals name exactly; an empty rule when none.
 SiteRule findRuleBySiteName(const SiteRuleList& rules, const QString& name);

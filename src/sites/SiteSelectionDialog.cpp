@@ -3,6 +3,7 @@
 #include "core/IniFile.h"
 #include "core/WindowThread.h"
 #include "rules/RuleSet.h"
+#include "sites/SiteRuleDialog.h"
 #include "sites/SiteSpeedDialog.h"
 #include "store/SiteRules.h"
 #include "store/SqliteTable.h"
@@ -114,16 +115,20 @@ SiteSelectionDialog::SiteSelectionDialog(QWidget* parent, ConnectTimer timer)
     });
 
     m_speedTestButton = new QPushButton(QStringLiteral("连接速度测试"), this);
-    m_speedTestButton->setGeometry(153, 386, 103, 25);
+    m_speedTestButton->setGeometry(120, 386, 100, 25);
     m_speedTestButton->setAutoDefault(false);
     connect(m_speedTestButton, &QPushButton::clicked, this, &SiteSelectionDialog::startSpeedTest);
     m_speedLimitButton = new QPushButton(QStringLiteral("限速设置…"), this);
-    m_speedLimitButton->setGeometry(262, 386, 90, 25);
+    m_speedLimitButton->setGeometry(226, 386, 88, 25);
     m_speedLimitButton->setAutoDefault(false);
     connect(m_speedLimitButton, &QPushButton::clicked, this,
             [this] { editSpeedLimit(m_list->currentRow()); });
     connect(m_list, &QTableWidget::cellDoubleClicked, this,
             [this](int row, int) { editSpeedLimit(row); });
+    m_ruleButton = new QPushButton(QStringLiteral("规则设置…"), this);
+    m_ruleButton->setGeometry(320, 386, 88, 25);
+    m_ruleButton->setAutoDefault(false);
+    connect(m_ruleButton, &QPushButton::clicked, this, [this] { editRule(m_list->currentRow()); });
     m_okButton = new QPushButton(QStringLiteral("确定"), this);
     m_okButton->setGeometry(424, 386, 75, 25);
     m_okButton->setDefault(true);
@@ -188,6 +193,23 @@ void SiteSelectionDialog::editSpeedLimit(int row) {
     for (int r = 0; r < m_list->rowCount(); ++r)
         m_list->item(r, kLimit)->setText(siteSpeedText(ruleOfRow(r)));
     setStatusText(QStringLiteral("已保存%1的限速。").arg(rule.siteName));
+}
+
+void SiteSelectionDialog::editRule(int row) {
+    if (row < 0 || row >= m_list->rowCount())
+        return;
+    const QString id = m_list->item(row, kId)->text();
+    try {
+        for (const SiteRule& rule : loadSiteRules()) {
+            if (rule.id != id)
+                continue;
+            if (runSiteRuleDialog(rule, this))
+                setStatusText(QStringLiteral("已保存%1的规则设置。").arg(rule.siteName));
+            return;
+        }
+    } catch (const SqliteException& e) {
+        QMessageBox::critical(this, windowTitle(), e.message());
+    }
 }
 
 QString SiteSelectionDialog::selectionValue() const {

@@ -34,6 +34,8 @@ public:
     void sortByColumn(int column);
     // Opens the speed limits of the site in that row; the list shows what was kept.
     void editSpeedLimit(int row);
+    // The rule editor of the site in that row (next pages, request headers, cookie).
+    void editRule(int row);
 
     // For tests.
     QTableWidget* list() const { return m_list; }
@@ -41,6 +43,7 @@ public:
     QRadioButton* invertButton() const { return m_invertButton; }
     QPushButton* speedTestButton() const { return m_speedTestButton; }
     QPushButton* speedLimitButton() const { return m_speedLimitButton; }
+    QPushButton* ruleButton() const { return m_ruleButton; }
     QString statusText() const;
 
     // The speed test's view of this dialog.
@@ -57,6 +60,7 @@ private:
     QRadioButton* m_invertButton = nullptr;
     QPushButton* m_speedTestButton = nullptr;
     QPushButton* m_speedLimitButton = nullptr;
+    QPushButton* m_ruleButton = nullptr;
     QPushButton* m_okButton = nullptr;
     QPushButton* m_cancelButton = nullptr;
     QLabel* m_statusLabel = nullptr;

@@ -2,8 +2,10 @@
 #include "sites/SiteSelectionDialog.h"
 #include "TestSite.h"
 #include "core/IniFile.h"
+#include "net/RequestHeaders.h"
 #include "net/SiteLimiter.h"
 #include "rules/RuleSet.h"
+#include "sites/SiteRuleDialog.h"
 #include "sites/SiteSpeedDialog.h"
 #include "sites/SitesFixture.h"
 #include "sites/SpeedTest.h"
@@ -13,11 +15,15 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QHeaderView>
+#include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalSpy>
 #include <QSpinBox>
 #include <QTableWidget>
 #include <QTest>
@@ -156,6 +162,62 @@ TEST_F(SiteSelectionDialogTest, ASitesOwnSpeedLimitIsKeptShownAndReset) {
     }
     EXPECT_FALSE(siteSpeed(rule).own);
     EXPECT_EQ(SiteLimiter::of(rule.siteUrl)->inFlightLimit(), SiteLimiter::kInFlight);
+}
+
+// The rule editor keeps next pages, headers and the cookie (a malformed header line keeps
+// nothing), and tries a rule out as shown, unsaved: the mobile site's chapter needs the linking
+// page as Referer. Closed unsaved, every fetch is back to what is kept.
+TEST_F(SiteSelectionDialogTest, TheRuleEditorKeepsAndTriesARule) {
+    testsite::TestSite site;
+    SiteRule rule = findRuleBySiteName(loadSiteRules(), QStringLiteral("Alpha"));
+    QString problem;
+    {
+        SiteRuleDialog edit(rule);
+        edit.listNextEdit()->setText(QStringLiteral("<a class=\"next\" href=\"([^\"]+)\">"));
+        edit.distinctBox()->setChecked(true);
+        edit.userAgentEdit()->setText(QStringLiteral("UA/1"));
+        edit.headersEdit()->setPlainText(QStringLiteral("X-A: 1\nnot a header"));
+        edit.cookieEdit()->setText(QStringLiteral("sid=1"));
+        EXPECT_FALSE(edit.save(&problem));
+        EXPECT_TRUE(problem.contains(QStringLiteral("第 2 行"))) << problem.toStdString();
+        EXPECT_TRUE(findRuleBySiteName(loadSiteRules(), rule.siteName).userAgent.isEmpty());
+        edit.headersEdit()->setPlainText(QStringLiteral("X-A: 1"));
+        ASSERT_TRUE(edit.save(&problem)) << problem.toStdString();
+    }
+    rule = findRuleBySiteName(loadSiteRules(), rule.siteName);
+    EXPECT_EQ(std::tuple(rule.directoryNextPage, rule.distinctLinks, rule.userAgent,
+                         rule.extraHeaders, siteCookie(rule)),
+              std::tuple(QStringLiteral("<a class=\"next\" href=\"([^\"]+)\">"), true,
+                         QStringLiteral("UA/1"), QStringLiteral("X-A: 1"),
+                         QStringLiteral("sid=1")));
+
+    addRule(20, "手机", "");
+    {
+        SqliteDatabase db(ruleDatabasePath());
+        db.exec(QStringLiteral("update site_rule set site_url=?1, charset='utf-8', "
+                               "chapter_page_chapter_content=?2 where id=20"),
+                {site.baseUrl() + QStringLiteral("/m/"),
+                 QStringLiteral("<div id=\"nr1\">(.+?)</div>")});
+    }
+    const SiteRule mobile = findRuleBySiteName(loadSiteRules(), QStringLiteral("手机"));
+    const QString chapter = site.baseUrl() + QStringLiteral("/m/book/1/2.html");
+    {
+        SiteRuleDialog edit(mobile);
+        edit.trialAddressEdit()->setText(chapter);
+        QSignalSpy finished(&edit, &SiteRuleDialog::trialFinished);
+        for (const auto& [mode, read] : {std::pair{2, true}, std::pair{0, false}}) {
+            edit.refererBox()->setCurrentIndex(mode);
+            edit.startTrial(SiteRuleDialog::Trial::Chapter);
+            ASSERT_TRUE(finished.wait(10000));
+            EXPECT_EQ(edit.trialOutput()->toPlainText().startsWith(QStringLiteral("正文")), read)
+                << edit.trialOutput()->toPlainText().toStdString();
+        }
+        edit.refererBox()->setCurrentIndex(2);
+        edit.startTrial(SiteRuleDialog::Trial::Chapter);
+        ASSERT_TRUE(finished.wait(10000));
+        EXPECT_FALSE(requestHeaderLines(chapter, QString()).isEmpty());
+    }
+    EXPECT_TRUE(requestHeaderLines(chapter, QString()).isEmpty());
 }
 
 TEST_F(SiteSelectionDialogTest, AnEmptyRuleTableDisablesTheSpeedTest) {
