@@ -156,8 +156,9 @@ TEST_F(CliTest, SiteShowsSetsAndRefusesSpeedLimits) {
     const QString name = QStringLiteral("书海阁");
     const QString server = site->baseUrl().mid(7) + QLatin1Char('\t');
     const QString next = QStringLiteral("<a class=\"next\" href=\"(.+?)\">");
-    auto line = [&](const char* speed, const QString& paging) {
-        return name + QLatin1Char('\t') + server + QLatin1String(speed) + paging +
+    auto line = [&](const char* speed, const QString& paging,
+                    const QString& headers = QStringLiteral("\t\t\t\tno-cookie")) {
+        return name + QLatin1Char('\t') + server + QLatin1String(speed) + paging + headers +
                QLatin1Char('\n');
     };
     const QString own = line("3\t800\toff\town\t", QStringLiteral("\t\toff"));
@@ -200,6 +201,26 @@ TEST_F(CliTest, SiteShowsSetsAndRefusesSpeedLimits) {
          paged,
          QStringLiteral("下一页规则无法使用")},
         {{QStringLiteral("--reset")},
+         0,
+         line("20\t50\ton\tdefault\t", QStringLiteral("\t") + next + QStringLiteral("\ton")),
+         {}},
+        // The cookie is kept but never shown.
+        {{QStringLiteral("--user-agent"), QStringLiteral("UA/1"), QStringLiteral("--referer"),
+          QStringLiteral("linked"), QStringLiteral("--header"), QStringLiteral("X-A: 1"),
+          QStringLiteral("--header"), QStringLiteral("X-B: 2"), QStringLiteral("--cookie"),
+          QStringLiteral("sid=s3cret")},
+         0,
+         line("20\t50\ton\tdefault\t", QStringLiteral("\t") + next + QStringLiteral("\ton"),
+              QStringLiteral("\tUA/1\tlinked\tX-A: 1\\nX-B: 2\tcookie")),
+         {}},
+        {{QStringLiteral("--header"), QStringLiteral("Host: elsewhere")},
+         2,
+         line("20\t50\ton\tdefault\t", QStringLiteral("\t") + next + QStringLiteral("\ton"),
+              QStringLiteral("\tUA/1\tlinked\tX-A: 1\\nX-B: 2\tcookie")),
+         QStringLiteral("由程序自己发送")},
+        {{QStringLiteral("--header"), QStringLiteral("none"), QStringLiteral("--referer"),
+          QStringLiteral("none"), QStringLiteral("--user-agent"), QString(),
+          QStringLiteral("--cookie"), QStringLiteral("none")},
          0,
          line("20\t50\ton\tdefault\t", QStringLiteral("\t") + next + QStringLiteral("\ton")),
          {}},
