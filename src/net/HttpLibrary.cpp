@@ -376,27 +376,31 @@ size_t writeToFile(char* data, size_t size, size_t count, void* userp) {
     return std::fwrite(data, 1, bytes, sink->file);
 }
 
-} // namespace
-
-int download_file_status(const char* url, const char* fileName, long long maxBytes, long* status) {
-    if (status)
-        *status = -1;
-    if (!fileName || !*fileName)
-        return 0;
-    CurlHandle curl = newHandle(url, gDownloadTimeoutMs.load(), true);
-    if (!curl)
-        return 0;
+// Writes the answer of a prepared handle into fileName, via a temporary name renamed once the
+// whole 2xx answer is in. With headers, a redirect the header sink stopped is not written: its
+// status is the result's.
+int downloadInto(CURL* curl, const char* fileName, long long maxBytes, long* status,
+                 HeaderSink* headers) {
     TempFileGuard temp{std::string(fileName) + ".part"};
     {
         FileHandle file(std::fopen(temp.path.c_str(), "wb"));
         if (!file)
             return 0;
         FileSink sink{file.get(), maxBytes};
-        curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, writeToFile);
-        curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &sink);
-        const CURLcode rc = curl_easy_perform(curl.get());
+        if (headers) {
+            curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, collectHeader);
+            curl_easy_setopt(curl, CURLOPT_HEADERDATA, headers);
+        }
+        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, writeToFile);
+        curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
+        const CURLcode rc = curl_easy_perform(curl);
         long code = 0;
-        curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &code);
+        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &code);
+        if (headers && headers->stopped) {
+            if (status)
+                *status = code;
+            return 0;
+        }
         if (status && (rc == CURLE_OK || sink.tooLarge || code >= 400))
             *status = code > 0 ? code : -1;
         if (rc != CURLE_OK || code < 200 || code > 299)
@@ -408,6 +412,19 @@ int download_file_status(const char* url, const char* fileName, long long maxByt
         return 0;
     temp.committed = true;
     return 1;
+}
+
+} // namespace
+
+int download_file_status(const char* url, const char* fileName, long long maxBytes, long* status) {
+    if (status)
+        *status = -1;
+    if (!fileName || !*fileName)
+        return 0;
+    CurlHandle curl = newHandle(url, gDownloadTimeoutMs.load(), true);
+    if (!curl)
+        return 0;
+    return downloadInto(curl.get(), fileName, maxBytes, status, nullptr);
 }
 
 int download_file_once(const char* url, const char* fileName, long long maxBytes,
@@ -423,45 +440,17 @@ int download_file_once(const char* url, const char* fileName, long long maxBytes
     if (!curl)
         return 0;
     const HeaderList lines = setHeaderLines(curl.get(), headerLines);
-    TempFileGuard temp{std::string(fileName) + ".part"};
-    {
-        FileHandle file(std::fopen(temp.path.c_str(), "wb"));
-        if (!file)
-            return 0;
-        FileSink sink{file.get(), maxBytes};
-        HeaderSink headers;
-        headers.stopAtRedirect = true; // a redirect's body is not the file
-        curl_easy_setopt(curl.get(), CURLOPT_HEADERFUNCTION, collectHeader);
-        curl_easy_setopt(curl.get(), CURLOPT_HEADERDATA, &headers);
-        curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, writeToFile);
-        curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &sink);
-        const CURLcode rc = curl_easy_perform(curl.get());
-        long code = 0;
-        curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &code);
-        if (headers.stopped) {
-            if (status)
-                *status = code;
-            // The field as collectHeader spelled it; the caller resolves it.
-            const size_t at = ("\r\n" + headers.fields).find("\r\nLocation: ");
-            if (location && locationSize > 0 && at != std::string::npos) {
-                const size_t start = at + 10;
-                copyToBuffer(
-                    headers.fields.substr(start, headers.fields.find("\r\n", start) - start),
-                    location, locationSize);
-            }
-            return 0;
-        }
-        if (status && (rc == CURLE_OK || sink.tooLarge || code >= 400))
-            *status = code > 0 ? code : -1;
-        if (rc != CURLE_OK || code < 200 || code > 299)
-            return 0;
-        if (std::fflush(file.get()) != 0)
-            return 0;
+    HeaderSink headers;
+    headers.stopAtRedirect = true; // a redirect's body is not the file
+    const int written = downloadInto(curl.get(), fileName, maxBytes, status, &headers);
+    // The field as collectHeader spelled it; the caller resolves it.
+    const size_t at = ("\r\n" + headers.fields).find("\r\nLocation: ");
+    if (headers.stopped && location && locationSize > 0 && at != std::string::npos) {
+        const size_t begin = at + 10;
+        copyToBuffer(headers.fields.substr(begin, headers.fields.find("\r\n", begin) - begin),
+                     location, locationSize);
     }
-    if (std::rename(temp.path.c_str(), fileName) != 0)
-        return 0;
-    temp.committed = true;
-    return 1;
+    return written;
 }
 
 int download_file(const char* url, const char* fileName, int /*flag*/) {
