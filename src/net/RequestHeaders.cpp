@@ -2,15 +2,17 @@
 
 #include "net/SiteLimiter.h"
 
-#include <QReadWriteLock>
 #include <QStringList>
 #include <QUrl>
+
+#include <mutex>
+#include <shared_mutex>
 
 namespace zvrd {
 namespace {
 
 struct Registry {
-    QReadWriteLock lock;
+    std::shared_mutex lock;
     QHash<QString, SiteHeaders> sites;
 };
 
@@ -46,7 +48,7 @@ QString headerSiteOf(const QString& url) {
 
 void setSiteHeaders(const QHash<QString, SiteHeaders>& sites) {
     Registry& r = registry();
-    QWriteLocker locker(&r.lock);
+    std::unique_lock locker(r.lock);
     r.sites = sites;
 }
 
@@ -54,7 +56,7 @@ QList<QByteArray> requestHeaderLines(const QString& url, const QString& linkedFr
     SiteHeaders site;
     {
         Registry& r = registry();
-        QReadLocker locker(&r.lock);
+        std::shared_lock locker(r.lock);
         const QString server = headerSiteOf(url);
         auto it = r.sites.constFind(server);
         if (it == r.sites.constEnd()) {
