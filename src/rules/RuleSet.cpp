@@ -207,23 +207,23 @@ SiteRuleList loadSiteRules() {
             rule.*(kRuleFields[i]) = row.value(static_cast<qsizetype>(i));
         rules.append(rule);
     }
+    // The per-site tables, each row onto the rule of its id.
+    QHash<QString, SiteRule*> byId;
+    for (SiteRule& rule : rules)
+        byId.insert(rule.id, &rule);
     for (const SitePagingRow& paging : sitePagingRows()) {
-        for (SiteRule& rule : rules) {
-            if (rule.id != paging.siteId)
-                continue;
-            rule.chapterNextPage = paging.chapterNextPage;
-            rule.directoryNextPage = paging.directoryNextPage;
-            rule.distinctLinks = paging.distinctLinks;
+        if (SiteRule* rule = byId.value(paging.siteId)) {
+            rule->chapterNextPage = paging.chapterNextPage;
+            rule->directoryNextPage = paging.directoryNextPage;
+            rule->distinctLinks = paging.distinctLinks;
         }
     }
     for (const SiteHeaderRow& headers : siteHeaderRows()) {
-        for (SiteRule& rule : rules) {
-            if (rule.id != headers.siteId)
-                continue;
-            rule.userAgent = headers.userAgent;
-            rule.referer = headers.referer;
-            rule.refererFromLink = headers.refererFromLink;
-            rule.extraHeaders = headers.extraHeaders;
+        if (SiteRule* rule = byId.value(headers.siteId)) {
+            rule->userAgent = headers.userAgent;
+            rule->referer = headers.referer;
+            rule->refererFromLink = headers.refererFromLink;
+            rule->extraHeaders = headers.extraHeaders;
         }
     }
     applyRequestHeaders(rules);

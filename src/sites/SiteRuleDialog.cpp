@@ -2,6 +2,7 @@
 
 #include "rules/Extractors.h"
 #include "rules/PatternNotation.h"
+#include "sites/DialogSaving.h"
 #include "store/SiteRules.h"
 #include "store/SqliteTable.h"
 
@@ -13,7 +14,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -246,13 +246,7 @@ void SiteRuleDialog::startTrial(Trial trial) {
 
 bool runSiteRuleDialog(const SiteRule& rule, QWidget* parent) {
     SiteRuleDialog dialog(rule, parent);
-    while (dialog.exec() == QDialog::Accepted) {
-        QString problem;
-        if (dialog.save(&problem))
-            return true;
-        QMessageBox::warning(parent, dialog.windowTitle(), problem);
-    }
-    return false;
+    return runUntilSaved(dialog, parent);
 }
 
 } // namespace zvrd

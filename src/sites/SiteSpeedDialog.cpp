@@ -1,13 +1,13 @@
 #include "sites/SiteSpeedDialog.h"
 
 #include "net/SiteLimiter.h"
+#include "sites/DialogSaving.h"
 #include "store/SqliteTable.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QVBoxLayout>
@@ -105,13 +105,7 @@ QString siteSpeedText(const SiteRule& rule) {
 
 bool runSiteSpeedDialog(const SiteRule& rule, QWidget* parent) {
     SiteSpeedDialog dialog(rule, parent);
-    while (dialog.exec() == QDialog::Accepted) {
-        QString problem;
-        if (dialog.save(&problem))
-            return true;
-        QMessageBox::warning(parent, dialog.windowTitle(), problem);
-    }
-    return false;
+    return runUntilSaved(dialog, parent);
 }
 
 } // namespace zvrd
