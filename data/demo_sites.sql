@@ -84,3 +84,6 @@ VALUES (903, '<a id="pb_next" href="([^"]+)">下一页</a>', '<a class="next" hr
 INSERT OR REPLACE INTO site_request_header (site_id, user_agent, referer, referer_from_link,
     extra_headers)
 VALUES (903, '', '', 1, '');
+-- The health check of the mobile-style site (no search) starts from a novel it carries.
+INSERT OR REPLACE INTO site_check (site_id, keyword, info_page_url)
+VALUES (903, '', '@BASE@/m/book/1/');

@@ -3,7 +3,7 @@
 -- merges them into the user's zvrd.db when this version is newer than the one it last received:
 -- a row the user left as shipped is updated, a row the user changed or made is never touched
 -- (a new row whose id is taken goes to a free one). Raise the version with every change of a row.
--- shipped-rules-version: 1
+-- shipped-rules-version: 2
 -- Every pattern field is a list of PCRE pieces separated by "|"; group 1 carries the value.
 -- Search fields are filled only for sites whose search result page is known.
 
@@ -145,3 +145,14 @@ VALUES (7, '笔趣阁手机版', 'https://m.xbiquge.tw/', 'gbk',
     '<span\s+class="fs12 gray">(.*?)</span></a>',
     '<div class="article"><a href="(.+?)">',
     '', '', '', '', '', '', '', '', '', '', '');
+
+-- What the health check starts from: a novel each site is known to carry (its information page,
+-- for the sites whose search page is not known), or the word to search for.
+INSERT OR REPLACE INTO site_check (site_id, keyword, info_page_url) VALUES
+    (1, '', 'http://www.biquge.com.tw/17_17275/'),
+    (2, '', 'http://www.999wx.com/Html/Book/29/29041/Index.shtml'),
+    (3, '', 'http://www.biquge.info/74_74132/'),
+    (4, '', 'http://www.siluke.tw/ny10354/'),
+    (5, '', 'http://www.shuquge.com/txt/30668/index.html'),
+    (6, '', 'https://book.qidian.com/info/1009704712'),
+    (7, '凡人', '');

@@ -2,7 +2,8 @@
 // one record per line, fields separated by a tab. Exit 0: something found (download: every
 // chapter stored); 1: nothing found; 2: usage error, unknown site, regular-expression, database or
 // file error (text on stderr); 3: download stored the novel but some chapters failed (update:
-// some sites could not be read).
+// some sites could not be read). check: 0 every site ok, 1 some site failed a step.
+#include "CheckCommand.h"
 #include "core/DataFolder.h"
 #include "export/NovelExport.h"
 #include "net/HttpLibrary.h"
@@ -74,6 +75,12 @@ const char* kUsage =
     "value\n"
     "                           out of range, a pattern that does not compile or a malformed\n"
     "                           header is refused (exit 2)\n"
+    "  check [SITE...] [--keyword WORD] [--verbose]\n"
+    "                           checks every site (or those named): search, information page,\n"
+    "                           chapter list, first and last chapter; one line per step (site,\n"
+    "                           step, result, time, reason) and a status line per site;\n"
+    "                           --verbose adds each address, status, the page's first bytes and\n"
+    "                           what each rule field captured; exit 0 all ok, 1 some site failed\n"
     "  import-rules FILE [--base URL]\n"
     "                           runs the SQL of FILE on zvrd.db (\"@BASE@\" becomes URL)\n"
     "  --help, --version\n";
@@ -532,6 +539,8 @@ int runCommand(QStringList args, Output& io) {
         return exportCommand(args, io);
     if (command == QLatin1String("site"))
         return siteCommand(args, io);
+    if (command == QLatin1String("check"))
+        return checkCommand(args, io.out, io.err);
     bool pictures = false;
     if (command == QLatin1String("chapter") && args.removeAll(QStringLiteral("--pictures")) > 0)
         pictures = true;

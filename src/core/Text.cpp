@@ -1,5 +1,7 @@
 #include "core/Text.h"
 
+#include <algorithm>
+
 namespace zvrd {
 
 QString trimControl(const QString& text) {
@@ -26,6 +28,102 @@ QString titleKey(const QString& title) {
 
 bool sameChapterTitle(const QString& a, const QString& b) {
     return titleKey(a) == titleKey(b);
+}
+
+namespace {
+
+int digitOf(QChar c) {
+    static const QString digits = QStringLiteral("零〇一二三四五六七八九");
+    static const QString formal = QStringLiteral("零〇壹贰叁肆伍陆柒捌玖");
+    if (c == QChar(0x4E24)) // 两
+        return 2;
+    qsizetype at = digits.indexOf(c);
+    if (at < 0)
+        at = formal.indexOf(c);
+    return at < 0 ? -1 : static_cast<int>(std::max<qsizetype>(at - 1, 0));
+}
+
+int unitOf(QChar c) {
+    switch (c.unicode()) {
+    case 0x5341: // 十
+    case 0x62FE: // 拾
+        return 10;
+    case 0x767E: // 百
+    case 0x4F70: // 佰
+        return 100;
+    case 0x5343: // 千
+    case 0x4EDF: // 仟
+        return 1000;
+    case 0x4E07: // 万
+        return 10000;
+    default:
+        return 0;
+    }
+}
+
+bool isChineseNumeral(QChar c) {
+    return digitOf(c) >= 0 || unitOf(c) > 0;
+}
+
+} // namespace
+
+int chineseNumber(const QString& text) {
+    if (text.isEmpty() || text.size() > 12)
+        return -1;
+    bool units = false;
+    for (const QChar c : text) {
+        if (!isChineseNumeral(c))
+            return -1;
+        units = units || unitOf(c) > 0;
+    }
+    if (!units) { // digit by digit: 一二三
+        int value = 0;
+        for (const QChar c : text)
+            value = value * 10 + digitOf(c);
+        return value;
+    }
+    int total = 0;   // the part above the last 万
+    int section = 0; // below it
+    int digit = -1;
+    for (const QChar c : text) {
+        if (const int unit = unitOf(c); unit == 10000) {
+            total = (total + section + std::max(digit, 0)) * 10000;
+            section = 0;
+            digit = -1;
+        } else if (unit > 0) {
+            section += (digit < 0 ? 1 : digit) * unit; // 十二: the one is left out
+            digit = -1;
+        } else {
+            digit = digitOf(c);
+        }
+    }
+    return total + section + std::max(digit, 0);
+}
+
+int chapterNumber(const QString& title) {
+    const QString text = title.normalized(QString::NormalizationForm_KC).trimmed();
+    static const QString markers = QStringLiteral("章节回话集");
+    for (qsizetype at = text.indexOf(QChar(0x7B2C)); at >= 0; // 第
+         at = text.indexOf(QChar(0x7B2C), at + 1)) {
+        qsizetype end = at + 1;
+        while (end < text.size() && (text[end].isDigit() || isChineseNumeral(text[end])))
+            ++end;
+        if (end == at + 1 || end >= text.size() || !markers.contains(text[end]))
+            continue;
+        const QString number = text.mid(at + 1, end - at - 1).trimmed();
+        bool arabic = false;
+        const int value = number.toInt(&arabic);
+        if (arabic)
+            return value;
+        if (const int chinese = chineseNumber(number); chinese >= 0)
+            return chinese;
+    }
+    qsizetype end = 0;
+    while (end < text.size() && end < 6 && text[end].isDigit())
+        ++end;
+    if (end > 0 && (end == text.size() || !text[end].isLetterOrNumber()))
+        return text.left(end).toInt();
+    return 0;
 }
 
 } // namespace zvrd

@@ -49,6 +49,21 @@ const QString& imagePattern() {
     return pattern;
 }
 
+// A capture as a trace shows it: one line, at most 80 characters.
+QString shortened(const QString& value) {
+    QString line = value.simplified();
+    return line.size() > 80 ? line.left(79) + QChar(0x2026) : line;
+}
+
+void traceField(ExtractionTrace* trace, const QString& column, const QStringList& values) {
+    if (!trace)
+        return;
+    FieldCapture capture{column, static_cast<int>(values.size()), {}};
+    for (qsizetype i = 0; i < values.size() && i < 3; ++i)
+        capture.values.append(shortened(values[i]));
+    trace->append(capture);
+}
+
 } // namespace
 
 QString patternTooSlowText(const QString& siteName) {
@@ -58,24 +73,29 @@ QString patternTooSlowText(const QString& siteName) {
 }
 
 static SearchResults extractSearchPageUnbudgeted(const QString& page, const QString& url,
-                                                 const SiteRule& rule) {
+                                                 const SiteRule& rule, ExtractionTrace* trace) {
     SearchResults data;
     QByteArray region;
-    if (!firstMatchBytes(rule.searchResultRegion, PatternSubject(page), &region))
+    const bool inRegion = firstMatchBytes(rule.searchResultRegion, PatternSubject(page), &region);
+    traceField(trace, QStringLiteral("search_page_result_regional"),
+               inRegion ? QStringList{QString::fromUtf8(region)} : QStringList());
+    if (!inRegion)
         return data;
     const PatternSubject subject = PatternSubject::fromUtf8(std::move(region));
-    auto stage = [&](const QString& field, QStringList& into, bool trim) {
+    auto stage = [&](const char* column, const QString& field, QStringList& into) {
         for (QString& value : allGroup1(field, subject))
-            into.append(trim ? trimControl(value) : value);
+            into.append(trimControl(value));
+        traceField(trace, QLatin1String(column), into);
         return !into.isEmpty();
     };
-    if (!stage(rule.searchNovelName, data.names, true) ||
-        !stage(rule.searchNovelAuthor, data.authors, true) ||
-        !stage(rule.searchLatestChapter, data.latestChapters, true))
+    if (!stage("search_page_novel_name", rule.searchNovelName, data.names) ||
+        !stage("search_page_novel_author", rule.searchNovelAuthor, data.authors) ||
+        !stage("search_page_latest_chapter", rule.searchLatestChapter, data.latestChapters))
         return data;
     const UrlCombiner combiner(url);
     for (const QString& address : allGroup1(rule.searchInfoPageUrl, subject))
         data.infoPageUrls.append(combiner.combine(address));
+    traceField(trace, QStringLiteral("search_page_info_page_url"), data.infoPageUrls);
     if (data.infoPageUrls.isEmpty())
         return data;
     const qsizetype n = data.names.size();
@@ -96,17 +116,26 @@ SearchResults parseSearchPage(const QString& url, const SiteRule& rule) {
 }
 
 static NovelInfo extractInfoPageUnbudgeted(const QString& page, const QString& url,
-                                           const SiteRule& rule) {
+                                           const SiteRule& rule, ExtractionTrace* trace) {
     NovelInfo info;
     info.infoPageUrl = url;
     const PatternSubject subject(page);
-    info.name = trimControl(firstMatch(rule.infoNovelName, subject));
-    info.author = trimControl(firstMatch(rule.infoNovelAuthor, subject));
-    info.latestChapter = trimControl(firstMatch(rule.infoLatestChapter, subject));
+    auto field = [&](const char* column, const QString& pattern) {
+        QString value = trimControl(firstMatch(pattern, subject));
+        traceField(trace, QLatin1String(column),
+                   value.isEmpty() ? QStringList() : QStringList{value});
+        return value;
+    };
+    info.name = field("info_page_novel_name", rule.infoNovelName);
+    info.author = field("info_page_novel_author", rule.infoNovelAuthor);
+    info.latestChapter = field("info_page_latest_chapter", rule.infoLatestChapter);
     bool found = false;
     const QString directory = firstMatch(rule.infoDirectoryPageUrl, subject, &found);
     if (found)
         info.directoryPageUrl = combineUrl(url, directory);
+    traceField(trace, QStringLiteral("info_page_directory_page_url"),
+               info.directoryPageUrl.isEmpty() ? QStringList()
+                                               : QStringList{info.directoryPageUrl});
     info.matched = !info.name.isEmpty() && !info.author.isEmpty() &&
                    !info.latestChapter.isEmpty() && !info.directoryPageUrl.isEmpty();
     return info;
@@ -139,10 +168,13 @@ bool isAddressFirst(const QString& piece) {
 }
 
 static ChapterList extractDirectoryPageUnbudgeted(const QString& page, const QString& url,
-                                                  const SiteRule& rule) {
+                                                  const SiteRule& rule, ExtractionTrace* trace) {
     ChapterList data;
     QByteArray region;
-    if (!firstMatchBytes(rule.directoryRegion, PatternSubject(page), &region))
+    const bool inRegion = firstMatchBytes(rule.directoryRegion, PatternSubject(page), &region);
+    traceField(trace, QStringLiteral("directory_page_regional"),
+               inRegion ? QStringList{QString::fromUtf8(region)} : QStringList());
+    if (!inRegion)
         return data;
     const PatternSubject subject = PatternSubject::fromUtf8(std::move(region));
     const UrlCombiner combiner(url);
@@ -158,27 +190,36 @@ static ChapterList extractDirectoryPageUnbudgeted(const QString& page, const QSt
             break;
     }
     data.count = static_cast<int32_t>(data.names.size());
+    if (trace) {
+        QStringList links;
+        for (qsizetype i = 0; i < data.names.size() && i < 3; ++i)
+            links.append(data.names[i] + QStringLiteral(" → ") + data.urls[i]);
+        traceField(trace, QStringLiteral("directory_page_chapter_name_and_url"), links);
+        trace->back().matches = data.count;
+    }
     return data;
 }
 
-ChapterList parseDirectoryPage(const QString& url, const SiteRule& rule,
-                               const QString& linkedFrom) {
-    ReadPage page = pageFollowing(url, rule.charset, linkedFrom);
-    if (page.text.isEmpty())
-        return ChapterList();
-    ChapterList list = extractDirectoryPage(page.text, page.url, rule);
-    list.pageUrl = page.url;
-    QStringList read{url, page.url};
+ChapterList directoryOverPages(const QString& firstPage, const QString& firstUrl,
+                               const SiteRule& rule, const PageFetch& fetch,
+                               ExtractionTrace* trace) {
+    ChapterList list = extractDirectoryPage(firstPage, firstUrl, rule, trace);
+    list.pageUrl = firstUrl;
+    QString text = firstPage;
+    QString at = firstUrl;
+    QStringList read{firstUrl};
     for (int pages = 1; pages < kMostListPages && list.count > 0; ++pages) {
-        const QString next = nextPageUrl(rule.directoryNextPage, page.text, page.url, read);
+        const QString next = nextPageUrl(rule.directoryNextPage, text, at, read);
         if (next.isEmpty())
             break;
-        page = pageFollowing(next, rule.charset, page.url);
+        const FollowedPage page = fetch(next, at);
+        text = page.status == 200 ? decodeBody(page.body, rule.charset) : QString();
+        at = page.url;
         const ChapterList more =
-            page.text.isEmpty() ? ChapterList() : extractDirectoryPage(page.text, page.url, rule);
+            text.isEmpty() ? ChapterList() : extractDirectoryPage(text, at, rule);
         if (more.count == 0)
-            return ChapterList(); // a list with a page missing would put chapters out of order
-        read << next << page.url;
+            return ChapterList();
+        read << next << at;
         list.names += more.names;
         list.urls += more.urls;
         list.count += more.count;
@@ -186,6 +227,16 @@ ChapterList parseDirectoryPage(const QString& url, const SiteRule& rule,
     if (rule.distinctLinks)
         list = withoutRepeatedLinks(list);
     return list;
+}
+
+ChapterList parseDirectoryPage(const QString& url, const SiteRule& rule,
+                               const QString& linkedFrom) {
+    const ReadPage page = pageFollowing(url, rule.charset, linkedFrom);
+    if (page.text.isEmpty())
+        return ChapterList();
+    return directoryOverPages(
+        page.text, page.url, rule,
+        [](const QString& next, const QString& from) { return fetchFollowing(next, from); });
 }
 
 QString nextPageUrl(const QString& pattern, const QString& page, const QString& pageUrl,
@@ -257,9 +308,12 @@ QString chapterOverPages(const QString& firstPage, const QString& firstUrl, cons
     return text;
 }
 
-static QString extractChapterContentUnbudgeted(const QString& page, const SiteRule& rule) {
+static QString extractChapterContentUnbudgeted(const QString& page, const SiteRule& rule,
+                                               ExtractionTrace* trace) {
     bool found = false;
     const QString content = firstMatch(rule.chapterContent, PatternSubject(page), &found);
+    traceField(trace, QStringLiteral("chapter_page_chapter_content"),
+               found ? QStringList{content} : QStringList());
     if (!found)
         return QString();
     return applyRemovalList(rule.replaceRule, content);
@@ -292,20 +346,24 @@ QStringList imageUrls(const QString& text) {
     return urls;
 }
 
-SearchResults extractSearchPage(const QString& page, const QString& url, const SiteRule& rule) {
-    return withinBudget(rule, [&] { return extractSearchPageUnbudgeted(page, url, rule); });
+SearchResults extractSearchPage(const QString& page, const QString& url, const SiteRule& rule,
+                                ExtractionTrace* trace) {
+    return withinBudget(rule, [&] { return extractSearchPageUnbudgeted(page, url, rule, trace); });
 }
 
-NovelInfo extractInfoPage(const QString& page, const QString& url, const SiteRule& rule) {
-    return withinBudget(rule, [&] { return extractInfoPageUnbudgeted(page, url, rule); });
+NovelInfo extractInfoPage(const QString& page, const QString& url, const SiteRule& rule,
+                          ExtractionTrace* trace) {
+    return withinBudget(rule, [&] { return extractInfoPageUnbudgeted(page, url, rule, trace); });
 }
 
-ChapterList extractDirectoryPage(const QString& page, const QString& url, const SiteRule& rule) {
-    return withinBudget(rule, [&] { return extractDirectoryPageUnbudgeted(page, url, rule); });
+ChapterList extractDirectoryPage(const QString& page, const QString& url, const SiteRule& rule,
+                                 ExtractionTrace* trace) {
+    return withinBudget(rule,
+                        [&] { return extractDirectoryPageUnbudgeted(page, url, rule, trace); });
 }
 
-QString extractChapterContent(const QString& page, const SiteRule& rule) {
-    return withinBudget(rule, [&] { return extractChapterContentUnbudgeted(page, rule); });
+QString extractChapterContent(const QString& page, const SiteRule& rule, ExtractionTrace* trace) {
+    return withinBudget(rule, [&] { return extractChapterContentUnbudgeted(page, rule, trace); });
 }
 
 } // namespace zvrd

@@ -33,14 +33,28 @@ QString parseChapterContent(const SiteRule& rule, const QString& url,
                             const QString& linkedFrom = QString());
 QStringList imageUrls(const QString& text);
 
+// What each rule field captured on one page, in the order the extraction tried them (a field
+// after one that matched nothing is not tried): for the health check and rule authors.
+struct FieldCapture {
+    QString column;     // the site_rule column
+    int matches = 0;    // how many times it matched
+    QStringList values; // the first few captures, shortened
+};
+using ExtractionTrace = QList<FieldCapture>;
+
 // The extraction steps on a page already in hand. All matching on one page shares one budget
 // (MatchBudget); past it the page counts as no match and RegexException carries
 // patternTooSlowText. (used by the extractors after fetching, and by
 // the tests and zvrd-cli on saved pages).
-SearchResults extractSearchPage(const QString& page, const QString& url, const SiteRule& rule);
-NovelInfo extractInfoPage(const QString& page, const QString& url, const SiteRule& rule);
-ChapterList extractDirectoryPage(const QString& page, const QString& url, const SiteRule& rule);
-QString extractChapterContent(const QString& page, const SiteRule& rule);
+// With trace, what each field captured is added to it.
+SearchResults extractSearchPage(const QString& page, const QString& url, const SiteRule& rule,
+                                ExtractionTrace* trace = nullptr);
+NovelInfo extractInfoPage(const QString& page, const QString& url, const SiteRule& rule,
+                          ExtractionTrace* trace = nullptr);
+ChapterList extractDirectoryPage(const QString& page, const QString& url, const SiteRule& rule,
+                                 ExtractionTrace* trace = nullptr);
+QString extractChapterContent(const QString& page, const SiteRule& rule,
+                              ExtractionTrace* trace = nullptr);
 
 QString patternTooSlowText(const QString& siteName);
 
@@ -69,6 +83,13 @@ inline const QString kPageBreak = QStringLiteral("<br />\r\n");
 using PageFetch = std::function<FollowedPage(const QString& url, const QString& linkedFrom)>;
 QString chapterOverPages(const QString& firstPage, const QString& firstUrl, const SiteRule& rule,
                          const PageFetch& fetch, int32_t* failedStatus);
+
+// The whole list over its pages: page one in hand (read from firstUrl), the later ones fetched
+// with fetch. Empty when a later page fails (a list with a page missing would put chapters out
+// of order). With trace, the first page's captures.
+ChapterList directoryOverPages(const QString& firstPage, const QString& firstUrl,
+                               const SiteRule& rule, const PageFetch& fetch,
+                               ExtractionTrace* trace = nullptr);
 
 // True when the chapter pattern gives group 1 the address and group 2 the name: exactly two
 // "(.+?)" after the first "href" (in the whole piece when it has no "href").

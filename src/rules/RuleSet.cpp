@@ -7,6 +7,7 @@
 #include "store/NovelLibrary.h"
 #include "store/RequestCookies.h"
 #include "store/Schema.h"
+#include "store/SiteChecks.h"
 #include "store/SiteRules.h"
 #include "store/SpeedLimits.h"
 
@@ -224,6 +225,12 @@ SiteRuleList loadSiteRules() {
             rule->referer = headers.referer;
             rule->refererFromLink = headers.refererFromLink;
             rule->extraHeaders = headers.extraHeaders;
+        }
+    }
+    for (const SiteCheckRow& check : siteCheckRows()) {
+        if (SiteRule* rule = byId.value(check.siteId)) {
+            rule->checkKeyword = check.keyword;
+            rule->checkInfoPageUrl = check.infoPageUrl;
         }
     }
     applyRequestHeaders(rules);

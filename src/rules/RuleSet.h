@@ -46,6 +46,10 @@ struct SiteRule {
     QString referer;
     bool refererFromLink = false;
     QString extraHeaders;
+    // From site_check: the word the health check searches for (empty: a common title), and the
+    // information page it starts from when the rule has no search.
+    QString checkKeyword;
+    QString checkInfoPageUrl;
 };
 
 using SiteRuleList = QList<SiteRule>;

@@ -174,6 +174,19 @@ void ruleLayout6(SqliteDatabase& db) {
     db.exec(QStringLiteral("CREATE TABLE request_cookie (site TEXT PRIMARY KEY, cookie TEXT)"));
 }
 
+// The health check: a rule's own check entry (the word it searches, or the information page it
+// starts from where the rule has no search), which travels with the rule; and the last result of
+// each step of each site's check, the reader's own (with the site address it was found at, so a
+// rule moved to another id or replaced by another site's never inherits it).
+void ruleLayout7(SqliteDatabase& db) {
+    db.exec(QStringLiteral("CREATE TABLE site_check (site_id INTEGER PRIMARY KEY, keyword TEXT, "
+                           "info_page_url TEXT)"));
+    db.exec(QStringLiteral("CREATE TABLE check_result (site_id INTEGER, step INTEGER, "
+                           "site_url TEXT, checked_at INTEGER, outcome INTEGER, reason TEXT, "
+                           "field TEXT, elapsed_ms INTEGER, last_ok_at INTEGER, "
+                           "PRIMARY KEY (site_id, step))"));
+}
+
 // The highest novel id novel_info.db holds rows of; 0 for none.
 int64_t highestStoredNovelId() {
     SqliteDatabase db(novelDatabasePath());
@@ -253,14 +266,14 @@ const QStringList& siteRuleColumns() {
 }
 
 void prepareLibrary() {
-    static_assert(kRuleDatabaseVersion == 6 && kNovelDatabaseVersion == 1,
+    static_assert(kRuleDatabaseVersion == 7 && kNovelDatabaseVersion == 1,
                   "a new layout needs its upgrade step below");
     const int64_t highestNovelId =
         layoutVersion(ruleDatabasePath()) < 3 ? highestStoredNovelId() : 0;
     upgrade(ruleDatabasePath(),
             {ruleLayout1, ruleLayout2,
              [highestNovelId](SqliteDatabase& db) { ruleLayout3(db, highestNovelId); }, ruleLayout4,
-             ruleLayout5, ruleLayout6});
+             ruleLayout5, ruleLayout6, ruleLayout7});
     upgrade(novelDatabasePath(), {novelLayout1});
 }
 

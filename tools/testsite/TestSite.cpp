@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QStringList>
 #include <QUrl>
 
@@ -985,20 +986,41 @@ QString TestSite::movedUrl() const {
     return QStringLiteral("http://127.0.0.1:%1").arg(m_movedPort);
 }
 
+namespace {
+
+httplib::Server::Handler savedFile(const QString& file) {
+    return [file](const Request&, Response& res) {
+        QFile f(file);
+        if (!f.open(QIODevice::ReadOnly)) {
+            res.status = 404;
+            return;
+        }
+        res.set_content(f.readAll().toStdString(), "text/html");
+    };
+}
+
+} // namespace
+
 void TestSite::startRealSite(const QString& site, const QString& folder) {
     auto server = std::make_unique<Server>();
     for (const RealPage& page : kRealPages) {
         if (site != QLatin1String(page.site))
             continue;
         const QString file = folder + QLatin1Char('/') + QLatin1String(page.file);
-        server->http.Get(page.path, [file](const Request&, Response& res) {
-            QFile f(file);
-            if (!f.open(QIODevice::ReadOnly)) {
-                res.status = 404;
-                return;
-            }
-            res.set_content(f.readAll().toStdString(), "text/html");
-        });
+        server->http.Get(page.path, savedFile(file));
+    }
+    // The saved chapter stands for every other chapter of its book's folder, so that a whole
+    // chain (list, first and last chapter) can be read.
+    for (const RealPage& page : kRealPages) {
+        const QString path = QLatin1String(page.path);
+        if (site != QLatin1String(page.site) ||
+            !QLatin1String(page.file).startsWith(QLatin1String("chapter_")))
+            continue;
+        const QString folderPath = path.left(path.lastIndexOf(QLatin1Char('/')) + 1);
+        const QString file = folder + QLatin1Char('/') + QLatin1String(page.file);
+        const std::string pattern =
+            (QRegularExpression::escape(folderPath) + QStringLiteral("[^/]+")).toStdString();
+        server->http.Get(pattern, savedFile(file));
     }
     launch(server->http, server->thread, server->port, 0, m_latencyMs, m_requests, {});
     m_realPorts.insert(site, server->port);
