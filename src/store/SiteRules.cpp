@@ -465,6 +465,7 @@ RuleFileResult installShippedRuleScript(const QString& script, int version) {
         }
         return owner;
     };
+    const RuleTables siteRuleOnly{tables.first()};
     for (const RuleRow& row : shipped) {
         const QString print = fingerprint(row, tables);
         if (stamps.contains(row.id)) {
@@ -489,8 +490,15 @@ RuleFileResult installShippedRuleScript(const QString& script, int version) {
         if (const RuleRow* owner = ownerOf(row.text(kSiteUrlColumn))) {
             // The user has a rule for this site: it stays theirs, unless it is exactly this one.
             Stamp stamp{owner->id, std::nullopt};
-            if (fingerprint(*owner, tables) == print)
+            if (fingerprint(*owner, tables) == print) {
                 stamp.fingerprint = print;
+            } else if (owner->values.size() == 1 && owner->id == row.id &&
+                       fingerprint(*owner, siteRuleOnly) == fingerprint(row, siteRuleOnly)) {
+                // A release before per-site tables shipped this very row; the set now adds
+                // rows of those tables to it.
+                writeRow(db, tables, owner->id, row);
+                stamp.fingerprint = print;
+            }
             writeStamp(db, row.id, stamp);
             continue;
         }
