@@ -13,6 +13,7 @@
 #include "rules/RuleSet.h"
 #include "store/NovelLibrary.h"
 #include "store/Schema.h"
+#include "store/SiteChecks.h"
 #include "store/SiteRules.h"
 #include "store/SqliteTable.h"
 #include "workers/HeadlessSurface.h"
@@ -63,14 +64,16 @@ const char* kUsage =
     "  site [NAME [--in-flight N] [--spacing MS] [--adapt on|off] [--reset]\n"
     "             [--chapter-next PATTERN] [--list-next PATTERN] [--distinct on|off]\n"
     "             [--user-agent TEXT] [--referer URL|linked|none] [--header \"NAME: VALUE\"|none]\n"
-    "             [--cookie TEXT|none]]\n"
+    "             [--cookie TEXT|none] [--check-word TEXT|none] [--check-page URL|none]]\n"
     "                           the speed limits, paging and request headers of every site (or\n"
     "                           the one named): site, server, requests in flight at most,\n"
     "                           milliseconds between starts at least, adapt on/off, own or\n"
     "                           default, next-page patterns of chapters and of lists, repeated\n"
     "                           links kept once on/off, User-Agent, Referer (linked: the page\n"
     "                           that linked there), header lines (joined by \\n), cookie or\n"
-    "                           no-cookie (never shown); with options sets them (--reset: the\n"
+    "                           no-cookie (never shown), the word and the information page\n"
+    "                           the health check starts from; with options sets them (--reset: "
+    "the\n"
     "                           program's limits again; --header repeated for more lines); a "
     "value\n"
     "                           out of range, a pattern that does not compile or a malformed\n"
@@ -294,7 +297,8 @@ void printSiteSpeed(const SiteRule& rule, Output& io) {
            << (speed.own ? "own" : "default") << '\t' << rule.chapterNextPage << '\t'
            << rule.directoryNextPage << '\t' << (rule.distinctLinks ? "on" : "off") << '\t'
            << rule.userAgent << '\t' << referer << '\t' << extra.join(QStringLiteral("\\n")) << '\t'
-           << (siteCookie(rule).isEmpty() ? "no-cookie" : "cookie") << '\n';
+           << (siteCookie(rule).isEmpty() ? "no-cookie" : "cookie") << '\t' << rule.checkKeyword
+           << '\t' << rule.checkInfoPageUrl << '\n';
 }
 
 // site [NAME [options]]: shows or sets a site's speed limits.
@@ -321,6 +325,8 @@ int siteCommand(QStringList args, Output& io) {
                          rule->distinctLinks};
     SiteRule headers = *rule;
     std::optional<QString> cookie;
+    SiteCheckRow check{rule->id, rule->checkKeyword, rule->checkInfoPageUrl};
+    bool checkSet = false;
     bool speedSet = false;
     bool pagingSet = false;
     bool headersSet = false;
@@ -338,9 +344,17 @@ int siteCommand(QStringList args, Output& io) {
         const bool headerOption = option == QLatin1String("--user-agent") ||
                                   option == QLatin1String("--referer") ||
                                   option == QLatin1String("--header");
+        const bool checkOption =
+            option == QLatin1String("--check-word") || option == QLatin1String("--check-page");
         if (option != QLatin1String("--cookie"))
-            (pagingOption ? pagingSet : headerOption ? headersSet : speedSet) = true;
-        if (option == QLatin1String("--user-agent")) {
+            (checkOption    ? checkSet
+             : pagingOption ? pagingSet
+             : headerOption ? headersSet
+                            : speedSet) = true;
+        if (checkOption) {
+            const QString given = value == QLatin1String("none") ? QString() : value.trimmed();
+            (option == QLatin1String("--check-word") ? check.keyword : check.infoPageUrl) = given;
+        } else if (option == QLatin1String("--user-agent")) {
             headers.userAgent = value;
         } else if (option == QLatin1String("--referer")) {
             headers.refererFromLink = value == QLatin1String("linked");
@@ -394,6 +408,8 @@ int siteCommand(QStringList args, Output& io) {
         setSiteRequestHeaders(headers);
     if (cookie)
         setSiteCookie(*rule, *cookie);
+    if (checkSet)
+        setSiteCheckRow(check);
     const std::optional<SiteRule> changed = ruleNamed(rule->siteName, io);
     printSiteSpeed(changed ? *changed : *rule, io);
     return kFound;

@@ -7,12 +7,15 @@
 #include "sites/SiteSpeedDialog.h"
 #include "store/SiteRules.h"
 #include "store/SqliteTable.h"
+#include "workers/SiteCheck.h"
 
 #include <QApplication>
 #include <QButtonGroup>
+#include <QDateTime>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStatusBar>
@@ -51,6 +54,18 @@ public:
                 m_dialog->setStatusText(text);
         });
     }
+    void showCheck(const SiteCheckResult& result) {
+        onWindowThread([&] {
+            if (m_dialog)
+                m_dialog->showCheck(result);
+        });
+    }
+    void checkEnded(const QString& text) {
+        onWindowThread([&] {
+            if (m_dialog)
+                m_dialog->checkEnded(text);
+        });
+    }
 
 private:
     template <typename F> void onWindowThread(F&& work) {
@@ -65,7 +80,61 @@ private:
 
 namespace {
 
-enum Column { kId = 0, kName = 1, kUrl = 2, kSpeed = 3, kLimit = 4 };
+enum Column { kId = 0, kName = 1, kUrl = 2, kSpeed = 3, kLimit = 4, kHealth = 5 };
+
+// The health check of the chosen sites, off the window's thread; each site's result reaches the
+// dialog as it ends. Closing the dialog stops it at each site's next step.
+class SiteCheckRun : public Worker {
+public:
+    SiteCheckRun(SiteRuleList rules, std::shared_ptr<DialogLink> link,
+                 std::shared_ptr<std::atomic<bool>> stop)
+        : Worker(Ownership::Detached), m_rules(std::move(rules)), m_link(std::move(link)),
+          m_stop(std::move(stop)) {
+        start();
+    }
+
+protected:
+    void run() override {
+        const QList<SiteCheckResult> results = checkSites(
+            m_rules, QString(), true,
+            [this](const SiteCheckResult& result) { m_link->showCheck(result); }, m_stop);
+        const auto failed = std::count_if(results.begin(), results.end(),
+                                          [](const SiteCheckResult& r) { return !r.ok(); });
+        m_link->checkEnded(failed == 0
+                               ? QStringLiteral("检查完成：%1 个站点全部正常。").arg(results.size())
+                               : QStringLiteral("检查完成：%1 个站点中有 %2 个出了问题。")
+                                     .arg(results.size())
+                                     .arg(failed));
+    }
+    void reportError(const QString& text) override { m_link->checkEnded(errorStatusText(text)); }
+
+private:
+    SiteRuleList m_rules;
+    std::shared_ptr<DialogLink> m_link;
+    std::shared_ptr<std::atomic<bool>> m_stop;
+};
+
+// One line per step, then what it fetched and captured.
+QString checkDetailText(const SiteCheckResult& result) {
+    QStringList lines;
+    lines << QStringLiteral("%1：%2（%3 检查，用时 %4 毫秒）")
+                 .arg(result.siteName, result.status(),
+                      QDateTime::fromSecsSinceEpoch(result.checkedAt)
+                          .toString(QStringLiteral("yyyy-MM-dd HH:mm")))
+                 .arg(result.elapsedMs);
+    for (const CheckStepResult& step : result.steps) {
+        lines << QStringLiteral("%1　%2 毫秒　%3")
+                         .arg(checkStepName(step.step))
+                         .arg(step.elapsedMs)
+                         .arg(step.outcome == CheckOutcome::Ok        ? QStringLiteral("正常：")
+                              : step.outcome == CheckOutcome::Skipped ? QStringLiteral("跳过：")
+                                                                      : QStringLiteral("失败：")) +
+                     stepReasonText(step);
+        for (const QString& line : step.detail)
+            lines << QStringLiteral("　　") + line;
+    }
+    return lines.join(QLatin1Char('\n'));
+}
 
 } // namespace
 
@@ -75,13 +144,13 @@ SiteSelectionDialog::SiteSelectionDialog(QWidget* parent, ConnectTimer timer)
     // The design's dialog, one column wider for the speed limits.
     setFixedSize(589, 432);
 
-    m_list = new QTableWidget(0, 5, this);
-    m_list->setGeometry(8, 8, 572, 370);
+    m_list = new QTableWidget(0, 6, this);
+    m_list->setGeometry(8, 8, 572, 250);
     m_list->setHorizontalHeaderLabels({QStringLiteral("序号"), QStringLiteral("网站名称"),
                                        QStringLiteral("网站地址"), QStringLiteral("连接速度"),
-                                       QStringLiteral("限速")});
-    const int widths[] = {50, 100, 160, 79, 160};
-    for (int c = 0; c < 5; ++c)
+                                       QStringLiteral("限速"), QStringLiteral("状态")});
+    const int widths[] = {40, 90, 140, 64, 120, 100};
+    for (int c = 0; c < 6; ++c)
         m_list->setColumnWidth(c, widths[c]);
     m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -96,6 +165,21 @@ SiteSelectionDialog::SiteSelectionDialog(QWidget* parent, ConnectTimer timer)
     m_list->horizontalHeader()->setSortIndicatorShown(true);
     connect(m_list->horizontalHeader(), &QHeaderView::sectionClicked, this,
             &SiteSelectionDialog::sortByColumn);
+
+    // The last check of the chosen site: each step, and with a check run here what it fetched.
+    m_checkDetail = new QPlainTextEdit(this);
+    m_checkDetail->setGeometry(8, 264, 482, 114);
+    m_checkDetail->setReadOnly(true);
+    m_checkDetail->setLineWrapMode(QPlainTextEdit::NoWrap);
+    m_checkDetail->setPlaceholderText(QStringLiteral("选中一个站点，这里显示它上次检查的每一步。"));
+    connect(m_list, &QTableWidget::currentCellChanged, this,
+            [this](int row) { showCheckDetail(row); });
+    m_checkButton = new QPushButton(QStringLiteral("检查站点"), this);
+    m_checkButton->setGeometry(496, 264, 84, 25);
+    m_checkButton->setAutoDefault(false);
+    m_checkButton->setToolTip(QStringLiteral(
+        "依次试一试搜索、信息页、目录、第一章和最后一章（有勾选时只检查勾选的站点）"));
+    connect(m_checkButton, &QPushButton::clicked, this, &SiteSelectionDialog::startCheck);
 
     m_selectAllButton = new QRadioButton(QStringLiteral("全选"), this);
     m_selectAllButton->setGeometry(8, 390, 49, 17);
@@ -150,6 +234,7 @@ SiteSelectionDialog::SiteSelectionDialog(QWidget* parent, ConnectTimer timer)
 }
 
 SiteSelectionDialog::~SiteSelectionDialog() {
+    m_checkStop->store(true);
     m_link->detach();
 }
 
@@ -169,7 +254,11 @@ void SiteSelectionDialog::loadSites() {
             m_list->setItem(row, kUrl, new QTableWidgetItem(site.url));
             m_list->setItem(row, kSpeed, new QTableWidgetItem(QStringLiteral("未知")));
             m_list->setItem(row, kLimit, new QTableWidgetItem(siteSpeedText(ruleOfRow(row))));
+            m_list->setItem(row, kHealth, new QTableWidgetItem(QStringLiteral("未检查")));
         }
+        const QHash<QString, SiteCheckResult> checks = lastChecks(loadSiteRules());
+        for (const SiteCheckResult& check : checks)
+            showCheck(check);
     } catch (const SqliteException& e) {
         QMessageBox::critical(this, windowTitle(), e.message());
     }
@@ -268,6 +357,66 @@ void SiteSelectionDialog::sortByColumn(int column) {
     }
     m_list->horizontalHeader()->setSortIndicator(column, m_sortDescending ? Qt::DescendingOrder
                                                                           : Qt::AscendingOrder);
+}
+
+void SiteSelectionDialog::startCheck() {
+    if (m_checking)
+        return;
+    SiteRuleList rules;
+    try {
+        const SiteRuleList all = loadSiteRules();
+        const QStringList ticked = selectionValue().split(QLatin1Char(','), Qt::SkipEmptyParts);
+        for (const SiteRule& rule : all) {
+            if (ticked.isEmpty() || ticked.contains(rule.id))
+                rules.append(rule);
+        }
+    } catch (const SqliteException& e) {
+        QMessageBox::critical(this, windowTitle(), e.message());
+        return;
+    }
+    if (rules.isEmpty())
+        return;
+    m_checking = true;
+    m_checkButton->setEnabled(false);
+    for (int row = 0; row < m_list->rowCount(); ++row) {
+        for (const SiteRule& rule : rules) {
+            if (m_list->item(row, kId)->text() == rule.id)
+                m_list->item(row, kHealth)->setText(QStringLiteral("检查中……"));
+        }
+    }
+    setStatusText(QStringLiteral("正在检查 %1 个站点……").arg(rules.size()));
+    new SiteCheckRun(std::move(rules), m_link, m_checkStop); // detached; results via the link
+}
+
+void SiteSelectionDialog::showCheck(const SiteCheckResult& result) {
+    m_checks.insert(result.siteId, result);
+    for (int row = 0; row < m_list->rowCount(); ++row) {
+        if (m_list->item(row, kId)->text() != result.siteId)
+            continue;
+        QTableWidgetItem* item = m_list->item(row, kHealth);
+        item->setText(QStringLiteral("%1 %2").arg(
+            result.status(),
+            QDateTime::fromSecsSinceEpoch(result.checkedAt).toString(QStringLiteral("MM-dd"))));
+        item->setToolTip(result.ok() ? QStringLiteral("每一步都正常") : result.reason());
+        item->setForeground(result.ok() ? palette().text() : QBrush(Qt::red));
+        if (row == m_list->currentRow())
+            showCheckDetail(row);
+    }
+}
+
+void SiteSelectionDialog::checkEnded(const QString& text) {
+    m_checking = false;
+    m_checkButton->setEnabled(true);
+    setStatusText(text);
+}
+
+void SiteSelectionDialog::showCheckDetail(int row) {
+    if (row < 0 || row >= m_list->rowCount()) {
+        m_checkDetail->clear();
+        return;
+    }
+    const auto found = m_checks.constFind(m_list->item(row, kId)->text());
+    m_checkDetail->setPlainText(found == m_checks.constEnd() ? QString() : checkDetailText(*found));
 }
 
 QString SiteSelectionDialog::statusText() const {

@@ -4,12 +4,17 @@
 
 #include "rules/RuleSet.h"
 #include "sites/SpeedTest.h"
+#include "workers/SiteCheck.h"
 
 #include <QDialog>
 
+#include <QHash>
+
+#include <atomic>
 #include <memory>
 
 class QLabel;
+class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
 class QTableWidget;
@@ -36,6 +41,8 @@ public:
     void editSpeedLimit(int row);
     // The rule editor of the site in that row (next pages, request headers, cookie).
     void editRule(int row);
+    // The health check of the ticked sites (every site when none is ticked), in the background.
+    void startCheck();
 
     // For tests.
     QTableWidget* list() const { return m_list; }
@@ -44,14 +51,21 @@ public:
     QPushButton* speedTestButton() const { return m_speedTestButton; }
     QPushButton* speedLimitButton() const { return m_speedLimitButton; }
     QPushButton* ruleButton() const { return m_ruleButton; }
+    QPushButton* checkButton() const { return m_checkButton; }
+    QPlainTextEdit* checkDetail() const { return m_checkDetail; }
+    bool checking() const { return m_checking; }
     QString statusText() const;
 
     // The speed test's view of this dialog.
     QList<std::pair<QString, QString>> sites() const;
     void setSpeedText(int row, const QString& text);
     void setStatusText(const QString& text);
+    // A site's check result in its row's 状态 (the reason as tooltip) and the detail pane.
+    void showCheck(const SiteCheckResult& result);
+    void checkEnded(const QString& text);
 
 private:
+    void showCheckDetail(int row);
     void loadSites();
     SiteRule ruleOfRow(int row) const;
 
@@ -61,6 +75,11 @@ private:
     QPushButton* m_speedTestButton = nullptr;
     QPushButton* m_speedLimitButton = nullptr;
     QPushButton* m_ruleButton = nullptr;
+    QPushButton* m_checkButton = nullptr;
+    QPlainTextEdit* m_checkDetail = nullptr;
+    QHash<QString, SiteCheckResult> m_checks;
+    bool m_checking = false;
+    std::shared_ptr<std::atomic<bool>> m_checkStop = std::make_shared<std::atomic<bool>>(false);
     QPushButton* m_okButton = nullptr;
     QPushButton* m_cancelButton = nullptr;
     QLabel* m_statusLabel = nullptr;

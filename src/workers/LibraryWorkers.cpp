@@ -1,5 +1,7 @@
 #include "workers/LibraryWorkers.h"
 
+#include "workers/SiteCheck.h"
+
 #include "pages/PageRenderer.h"
 #include "rules/RuleSet.h"
 #include "store/NovelLibrary.h"
@@ -7,6 +9,7 @@
 #include "workers/ChapterWorker.h"
 #include "workers/OpenNovelWorker.h"
 
+#include <QDateTime>
 #include <QHash>
 
 #include <algorithm>
@@ -126,8 +129,12 @@ void LibraryUpdateWorker::run() {
     std::mutex countLock;
     int checked = 0;
     int failed = 0;
+    // A novel whose site failed its last health check says so: the likely cause of what this
+    // check finds.
+    const QHash<QString, SiteCheckResult> health = lastChecks(rules);
     auto checkSite = [&](const QString& site) {
         const SiteRule rule = findRuleBySiteName(rules, site);
+        const auto siteHealth = health.constFind(rule.id);
         // Shared by the site's novels: one that stops answering is not asked for every chapter
         // of every novel in this run.
         const auto answers = std::make_shared<SiteAnswers>();
@@ -141,6 +148,10 @@ void LibraryUpdateWorker::run() {
                 update.failed = true;
                 update.error = true;
                 update.status = errorStatusText(currentExceptionText());
+            }
+            if (siteHealth != health.constEnd() && !siteHealth->ok()) {
+                update.siteCheck = siteHealth->status();
+                update.status += siteCheckNote(*siteHealth);
             }
             {
                 std::lock_guard results(m_lock);
@@ -162,6 +173,12 @@ void LibraryUpdateWorker::run() {
     m_surface->setStatusText(updateSummaryText(results()));
 }
 
+QString siteCheckNote(const SiteCheckResult& check) {
+    return QStringLiteral("（目标站 %1 检查：%2）")
+        .arg(QDateTime::fromSecsSinceEpoch(check.checkedAt).toString(QStringLiteral("MM-dd")),
+             check.status());
+}
+
 QString updateSummaryText(const QList<NovelUpdate>& results) {
     int updated = 0;
     int stored = 0;
@@ -169,6 +186,7 @@ QString updateSummaryText(const QList<NovelUpdate>& results) {
     int failed = 0;
     int errors = 0;
     int deferred = 0;
+    int unhealthy = 0;
     for (const NovelUpdate& update : results) {
         deferred += update.deferred ? 1 : 0;
         // What was stored counts, not what the lists announced.
@@ -178,6 +196,7 @@ QString updateSummaryText(const QList<NovelUpdate>& results) {
         // A database or file error is no unreachable site: it is named on its own.
         failed += update.failed && !update.error ? 1 : 0;
         errors += update.error ? 1 : 0;
+        unhealthy += update.siteCheck.isEmpty() ? 0 : 1;
     }
     QString text = updated == 0 && notStored == 0
                        ? QStringLiteral("检查更新完成：%1 本小说都没有新章节").arg(results.size())
@@ -193,6 +212,8 @@ QString updateSummaryText(const QList<NovelUpdate>& results) {
         text += QStringLiteral("，%1 本小说的目标站无法读取").arg(failed);
     if (errors > 0)
         text += QStringLiteral("，%1 本小说检查出错").arg(errors);
+    if (unhealthy > 0)
+        text += QStringLiteral("，%1 本小说的目标站上次检查未通过").arg(unhealthy);
     return text + QStringLiteral("。");
 }
 

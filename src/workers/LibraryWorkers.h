@@ -29,6 +29,7 @@ struct NovelUpdate {
     bool deferred = false; // the site stopped answering: chapters left for the next opening
     bool error = false;    // a database, pattern or file error
     QString status;        // the status text of the check
+    QString siteCheck;     // the site's last health check when it failed (目录失效, ...)
 };
 
 // Checks every novel of the library (or the one named) for new chapters: one novel at a time per
@@ -62,6 +63,9 @@ private:
     QList<NovelUpdate> m_results;
 };
 
+struct SiteCheckResult;
+// What a novel's update status adds when its site failed its last health check.
+QString siteCheckNote(const SiteCheckResult& check);
 // The summary of an update check.
 QString updateSummaryText(const QList<NovelUpdate>& results);
 

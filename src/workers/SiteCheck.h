@@ -76,7 +76,7 @@ bool looksLikeAntiBotPage(const QString& page);
 SiteCheckResult checkSite(const SiteRule& rule, const QString& keyword = QString(),
                           bool verbose = false);
 
-// Every site of rules checked side by side (one thread each, started 50 ms apart), each result
+// Every site of rules checked side by side (one thread each, all started at once), each result
 // handed to done as it ends (on that site's thread, one call at a time); the results in the
 // order of rules. stop, when set, ends every check at its next step.
 using CheckDone = std::function<void(const SiteCheckResult&)>;

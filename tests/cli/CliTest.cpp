@@ -157,8 +157,9 @@ TEST_F(CliTest, SiteShowsSetsAndRefusesSpeedLimits) {
     const QString server = site->baseUrl().mid(7) + QLatin1Char('\t');
     const QString next = QStringLiteral("<a class=\"next\" href=\"(.+?)\">");
     auto line = [&](const char* speed, const QString& paging,
-                    const QString& headers = QStringLiteral("\t\t\t\tno-cookie")) {
-        return name + QLatin1Char('\t') + server + QLatin1String(speed) + paging + headers +
+                    const QString& headers = QStringLiteral("\t\t\t\tno-cookie"),
+                    const QString& check = QStringLiteral("\t\t")) {
+        return name + QLatin1Char('\t') + server + QLatin1String(speed) + paging + headers + check +
                QLatin1Char('\n');
     };
     const QString own = line("3\t800\toff\town\t", QStringLiteral("\t\toff"));
@@ -223,6 +224,14 @@ TEST_F(CliTest, SiteShowsSetsAndRefusesSpeedLimits) {
           QStringLiteral("--cookie"), QStringLiteral("none")},
          0,
          line("20\t50\ton\tdefault\t", QStringLiteral("\t") + next + QStringLiteral("\ton")),
+         {}},
+        // What the health check starts from; the limits stay the program's.
+        {{QStringLiteral("--check-word"), QStringLiteral("剑来"), QStringLiteral("--check-page"),
+          QStringLiteral("http://b.example/book/3/")},
+         0,
+         line("20\t50\ton\tdefault\t", QStringLiteral("\t") + next + QStringLiteral("\ton"),
+              QStringLiteral("\t\t\t\tno-cookie"),
+              QStringLiteral("\t剑来\thttp://b.example/book/3/")),
          {}},
     };
     for (const auto& step : steps) {
@@ -324,6 +333,35 @@ TEST_F(CliTest, UpdateCountsWhatItStored) {
               stored.count);
 }
 
+// check names the site and the step that broke, with its exit status; the next update check
+// marks the novels of that site.
+TEST_F(CliTest, CheckTellsWhichSiteBrokeAndTheUpdateSaysSo) {
+    const CliRun healthy = cli({QStringLiteral("check"), QStringLiteral("书海阁"),
+                                QStringLiteral("903"), QStringLiteral("--verbose")});
+    EXPECT_EQ(healthy.exitCode, 0) << healthy.out.toStdString();
+    EXPECT_TRUE(healthy.out.contains(QStringLiteral("书海阁\t状态\t正常\t")));
+    EXPECT_TRUE(healthy.out.contains(QStringLiteral("手机书屋\t状态\t正常\t")));
+    EXPECT_TRUE(healthy.out.contains(QStringLiteral("\n    状态 200\n")));
+    EXPECT_EQ(cli({QStringLiteral("check"), QStringLiteral("没有这个站")}).exitCode, 2);
+
+    ASSERT_EQ(download(2).exitCode, 0);
+    {
+        SqliteDatabase db(data + QStringLiteral("zvrd.db"));
+        db.exec(QStringLiteral("update site_rule set directory_page_regional='<ol>(.+?)</ol>' "
+                               "where id=901"));
+    }
+    const CliRun broken = cli({QStringLiteral("check")});
+    EXPECT_EQ(broken.exitCode, 1);
+    EXPECT_TRUE(broken.out.contains(QStringLiteral("书海阁\t状态\t目录失效\t")))
+        << broken.out.toStdString();
+    EXPECT_TRUE(broken.out.contains(QStringLiteral("云中书库\t状态\t正常\t")));
+    const CliRun update = cli({QStringLiteral("update")});
+    EXPECT_TRUE(update.out.contains(QStringLiteral("检查：目录失效）")))
+        << update.out.toStdString();
+    EXPECT_TRUE(update.err.contains(QStringLiteral("1 本小说的目标站上次检查未通过")))
+        << update.err.toStdString();
+}
+
 // A first start on an empty folder: the folder is made and gets the shipped rules; --help names
 // the folder; a folder that cannot be made is an error, not a crash.
 TEST_F(CliTest, AFreshFolderGetsTheShippedRules) {
@@ -339,8 +377,10 @@ TEST_F(CliTest, AFreshFolderGetsTheShippedRules) {
     EXPECT_EQ(info.exitCode, 1) << info.err.toStdString(); // the site is known, the page is not
     EXPECT_GE(value(QStringLiteral("zvrd.db"), QStringLiteral("select count(*) from site_rule")),
               7);
+    QFile shipped(QStringLiteral(ZVRD_SOURCE_DIR "/data/site_rules.sql"));
+    ASSERT_TRUE(shipped.open(QIODevice::ReadOnly));
     EXPECT_EQ(value(QStringLiteral("zvrd.db"), QStringLiteral("select version from shipped_rules")),
-              1);
+              shippedRulesVersion(QString::fromUtf8(shipped.readAll())));
 
     QFile file(temp.filePath(QStringLiteral("a-file")));
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));

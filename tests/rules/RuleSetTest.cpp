@@ -240,7 +240,8 @@ TEST_F(RuleSetTest, TheShippedFilesInsertRowsOnly) {
     const QStringList own = ruleTexts();
     ASSERT_TRUE(installShippedRules(real.fileName()).installed);
     EXPECT_EQ(ruleTexts().mid(0, 11), own.mid(0, 11));
-    EXPECT_EQ(loadSiteRules().size(), 11 + text.count(QStringLiteral("INSERT OR REPLACE")));
+    EXPECT_EQ(loadSiteRules().size(),
+              11 + text.count(QStringLiteral("INSERT OR REPLACE INTO site_rule")));
 }
 
 TEST_F(RuleSetTest, AMissingColumnRaisesTheAccessLayersError) {

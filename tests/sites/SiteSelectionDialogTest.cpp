@@ -239,3 +239,49 @@ TEST_F(SiteSelectionDialogTest, AnEmptyRuleTableDisablesTheSpeedTest) {
 }
 
 } // namespace
+
+// 检查站点 checks the ticked sites in the background: each row's 状态 tells how its check went,
+// with the reason as tooltip and the steps in the detail pane; a dialog opened later shows the
+// kept results.
+TEST_F(SiteSelectionDialogTest, TheHealthCheckFillsTheStatusColumn) {
+    testsite::TestSite site;
+    ASSERT_TRUE(
+        importRuleScript(QStringLiteral(ZVRD_SOURCE_DIR "/data/demo_sites.sql"), site.baseUrl()));
+    {
+        SqliteDatabase db(ruleDatabasePath());
+        db.exec(QStringLiteral("update site_rule set directory_page_chapter_name_and_url="
+                               "'<li>(.+?)</li>' where id=902"));
+    }
+    writeConfig("[target_site]\r\nselected=901,902,\r\n");
+    auto rowOf = [](SiteSelectionDialog& dialog, const char* id) {
+        for (int r = 0; r < dialog.list()->rowCount(); ++r) {
+            if (dialog.list()->item(r, 0)->text() == QLatin1String(id))
+                return r;
+        }
+        return -1;
+    };
+    {
+        SiteSelectionDialog dialog;
+        dialog.checkButton()->click();
+        EXPECT_TRUE(dialog.checking());
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !dialog.checking(); }, 20000));
+        const QTableWidgetItem* healthy = dialog.list()->item(rowOf(dialog, "901"), 5);
+        const QTableWidgetItem* broken = dialog.list()->item(rowOf(dialog, "902"), 5);
+        EXPECT_TRUE(healthy->text().startsWith(QStringLiteral("正常")))
+            << healthy->text().toStdString();
+        EXPECT_TRUE(broken->text().startsWith(QStringLiteral("目录失效")));
+        EXPECT_TRUE(
+            broken->toolTip().contains(QStringLiteral("directory_page_chapter_name_and_url")));
+        EXPECT_EQ(dialog.list()->item(rowOf(dialog, "903"), 5)->text(), QStringLiteral("未检查"));
+        EXPECT_EQ(dialog.statusText(), QStringLiteral("检查完成：2 个站点中有 1 个出了问题。"));
+        dialog.list()->setCurrentCell(rowOf(dialog, "902"), 1);
+        EXPECT_TRUE(dialog.checkDetail()->toPlainText().contains(
+            QStringLiteral("directory_page_regional：1 处")))
+            << dialog.checkDetail()->toPlainText().toStdString();
+    }
+    SiteSelectionDialog reopened;
+    EXPECT_TRUE(reopened.list()
+                    ->item(rowOf(reopened, "902"), 5)
+                    ->text()
+                    .startsWith(QStringLiteral("目录失效")));
+}
