@@ -122,6 +122,8 @@ QString checkDetailText(const SiteCheckResult& result) {
                       QDateTime::fromSecsSinceEpoch(result.checkedAt)
                           .toString(QStringLiteral("yyyy-MM-dd HH:mm")))
                  .arg(result.elapsedMs);
+    if (!result.ok())
+        lines << result.reason();
     for (const CheckStepResult& step : result.steps) {
         lines << QStringLiteral("%1　%2 毫秒　%3")
                          .arg(checkStepName(step.step))
@@ -149,7 +151,7 @@ SiteSelectionDialog::SiteSelectionDialog(QWidget* parent, ConnectTimer timer)
     m_list->setHorizontalHeaderLabels({QStringLiteral("序号"), QStringLiteral("网站名称"),
                                        QStringLiteral("网站地址"), QStringLiteral("连接速度"),
                                        QStringLiteral("限速"), QStringLiteral("状态")});
-    const int widths[] = {40, 90, 140, 64, 120, 100};
+    const int widths[] = {58, 90, 122, 64, 120, 100};
     for (int c = 0; c < 6; ++c)
         m_list->setColumnWidth(c, widths[c]);
     m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
