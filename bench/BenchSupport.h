@@ -3,6 +3,7 @@
 #pragma once
 
 #include "net/HttpLibrary.h"
+#include "store/SqliteTable.h"
 
 #include <QCoreApplication>
 #include <QProcess>
@@ -55,3 +56,15 @@ private:
     bool m_ok = false;
     QString m_base;
 };
+
+// A copy of the demo rule 901 (书海阁) at id, named name, its addresses moved from the server at
+// from to the one at to.
+inline void addDemoRuleCopy(zvrd::SqliteDatabase& db, int id, const QString& name,
+                            const QString& from, const QString& to) {
+    db.exec(QStringLiteral("create temp table copy as select * from site_rule where id=901"));
+    db.exec(QStringLiteral("update copy set id=?1, site_name=?2, site_url=replace(site_url,?3,?4), "
+                           "search_page_url_format=replace(search_page_url_format,?3,?4)"),
+            {int64_t{id}, name, from, to});
+    db.exec(QStringLiteral("insert into site_rule select * from copy"));
+    db.exec(QStringLiteral("drop table copy"));
+}

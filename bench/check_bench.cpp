@@ -62,21 +62,13 @@ void BM_CheckTenSites(benchmark::State& state) {
             for (int k = 0; k < kSites; ++k) {
                 const QString base = k == kDown ? QStringLiteral("http://127.0.0.1:1")
                                                 : servers[static_cast<size_t>(k)]->base();
-                db.exec(QStringLiteral("create temp table r%1 as select * from site_rule where "
-                                       "id=901")
-                            .arg(k));
-                db.exec(
-                    QStringLiteral("update r%1 set id=?1, site_name=?2, "
-                                   "site_url=replace(site_url,?3,?4), "
-                                   "search_page_url_format="
-                                   "replace(search_page_url_format,?3,?4)")
-                        .arg(k),
-                    {int64_t{1000 + k}, QStringLiteral("站点%1").arg(k), servers[0]->base(), base});
+                addDemoRuleCopy(db, 1000 + k, QStringLiteral("站点%1").arg(k), servers[0]->base(),
+                                base);
                 if (k == kBroken)
-                    db.exec(QStringLiteral("update r%1 set directory_page_chapter_name_and_url="
-                                           "'<li><a href=\"(.+?)\">(.+?)</a></li>'")
-                                .arg(k));
-                db.exec(QStringLiteral("insert into site_rule select * from r%1").arg(k));
+                    db.exec(QStringLiteral("update site_rule set "
+                                           "directory_page_chapter_name_and_url="
+                                           "'<li><a href=\"(.+?)\">(.+?)</a></li>' where id=?1"),
+                            {int64_t{1000 + k}});
             }
             db.exec(QStringLiteral("delete from site_rule where id<1000"));
         }

@@ -38,9 +38,8 @@ void downloadInFixedWindow(int32_t novelId, const QString& bookDir, const Chapte
     for (int32_t j = 0; j < list.count; ++j)
         runner.start([&, j](std::function<void()> done) {
             return std::make_unique<ChapterWorker>(
-                ruleId, novelId, j, bookDir, QString(), list.names[j], list.urls[j], false,
-                surface, Worker::Ownership::Held,
-                [done](int32_t, ChapterOutcome) { done(); });
+                ruleId, novelId, j, bookDir, QString(), list.names[j], list.urls[j], false, surface,
+                Worker::Ownership::Held, [done](int32_t, ChapterOutcome) { done(); });
         });
 }
 
@@ -71,8 +70,8 @@ void BM_RateLimitedSite(benchmark::State& state) {
         std::vector<NovelInfo> infos;
         for (int n = 0; n < novels; ++n) {
             site.setChapterCount(QStringLiteral("gbk"), 5 - n, kChapters / novels);
-            infos.push_back(parseInfoPage(
-                site.baseUrl() + QStringLiteral("/gbk/book/%1/").arg(5 - n), rule));
+            infos.push_back(
+                parseInfoPage(site.baseUrl() + QStringLiteral("/gbk/book/%1/").arg(5 - n), rule));
         }
         site.setRateLimit(perSecond, static_cast<int>(perSecond), retryAfter);
         const int requestsBefore = site.requestCount();
@@ -111,10 +110,9 @@ void BM_RateLimitedSite(benchmark::State& state) {
         site.setRateLimit(0, 0);
         setDataFolder(QString());
     }
-    state.SetLabel(std::string(reader ? "reader" : "fixed window") + ", R=" +
-                   std::to_string(state.range(0)) + "/s, " + std::to_string(novels) +
-                   (novels == 1 ? " novel" : " novels") +
-                   (retryAfter ? "" : ", no Retry-After"));
+    state.SetLabel(std::string(reader ? "reader" : "fixed window") +
+                   ", R=" + std::to_string(state.range(0)) + "/s, " + std::to_string(novels) +
+                   (novels == 1 ? " novel" : " novels") + (retryAfter ? "" : ", no Retry-After"));
     state.counters["wall/floor"] = wall / (kChapters / perSecond);
     state.counters["failed"] = failed;
     state.counters["%_429"] = refusedShare;

@@ -73,15 +73,7 @@ void BM_UpdateCheck100Novels(benchmark::State& state) {
         {
             SqliteDatabase db(ruleDatabasePath());
             for (int k = 0; k < kSites; ++k) {
-                db.exec(QStringLiteral("create temp table r%1 as select * from site_rule where "
-                                       "id=901")
-                            .arg(k));
-                db.exec(QStringLiteral("update r%1 set id=%2, site_name='%3', "
-                                       "site_url=replace(site_url,'%4','%5')")
-                            .arg(k)
-                            .arg(1000 + k)
-                            .arg(siteName(k), servers[0]->base(), servers[k]->base()));
-                db.exec(QStringLiteral("insert into site_rule select * from r%1").arg(k));
+                addDemoRuleCopy(db, 1000 + k, siteName(k), servers[0]->base(), servers[k]->base());
             }
         }
         const SiteRule rule = findRuleBySiteName(loadSiteRules(), siteName(0));
