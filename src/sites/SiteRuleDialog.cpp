@@ -3,6 +3,7 @@
 #include "rules/Extractors.h"
 #include "rules/PatternNotation.h"
 #include "sites/DialogSaving.h"
+#include "store/SiteChecks.h"
 #include "store/SiteRules.h"
 #include "store/SqliteTable.h"
 
@@ -97,6 +98,11 @@ SiteRuleDialog::SiteRuleDialog(const SiteRule& rule, QWidget* parent)
         // An old library without cookies shows none.
     }
 
+    m_checkWord = new QLineEdit(rule.checkKeyword, this);
+    m_checkWord->setPlaceholderText(QStringLiteral("检查站点时搜索的书名（留空：凡人修仙传）"));
+    m_checkPage = new QLineEdit(rule.checkInfoPageUrl, this);
+    m_checkPage->setPlaceholderText(QStringLiteral("没有搜索时，检查从这本书的信息页开始"));
+
     auto* refererRow = new QHBoxLayout;
     refererRow->addWidget(m_refererMode);
     refererRow->addWidget(m_referer, 1);
@@ -108,6 +114,8 @@ SiteRuleDialog::SiteRuleDialog(const SiteRule& rule, QWidget* parent)
     form->addRow(QStringLiteral("Referer："), refererRow);
     form->addRow(QStringLiteral("其他请求头："), m_headers);
     form->addRow(QStringLiteral("Cookie："), m_cookie);
+    form->addRow(QStringLiteral("检查用书名："), m_checkWord);
+    form->addRow(QStringLiteral("检查用信息页："), m_checkPage);
 
     auto* trial = new QGroupBox(QStringLiteral("试一试（用上面的设置，不必先保存）"), this);
     m_trialAddress = new QLineEdit(rule.siteUrl, trial);
@@ -162,6 +170,8 @@ SiteRule SiteRuleDialog::editedRule() const {
     rule.refererFromLink = mode == kLinkingPage;
     rule.referer = mode == kNoReferer ? QString() : m_referer->text().trimmed();
     rule.extraHeaders = m_headers->toPlainText().trimmed();
+    rule.checkKeyword = m_checkWord->text().trimmed();
+    rule.checkInfoPageUrl = m_checkPage->text().trimmed();
     return rule;
 }
 
@@ -189,6 +199,7 @@ bool SiteRuleDialog::save(QString* why) {
         setSitePaging({rule.id, rule.chapterNextPage, rule.directoryNextPage, rule.distinctLinks});
         setSiteRequestHeaders(rule);
         setSiteCookie(rule, editedCookie());
+        setSiteCheckRow({rule.id, rule.checkKeyword, rule.checkInfoPageUrl});
         return true;
     } catch (const SqliteException& e) {
         *why = e.message();

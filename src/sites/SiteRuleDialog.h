@@ -42,6 +42,8 @@ public:
     QLineEdit* refererEdit() const { return m_referer; }
     QPlainTextEdit* headersEdit() const { return m_headers; }
     QLineEdit* cookieEdit() const { return m_cookie; }
+    QLineEdit* checkWordEdit() const { return m_checkWord; }
+    QLineEdit* checkPageEdit() const { return m_checkPage; }
     QLineEdit* trialAddressEdit() const { return m_trialAddress; }
     QPlainTextEdit* trialOutput() const { return m_trialOutput; }
 
@@ -62,6 +64,8 @@ private:
     QLineEdit* m_referer = nullptr;
     QPlainTextEdit* m_headers = nullptr;
     QLineEdit* m_cookie = nullptr;
+    QLineEdit* m_checkWord = nullptr;
+    QLineEdit* m_checkPage = nullptr;
     QLineEdit* m_trialAddress = nullptr;
     QPushButton* m_listButton = nullptr;
     QPushButton* m_chapterButton = nullptr;

@@ -182,14 +182,15 @@ TEST_F(SiteSelectionDialogTest, TheRuleEditorKeepsAndTriesARule) {
         EXPECT_TRUE(problem.contains(QStringLiteral("第 2 行"))) << problem.toStdString();
         EXPECT_TRUE(findRuleBySiteName(loadSiteRules(), rule.siteName).userAgent.isEmpty());
         edit.headersEdit()->setPlainText(QStringLiteral("X-A: 1"));
+        edit.checkWordEdit()->setText(QStringLiteral("剑来"));
         ASSERT_TRUE(edit.save(&problem)) << problem.toStdString();
     }
     rule = findRuleBySiteName(loadSiteRules(), rule.siteName);
     EXPECT_EQ(std::tuple(rule.directoryNextPage, rule.distinctLinks, rule.userAgent,
-                         rule.extraHeaders, siteCookie(rule)),
+                         rule.extraHeaders, siteCookie(rule), rule.checkKeyword),
               std::tuple(QStringLiteral("<a class=\"next\" href=\"([^\"]+)\">"), true,
-                         QStringLiteral("UA/1"), QStringLiteral("X-A: 1"),
-                         QStringLiteral("sid=1")));
+                         QStringLiteral("UA/1"), QStringLiteral("X-A: 1"), QStringLiteral("sid=1"),
+                         QStringLiteral("剑来")));
 
     addRule(20, "手机", "");
     {
