@@ -1,4 +1,4 @@
-#include "CheckCommand.h"
+#include "Commands.h"
 
 #include "workers/SiteCheck.h"
 

@@ -3,7 +3,7 @@
 // chapter stored); 1: nothing found; 2: usage error, unknown site, regular-expression, database or
 // file error (text on stderr); 3: download stored the novel but some chapters failed (update:
 // some sites could not be read). check: 0 every site ok, 1 some site failed a step.
-#include "CheckCommand.h"
+#include "Commands.h"
 #include "core/DataFolder.h"
 #include "export/NovelExport.h"
 #include "net/HttpLibrary.h"
@@ -84,6 +84,11 @@ const char* kUsage =
     "                           step, result, time, reason) and a status line per site;\n"
     "                           --verbose adds each address, status, the page's first bytes and\n"
     "                           what each rule field captured; exit 0 all ok, 1 some site failed\n"
+    "  switch SITE NAME [NEWSITE]\n"
+    "                           换源: the same novel on the other selected sites (site, name,\n"
+    "                           author, latest chapter, chapters, answer ms, same-author or\n"
+    "                           other-author); with NEWSITE carries it there with the reading\n"
+    "                           place; exit 1 unknown novel or not found elsewhere\n"
     "  import-rules FILE [--base URL]\n"
     "                           runs the SQL of FILE on zvrd.db (\"@BASE@\" becomes URL)\n"
     "  --help, --version\n";
@@ -557,6 +562,11 @@ int runCommand(QStringList args, Output& io) {
         return siteCommand(args, io);
     if (command == QLatin1String("check"))
         return checkCommand(args, io.out, io.err);
+    if (command == QLatin1String("switch")) {
+        if (args.size() != 2 && args.size() != 3)
+            return usageError(io);
+        return switchCommand(args, io.out, io.err);
+    }
     bool pictures = false;
     if (command == QLatin1String("chapter") && args.removeAll(QStringLiteral("--pictures")) > 0)
         pictures = true;

@@ -456,12 +456,31 @@ int32_t lastReadChapter(int32_t novelId) {
     return table->atEnd() ? -1 : static_cast<int32_t>(table->fieldAsInteger(0));
 }
 
+QString ShelfEntry::sourceMark() const {
+    if (failedChecks >= 3)
+        return QStringLiteral("目标站无法读取");
+    if (otherChapters > 0 && total > 0 && otherChapters > total)
+        return QStringLiteral("其他站有更新");
+    return QString();
+}
+
 QList<ShelfEntry> bookshelf(bool withCounts) {
     QList<ShelfEntry> shelf;
     {
         SqliteDatabase db(ruleDatabasePath());
-        auto table = db.query(QStringLiteral("select id,target_site,novel_name,novel_author,"
-                                             "latest_chapter,info_page_url from latest_read"));
+        // A novel left for the same novel on another site is shown as that one's other site,
+        // while that one is recorded.
+        const bool switched = db.tableExists(QStringLiteral("novel_switch"));
+        auto table = db.query(
+            switched
+                ? QStringLiteral("select r.id,r.target_site,r.novel_name,r.novel_author,"
+                                 "r.latest_chapter,r.info_page_url,coalesce(s.failed_checks,0),"
+                                 "coalesce(s.other_site,''),coalesce(s.other_chapters,0) "
+                                 "from latest_read r left join novel_source_state s on "
+                                 "s.novel_id=r.id where r.id not in (select w.novel_id from "
+                                 "novel_switch w join latest_read t on t.id=w.moved_to)")
+                : QStringLiteral("select id,target_site,novel_name,novel_author,"
+                                 "latest_chapter,info_page_url,0,'',0 from latest_read"));
         for (; !table->atEnd(); table->next()) {
             ShelfEntry entry;
             entry.novelId = static_cast<int32_t>(table->fieldAsInteger(0));
@@ -470,7 +489,23 @@ QList<ShelfEntry> bookshelf(bool withCounts) {
             entry.author = table->fieldAsString(3);
             entry.latestChapter = table->fieldAsString(4);
             entry.infoPageUrl = table->fieldAsString(5);
+            entry.failedChecks = static_cast<int32_t>(table->fieldAsInteger(6));
+            entry.otherSite = table->fieldAsString(7);
+            entry.otherChapters = static_cast<int32_t>(table->fieldAsInteger(8));
             shelf.append(entry);
+        }
+        if (switched) {
+            QHash<int32_t, ShelfEntry*> byId;
+            for (ShelfEntry& entry : shelf)
+                byId.insert(entry.novelId, &entry);
+            for (auto left =
+                     db.query(QStringLiteral("select w.moved_to,r.target_site from "
+                                             "novel_switch w join latest_read r on "
+                                             "r.id=w.novel_id order by w.switched_at desc"));
+                 !left->atEnd(); left->next()) {
+                if (ShelfEntry* entry = byId.value(static_cast<int32_t>(left->fieldAsInteger(0))))
+                    entry->sitesLeft.append(left->fieldAsString(1));
+            }
         }
     }
     QHash<int32_t, int64_t> readTime;

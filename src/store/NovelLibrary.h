@@ -7,6 +7,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -170,6 +171,13 @@ struct ShelfEntry {
     int32_t newChapters = 0; // chapters added since a chapter was last read (or the first opening)
     int32_t lastRead = -1;   // index of the last chapter read, -1 for none
     QString lastReadName;
+    QStringList sitesLeft;    // sites the reader left for this one (换源), the latest first
+    int32_t failedChecks = 0; // update checks in a row that could not read its site
+    QString otherSite;        // a site seen listing more of it, with how many
+    int32_t otherChapters = 0;
+    // "目标站无法读取" after three failed checks, "其他站有更新" when another site lists more
+    // chapters than the library holds (with counts); empty otherwise.
+    QString sourceMark() const;
 };
 // Every recorded novel, the most recently opened or read first; without counts, stored, total
 // and newChapters stay 0 (counting every library's chapters is most of what it costs).

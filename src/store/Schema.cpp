@@ -187,6 +187,18 @@ void ruleLayout7(SqliteDatabase& db) {
                            "PRIMARY KEY (site_id, step))"));
 }
 
+// 换源: a novel the reader left for the same novel on another site (where it went, the chapter
+// last read and where that place was carried, so that switching back restores it), and what
+// the library knows of a novel's sources (update checks failed in a row, a site seen listing
+// more of it).
+void ruleLayout8(SqliteDatabase& db) {
+    db.exec(QStringLiteral("CREATE TABLE novel_switch (novel_id INTEGER PRIMARY KEY, "
+                           "moved_to INTEGER, from_index INTEGER, to_index INTEGER, "
+                           "switched_at INTEGER)"));
+    db.exec(QStringLiteral("CREATE TABLE novel_source_state (novel_id INTEGER PRIMARY KEY, "
+                           "failed_checks INTEGER, other_site TEXT, other_chapters INTEGER)"));
+}
+
 // The highest novel id novel_info.db holds rows of; 0 for none.
 int64_t highestStoredNovelId() {
     SqliteDatabase db(novelDatabasePath());
@@ -266,14 +278,14 @@ const QStringList& siteRuleColumns() {
 }
 
 void prepareLibrary() {
-    static_assert(kRuleDatabaseVersion == 7 && kNovelDatabaseVersion == 1,
+    static_assert(kRuleDatabaseVersion == 8 && kNovelDatabaseVersion == 1,
                   "a new layout needs its upgrade step below");
     const int64_t highestNovelId =
         layoutVersion(ruleDatabasePath()) < 3 ? highestStoredNovelId() : 0;
     upgrade(ruleDatabasePath(),
             {ruleLayout1, ruleLayout2,
              [highestNovelId](SqliteDatabase& db) { ruleLayout3(db, highestNovelId); }, ruleLayout4,
-             ruleLayout5, ruleLayout6, ruleLayout7});
+             ruleLayout5, ruleLayout6, ruleLayout7, ruleLayout8});
     upgrade(novelDatabasePath(), {novelLayout1});
 }
 

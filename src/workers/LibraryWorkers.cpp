@@ -5,6 +5,7 @@
 #include "pages/PageRenderer.h"
 #include "rules/RuleSet.h"
 #include "store/NovelLibrary.h"
+#include "store/NovelSwitch.h"
 #include "workers/BoundedRunner.h"
 #include "workers/ChapterWorker.h"
 #include "workers/OpenNovelWorker.h"
@@ -149,6 +150,8 @@ void LibraryUpdateWorker::run() {
                 update.error = true;
                 update.status = errorStatusText(currentExceptionText());
             }
+            if (!update.error)
+                recordUpdateCheck(shelf[i].novelId, update.failed);
             if (siteHealth != health.constEnd() && !siteHealth->ok()) {
                 update.siteCheck = siteHealth->status();
                 update.status += siteCheckNote(*siteHealth);
