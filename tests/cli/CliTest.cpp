@@ -2,6 +2,7 @@
 // sharing one data folder. Exit status, error texts, two processes at once, kill -9 and resume,
 // a full disk and a read-only folder.
 #include "core/DataFolder.h"
+#include "rules/Extractors.h"
 #include "rules/RuleSet.h"
 #include "store/NovelLibrary.h"
 #include "store/SqliteTable.h"
@@ -360,6 +361,29 @@ TEST_F(CliTest, CheckTellsWhichSiteBrokeAndTheUpdateSaysSo) {
         << update.out.toStdString();
     EXPECT_TRUE(update.err.contains(QStringLiteral("1 本小说的目标站上次检查未通过")))
         << update.err.toStdString();
+}
+
+// switch lists the same novel on the other selected site and carries the novel there.
+TEST_F(CliTest, SwitchListsAndCarriesTheNovel) {
+    const SiteRule rule = findRuleBySiteName(loadSiteRules(), QStringLiteral("书海阁"));
+    const NovelInfo info = parseInfoPage(novelUrl(1), rule);
+    ASSERT_TRUE(
+        addRecentRead(rule.siteName, info.name, info.author, info.latestChapter, info.infoPageUrl));
+    const int32_t id = recentReadId(rule.siteName, info.name);
+    ASSERT_TRUE(addChapterList(id, parseDirectoryPage(info.directoryPageUrl, rule)));
+    recordReading(id, 11);
+    const CliRun listed = cli({QStringLiteral("switch"), rule.siteName, info.name});
+    EXPECT_EQ(listed.exitCode, 0) << listed.err.toStdString();
+    EXPECT_TRUE(
+        listed.out.startsWith(QStringLiteral("云中书库\t凡人修仙传\t忘语\t第30章 墨大夫\t30\t")))
+        << listed.out.toStdString();
+    EXPECT_TRUE(listed.out.endsWith(QStringLiteral("\tsame-author\n")));
+    const CliRun moved =
+        cli({QStringLiteral("switch"), rule.siteName, info.name, QStringLiteral("云中书库")});
+    EXPECT_EQ(moved.exitCode, 0);
+    EXPECT_EQ(moved.out, QStringLiteral("已换到「云中书库」，阅读位置：第12章 坊市。\n"));
+    EXPECT_EQ(cli({QStringLiteral("switch"), rule.siteName, QStringLiteral("没有这本")}).exitCode,
+              1);
 }
 
 // A first start on an empty folder: the folder is made and gets the shipped rules; --help names
