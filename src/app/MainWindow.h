@@ -4,6 +4,7 @@
 
 #include "export/NovelExport.h"
 
+#include "workers/SourceSwitch.h"
 #include "workers/WindowSurface.h"
 
 #include <QMainWindow>
@@ -69,6 +70,13 @@ public:
     void startExport(const QString& siteName, const QString& novelName, ExportFormat format);
     void openSelectedNovel();
     void handleNavigation(const QString& url, bool& cancel);
+    // 换源: looks for the novel on the other selected sites, lets the reader choose one and
+    // opens the novel there at the carried place.
+    void startSourceSwitch(const QString& siteName, const QString& novelName);
+    // Who picks the site of a 换源 (the list dialog; tests answer it): the chosen row or -1.
+    using SourceChooser =
+        std::function<int(const QString& novelName, const QList<SourceCandidate>& found)>;
+    void setSourceChooser(SourceChooser choose) { m_sourceChooser = std::move(choose); }
 
     // Who starts a search (the search coordinator; tests put a recorder here).
     void setSearchStarter(std::function<void(const QString&)> starter) {
@@ -116,6 +124,10 @@ private:
     void fitLastColumn();
     void setBookshelfColumns(bool bookshelf);
     void showRowMenu(const QPoint& position);
+    int askSourceOf(const QString& novelName, const QList<SourceCandidate>& found);
+    void switchToChosenSource(int32_t novelId, const QString& novelName,
+                              const QList<SourceCandidate>& found);
+    void openSwitchedNovel(const SwitchOutcome& outcome, const QString& siteName);
 
     QToolBar* m_toolBar = nullptr;
     QToolButton* m_mainButton = nullptr;
@@ -148,6 +160,7 @@ private:
     std::function<bool(const QString&)> m_confirm;
     std::function<QString(const QString&, const QString&)> m_chooseExportFile;
     ChapterStarter m_chapterStarter;
+    SourceChooser m_sourceChooser;
     std::shared_ptr<GatedSurface> m_searchGate;
     uint32_t m_lastChapterLinkTick = 0;
     std::atomic<bool> m_surfaceClosed{false};

@@ -94,6 +94,18 @@ void MainWindow::handleNavigation(const QString& url, bool& cancel) {
         }
         return;
     }
+    // 换源 atop a table of contents: directory_switch#NOVEL_ID.
+    if (const qsizetype at = url.lastIndexOf(QLatin1String("directory_switch#")); at >= 0) {
+        cancel = true;
+        try {
+            const RecentReadName novel = recentReadName(url.mid(at + 17).toInt());
+            if (!novel.novelName.isEmpty())
+                startSourceSwitch(novel.siteName, novel.novelName);
+        } catch (const SqliteException& e) {
+            showError(e.message());
+        }
+        return;
+    }
     if (!url.contains(QLatin1String("directory_info")))
         return;
     if (m_tickCounter() - m_lastChapterLinkTick < kChapterLinkPauseMs) {
@@ -158,6 +170,16 @@ void MainWindow::listRecentReads() {
                                      entry.lastReadName};
             for (int c = 0; c < 7; ++c)
                 m_resultList->setItem(row, c, new QTableWidgetItem(cells[c]));
+            // What 换源 left behind stays in the library, and is named here.
+            if (!entry.sitesLeft.isEmpty())
+                m_resultList->item(row, 1)->setToolTip(
+                    QStringLiteral("其他站：%1（已下载的章节仍保留）")
+                        .arg(entry.sitesLeft.join(QStringLiteral("、"))));
+            if (const QString mark = entry.sourceMark(); !mark.isEmpty()) {
+                QTableWidgetItem* item = m_resultList->item(row, 6);
+                item->setText(QStringLiteral("【%1】%2").arg(mark, item->text()));
+                item->setToolTip(QStringLiteral("右键选“换源…”换到其他目标站"));
+            }
         }
     } catch (const SqliteException& e) {
         showError(e.message());
@@ -183,6 +205,8 @@ void MainWindow::showRowMenu(const QPoint& position) {
     if (!m_bookshelf || row < 0)
         return;
     QMenu menu(this);
+    QAction* switchSite = menu.addAction(QStringLiteral("换源…"));
+    menu.addSeparator();
     QAction* epub = menu.addAction(QStringLiteral("导出 EPUB…"));
     QAction* text = menu.addAction(QStringLiteral("导出 TXT…"));
     menu.addSeparator();
@@ -190,6 +214,8 @@ void MainWindow::showRowMenu(const QPoint& position) {
     QAction* chosen = menu.exec(m_resultList->viewport()->mapToGlobal(position));
     if (chosen == remove) {
         removeNovelOfRow(row);
+    } else if (chosen == switchSite && m_resultList->item(row, 1) && m_resultList->item(row, 2)) {
+        startSourceSwitch(m_resultList->item(row, 1)->text(), m_resultList->item(row, 2)->text());
     } else if ((chosen == epub || chosen == text) && m_resultList->item(row, 1) &&
                m_resultList->item(row, 2)) {
         startExport(m_resultList->item(row, 1)->text(), m_resultList->item(row, 2)->text(),

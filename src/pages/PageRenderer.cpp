@@ -278,7 +278,8 @@ QString continueLink(int32_t novelId, const QStringList& chapterNames, int32_t l
 }
 
 QString exportLinks(int32_t novelId) {
-    return QStringLiteral("<a class=\"export\" href=\"directory_export#epub#%1\">导出 EPUB…</a>"
+    return QStringLiteral("<a class=\"export\" href=\"directory_switch#%1\">换源…</a>&nbsp;&nbsp;"
+                          "<a class=\"export\" href=\"directory_export#epub#%1\">导出 EPUB…</a>"
                           "&nbsp;&nbsp;<a class=\"export\" href=\"directory_export#txt#%1\">"
                           "导出 TXT…</a>")
         .arg(novelId);

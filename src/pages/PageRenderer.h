@@ -56,7 +56,8 @@ QString directoryRows(int32_t novelId, const QStringList& chapterNames,
                       const ReadingMarks& marks = {});
 // "{Continue}": a link to the last chapter read, empty when none was read.
 QString continueLink(int32_t novelId, const QStringList& chapterNames, int32_t lastRead);
-// The links at the top of a table of contents that export the novel (directory_export#FORMAT#ID).
+// The links at the top of a table of contents: 换源 (directory_switch#ID) and export
+// (directory_export#FORMAT#ID).
 QString exportLinks(int32_t novelId);
 // "{SiteInfo}".
 QString siteLine(const QString& siteName, const QString& siteUrl, const QString& infoPageUrl);
