@@ -1,5 +1,6 @@
 // The novel library on real zvrd.db / novel_info.db files in a temporary data folder.
 #include "store/NovelLibrary.h"
+#include "store/NovelSwitch.h"
 #include "store/Schema.h"
 #include "store/SqliteTable.h"
 #include "support/TempDataFolder.h"
@@ -350,3 +351,27 @@ TEST_F(NovelLibraryTest, OpeningOneNovelFromManyThreadsStoresOneOfEach) {
 }
 
 } // namespace
+
+// The bookshelf marks a novel whose site failed three update checks in a row (one that goes
+// through clears it), or that another site lists more of.
+TEST_F(NovelLibraryTest, TheBookshelfMarksASourceWorthLeaving) {
+    ASSERT_TRUE(addRecentRead(QStringLiteral("甲站"), QStringLiteral("书"), QString(), QString(),
+                              QStringLiteral("http://a/1")));
+    const int32_t id = recentReadId(QStringLiteral("甲站"), QStringLiteral("书"));
+    ChapterList list;
+    list.names = {QStringLiteral("第1章"), QStringLiteral("第2章")};
+    list.urls = {QStringLiteral("http://a/1/1"), QStringLiteral("http://a/1/2")};
+    list.count = 2;
+    ASSERT_TRUE(addChapterList(id, list));
+    const auto mark = [] { return bookshelf().value(0).sourceMark(); };
+    for (const bool failed : {true, true, false, true, true})
+        recordUpdateCheck(id, failed);
+    EXPECT_EQ(mark(), QString());
+    recordUpdateCheck(id, true);
+    EXPECT_EQ(mark(), QStringLiteral("目标站无法读取"));
+    recordUpdateCheck(id, false);
+    recordOtherSource(id, QStringLiteral("乙站"), 2);
+    EXPECT_EQ(mark(), QString());
+    recordOtherSource(id, QStringLiteral("乙站"), 3);
+    EXPECT_EQ(mark(), QStringLiteral("其他站有更新"));
+}
