@@ -124,6 +124,8 @@ private:
     void fitLastColumn();
     void setBookshelfColumns(bool bookshelf);
     void showRowMenu(const QPoint& position);
+    // Whether a download of a novel of that site runs in this program now.
+    bool siteIsDownloading(const QString& siteName) const;
     int askSourceOf(const QString& novelName, const QList<SourceCandidate>& found);
     void switchToChosenSource(int32_t novelId, const QString& novelName,
                               const QList<SourceCandidate>& found);

@@ -108,45 +108,57 @@ void MainWindow::handleNavigation(const QString& url, bool& cancel) {
     }
     if (!url.contains(QLatin1String("directory_info")))
         return;
-    if (m_tickCounter() - m_lastChapterLinkTick < kChapterLinkPauseMs) {
-        m_messageBox(QStringLiteral("目前程序正在全力下载所有的小说章节，暂时不能进行快速翻页！"));
-        cancel = true;
-        return;
-    }
     // The link names no real page: it is cancelled whatever happens below.
     cancel = true;
     // The link is the last part of the address: a book folder named with "#" (or with
     // "directory_info" in it) does not change how it splits.
     const qsizetype link = url.lastIndexOf(QLatin1String("directory_info#"));
     const QStringList pieces = (link < 0 ? url : url.mid(link)).split(QLatin1Char('#'));
-    if (pieces.size() == 3) {
-        try {
-            const int32_t novelId = pieces[1].toInt();
-            const int32_t index = pieces[2].toInt();
-            const RecentReadName novel = recentReadName(novelId);
-            const QString& siteName = novel.siteName;
-            const QString& novelName = novel.novelName;
-            QString bookDir;
-            QString ruleId;
-            if (!siteName.isEmpty() && !novelName.isEmpty()) {
-                bookDir = bookFolder(siteName, novelName);
-                ruleId = siteRuleId(siteName);
-            }
-            const ChapterEntry chapter = chapterEntry(novelId, index);
-            const QString& chapterName = chapter.name;
-            const QString& chapterUrl = chapter.url;
-            if (!ruleId.isEmpty() && !bookDir.isEmpty() && !chapterName.isEmpty() &&
-                !chapterUrl.isEmpty()) {
-                setStatusText(QStringLiteral("正在下载章节「%1」……").arg(chapterName));
-                m_chapterStarter(ruleId.toInt(), novelId, index, bookDir, novelName, chapterName,
-                                 chapterUrl);
-            }
-        } catch (const SqliteException& e) {
-            showError(e.message());
+    if (pieces.size() != 3)
+        return;
+    try {
+        const int32_t novelId = pieces[1].toInt();
+        const int32_t index = pieces[2].toInt();
+        const RecentReadName novel = recentReadName(novelId);
+        const QString& siteName = novel.siteName;
+        const QString& novelName = novel.novelName;
+        // A stored chapter opens at once. One that must come from the site waits a moment
+        // after the last one only while a download from that site runs, and says so.
+        const bool stored = isChapterDownloaded(novelId, index);
+        if (!stored && m_tickCounter() - m_lastChapterLinkTick < kChapterLinkPauseMs &&
+            siteIsDownloading(siteName)) {
+            setStatusText(
+                QStringLiteral("目标站正在下载本书的章节，请稍等片刻再翻到未下载的章节。"));
             return;
         }
+        QString bookDir;
+        QString ruleId;
+        if (!siteName.isEmpty() && !novelName.isEmpty()) {
+            bookDir = bookFolder(siteName, novelName);
+            ruleId = siteRuleId(siteName);
+        }
+        const ChapterEntry chapter = chapterEntry(novelId, index);
+        const QString& chapterName = chapter.name;
+        const QString& chapterUrl = chapter.url;
+        if (!ruleId.isEmpty() && !bookDir.isEmpty() && !chapterName.isEmpty() &&
+            !chapterUrl.isEmpty()) {
+            setStatusText(QStringLiteral("正在下载章节「%1」……").arg(chapterName));
+            m_chapterStarter(ruleId.toInt(), novelId, index, bookDir, novelName, chapterName,
+                             chapterUrl);
+        }
+        if (!stored)
+            m_lastChapterLinkTick = m_tickCounter();
+    } catch (const SqliteException& e) {
+        showError(e.message());
     }
-    m_lastChapterLinkTick = m_tickCounter();
+}
+
+bool MainWindow::siteIsDownloading(const QString& siteName) const {
+    for (const int32_t novelId : DownloadClaim::heldInThisProcess()) {
+        if (recentReadName(novelId).siteName == siteName)
+            return true;
+    }
+    return false;
 }
 
 void MainWindow::listRecentReads() {

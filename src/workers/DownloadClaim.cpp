@@ -38,6 +38,11 @@ bool DownloadClaim::lockAcrossPrograms(int waitMs) {
     return m_fileHeld || m_file->error() != QLockFile::LockFailedError;
 }
 
+QList<int32_t> DownloadClaim::heldInThisProcess() {
+    std::lock_guard guard(gClaimsLock);
+    return QList<int32_t>(gClaims.begin(), gClaims.end());
+}
+
 std::unique_ptr<DownloadClaim> DownloadClaim::claimInThisProcess(int32_t novelId) {
     std::lock_guard guard(gClaimsLock);
     if (!gClaims.insert(novelId).second)

@@ -35,6 +35,8 @@ public:
     // Asks the holder in this process, if any, to stop, waits until it lets go and takes the
     // claim. A holder in another process is waited for by waitForOtherProgram.
     static std::unique_ptr<DownloadClaim> takeOver(int32_t novelId);
+    // The novels whose download runs in this process now.
+    static QList<int32_t> heldInThisProcess();
     ~DownloadClaim();
     DownloadClaim(const DownloadClaim&) = delete;
     DownloadClaim& operator=(const DownloadClaim&) = delete;
