@@ -114,6 +114,18 @@ TEST_F(PageViewTest, RightArrowAsksForTheNextChapterAndTheCancelledPageStays) {
               QStringLiteral("<p>正文</p>"));
 }
 
+// After scrolling to the end of a long chapter, the next one starts at its top.
+TEST_F(PageViewTest, ANewChapterStartsAtItsTop) {
+    const QString longText = QStringLiteral("<p>正文</p>").repeated(400);
+    showChapter(3, longText);
+    js(QStringLiteral("window.scrollTo(0, document.body.scrollHeight)"));
+    ASSERT_GT(js(QStringLiteral("window.scrollY")).toInt(), 1000);
+    showChapter(4, longText);
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return js(QStringLiteral("window.scrollY")).toInt() == 0; }, 2000))
+        << js(QStringLiteral("window.scrollY")).toInt();
+}
+
 TEST_F(PageViewTest, LeftOnTheFirstChapterAndEnterOpenTheDirectoryPage) {
     showChapter(0);
     press(Qt::Key_Left);
