@@ -89,6 +89,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     setFont(readerFont());
     buildToolbar();
     buildContent();
+    buildReadingShortcuts();
 
     auto* status = new QStatusBar(this);
     status->setFixedHeight(19);
@@ -146,10 +147,12 @@ void MainWindow::buildToolbar() {
                                      style()->standardIcon(QStyle::SP_FileDialogContentsView), 60);
     m_updateButton =
         toolButton(QStringLiteral("检查更新"), style()->standardIcon(QStyle::SP_BrowserReload), 60);
+    m_readingButton = toolButton(QStringLiteral("阅读设置"),
+                                 style()->standardIcon(QStyle::SP_FileDialogInfoView), 60);
     m_exitButton = toolButton(QStringLiteral("退出程序"),
                               style()->standardIcon(QStyle::SP_DialogCloseButton), 60);
-    for (QToolButton* b :
-         {m_mainButton, m_targetSitesButton, m_recentReadsButton, m_updateButton, m_exitButton})
+    for (QToolButton* b : {m_mainButton, m_targetSitesButton, m_recentReadsButton, m_updateButton,
+                           m_readingButton, m_exitButton})
         m_toolBar->addWidget(b);
 
     auto* area = new SearchFrame;
@@ -171,6 +174,7 @@ void MainWindow::buildToolbar() {
     connect(m_targetSitesButton, &QToolButton::clicked, this, &MainWindow::chooseTargetSites);
     connect(m_recentReadsButton, &QToolButton::clicked, this, &MainWindow::listRecentReads);
     connect(m_updateButton, &QToolButton::clicked, this, &MainWindow::checkForNewChapters);
+    connect(m_readingButton, &QToolButton::clicked, this, &MainWindow::showReadingSettings);
     connect(m_exitButton, &QToolButton::clicked, this, &MainWindow::exitProgram);
     connect(m_searchButton, &QToolButton::clicked, this, &MainWindow::startSearch);
 }

@@ -4,6 +4,7 @@
 
 #include "export/NovelExport.h"
 
+#include "pages/ReadingStyle.h"
 #include "workers/SourceSwitch.h"
 #include "workers/WindowSurface.h"
 
@@ -73,6 +74,12 @@ public:
     // 换源: looks for the novel on the other selected sites, lets the reader choose one and
     // opens the novel there at the carried place.
     void startSourceSwitch(const QString& siteName, const QString& novelName);
+    // 阅读设置: shown on the page as they change, kept on 确定.
+    void showReadingSettings();
+    // The font size two pixels up or down (0: back to the default), kept.
+    void changeFontSize(int step);
+    // Full screen: the toolbar and the status bar hidden (F11, Esc leaves).
+    void setReadingFullScreen(bool on);
     // Who picks the site of a 换源 (the list dialog; tests answer it): the chosen row or -1.
     using SourceChooser =
         std::function<int(const QString& novelName, const QList<SourceCandidate>& found)>;
@@ -124,6 +131,9 @@ private:
     void fitLastColumn();
     void setBookshelfColumns(bool bookshelf);
     void showRowMenu(const QPoint& position);
+    void buildReadingShortcuts();
+    void applyReadingStyle(const ReadingSettings& settings);
+    void keepReadingSettings(const ReadingSettings& settings);
     // Whether a download of a novel of that site runs in this program now.
     bool siteIsDownloading(const QString& siteName) const;
     int askSourceOf(const QString& novelName, const QList<SourceCandidate>& found);
@@ -136,6 +146,7 @@ private:
     QToolButton* m_targetSitesButton = nullptr;
     QToolButton* m_recentReadsButton = nullptr;
     QToolButton* m_updateButton = nullptr;
+    QToolButton* m_readingButton = nullptr;
     QToolButton* m_exitButton = nullptr;
     QLineEdit* m_searchEdit = nullptr;
     QToolButton* m_searchButton = nullptr;

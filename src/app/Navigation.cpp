@@ -19,6 +19,7 @@
 #include <QMessageBox>
 #include <QStandardPaths>
 #include <QTableWidget>
+#include <QTimer>
 
 namespace zvrd {
 
@@ -92,6 +93,12 @@ void MainWindow::handleNavigation(const QString& url, bool& cancel) {
         } catch (const SqliteException& e) {
             showError(e.message());
         }
+        return;
+    }
+    // 阅读设置 at the foot of a chapter page; the dialog opens once the navigation is decided.
+    if (url.endsWith(QLatin1String("reading_settings#"))) {
+        cancel = true;
+        QTimer::singleShot(0, this, &MainWindow::showReadingSettings);
         return;
     }
     // 换源 atop a table of contents: directory_switch#NOVEL_ID.

@@ -1,5 +1,7 @@
 #include "pages/PageRenderer.h"
 
+#include "pages/ReadingStyle.h"
+
 #include "core/DataFolder.h"
 #include "core/Text.h"
 
@@ -170,6 +172,8 @@ QStringList extractTemplates() {
             file.write(resource.readAll()) != resource.size() || !file.commit())
             failed << folder + name;
     }
+    if (!writeReadingStyleSheet(readingSettings()))
+        failed << folder + QStringLiteral("reading.css");
     return failed;
 }
 
@@ -301,6 +305,7 @@ QString renderDirectoryPage(int32_t novelId, const QStringList& chapterNames,
     const QString page = readTextFile(templateFolder() + QStringLiteral("directory_page.htm"));
     return fillTemplate(
         page, {{QStringLiteral("{NovelName}"), novelName},
+               {QStringLiteral("{StyleSheet}"), readingStyleSheetUrl()},
                {QStringLiteral("{Continue}"), continueLink(novelId, chapterNames, marks.lastRead)},
                {QStringLiteral("{Export}"), exportLinks(novelId)},
                {QStringLiteral("{Contents}"), directoryRows(novelId, chapterNames, marks)},
@@ -337,6 +342,7 @@ QString renderContentPage(int32_t novelId, int32_t chapterIndex, int32_t chapter
     return fillTemplate(
         page,
         {{QStringLiteral("{Nonce}"), nonce},
+         {QStringLiteral("{StyleSheet}"), readingStyleSheetUrl()},
          {QStringLiteral("{NovelName}"), novelName},
          {QStringLiteral("{ChapterName}"), chapterName},
          {QStringLiteral("{ChapterContent}"), chapterHtml},

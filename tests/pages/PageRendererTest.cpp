@@ -51,8 +51,9 @@ TEST_F(PageRendererTest, TemplatesAreWrittenOverOlderFilesByteForByte) {
         EXPECT_EQ(written.count("\n"), written.count("\r\n")) << "CR LF line ends";
     }
     const QByteArray content = bytes(templateFolder() + QStringLiteral("content_page.htm"));
-    EXPECT_EQ(content.count("{PrevChapterUrl}"), 3);
-    EXPECT_EQ(content.count("{NextChapterUrl}"), 3);
+    // The two rows of links and the key script (arrows, and paging past either end).
+    EXPECT_EQ(content.count("{PrevChapterUrl}"), 4);
+    EXPECT_EQ(content.count("{NextChapterUrl}"), 4);
 }
 
 TEST_F(PageRendererTest, TheLoadingPictureIsALoopingProgressBar) {
@@ -76,8 +77,9 @@ TEST_F(PageRendererTest, ATemplateThatCannotBeWrittenIsNamed) {
     qputenv("TMPDIR", notAFolder.toUtf8());
     qunsetenv("XDG_RUNTIME_DIR"); // the templates' folder is made under TMPDIR then
     const QStringList failed = extractTemplates();
-    EXPECT_EQ(failed.size(), 4);
+    EXPECT_EQ(failed.size(), 5); // the four templates and the reading stylesheet
     EXPECT_TRUE(failed.first().endsWith(QStringLiteral("wait.htm")));
+    EXPECT_TRUE(failed.last().endsWith(QStringLiteral("reading.css")));
 }
 
 TEST(DirectoryRowsTest, TwoChaptersPerRow) {

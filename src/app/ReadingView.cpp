@@ -1,0 +1,81 @@
+// The reading page's look and the window around it: 阅读设置, the font size from the keyboard,
+// full screen.
+#include "app/MainWindow.h"
+
+#include "app/PageView.h"
+#include "app/ReadingSettingsDialog.h"
+#include "core/DataFolder.h"
+
+#include <QKeySequence>
+#include <QShortcut>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolBar>
+#include <QWebEngineScript>
+
+namespace zvrd {
+
+void MainWindow::buildReadingShortcuts() {
+    const auto add = [this](const QKeySequence& keys, auto&& action) {
+        auto* shortcut = new QShortcut(keys, this);
+        connect(shortcut, &QShortcut::activated, this, action);
+    };
+    add(QKeySequence::ZoomIn, [this] { changeFontSize(2); });
+    add(QKeySequence(Qt::CTRL | Qt::Key_Equal), [this] { changeFontSize(2); });
+    add(QKeySequence::ZoomOut, [this] { changeFontSize(-2); });
+    add(QKeySequence(Qt::CTRL | Qt::Key_0), [this] { changeFontSize(0); });
+    add(QKeySequence(Qt::Key_F11), [this] { setReadingFullScreen(!isFullScreen()); });
+    add(QKeySequence(Qt::Key_Escape), [this] {
+        if (isFullScreen())
+            setReadingFullScreen(false);
+    });
+}
+
+void MainWindow::applyReadingStyle(const ReadingSettings& settings) {
+    if (!writeReadingStyleSheet(settings)) {
+        setStatusText(QStringLiteral("无法写入阅读样式：%1").arg(templateFolder()));
+        return;
+    }
+    // The page shown takes the new stylesheet where it is, without reloading.
+    m_pageView->page()->runJavaScript(
+        QStringLiteral("for (const l of document.querySelectorAll('link[rel=stylesheet]'))"
+                       " l.href = l.href.split('?')[0] + '?' + Date.now();"),
+        QWebEngineScript::ApplicationWorld);
+}
+
+void MainWindow::showReadingSettings() {
+    const ReadingSettings kept = readingSettings();
+    ReadingSettingsDialog dialog(
+        kept, [this](const ReadingSettings& shown) { applyReadingStyle(shown); }, this);
+    if (dialog.exec() != QDialog::Accepted) {
+        applyReadingStyle(kept);
+        return;
+    }
+    keepReadingSettings(dialog.settings());
+}
+
+void MainWindow::keepReadingSettings(const ReadingSettings& settings) {
+    applyReadingStyle(settings);
+    if (!saveReadingSettings(settings))
+        showError(QStringLiteral("无法写入配置文件：%1")
+                      .arg(dataFolder() + QStringLiteral("config.ini")));
+}
+
+void MainWindow::changeFontSize(int step) {
+    ReadingSettings settings = readingSettings();
+    settings.fontSize = step == 0 ? ReadingSettings().fontSize : settings.fontSize + step;
+    settings = boundedSettings(settings);
+    keepReadingSettings(settings);
+    setStatusText(QStringLiteral("字号：%1 像素").arg(settings.fontSize));
+}
+
+void MainWindow::setReadingFullScreen(bool on) {
+    m_toolBar->setVisible(!on);
+    statusBar()->setVisible(!on);
+    if (on)
+        showFullScreen();
+    else
+        showNormal();
+}
+
+} // namespace zvrd
