@@ -5,6 +5,7 @@
 #include "app/MainWindow.h"
 #include "core/DataFolder.h"
 #include "pages/PageRenderer.h"
+#include "pages/ReadingStyle.h"
 #include "rules/RuleSet.h"
 #include "store/NovelLibrary.h"
 #include "support/TempDataFolder.h"
@@ -135,6 +136,34 @@ TEST_F(PageViewTest, ANewChapterStartsAtItsTop) {
     EXPECT_TRUE(
         QTest::qWaitFor([&] { return js(QStringLiteral("window.scrollY")).toInt() == 0; }, 2000))
         << js(QStringLiteral("window.scrollY")).toInt();
+}
+
+// The reading settings are kept (a restart reads the same) and reach the rendered page through
+// its stylesheet.
+TEST_F(PageViewTest, ReadingSettingsShapeThePage) {
+    ReadingSettings settings;
+    settings.fontSize = 26;
+    settings.widthChars = 30;
+    settings.theme = ReadingTheme::Night;
+    ASSERT_TRUE(saveReadingSettings(settings));
+    EXPECT_EQ(readingSettings(), settings);
+    ASSERT_TRUE(writeReadingStyleSheet(readingSettings()));
+    showChapter(2);
+    const QString content =
+        QStringLiteral("getComputedStyle(document.getElementById('ChapterContent')).");
+    EXPECT_EQ(js(content + QStringLiteral("fontSize")).toString(), QStringLiteral("26px"));
+    EXPECT_EQ(js(content + QStringLiteral("maxWidth")).toString(), QStringLiteral("780px"));
+    EXPECT_EQ(js(content + QStringLiteral("color")).toString(),
+              QStringLiteral("rgb(168, 168, 168)"));
+}
+
+// Space at the end of a chapter turns to the next one, Page Up at its top to the one before.
+TEST_F(PageViewTest, SpaceAndPageUpTurnChaptersAtEitherEnd) {
+    showChapter(3);
+    press(Qt::Key_Space);
+    ASSERT_TRUE(saw(QStringLiteral("directory_info#5#4")));
+    press(Qt::Key_PageUp);
+    ASSERT_TRUE(saw(QStringLiteral("directory_info#5#2")));
 }
 
 TEST_F(PageViewTest, LeftOnTheFirstChapterAndEnterOpenTheDirectoryPage) {
