@@ -132,6 +132,8 @@ private:
     void setBookshelfColumns(bool bookshelf);
     void showRowMenu(const QPoint& position);
     void buildReadingShortcuts();
+    // "reading_place#NOVEL#INDEX#POSITION" from the chapter page shown.
+    void keepReadingPlace(const QString& place);
     void applyReadingStyle(const ReadingSettings& settings);
     void keepReadingSettings(const ReadingSettings& settings);
     // Whether a download of a novel of that site runs in this program now.

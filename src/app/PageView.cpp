@@ -42,6 +42,12 @@ bool WebPage::javaScriptPrompt(const QUrl& securityOrigin, const QString& msg,
 
 void WebPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString& message,
                                        int lineNumber, const QString& sourceID) {
+    if (message.startsWith(QLatin1String("reading_place#")) &&
+        sourceID.startsWith(QLatin1String("file:"))) {
+        if (m_placeHandler)
+            m_placeHandler(message);
+        return;
+    }
     if (!m_silent)
         QWebEnginePage::javaScriptConsoleMessage(level, message, lineNumber, sourceID);
 }

@@ -5,6 +5,8 @@
 #include "app/PageView.h"
 #include "app/ReadingSettingsDialog.h"
 #include "core/DataFolder.h"
+#include "store/NovelLibrary.h"
+#include "store/SqliteTable.h"
 
 #include <QKeySequence>
 #include <QShortcut>
@@ -29,6 +31,17 @@ void MainWindow::buildReadingShortcuts() {
         if (isFullScreen())
             setReadingFullScreen(false);
     });
+}
+
+void MainWindow::keepReadingPlace(const QString& place) {
+    const QStringList pieces = place.split(QLatin1Char('#'));
+    if (pieces.size() != 4)
+        return;
+    try {
+        recordReadingPlace(pieces[1].toInt(), pieces[2].toInt(), pieces[3].toInt());
+    } catch (const SqliteException&) {
+        // A place not kept costs a scroll next time; the reading goes on.
+    }
 }
 
 void MainWindow::applyReadingStyle(const ReadingSettings& settings) {

@@ -331,7 +331,7 @@ QString nextChapterUrl(int32_t novelId, int32_t chapterIndex, int32_t chapterCou
 
 QString renderContentPage(int32_t novelId, int32_t chapterIndex, int32_t chapterCount,
                           const QString& bookFolder, const QString& novelName,
-                          const QString& chapterName, const QString& chapterHtml) {
+                          const QString& chapterName, const QString& chapterHtml, int32_t startAt) {
     const QString page = readTextFile(templateFolder() + QStringLiteral("content_page.htm"));
     // The page's own key script is the template's script that carries the nonce placeholder.
     const qsizetype scriptBegin =
@@ -343,6 +343,8 @@ QString renderContentPage(int32_t novelId, int32_t chapterIndex, int32_t chapter
         page,
         {{QStringLiteral("{Nonce}"), nonce},
          {QStringLiteral("{StyleSheet}"), readingStyleSheetUrl()},
+         {QStringLiteral("{Place}"), QStringLiteral("%1#%2").arg(novelId).arg(chapterIndex)},
+         {QStringLiteral("{StartAt}"), QString::number(startAt)},
          {QStringLiteral("{NovelName}"), novelName},
          {QStringLiteral("{ChapterName}"), chapterName},
          {QStringLiteral("{ChapterContent}"), chapterHtml},

@@ -80,10 +80,13 @@ QString nextChapterUrl(int32_t novelId, int32_t chapterIndex, int32_t chapterCou
 
 // The content page from templateFolder()'s "content_page.htm". Only the page's own key script may
 // run: it carries a fresh nonce that the page's Content-Security-Policy names, so scripts that
-// arrive inside the chapter text or a name do not run.
+// arrive inside the chapter text or a name do not run. The page opens startAt ten thousandths
+// into its text, and tells where its reader is (reading_place#NOVEL#INDEX#POSITION, a moment
+// after each scroll, as a console message of its own).
 QString renderContentPage(int32_t novelId, int32_t chapterIndex, int32_t chapterCount,
                           const QString& bookFolder, const QString& novelName,
-                          const QString& chapterName, const QString& chapterHtml);
+                          const QString& chapterName, const QString& chapterHtml,
+                          int32_t startAt = 0);
 
 // The markup of a picture chapter from its stored list of picture files joined by "|".
 QString pictureChapterHtml(const QString& storedPictures);

@@ -449,6 +449,23 @@ void recordReading(int32_t novelId, int32_t chapterIndex) {
             {novelId, chapterIndex, nowMs()});
 }
 
+void recordReadingPlace(int32_t novelId, int32_t chapterIndex, int32_t position) {
+    SqliteWriter db(novelDatabasePath());
+    db.exec(QStringLiteral("insert or replace into reading_place(novel_id,chapter_index,position) "
+                           "values(?1,?2,?3)"),
+            {novelId, chapterIndex, int64_t{std::clamp(position, 0, 10000)}});
+}
+
+int32_t readingPlace(int32_t novelId, int32_t chapterIndex) {
+    SqliteDatabase db(novelDatabasePath());
+    if (!db.tableExists(QStringLiteral("reading_place")))
+        return 0;
+    auto table = db.query(QStringLiteral("select position from reading_place where novel_id=?1 "
+                                         "and chapter_index=?2"),
+                          {novelId, chapterIndex});
+    return table->atEnd() ? 0 : static_cast<int32_t>(table->fieldAsInteger(0));
+}
+
 int32_t lastReadChapter(int32_t novelId) {
     SqliteDatabase db(novelDatabasePath());
     auto table = db.query(
@@ -571,7 +588,7 @@ void removeNovelRows(int32_t novelId) {
     SqliteWriter db(novelDatabasePath());
     db.beginTransaction();
     for (const char* table : {"novel_directory", "novel_chapter", "novel_source",
-                              "reading_progress", "chapter_list_seen"})
+                              "reading_progress", "chapter_list_seen", "reading_place"})
         db.exec(QStringLiteral("delete from %1 where novel_id=?1").arg(QLatin1String(table)),
                 {novelId});
     db.commit();

@@ -155,6 +155,10 @@ QList<int32_t> chaptersToDownload(int32_t novelId, int32_t count);
 // bookshelf can count the chapters that came since.
 void recordOpening(int32_t novelId);
 void recordReading(int32_t novelId, int32_t chapterIndex);
+// Where in a chapter the reader was, in ten thousandths of its text (0: its top); one place per
+// novel, that of the chapter read last.
+void recordReadingPlace(int32_t novelId, int32_t chapterIndex, int32_t position);
+int32_t readingPlace(int32_t novelId, int32_t chapterIndex);
 // -1 when no chapter of the novel was read yet.
 int32_t lastReadChapter(int32_t novelId);
 

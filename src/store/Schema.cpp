@@ -204,7 +204,7 @@ int64_t highestStoredNovelId() {
     SqliteDatabase db(novelDatabasePath());
     int64_t highest = 0;
     for (const char* table : {"novel_directory", "novel_chapter", "novel_source",
-                              "reading_progress", "chapter_list_seen"}) {
+                              "reading_progress", "chapter_list_seen", "reading_place"}) {
         if (db.tableExists(QLatin1String(table)))
             highest = std::max(
                 highest, db.integerValue(QStringLiteral("select coalesce(max(novel_id),0) from %1")
@@ -244,6 +244,13 @@ void novelLayout1(SqliteDatabase& db) {
                     "novel_id, chapter_id", "(is_download = 1) desc, id"});
 }
 
+// Where in the last chapter read the reader was: its share of the chapter's text in ten
+// thousandths, so that another font size keeps the place.
+void novelLayout2(SqliteDatabase& db) {
+    db.exec(QStringLiteral("CREATE TABLE reading_place (novel_id INTEGER PRIMARY KEY, "
+                           "chapter_index INTEGER, position INTEGER)"));
+}
+
 using Step = std::function<void(SqliteDatabase&)>;
 
 // Step i takes a file of layout i to layout i + 1.
@@ -278,7 +285,7 @@ const QStringList& siteRuleColumns() {
 }
 
 void prepareLibrary() {
-    static_assert(kRuleDatabaseVersion == 8 && kNovelDatabaseVersion == 1,
+    static_assert(kRuleDatabaseVersion == 8 && kNovelDatabaseVersion == 2,
                   "a new layout needs its upgrade step below");
     const int64_t highestNovelId =
         layoutVersion(ruleDatabasePath()) < 3 ? highestStoredNovelId() : 0;
@@ -286,7 +293,7 @@ void prepareLibrary() {
             {ruleLayout1, ruleLayout2,
              [highestNovelId](SqliteDatabase& db) { ruleLayout3(db, highestNovelId); }, ruleLayout4,
              ruleLayout5, ruleLayout6, ruleLayout7, ruleLayout8});
-    upgrade(novelDatabasePath(), {novelLayout1});
+    upgrade(novelDatabasePath(), {novelLayout1, novelLayout2});
 }
 
 int layoutVersion(const QString& path) {

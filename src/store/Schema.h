@@ -12,7 +12,7 @@ class SqliteDatabase;
 
 // The layout versions this program writes.
 constexpr int kRuleDatabaseVersion = 8;  // zvrd.db
-constexpr int kNovelDatabaseVersion = 1; // novel_info.db
+constexpr int kNovelDatabaseVersion = 2; // novel_info.db
 
 // Creates or upgrades both files to the current layout and switches them to write-ahead
 // logging; rows are kept. A file of a newer layout is left as it is. Called once at start.

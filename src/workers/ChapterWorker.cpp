@@ -281,8 +281,11 @@ void ChapterWorker::show(QString chapterHtml) {
         }
     }
     const int32_t count = chapterCount(m_novelId);
+    // The chapter read last opens where the reader left it.
+    const int32_t startAt =
+        lastReadChapter(m_novelId) == m_chapterIndex ? readingPlace(m_novelId, m_chapterIndex) : 0;
     const QString page = renderContentPage(m_novelId, m_chapterIndex, count, m_bookDir, m_novelName,
-                                           m_chapterName, chapterHtml);
+                                           m_chapterName, chapterHtml, startAt);
     const QString file = m_bookDir + QStringLiteral("content_page.htm");
     if (!writePage(page, m_bookDir, QStringLiteral("content_page.htm"))) {
         report(QStringLiteral("无法向本地磁盘写入小说目录页面，任务中止！。"));

@@ -39,6 +39,7 @@ protected:
         ASSERT_TRUE(decoy.open(QIODevice::WriteOnly));
         decoy.write("<html><body>not a chapter</body></html>");
         view.webPage()->setSilent(true);
+        view.webPage()->setPlaceHandler([this](const QString& place) { places << place; });
         view.webPage()->setNavigationHandler([this](const QString& url, bool& cancel) {
             seen << url;
             if (url.contains(QLatin1String("directory_info")))
@@ -55,9 +56,10 @@ protected:
     void TearDown() override { qunsetenv("TMPDIR"); }
 
     // Shows the chapter page of `index` and waits for it.
-    void showChapter(int index, const QString& html = QStringLiteral("<p>正文</p>")) {
+    void showChapter(int index, const QString& html = QStringLiteral("<p>正文</p>"),
+                     int startAt = 0) {
         writeTextFile(renderContentPage(5, index, 10, book, QStringLiteral("书 名"),
-                                        QStringLiteral("第%1章").arg(index + 1), html),
+                                        QStringLiteral("第%1章").arg(index + 1), html, startAt),
                       book + QStringLiteral("content_page.htm"));
         load(book + QStringLiteral("content_page.htm"));
     }
@@ -69,7 +71,8 @@ protected:
         bool done = false;
         const QMetaObject::Connection finished =
             QObject::connect(&view, &QWebEngineView::loadFinished, [&](bool success) {
-                if (view.url() == QUrl::fromLocalFile(file)) {
+                // The page's own later reports (cancelled navigations) end no load of it.
+                if (!done && view.url() == QUrl::fromLocalFile(file)) {
                     ok = success;
                     done = true;
                 }
@@ -112,6 +115,7 @@ protected:
     QString book;
     PageView view;
     QStringList seen;
+    QStringList places;
 };
 
 TEST_F(PageViewTest, RightArrowAsksForTheNextChapterAndTheCancelledPageStays) {
@@ -164,6 +168,34 @@ TEST_F(PageViewTest, SpaceAndPageUpTurnChaptersAtEitherEnd) {
     ASSERT_TRUE(saw(QStringLiteral("directory_info#5#4")));
     press(Qt::Key_PageUp);
     ASSERT_TRUE(saw(QStringLiteral("directory_info#5#2")));
+}
+
+// A chapter page tells where in its text the reader is; reopened there, also with another font
+// size, it shows the same line.
+TEST_F(PageViewTest, ThePlaceInsideAChapterComesBack) {
+    QString text;
+    for (int i = 0; i < 300; ++i)
+        text += QStringLiteral("<p>第%1段。山风吹过，少年站在村口。</p>").arg(i);
+    showChapter(3, text);
+    js(QStringLiteral("window.scrollTo(0, document.documentElement.scrollHeight * 0.4)"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !places.isEmpty(); }, kWaitMs));
+    EXPECT_TRUE(places.last().startsWith(QLatin1String("reading_place#5#3#")));
+    const int position = places.last().section(QLatin1Char('#'), -1).toInt();
+    EXPECT_GT(position, 2000);
+    const QString share =
+        QStringLiteral("(function () { var t = document.getElementById('ChapterContent');"
+                       " var top = t.getBoundingClientRect().top + window.scrollY;"
+                       " return [(window.scrollY - top) / t.offsetHeight,"
+                       " parseFloat(getComputedStyle(t).lineHeight) / t.offsetHeight]; })()");
+    for (const int size : {20, 30}) {
+        ReadingSettings settings;
+        settings.fontSize = size;
+        ASSERT_TRUE(writeReadingStyleSheet(settings));
+        showChapter(3, text, position);
+        const QVariantList at = js(share).toList();
+        ASSERT_EQ(at.size(), 2);
+        EXPECT_NEAR(at[0].toDouble(), position / 10000.0, at[1].toDouble()) << size;
+    }
 }
 
 TEST_F(PageViewTest, LeftOnTheFirstChapterAndEnterOpenTheDirectoryPage) {
