@@ -148,8 +148,8 @@ QString readingStyleSheet(const ReadingSettings& settings) {
     return QStringLiteral(
                "/* Written by the reader from its reading settings. */\n"
                "body { background-color: %1; color: %2; }\n"
-               "td[bgcolor] { background-color: %3; }\n"
-               "table[bgcolor=\"#000000\"] { background-color: %1; }\n"
+               "td[bgcolor], table[bgcolor] { background-color: %3; }\n"
+               "table[bgcolor=\"#000000\"] { background-color: %5; }\n"
                "body, td, th, font { color: %2; }\n"
                "a:link, a:visited, a.continue, a.export { color: %4; }\n"
                ".not-stored a, .not-stored a:visited { color: %5; }\n"
