@@ -3,6 +3,7 @@
 #include "app/PageView.h"
 #include "app/UpdateCheck.h"
 #include "core/DataFolder.h"
+#include "core/IniFile.h"
 #include "core/WindowThread.h"
 #include "pages/PageRenderer.h"
 #include "workers/ChapterWorker.h"
@@ -61,6 +62,11 @@ protected:
         p.drawRoundedRect(QRectF(5.5, 8.5, 225, 25), 4, 4);
     }
 };
+
+// The data folder's settings file, where the window keeps its size and place.
+QString windowSettingsFile() {
+    return dataFolder() + QStringLiteral("config.ini");
+}
 
 QToolButton* toolButton(const QString& caption, const QIcon& icon, int width) {
     auto* button = new QToolButton;
@@ -242,6 +248,10 @@ void MainWindow::startUp() {
     resize(kRestoredWidth, kRestoredHeight);
     if (const QScreen* screen = this->screen())
         move(screen->availableGeometry().center() - rect().center());
+    // Where the reader left the window last time, when it still fits a screen.
+    restoreGeometry(QByteArray::fromBase64(
+        readIniValue(windowSettingsFile(), QStringLiteral("window"), QStringLiteral("geometry"))
+            .toLatin1()));
     appMutex(); // created here, before any worker can take it
 }
 
@@ -432,6 +442,10 @@ void MainWindow::setBookshelfColumns(bool bookshelf) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+    if (isFullScreen())
+        setReadingFullScreen(false);
+    writeIniValue(windowSettingsFile(), QStringLiteral("window"), QStringLiteral("geometry"),
+                  QString::fromLatin1(saveGeometry().toBase64()));
     m_surfaceClosed = true;
     QMainWindow::closeEvent(event);
 }

@@ -213,6 +213,13 @@ TEST_F(MainWindowTest, StartUpWritesTheTemplatesOverOlderFiles) {
         EXPECT_EQ(written.readAll(), resource.readAll());
     }
     EXPECT_EQ(window.size(), QSize(1024, 720));
+    // The size the reader gave the window comes back at the next start.
+    window.show();
+    window.resize(900, 640);
+    window.close();
+    MainWindow next;
+    next.startUp();
+    EXPECT_EQ(next.size(), QSize(900, 640));
     qunsetenv("TMPDIR");
 }
 
