@@ -1,5 +1,7 @@
 #include "app/SourceSwitchDialog.h"
 
+#include "sites/DialogSaving.h"
+
 #include <QDialogButtonBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -45,11 +47,7 @@ SourceSwitchDialog::SourceSwitchDialog(const QString& novelName,
     if (first >= 0)
         m_list->selectRow(first);
 
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("换到这里"));
-    buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("取消"));
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    QDialogButtonBox* buttons = dialogButtons(this, QStringLiteral("换到这里"));
     connect(m_list, &QTableWidget::cellDoubleClicked, this, &QDialog::accept);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(new QLabel(
