@@ -176,6 +176,7 @@ private:
     std::function<QString(const QString&, const QString&)> m_chooseExportFile;
     ChapterStarter m_chapterStarter;
     SourceChooser m_sourceChooser;
+    std::pair<int32_t, int32_t> m_shownChapter{-1, -1}; // the chapter last asked for: novel, index
     std::shared_ptr<GatedSurface> m_searchGate;
     uint32_t m_lastChapterLinkTick = 0;
     std::atomic<bool> m_surfaceClosed{false};

@@ -5,6 +5,7 @@
 #include "app/PageView.h"
 #include "core/DataFolder.h"
 #include "pages/PageRenderer.h"
+#include "pages/ReadingStyle.h"
 #include "rules/Extractors.h"
 #include "sites/SiteSelectionDialog.h"
 #include "store/NovelLibrary.h"
@@ -150,6 +151,7 @@ void MainWindow::handleNavigation(const QString& url, bool& cancel) {
         if (!ruleId.isEmpty() && !bookDir.isEmpty() && !chapterName.isEmpty() &&
             !chapterUrl.isEmpty()) {
             setStatusText(QStringLiteral("正在下载章节「%1」……").arg(chapterName));
+            m_shownChapter = {novelId, index};
             m_chapterStarter(ruleId.toInt(), novelId, index, bookDir, novelName, chapterName,
                              chapterUrl);
         }
@@ -273,6 +275,7 @@ void MainWindow::startExport(const QString& siteName, const QString& novelName,
         return;
     ExportOptions options;
     options.format = format;
+    options.script = readingSettings().script; // the book as the reader reads it
     options.fileName = file;
     exportTo(surface(), siteName, novelName, options, m_confirm);
 }

@@ -45,6 +45,10 @@ ReadingSettingsDialog::ReadingSettingsDialog(const ReadingSettings& settings,
     m_theme->addItems({QStringLiteral("日间"), QStringLiteral("羊皮纸"), QStringLiteral("夜间"),
                        QStringLiteral("自定义")});
     m_theme->setCurrentIndex(static_cast<int>(settings.theme));
+    m_script = new QComboBox(this);
+    m_script->addItems({QStringLiteral("原文"), QStringLiteral("简体"), QStringLiteral("繁體")});
+    m_script->setCurrentIndex(static_cast<int>(settings.script));
+    m_script->setToolTip(QStringLiteral("只改变显示，已下载的章节保持原样"));
     m_textColour = new QPushButton(QStringLiteral("文字颜色…"), this);
     m_backgroundColour = new QPushButton(QStringLiteral("背景颜色…"), this);
     for (QPushButton* button : {m_textColour, m_backgroundColour})
@@ -58,6 +62,7 @@ ReadingSettingsDialog::ReadingSettingsDialog(const ReadingSettings& settings,
     form->addRow(QStringLiteral("首行缩进："), m_indent);
     form->addRow(QStringLiteral("版心宽度："), m_width);
     form->addRow(QStringLiteral("主题："), m_theme);
+    form->addRow(QStringLiteral("简繁："), m_script);
     auto* colours = new QHBoxLayout;
     colours->addWidget(m_textColour);
     colours->addWidget(m_backgroundColour);
@@ -72,6 +77,7 @@ ReadingSettingsDialog::ReadingSettingsDialog(const ReadingSettings& settings,
     for (QSpinBox* box : {m_size, m_lineSpacing, m_paragraphSpacing, m_indent, m_width})
         connect(box, &QSpinBox::valueChanged, this, [this] { changed(); });
     connect(m_theme, &QComboBox::currentIndexChanged, this, [this] { changed(); });
+    connect(m_script, &QComboBox::currentIndexChanged, this, [this] { changed(); });
     connect(m_textColour, &QPushButton::clicked, this,
             [this] { chooseColour(&m_settings.customText, QStringLiteral("文字颜色")); });
     connect(m_backgroundColour, &QPushButton::clicked, this,
@@ -90,6 +96,7 @@ ReadingSettings ReadingSettingsDialog::settings() const {
     s.indent = m_indent->value();
     s.widthChars = m_width->value();
     s.theme = static_cast<ReadingTheme>(m_theme->currentIndex());
+    s.script = static_cast<ChineseScript>(m_script->currentIndex());
     return boundedSettings(s);
 }
 

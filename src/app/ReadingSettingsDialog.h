@@ -27,6 +27,7 @@ public:
     // For tests.
     QSpinBox* sizeBox() const { return m_size; }
     QComboBox* themeBox() const { return m_theme; }
+    QComboBox* scriptBox() const { return m_script; }
 
 private:
     void changed();
@@ -41,6 +42,7 @@ private:
     QSpinBox* m_indent = nullptr;
     QSpinBox* m_width = nullptr;
     QComboBox* m_theme = nullptr;
+    QComboBox* m_script = nullptr;
     QPushButton* m_textColour = nullptr;
     QPushButton* m_backgroundColour = nullptr;
 };

@@ -5,6 +5,7 @@
 #include "app/PageView.h"
 #include "app/ReadingSettingsDialog.h"
 #include "core/DataFolder.h"
+#include "pages/PageRenderer.h"
 #include "store/NovelLibrary.h"
 #include "store/SqliteTable.h"
 
@@ -68,10 +69,18 @@ void MainWindow::showReadingSettings() {
 }
 
 void MainWindow::keepReadingSettings(const ReadingSettings& settings) {
+    const bool newScript = settings.script != readingSettings().script;
     applyReadingStyle(settings);
     if (!saveReadingSettings(settings))
         showError(QStringLiteral("无法写入配置文件：%1")
                       .arg(dataFolder() + QStringLiteral("config.ini")));
+    // The chapter shown is drawn again in the new script; a table of contents at its next
+    // opening.
+    if (newScript && m_shownChapter.first >= 0 &&
+        m_pageView->url().fileName() == QLatin1String("content_page.htm")) {
+        bool cancel = false;
+        handleNavigation(chapterLink(m_shownChapter.first, m_shownChapter.second), cancel);
+    }
 }
 
 void MainWindow::changeFontSize(int step) {

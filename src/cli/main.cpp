@@ -58,9 +58,11 @@ const char* kUsage =
     "                           3 some sites could not be read\n"
     "  remove SITE NAME         removes the novel, its chapters and its book folder\n"
     "  export SITE NAME (--epub FILE | --txt FILE) [--encoding utf-8|gbk] [--allow-missing]\n"
+    "             [--script original|simplified|traditional]\n"
     "                           writes the stored novel as an EPUB 3 book or a text file;\n"
     "                           exit 1 unknown novel, 4 refused because chapters are missing\n"
-    "                           (--allow-missing puts a placeholder in their place)\n"
+    "                           (--allow-missing puts a placeholder in their place); --script\n"
+    "                           gives the book in simplified or traditional characters\n"
     "  site [NAME [--in-flight N] [--spacing MS] [--adapt on|off] [--reset]\n"
     "             [--chapter-next PATTERN] [--list-next PATTERN] [--distinct on|off]\n"
     "             [--user-agent TEXT] [--referer URL|linked|none] [--header \"NAME: VALUE\"|none]\n"
@@ -252,6 +254,12 @@ int exportCommand(QStringList args, Output& io) {
             options.encoding = value.compare(QLatin1String("gbk"), Qt::CaseInsensitive) == 0
                                    ? TextEncoding::Gbk
                                    : TextEncoding::Utf8;
+        } else if (option == QLatin1String("--script") &&
+                   (value == QLatin1String("original") || value == QLatin1String("simplified") ||
+                    value == QLatin1String("traditional"))) {
+            options.script = value == QLatin1String("simplified")    ? ChineseScript::Simplified
+                             : value == QLatin1String("traditional") ? ChineseScript::Traditional
+                                                                     : ChineseScript::Original;
         } else {
             return usageError(io);
         }

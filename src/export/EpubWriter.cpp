@@ -1,3 +1,4 @@
+#include "core/ChineseScript.h"
 #include "export/ExportParts.h"
 #include "export/NovelExport.h"
 
@@ -83,8 +84,8 @@ public:
                             QStringLiteral("\"/></div>\n");
             }
         } else {
-            for (const QString& paragraph :
-                 chapterParagraphs(m_reader.html(static_cast<int32_t>(index))))
+            for (const QString& paragraph : chapterParagraphs(
+                     inScript(m_reader.html(static_cast<int32_t>(index)), m_plan.script)))
                 body +=
                     QStringLiteral("<p>") + paragraph.toHtmlEscaped() + QStringLiteral("</p>\n");
         }

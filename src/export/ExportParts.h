@@ -36,6 +36,7 @@ struct NovelPlan {
     QString siteName;
     std::vector<ChapterPlan> chapters;
     int32_t missing = 0;
+    ChineseScript script = ChineseScript::Original; // the book's, for the chapters' text
 };
 
 // Everything but the chapters' text: names, which are stored, the picture files.

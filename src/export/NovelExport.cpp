@@ -7,7 +7,12 @@ namespace zvrd {
 ExportResult exportNovel(const QString& siteName, const QString& novelName,
                          const ExportOptions& options) {
     ExportResult result;
-    const NovelPlan plan = planNovel(siteName, novelName);
+    NovelPlan plan = planNovel(siteName, novelName);
+    plan.script = options.script;
+    plan.info.name = inScript(plan.info.name, plan.script);
+    plan.info.author = inScript(plan.info.author, plan.script);
+    for (ChapterPlan& chapter : plan.chapters)
+        chapter.name = inScript(chapter.name, plan.script);
     if (plan.novelId < 0) {
         result.kind = ExportResult::Kind::UnknownNovel;
         return result;

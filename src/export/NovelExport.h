@@ -2,6 +2,8 @@
 // phones; streamed chapter by chapter, and never half a file where the user asked for one.
 #pragma once
 
+#include "core/ChineseScript.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -19,6 +21,7 @@ struct ExportOptions {
     QString fileName;
     TextEncoding encoding = TextEncoding::Utf8; // plain text only
     bool allowMissing = false; // chapters not downloaded become a short placeholder
+    ChineseScript script = ChineseScript::Original; // 简繁 of the book (never of what is stored)
 };
 
 struct ExportResult {

@@ -1,6 +1,7 @@
 #include "export/ExportParts.h"
 #include "export/NovelExport.h"
 
+#include "core/ChineseScript.h"
 #include "net/WebFetch.h"
 
 #include <QFileInfo>
@@ -34,7 +35,8 @@ QString writeText(const NovelPlan& plan, const QString& fileName, TextEncoding e
                 names.append(QFileInfo(picture.path).fileName());
             text += QStringLiteral("\n[图片] ") + names.join(QLatin1Char(' ')) + QLatin1Char('\n');
         } else {
-            for (const QString& paragraph : chapterParagraphs(reader.html(static_cast<int32_t>(i))))
+            for (const QString& paragraph :
+                 chapterParagraphs(inScript(reader.html(static_cast<int32_t>(i)), plan.script)))
                 text += QLatin1Char('\n') + paragraph + QLatin1Char('\n');
         }
         ok = put(text);

@@ -303,13 +303,16 @@ QString renderDirectoryPage(int32_t novelId, const QStringList& chapterNames,
                             const QString& siteUrl, const QString& infoPageUrl,
                             const ReadingMarks& marks) {
     const QString page = readTextFile(templateFolder() + QStringLiteral("directory_page.htm"));
-    return fillTemplate(
-        page, {{QStringLiteral("{NovelName}"), novelName},
-               {QStringLiteral("{StyleSheet}"), readingStyleSheetUrl()},
-               {QStringLiteral("{Continue}"), continueLink(novelId, chapterNames, marks.lastRead)},
-               {QStringLiteral("{Export}"), exportLinks(novelId)},
-               {QStringLiteral("{Contents}"), directoryRows(novelId, chapterNames, marks)},
-               {QStringLiteral("{SiteInfo}"), siteLine(siteName, siteUrl, infoPageUrl)}});
+    const ChineseScript script = readingSettings().script;
+    return fillTemplate(page,
+                        {{QStringLiteral("{NovelName}"), inScript(novelName, script)},
+                         {QStringLiteral("{StyleSheet}"), readingStyleSheetUrl()},
+                         {QStringLiteral("{Continue}"),
+                          continueLink(novelId, inScript(chapterNames, script), marks.lastRead)},
+                         {QStringLiteral("{Export}"), exportLinks(novelId)},
+                         {QStringLiteral("{Contents}"),
+                          directoryRows(novelId, inScript(chapterNames, script), marks)},
+                         {QStringLiteral("{SiteInfo}"), siteLine(siteName, siteUrl, infoPageUrl)}});
 }
 
 QString fileUrl(const QString& path) {
@@ -339,15 +342,16 @@ QString renderContentPage(int32_t novelId, int32_t chapterIndex, int32_t chapter
     const qsizetype scriptEnd =
         scriptBegin < 0 ? -1 : page.indexOf(QLatin1String("</script>"), scriptBegin);
     const QString nonce = newNonce();
+    const ChineseScript script = readingSettings().script;
     return fillTemplate(
         page,
         {{QStringLiteral("{Nonce}"), nonce},
          {QStringLiteral("{StyleSheet}"), readingStyleSheetUrl()},
          {QStringLiteral("{Place}"), QStringLiteral("%1#%2").arg(novelId).arg(chapterIndex)},
          {QStringLiteral("{StartAt}"), QString::number(startAt)},
-         {QStringLiteral("{NovelName}"), novelName},
-         {QStringLiteral("{ChapterName}"), chapterName},
-         {QStringLiteral("{ChapterContent}"), chapterHtml},
+         {QStringLiteral("{NovelName}"), inScript(novelName, script)},
+         {QStringLiteral("{ChapterName}"), inScript(chapterName, script)},
+         {QStringLiteral("{ChapterContent}"), inScript(chapterHtml, script)},
          {QStringLiteral("{PrevChapterUrl}"), prevChapterUrl(novelId, chapterIndex, bookFolder)},
          {QStringLiteral("{NextChapterUrl}"),
           nextChapterUrl(novelId, chapterIndex, chapterCount, bookFolder)}},

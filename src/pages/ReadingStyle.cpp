@@ -111,6 +111,10 @@ ReadingSettings readingSettings() {
         if (theme == QLatin1String(themeName(t)))
             s.theme = t;
     }
+    const QString script = readIniValue(configFile(), kSection, QStringLiteral("script"));
+    s.script = script == QLatin1String("simplified")    ? ChineseScript::Simplified
+               : script == QLatin1String("traditional") ? ChineseScript::Traditional
+                                                        : ChineseScript::Original;
     s.customText = readIniValue(configFile(), kSection, QStringLiteral("text_color"), s.customText);
     s.customBackground = readIniValue(configFile(), kSection, QStringLiteral("background_color"),
                                       s.customBackground);
@@ -129,6 +133,9 @@ bool saveReadingSettings(const ReadingSettings& settings) {
         {"theme", QLatin1String(themeName(s.theme))},
         {"text_color", s.customText},
         {"background_color", s.customBackground},
+        {"script", s.script == ChineseScript::Simplified    ? QStringLiteral("simplified")
+                   : s.script == ChineseScript::Traditional ? QStringLiteral("traditional")
+                                                            : QStringLiteral("original")},
     };
     for (const auto& [key, value] : values) {
         if (!writeIniValue(configFile(), kSection, QLatin1String(key), value))

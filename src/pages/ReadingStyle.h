@@ -3,6 +3,8 @@
 // through one stylesheet, reading.css in the templates' folder.
 #pragma once
 
+#include "core/ChineseScript.h"
+
 #include <QString>
 
 namespace zvrd {
@@ -19,6 +21,8 @@ struct ReadingSettings {
     ReadingTheme theme = ReadingTheme::Day;
     QString customText = QStringLiteral("#222222"); // the custom theme's colours
     QString customBackground = QStringLiteral("#fdfdf8");
+    // 原文 / 简体 / 繁體: how chapter text, chapter names and tables of contents are shown.
+    ChineseScript script = ChineseScript::Original;
     bool operator==(const ReadingSettings&) const = default;
 };
 

@@ -236,6 +236,24 @@ TEST_F(NovelExportTest, TextHoldsEveryChapterInOrderAndTheBookKeepsItsIdentifier
                            pattern));
 }
 
+// A book in traditional characters, made from the chapters as stored, which stay as they were.
+TEST_F(NovelExportTest, TheBookIsInTheChosenScript) {
+    const int32_t id =
+        addNovel(QStringLiteral("这本书"), {{kText, QStringLiteral("<p>悠扬的钟声</p>")}});
+    ExportOptions options;
+    options.format = ExportFormat::Text;
+    options.fileName = folder.file(QStringLiteral("book.txt"));
+    options.script = ChineseScript::Traditional;
+    ASSERT_EQ(exportNovel(kSite, QStringLiteral("这本书"), options).kind,
+              ExportResult::Kind::Written);
+    QFile file(options.fileName);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(file.readAll());
+    EXPECT_TRUE(text.startsWith(QStringLiteral("這本書\n"))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("\n悠揚的鐘聲\n")));
+    EXPECT_EQ(storedChapter(id, 0).content, QStringLiteral("<p>悠扬的钟声</p>"));
+}
+
 // A target that cannot be written leaves nothing: no book, no half-written temporary file, and
 // a file that stood there before stays as it was.
 TEST_F(NovelExportTest, AFailedExportLeavesNoFile) {

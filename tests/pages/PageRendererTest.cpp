@@ -1,6 +1,7 @@
 // Templates, rendering, the book folder and text files.
 #include "pages/PageRenderer.h"
 #include "core/DataFolder.h"
+#include "pages/ReadingStyle.h"
 #include "support/TempDataFolder.h"
 
 #include <QDir>
@@ -314,3 +315,27 @@ TEST(TextFileTest, WrittenWithBomAndReadBackByBom) {
 }
 
 } // namespace
+
+// 简繁: a real chapter shown in traditional characters, a traditional one in simplified; the
+// page shows the script chosen, made from the text as stored.
+TEST_F(PageRendererTest, ChaptersAreShownInTheChosenScript) {
+    QFile real(QStringLiteral(ZVRD_SOURCE_DIR
+                              "/../shared/realsites/biquge.info/chapter_74_74132_14482860.html"));
+    if (real.open(QIODevice::ReadOnly)) {
+        const QString text = QString::fromUtf8(real.readAll());
+        ASSERT_TRUE(text.contains(QStringLiteral("悠扬的钟声在云间来回飘荡")));
+        EXPECT_TRUE(inScript(text, ChineseScript::Traditional)
+                        .contains(QStringLiteral("悠揚的鐘聲在雲間來回飄蕩")));
+    }
+    EXPECT_EQ(inScript(QStringLiteral("悠揚的鐘聲在雲間來回飄蕩"), ChineseScript::Simplified),
+              QStringLiteral("悠扬的钟声在云间来回飘荡"));
+    ReadingSettings settings;
+    settings.script = ChineseScript::Traditional;
+    ASSERT_TRUE(saveReadingSettings(settings));
+    ASSERT_EQ(readingSettings().script, ChineseScript::Traditional);
+    const QString stored = QStringLiteral("<p>这是第一章的正文。</p>");
+    const QString page = renderContentPage(1, 0, 3, folder.path(), QStringLiteral("书"),
+                                           QStringLiteral("第一章 开始"), stored);
+    EXPECT_TRUE(page.contains(QStringLiteral("<p>這是第一章的正文。</p>")));
+    EXPECT_TRUE(page.contains(QStringLiteral("第一章 開始")));
+}
