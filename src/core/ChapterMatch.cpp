@@ -107,6 +107,10 @@ bool sameChapter(const QString& a, const QString& b) {
     return sameChapter(chapterKey(a), chapterKey(b));
 }
 
+int chapterNumber(const QString& title) {
+    return chapterKey(title).number;
+}
+
 namespace {
 
 bool sameTitle(const ChapterKey& a, const ChapterKey& b) {

@@ -21,6 +21,8 @@ ChapterKey chapterKey(const QString& title);
 // one of them carries no number, or the same number where neither has a rest.
 bool sameChapter(const ChapterKey& a, const ChapterKey& b);
 bool sameChapter(const QString& a, const QString& b);
+// The chapter number a title gives ("第123章", "第一百二十三章", "123、…"); 0 when none.
+int chapterNumber(const QString& title);
 
 // Where a reader's place in one list (the chapter at fromIndex) lands in another list of the
 // same novel. By title first, nearest the place scaled to the new list's length; then by

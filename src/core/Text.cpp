@@ -100,30 +100,4 @@ int chineseNumber(const QString& text) {
     return total + section + std::max(digit, 0);
 }
 
-int chapterNumber(const QString& title) {
-    const QString text = title.normalized(QString::NormalizationForm_KC).trimmed();
-    static const QString markers = QStringLiteral("章节回话集");
-    for (qsizetype at = text.indexOf(QChar(0x7B2C)); at >= 0; // 第
-         at = text.indexOf(QChar(0x7B2C), at + 1)) {
-        qsizetype end = at + 1;
-        while (end < text.size() && (text[end].isDigit() || isChineseNumeral(text[end])))
-            ++end;
-        if (end == at + 1 || end >= text.size() || !markers.contains(text[end]))
-            continue;
-        const QString number = text.mid(at + 1, end - at - 1).trimmed();
-        bool arabic = false;
-        const int value = number.toInt(&arabic);
-        if (arabic)
-            return value;
-        if (const int chinese = chineseNumber(number); chinese >= 0)
-            return chinese;
-    }
-    qsizetype end = 0;
-    while (end < text.size() && end < 6 && text[end].isDigit())
-        ++end;
-    if (end > 0 && (end == text.size() || !text[end].isLetterOrNumber()))
-        return text.left(end).toInt();
-    return 0;
-}
-
 } // namespace zvrd

@@ -14,9 +14,6 @@ QString trimControl(const QString& text);
 // "第１章：山村少年" are one chapter).
 bool sameChapterTitle(const QString& a, const QString& b);
 
-// The chapter number a title gives: "第123章", "第一百二十三章", "第１２３节", "123、…" or
-// "123 …" at its start; 0 when it gives none.
-int chapterNumber(const QString& title);
 // A number written in Chinese numerals ("一百二十三", "两千零五", "一二三", "壹佰"); -1 when
 // text is not one.
 int chineseNumber(const QString& text);

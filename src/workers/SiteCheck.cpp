@@ -1,6 +1,6 @@
 #include "workers/SiteCheck.h"
 
-#include "core/Text.h"
+#include "core/ChapterMatch.h"
 #include "net/WebFetch.h"
 #include "rules/Extractors.h"
 #include "rules/PatternNotation.h"
