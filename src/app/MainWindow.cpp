@@ -30,6 +30,8 @@
 #include <QToolButton>
 #include <QUrl>
 
+#include <algorithm>
+
 namespace zvrd {
 namespace {
 
@@ -59,7 +61,8 @@ protected:
         p.setRenderHint(QPainter::Antialiasing);
         p.setPen(QColor(0x9c, 0xb4, 0xd0));
         p.setBrush(Qt::white);
-        p.drawRoundedRect(QRectF(5.5, 8.5, 225, 25), 4, 4);
+        // Around the field and its magnifier, whatever size the font gives them.
+        p.drawRoundedRect(QRectF(rect()).adjusted(5.5, 4.5, -5.5, -4.5), 4, 4);
     }
 };
 
@@ -74,7 +77,8 @@ QToolButton* toolButton(const QString& caption, const QIcon& icon, int width) {
     button->setIcon(icon);
     button->setIconSize(QSize(20, 20));
     button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    button->setFixedSize(width, 40);
+    // The design's width is the least; a larger font widens the button instead of clipping it.
+    button->setMinimumSize(width, 40);
     button->setAutoRaise(true);
     return button;
 }
@@ -98,16 +102,14 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     buildReadingShortcuts();
 
     auto* status = new QStatusBar(this);
-    status->setFixedHeight(19);
     status->setSizeGripEnabled(false);
     m_statusLabel = new QLabel(status);
-    m_statusLabel->setFixedWidth(800);
+    m_statusLabel->setMinimumWidth(200);
     m_statusExtra = new QLabel(status);
-    m_statusExtra->setFixedWidth(50);
-    status->addWidget(m_statusLabel);
+    status->addWidget(m_statusLabel, 1);
     status->addWidget(m_statusExtra);
     m_progress = new QProgressBar(status);
-    m_progress->setFixedWidth(260);
+    m_progress->setMinimumWidth(260);
     m_progress->setTextVisible(true);
     m_progress->hide();
     status->addPermanentWidget(m_progress);
@@ -142,7 +144,6 @@ void MainWindow::buildToolbar() {
     m_toolBar = new QToolBar(this);
     m_toolBar->setObjectName(QStringLiteral("toolBar"));
     m_toolBar->setMovable(false);
-    m_toolBar->setFixedHeight(44);
     addToolBar(Qt::TopToolBarArea, m_toolBar);
 
     m_mainButton =
@@ -162,18 +163,23 @@ void MainWindow::buildToolbar() {
         m_toolBar->addWidget(b);
 
     auto* area = new SearchFrame;
-    area->setFixedSize(283, 41);
+    auto* searchLayout = new QHBoxLayout(area);
+    searchLayout->setContentsMargins(14, 8, 10, 8);
+    searchLayout->setSpacing(4);
     m_searchEdit = new QLineEdit(area);
     m_searchEdit->setObjectName(QStringLiteral("searchEdit"));
     m_searchEdit->setFrame(false);
-    m_searchEdit->setGeometry(35, 14, 197, 16);
     m_searchEdit->setText(kSearchPlaceholder);
+    m_searchEdit->setMinimumWidth(
+        std::max(197, m_searchEdit->fontMetrics().horizontalAdvance(kSearchPlaceholder) + 24));
     m_searchEdit->installEventFilter(this);
     m_searchButton = new QToolButton(area);
     m_searchButton->setIcon(magnifierIcon());
     m_searchButton->setAutoRaise(true);
-    m_searchButton->setGeometry(236, 12, 17, 17);
     m_searchButton->setCursor(Qt::PointingHandCursor);
+    searchLayout->addWidget(m_searchEdit);
+    searchLayout->addWidget(m_searchButton);
+    area->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Preferred);
     m_toolBar->addWidget(area);
 
     connect(m_mainButton, &QToolButton::clicked, this, &MainWindow::showMainView);

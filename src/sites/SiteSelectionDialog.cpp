@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QDateTime>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMessageBox>
@@ -21,6 +22,7 @@
 #include <QStatusBar>
 #include <QTableWidget>
 #include <QThread>
+#include <QVBoxLayout>
 
 #include <algorithm>
 
@@ -143,11 +145,7 @@ QString checkDetailText(const SiteCheckResult& result) {
 SiteSelectionDialog::SiteSelectionDialog(QWidget* parent, ConnectTimer timer)
     : QDialog(parent), m_timer(std::move(timer)), m_link(std::make_shared<DialogLink>(this)) {
     setWindowTitle(QStringLiteral("目标站选择"));
-    // The design's dialog, one column wider for the speed limits.
-    setFixedSize(589, 432);
-
     m_list = new QTableWidget(0, 6, this);
-    m_list->setGeometry(8, 8, 572, 250);
     m_list->setHorizontalHeaderLabels({QStringLiteral("序号"), QStringLiteral("网站名称"),
                                        QStringLiteral("网站地址"), QStringLiteral("连接速度"),
                                        QStringLiteral("限速"), QStringLiteral("状态")});
@@ -162,6 +160,7 @@ SiteSelectionDialog::SiteSelectionDialog(QWidget* parent, ConnectTimer timer)
     m_list->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     m_list->verticalHeader()->setDefaultSectionSize(20);
     m_list->setWordWrap(false);
+    m_list->horizontalHeader()->setStretchLastSection(true);
     m_list->horizontalHeader()->setSectionsClickable(true);
     m_list->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder); // unsorted until a click
     m_list->horizontalHeader()->setSortIndicatorShown(true);
@@ -170,23 +169,19 @@ SiteSelectionDialog::SiteSelectionDialog(QWidget* parent, ConnectTimer timer)
 
     // The last check of the chosen site: each step, and with a check run here what it fetched.
     m_checkDetail = new QPlainTextEdit(this);
-    m_checkDetail->setGeometry(8, 264, 482, 114);
     m_checkDetail->setReadOnly(true);
     m_checkDetail->setLineWrapMode(QPlainTextEdit::NoWrap);
     m_checkDetail->setPlaceholderText(QStringLiteral("选中一个站点，这里显示它上次检查的每一步。"));
     connect(m_list, &QTableWidget::currentCellChanged, this,
             [this](int row) { showCheckDetail(row); });
     m_checkButton = new QPushButton(QStringLiteral("检查站点"), this);
-    m_checkButton->setGeometry(496, 264, 84, 25);
     m_checkButton->setAutoDefault(false);
     m_checkButton->setToolTip(QStringLiteral(
         "依次试一试搜索、信息页、目录、第一章和最后一章（有勾选时只检查勾选的站点）"));
     connect(m_checkButton, &QPushButton::clicked, this, &SiteSelectionDialog::startCheck);
 
     m_selectAllButton = new QRadioButton(QStringLiteral("全选"), this);
-    m_selectAllButton->setGeometry(8, 390, 49, 17);
     m_invertButton = new QRadioButton(QStringLiteral("反选"), this);
-    m_invertButton->setGeometry(63, 390, 49, 17);
     auto* group = new QButtonGroup(this);
     group->addButton(m_selectAllButton);
     group->addButton(m_invertButton);
@@ -201,36 +196,58 @@ SiteSelectionDialog::SiteSelectionDialog(QWidget* parent, ConnectTimer timer)
     });
 
     m_speedTestButton = new QPushButton(QStringLiteral("连接速度测试"), this);
-    m_speedTestButton->setGeometry(120, 386, 100, 25);
     m_speedTestButton->setAutoDefault(false);
     connect(m_speedTestButton, &QPushButton::clicked, this, &SiteSelectionDialog::startSpeedTest);
     m_speedLimitButton = new QPushButton(QStringLiteral("限速设置…"), this);
-    m_speedLimitButton->setGeometry(226, 386, 88, 25);
     m_speedLimitButton->setAutoDefault(false);
     connect(m_speedLimitButton, &QPushButton::clicked, this,
             [this] { editSpeedLimit(m_list->currentRow()); });
     connect(m_list, &QTableWidget::cellDoubleClicked, this,
             [this](int row, int) { editSpeedLimit(row); });
     m_ruleButton = new QPushButton(QStringLiteral("规则设置…"), this);
-    m_ruleButton->setGeometry(320, 386, 88, 25);
     m_ruleButton->setAutoDefault(false);
     connect(m_ruleButton, &QPushButton::clicked, this, [this] { editRule(m_list->currentRow()); });
     m_okButton = new QPushButton(QStringLiteral("确定"), this);
-    m_okButton->setGeometry(424, 386, 75, 25);
     m_okButton->setDefault(true);
     connect(m_okButton, &QPushButton::clicked, this, &QDialog::accept);
     m_cancelButton = new QPushButton(QStringLiteral("取消"), this);
-    m_cancelButton->setGeometry(505, 386, 75, 25);
     m_cancelButton->setAutoDefault(false);
     connect(m_cancelButton, &QPushButton::clicked, this, &QDialog::reject);
 
     auto* status = new QStatusBar(this);
-    status->setGeometry(0, 432 - 19, 589, 19);
     status->setSizeGripEnabled(false);
     m_statusLabel = new QLabel(
         QStringLiteral("如果连接速度为负值或大于3秒，则说明目标站访问速度过慢，建议取消选择。"),
         status);
     status->addWidget(m_statusLabel, 1);
+
+    // Laid out rather than placed, so a larger font or screen scale grows the dialog with it.
+    auto* body = new QVBoxLayout;
+    body->setContentsMargins(8, 8, 8, 4);
+    body->addWidget(m_list, 3);
+    auto* checkRow = new QHBoxLayout;
+    checkRow->addWidget(m_checkDetail, 1);
+    auto* checkSide = new QVBoxLayout;
+    checkSide->addWidget(m_checkButton);
+    checkSide->addStretch();
+    checkRow->addLayout(checkSide);
+    body->addLayout(checkRow, 2);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(m_selectAllButton);
+    buttons->addWidget(m_invertButton);
+    buttons->addSpacing(8);
+    for (QPushButton* b :
+         {m_speedTestButton, m_speedLimitButton, m_ruleButton, m_okButton, m_cancelButton})
+        buttons->addWidget(b);
+    buttons->insertStretch(6);
+    body->addLayout(buttons);
+    auto* whole = new QVBoxLayout(this);
+    whole->setContentsMargins(0, 0, 0, 0);
+    whole->setSpacing(0);
+    whole->addLayout(body, 1);
+    whole->addWidget(status);
+    // The design's size is where it starts.
+    resize(std::max(589, sizeHint().width()), std::max(432, sizeHint().height()));
 
     loadSites();
 }

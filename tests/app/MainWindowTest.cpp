@@ -7,6 +7,7 @@
 #include "store/NovelLibrary.h"
 #include "store/Schema.h"
 #include "store/SqliteTable.h"
+#include "support/Layouts.h"
 #include "support/TempDataFolder.h"
 #include "workers/OpenNovelWorker.h"
 #include "workers/Worker.h"
@@ -221,6 +222,10 @@ TEST_F(MainWindowTest, StartUpWritesTheTemplatesOverOlderFiles) {
     next.startUp();
     EXPECT_EQ(next.size(), QSize(900, 640));
     qunsetenv("TMPDIR");
+}
+
+TEST_F(MainWindowTest, ALargerFontGrowsTheToolbarInsteadOfClippingIt) {
+    EXPECT_EQ(test::clippedButtons(window, 24), QStringList());
 }
 
 // ---- update check ----------------------------------------------------------------------------

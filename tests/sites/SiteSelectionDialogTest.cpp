@@ -11,6 +11,7 @@
 #include "sites/SpeedTest.h"
 #include "store/NovelLibrary.h"
 #include "store/SqliteTable.h"
+#include "support/Layouts.h"
 #include "support/TempDataFolder.h"
 
 #include <QApplication>
@@ -42,7 +43,7 @@ TEST_F(SiteSelectionDialogTest, ListsEveryRuleWithItsTickAndCaptions) {
     writeConfig("[target_site]\r\nselected=1,3,\r\n");
     SiteSelectionDialog dialog;
     EXPECT_EQ(dialog.windowTitle(), QStringLiteral("目标站选择"));
-    EXPECT_EQ(dialog.size(), QSize(589, 432));
+    EXPECT_EQ(dialog.size().expandedTo(QSize(589, 432)), dialog.size()); // the design's, at least
     EXPECT_EQ(Column(dialog, 0), (QStringList{QStringLiteral("1"), QStringLiteral("2"),
                                               QStringLiteral("3"), QStringLiteral("10")}));
     EXPECT_EQ(Column(dialog, 1), (QStringList{QStringLiteral("笔趣阁"), QStringLiteral("Alpha"),
@@ -54,6 +55,12 @@ TEST_F(SiteSelectionDialogTest, ListsEveryRuleWithItsTickAndCaptions) {
     EXPECT_EQ(
         dialog.statusText(),
         QStringLiteral("如果连接速度为负值或大于3秒，则说明目标站访问速度过慢，建议取消选择。"));
+}
+
+TEST_F(SiteSelectionDialogTest, ALargerFontGrowsTheDialogInsteadOfClippingIt) {
+    SiteSelectionDialog dialog;
+    EXPECT_EQ(test::clippedButtons(dialog, 26), QStringList());
+    EXPECT_GT(dialog.width(), 589);
 }
 
 TEST_F(SiteSelectionDialogTest, APieceWithABlankTicksNothing) {
