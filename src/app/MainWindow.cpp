@@ -233,8 +233,8 @@ void MainWindow::buildContent() {
     webLayout->addWidget(m_pageView);
     m_pageView->webPage()->setNavigationHandler(
         [this](const QString& url, bool& cancel) { handleNavigation(url, cancel); });
-    m_pageView->webPage()->setPlaceHandler(
-        [this](const QString& place) { keepReadingPlace(place); });
+    m_pageView->webPage()->setReaderMessageHandler(
+        [this](const QString& message) { takeReaderMessage(message); });
 
     m_views->addWidget(m_resultPanel);
     m_views->addWidget(m_pagePanel);

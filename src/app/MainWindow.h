@@ -132,10 +132,11 @@ private:
     void setBookshelfColumns(bool bookshelf);
     void showRowMenu(const QPoint& position);
     void buildReadingShortcuts();
-    // "reading_place#NOVEL#INDEX#POSITION" from the chapter page shown.
-    void keepReadingPlace(const QString& place);
+    // "reading_place#NOVEL#INDEX#POSITION" or "reading_size#STEP" from the chapter page shown.
+    void takeReaderMessage(const QString& message);
     void applyReadingStyle(const ReadingSettings& settings);
     void keepReadingSettings(const ReadingSettings& settings);
+    void redrawShownDirectory();
     // Whether a download of a novel of that site runs in this program now.
     bool siteIsDownloading(const QString& siteName) const;
     int askSourceOf(const QString& novelName, const QList<SourceCandidate>& found);

@@ -42,10 +42,11 @@ bool WebPage::javaScriptPrompt(const QUrl& securityOrigin, const QString& msg,
 
 void WebPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString& message,
                                        int lineNumber, const QString& sourceID) {
-    if (message.startsWith(QLatin1String("reading_place#")) &&
+    if ((message.startsWith(QLatin1String("reading_place#")) ||
+         message.startsWith(QLatin1String("reading_size#"))) &&
         sourceID.startsWith(QLatin1String("file:"))) {
-        if (m_placeHandler)
-            m_placeHandler(message);
+        if (m_readerMessageHandler)
+            m_readerMessageHandler(message);
         return;
     }
     if (!m_silent)

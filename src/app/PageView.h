@@ -17,11 +17,12 @@ public:
     explicit WebPage(QObject* parent);
     void setNavigationHandler(BeforeNavigate handler) { m_navigationHandler = std::move(handler); }
     void setSilent(bool silent) { m_silent = silent; }
-    // Where a chapter page says its reader is ("reading_place#NOVEL#INDEX#POSITION", which the
-    // page writes to its console: telling it by a navigation could cut off the next page's
-    // load).
-    void setPlaceHandler(std::function<void(const QString&)> handler) {
-        m_placeHandler = std::move(handler);
+    // What a chapter page tells its reader's window: where the reader is
+    // ("reading_place#NOVEL#INDEX#POSITION") and Ctrl with the wheel ("reading_size#STEP"). The
+    // page writes them to its console: telling them by a navigation could cut off the next
+    // page's load.
+    void setReaderMessageHandler(std::function<void(const QString&)> handler) {
+        m_readerMessageHandler = std::move(handler);
     }
     // Where a followed http(s) link goes instead of the page view: the user's web browser
     // (Qt's desktop services) unless a test puts something else here.
@@ -42,7 +43,7 @@ protected:
 
 private:
     BeforeNavigate m_navigationHandler;
-    std::function<void(const QString&)> m_placeHandler;
+    std::function<void(const QString&)> m_readerMessageHandler;
     std::function<void(const QUrl&)> m_openExternally;
     bool m_silent = false;
 };

@@ -5,11 +5,13 @@
 #include <QColorDialog>
 #include <QComboBox>
 #include <QDialogButtonBox>
-#include <QFontComboBox>
+#include <QFontDatabase>
 #include <QFormLayout>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace zvrd {
 namespace {
@@ -29,10 +31,16 @@ ReadingSettingsDialog::ReadingSettingsDialog(const ReadingSettings& settings,
                                              QWidget* parent)
     : QDialog(parent), m_preview(std::move(preview)), m_settings(settings) {
     setWindowTitle(QStringLiteral("阅读设置"));
-    m_font = new QFontComboBox(this);
-    m_font->setWritingSystem(QFontDatabase::SimplifiedChinese);
-    if (!settings.fontFamily.isEmpty())
-        m_font->setCurrentFont(QFont(settings.fontFamily));
+    // The installed Chinese fonts, after the page's own choice: taking the dialog as it opened
+    // keeps that choice rather than the first font of the list.
+    m_font = new QComboBox(this);
+    m_font->addItem(QStringLiteral("默认字体"), QString());
+    QStringList families = QFontDatabase::families(QFontDatabase::SimplifiedChinese);
+    if (!settings.fontFamily.isEmpty() && !families.contains(settings.fontFamily))
+        families.prepend(settings.fontFamily);
+    for (const QString& family : families)
+        m_font->addItem(family, family);
+    m_font->setCurrentIndex(std::max(0, m_font->findData(settings.fontFamily)));
     m_size = spinBox(10, 48, settings.fontSize, QStringLiteral(" 像素"), this);
     m_lineSpacing = spinBox(100, 300, settings.lineSpacing, QStringLiteral(" %"), this);
     m_lineSpacing->setSingleStep(10);
@@ -73,7 +81,7 @@ ReadingSettingsDialog::ReadingSettingsDialog(const ReadingSettings& settings,
     layout->addLayout(form);
     layout->addWidget(buttons);
 
-    connect(m_font, &QFontComboBox::currentFontChanged, this, [this] { changed(); });
+    connect(m_font, &QComboBox::currentIndexChanged, this, [this] { changed(); });
     for (QSpinBox* box : {m_size, m_lineSpacing, m_paragraphSpacing, m_indent, m_width})
         connect(box, &QSpinBox::valueChanged, this, [this] { changed(); });
     connect(m_theme, &QComboBox::currentIndexChanged, this, [this] { changed(); });
@@ -89,7 +97,7 @@ ReadingSettingsDialog::ReadingSettingsDialog(const ReadingSettings& settings,
 
 ReadingSettings ReadingSettingsDialog::settings() const {
     ReadingSettings s = m_settings;
-    s.fontFamily = m_font->currentFont().family();
+    s.fontFamily = m_font->currentData().toString();
     s.fontSize = m_size->value();
     s.lineSpacing = m_lineSpacing->value();
     s.paragraphSpacing = m_paragraphSpacing->value();

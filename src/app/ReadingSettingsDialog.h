@@ -9,7 +9,6 @@
 #include <functional>
 
 class QComboBox;
-class QFontComboBox;
 class QPushButton;
 class QSpinBox;
 
@@ -35,7 +34,7 @@ private:
 
     std::function<void(const ReadingSettings&)> m_preview;
     ReadingSettings m_settings;
-    QFontComboBox* m_font = nullptr;
+    QComboBox* m_font = nullptr;
     QSpinBox* m_size = nullptr;
     QSpinBox* m_lineSpacing = nullptr;
     QSpinBox* m_paragraphSpacing = nullptr;

@@ -8,8 +8,11 @@
 #include "pages/PageRenderer.h"
 #include "store/NovelLibrary.h"
 #include "store/SqliteTable.h"
+#include "workers/OpenNovelWorker.h"
 
+#include <QFile>
 #include <QKeySequence>
+#include <QRegularExpression>
 #include <QShortcut>
 #include <QStatusBar>
 #include <QTimer>
@@ -34,8 +37,12 @@ void MainWindow::buildReadingShortcuts() {
     });
 }
 
-void MainWindow::keepReadingPlace(const QString& place) {
-    const QStringList pieces = place.split(QLatin1Char('#'));
+void MainWindow::takeReaderMessage(const QString& message) {
+    const QStringList pieces = message.split(QLatin1Char('#'));
+    if (pieces.size() == 2 && pieces[0] == QLatin1String("reading_size")) {
+        changeFontSize(pieces[1].toInt() > 0 ? 2 : -2);
+        return;
+    }
     if (pieces.size() != 4)
         return;
     try {
@@ -74,12 +81,32 @@ void MainWindow::keepReadingSettings(const ReadingSettings& settings) {
     if (!saveReadingSettings(settings))
         showError(QStringLiteral("无法写入配置文件：%1")
                       .arg(dataFolder() + QStringLiteral("config.ini")));
-    // The chapter shown is drawn again in the new script; a table of contents at its next
-    // opening.
-    if (newScript && m_shownChapter.first >= 0 &&
-        m_pageView->url().fileName() == QLatin1String("content_page.htm")) {
+    // The page shown is drawn again in the new script.
+    if (!newScript)
+        return;
+    const QString shown = m_pageView->url().fileName();
+    if (shown == QLatin1String("content_page.htm") && m_shownChapter.first >= 0) {
         bool cancel = false;
         handleNavigation(chapterLink(m_shownChapter.first, m_shownChapter.second), cancel);
+    } else if (shown == QLatin1String("directory_page.htm")) {
+        redrawShownDirectory();
+    }
+}
+
+void MainWindow::redrawShownDirectory() {
+    // The table of contents names its novel in its 换源 link.
+    QFile page(m_pageView->url().toLocalFile());
+    if (!page.open(QIODevice::ReadOnly))
+        return;
+    static const QRegularExpression link(QStringLiteral("directory_switch#(\\d+)"));
+    const QRegularExpressionMatch found = link.match(QString::fromUtf8(page.readAll()));
+    if (!found.hasMatch())
+        return;
+    try {
+        if (redrawDirectoryPage(found.captured(1).toInt()))
+            m_pageView->reload();
+    } catch (const SqliteException&) {
+        // Shown in the old script until it is opened again.
     }
 }
 

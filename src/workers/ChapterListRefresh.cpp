@@ -5,6 +5,7 @@
 #include "net/WebFetch.h"
 #include "pages/PageRenderer.h"
 #include "rules/Extractors.h"
+#include "rules/RuleSet.h"
 #include "store/NovelLibrary.h"
 #include "store/SqliteTable.h"
 
@@ -148,6 +149,19 @@ bool writeDirectoryPage(int32_t novelId, const SiteRule& rule, const NovelInfo& 
     const QString page = renderDirectoryPage(novelId, list.names, novel.name, rule.siteName,
                                              rule.siteUrl, novel.infoPageUrl, marks);
     return writePage(page, bookDir, QStringLiteral("directory_page.htm"));
+}
+
+bool redrawDirectoryPage(int32_t novelId) {
+    const RecentReadName names = recentReadName(novelId);
+    if (names.siteName.isEmpty() || names.novelName.isEmpty())
+        return false;
+    const NovelInfo novel = recentReadInfo(names.siteName, names.novelName);
+    for (const SiteRule& rule : loadSiteRules()) {
+        if (rule.siteName == names.siteName)
+            return writeDirectoryPage(novelId, rule, novel, loadChapterList(novelId),
+                                      bookFolder(names.siteName, names.novelName));
+    }
+    return false;
 }
 
 } // namespace zvrd

@@ -295,20 +295,8 @@ void ChapterWorker::show(QString chapterHtml) {
     report(QStringLiteral("当前章节： 「%1」").arg(m_chapterName));
     m_surface->navigatePageView(file);
     recordReading(m_novelId, m_chapterIndex);
-    markInDirectoryPage();
-}
-
-void ChapterWorker::markInDirectoryPage() {
     // The table of contents the reader goes back to marks this chapter as the last one read.
-    SiteRule rule;
-    for (const SiteRule& candidate : loadSiteRules()) {
-        if (candidate.id.toInt() == m_ruleId)
-            rule = candidate;
-    }
-    const NovelInfo novel = recentReadInfo(rule.siteName, m_novelName);
-    if (rule.siteName.isEmpty() || novel.name.isEmpty())
-        return;
-    writeDirectoryPage(m_novelId, rule, novel, loadChapterList(m_novelId), m_bookDir);
+    redrawDirectoryPage(m_novelId);
 }
 
 } // namespace zvrd

@@ -84,7 +84,6 @@ private:
     // Downloads the chapter; false when it failed (the failed row is stored and reported).
     bool download(QString* chapterHtml);
     void show(QString chapterHtml);
-    void markInDirectoryPage();
 
     QString m_statusText;
     QString m_novelName;

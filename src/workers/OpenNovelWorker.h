@@ -87,6 +87,11 @@ RefreshOutcome refreshChapterList(int32_t novelId, const SiteRule& rule, const N
 bool writeDirectoryPage(int32_t novelId, const SiteRule& rule, const NovelInfo& novel,
                         const ChapterList& list, const QString& bookDir);
 
+// Writes the stored novel's table of contents again from what the library holds (in the
+// reading script of now); false when the novel or its site is gone or the page cannot be
+// written.
+bool redrawDirectoryPage(int32_t novelId);
+
 // Downloads the chapters of missing with the bulk download's politeness (see OpenNovelWorker);
 // stops starting chapters once the claim is cancelled. With showProgress the status bar follows
 // it. Returns how many chapters of the list are not stored afterwards.

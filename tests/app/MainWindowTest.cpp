@@ -1,6 +1,7 @@
 // The main window offscreen: the search box, the result list and its numbering, the start-up
 // steps, the update check and the chapter-link rules.
 #include "app/MainWindow.h"
+#include "app/ReadingSettingsDialog.h"
 #include "app/UpdateCheck.h"
 #include "core/DataFolder.h"
 #include "pages/PageRenderer.h"
@@ -222,6 +223,19 @@ TEST_F(MainWindowTest, StartUpWritesTheTemplatesOverOlderFiles) {
     next.startUp();
     EXPECT_EQ(next.size(), QSize(900, 640));
     qunsetenv("TMPDIR");
+}
+
+// Taken as it opened, the reading settings dialog changes nothing: not the page's own font for
+// the first one of the list, nor a font no longer installed.
+TEST_F(MainWindowTest, TheReadingSettingsDialogKeepsWhatItWasGiven) {
+    for (const QString& family : {QString(), QStringLiteral("不存在的字体")}) {
+        ReadingSettings given;
+        given.fontFamily = family;
+        given.theme = ReadingTheme::Night;
+        given.script = ChineseScript::Traditional;
+        ReadingSettingsDialog dialog(given, [](const ReadingSettings&) {});
+        EXPECT_EQ(dialog.settings(), given) << family.toStdString();
+    }
 }
 
 TEST_F(MainWindowTest, ALargerFontGrowsTheToolbarInsteadOfClippingIt) {

@@ -39,7 +39,7 @@ protected:
         ASSERT_TRUE(decoy.open(QIODevice::WriteOnly));
         decoy.write("<html><body>not a chapter</body></html>");
         view.webPage()->setSilent(true);
-        view.webPage()->setPlaceHandler([this](const QString& place) { places << place; });
+        view.webPage()->setReaderMessageHandler([this](const QString& m) { messages << m; });
         view.webPage()->setNavigationHandler([this](const QString& url, bool& cancel) {
             seen << url;
             if (url.contains(QLatin1String("directory_info")))
@@ -115,7 +115,7 @@ protected:
     QString book;
     PageView view;
     QStringList seen;
-    QStringList places;
+    QStringList messages;
 };
 
 TEST_F(PageViewTest, RightArrowAsksForTheNextChapterAndTheCancelledPageStays) {
@@ -161,13 +161,22 @@ TEST_F(PageViewTest, ReadingSettingsShapeThePage) {
               QStringLiteral("rgb(168, 168, 168)"));
 }
 
-// Space at the end of a chapter turns to the next one, Page Up at its top to the one before.
+// Space at the end of a chapter turns to the next one, Page Up at its top to the one before;
+// Ctrl with the wheel changes the text size.
 TEST_F(PageViewTest, SpaceAndPageUpTurnChaptersAtEitherEnd) {
     showChapter(3);
     press(Qt::Key_Space);
     ASSERT_TRUE(saw(QStringLiteral("directory_info#5#4")));
     press(Qt::Key_PageUp);
     ASSERT_TRUE(saw(QStringLiteral("directory_info#5#2")));
+    // Ctrl with the wheel asks the window for another text size and does not zoom the page.
+    const QString wheel = QStringLiteral("window.dispatchEvent(new WheelEvent('wheel', {ctrlKey: "
+                                         "true, deltaY: %1, cancelable: true}))");
+    EXPECT_FALSE(js(wheel.arg(-120)).toBool());
+    EXPECT_FALSE(js(wheel.arg(120)).toBool());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return messages.size() >= 2; }, kWaitMs));
+    EXPECT_EQ(messages,
+              (QStringList{QStringLiteral("reading_size#2"), QStringLiteral("reading_size#-2")}));
 }
 
 // A chapter page tells where in its text the reader is; reopened there, also with another font
@@ -178,9 +187,9 @@ TEST_F(PageViewTest, ThePlaceInsideAChapterComesBack) {
         text += QStringLiteral("<p>第%1段。山风吹过，少年站在村口。</p>").arg(i);
     showChapter(3, text);
     js(QStringLiteral("window.scrollTo(0, document.documentElement.scrollHeight * 0.4)"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !places.isEmpty(); }, kWaitMs));
-    EXPECT_TRUE(places.last().startsWith(QLatin1String("reading_place#5#3#")));
-    const int position = places.last().section(QLatin1Char('#'), -1).toInt();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !messages.isEmpty(); }, kWaitMs));
+    EXPECT_TRUE(messages.last().startsWith(QLatin1String("reading_place#5#3#")));
+    const int position = messages.last().section(QLatin1Char('#'), -1).toInt();
     EXPECT_GT(position, 2000);
     const QString share =
         QStringLiteral("(function () { var t = document.getElementById('ChapterContent');"

@@ -597,7 +597,6 @@ TEST_F(CliTest, AFullDiskIsReportedAsIncomplete) {
         << run.out.toStdString();
 }
 
-// A read-only data folder: the error on stderr, exit 2.
 // The demo novel with its picture chapters becomes a book epubcheck passes; a novel with a
 // chapter that never came down is refused (exit 4, no file) until --allow-missing.
 TEST_F(CliTest, ExportWritesBooksAndRefusesMissingChapters) {
@@ -637,6 +636,31 @@ TEST_F(CliTest, ExportWritesBooksAndRefusesMissingChapters) {
               2);
 }
 
+// A novel a site publishes in traditional characters is stored as published and exported in
+// simplified ones when asked.
+TEST_F(CliTest, ATraditionalNovelIsExportedInSimplifiedCharacters) {
+    const CliRun fetched = cli({QStringLiteral("download"), QStringLiteral("云中书库"),
+                                site->baseUrl() + QStringLiteral("/utf8/book/4/")});
+    ASSERT_EQ(fetched.exitCode, 0) << fetched.out.toStdString() << fetched.err.toStdString();
+    EXPECT_EQ(value(QStringLiteral("novel_info.db"),
+                    QStringLiteral("select count(*) from novel_chapter where chapter_content "
+                                   "like '%悠揚的鐘聲在雲間來回飄蕩%'")),
+              5);
+    const QString txt = data + QStringLiteral("book.txt");
+    const CliRun written = cli({QStringLiteral("export"), QStringLiteral("云中书库"),
+                                QStringLiteral("詭秘之主"), QStringLiteral("--txt"), txt,
+                                QStringLiteral("--script"), QStringLiteral("simplified")});
+    ASSERT_EQ(written.exitCode, 0) << written.err.toStdString();
+    QFile file(txt);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QString book = QString::fromUtf8(file.readAll());
+    EXPECT_TRUE(book.contains(QStringLiteral("悠扬的钟声在云间来回飘荡")))
+        << book.left(400).toStdString();
+    EXPECT_TRUE(book.contains(QStringLiteral("诡秘之主")));
+    EXPECT_FALSE(book.contains(QStringLiteral("鐘聲")));
+}
+
+// A read-only data folder: the error on stderr, exit 2.
 TEST_F(CliTest, AReadOnlyFolderIsAnError) {
     ScratchMount disk(QStringLiteral("4m"));
     if (!disk.mounted)

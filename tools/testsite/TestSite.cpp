@@ -99,6 +99,17 @@ const QStringList& sentences() {
     return sentences;
 }
 
+// The same kind of prose as a traditional-character site writes it.
+const QStringList& traditionalSentences() {
+    static const QStringList sentences = {
+        QStringLiteral("悠揚的鐘聲在雲間來回飄蕩，驚起了一群歸巢的飛鳥。"),
+        QStringLiteral("他推開書齋的門，燈光照在滿架的舊書上。"),
+        QStringLiteral("「這件事，你聽誰說的？」她轉過頭來問道。"),
+        QStringLiteral("雨後的街道濕漉漉的，遠處傳來賣報童的叫賣聲。"),
+    };
+    return sentences;
+}
+
 QString novelPath(const QString& site, const DemoNovel& novel) {
     return QStringLiteral("/%1/book/%2/").arg(site).arg(novel.id);
 }
@@ -364,6 +375,7 @@ const std::vector<DemoNovel>& utf8Novels() {
         {1, QStringLiteral("凡人修仙传"), QStringLiteral("忘语"), 30, 4},
         {2, QStringLiteral("修仙笔记"), QStringLiteral("青衫取醉"), 12, 0},
         {3, QStringLiteral("大道朝天"), QStringLiteral("猫腻"), 9, 0},
+        {4, QStringLiteral("詭秘之主"), QStringLiteral("愛潛水的烏賊"), 5, 0, true},
     };
     return novels;
 }
@@ -374,12 +386,15 @@ QString demoChapterName(int chapter) {
 
 QString demoChapterText(const DemoNovel& novel, int chapter) {
     QStringList paragraphs;
-    paragraphs << QStringLiteral("&nbsp;&nbsp;&nbsp;&nbsp;《%1》第%2章正文开始。")
+    paragraphs << (novel.traditional
+                       ? QStringLiteral("&nbsp;&nbsp;&nbsp;&nbsp;《%1》第%2章正文開始。")
+                       : QStringLiteral("&nbsp;&nbsp;&nbsp;&nbsp;《%1》第%2章正文开始。"))
                       .arg(novel.name)
                       .arg(chapter);
+    const QStringList& prose = novel.traditional ? traditionalSentences() : sentences();
     for (int i = 0; i < 12; ++i)
         paragraphs << QStringLiteral("&nbsp;&nbsp;&nbsp;&nbsp;") +
-                          sentences()[(chapter * 3 + i * 5 + novel.id) % sentences().size()];
+                          prose[(chapter * 3 + i * 5 + novel.id) % prose.size()];
     return paragraphs.join(QStringLiteral("<br />\r\n<br />\r\n"));
 }
 

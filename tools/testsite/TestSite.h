@@ -26,13 +26,15 @@ struct Response;
 namespace zvrd::testsite {
 
 // One made-up novel: chapters numbered 1..chapters; pictureChapter (1-based, 0 for none) is
-// published as two pictures.
+// published as two pictures; a traditional one is written in traditional characters, as Taiwan
+// and Hong Kong sites publish.
 struct DemoNovel {
     int id;
     QString name;
     QString author;
     int chapters;
     int pictureChapter;
+    bool traditional = false;
 };
 
 // The novels of the GBK site ("/gbk/...") and of the UTF-8 site ("/utf8/...").
