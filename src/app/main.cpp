@@ -1,5 +1,6 @@
 // zvrd: the reader window.
 #include "app/MainWindow.h"
+#include "app/StartUp.h"
 #include "core/DataFolder.h"
 #include "net/HttpLibrary.h"
 #include "rules/RuleSet.h"
@@ -79,6 +80,13 @@ int main(int argc, char** argv) {
             return 2;
         }
         zvrd::setDataFolder(folder.path);
+        // A second start on the same library brings the window already open to the front.
+        zvrd::SingleInstance instance(folder.path);
+        if (instance.raiseRunning()) {
+            std::fprintf(stderr, "zvrd：这个数据文件夹的阅读器已经打开，已把它的窗口带到前面。\n");
+            zvrd::http_global_cleanup();
+            return 0;
+        }
 
         QFile style(QStringLiteral(":/app/zvrd.qss"));
         if (style.open(QIODevice::ReadOnly))
@@ -102,7 +110,13 @@ int main(int argc, char** argv) {
             QMessageBox::critical(nullptr, title, e.message());
         }
 
+        zvrd::prepareWebEngine(); // before the page view is made
         zvrd::MainWindow window;
+        instance.listen([&window] {
+            window.setWindowState((window.windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+            window.raise();
+            window.activateWindow();
+        });
         window.startUp();
         if (!notice.isEmpty())
             window.setStatusText(notice);

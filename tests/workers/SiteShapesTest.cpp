@@ -3,6 +3,7 @@
 #include "TestSite.h"
 #include "core/DataFolder.h"
 #include "export/NovelExport.h"
+#include "net/WebFetch.h"
 #include "rules/Extractors.h"
 #include "store/NovelLibrary.h"
 #include "store/SqliteTable.h"
@@ -14,6 +15,9 @@
 #include <QDirIterator>
 #include <QFile>
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
 
 using namespace zvrd;
 
@@ -207,6 +211,33 @@ TEST_F(SiteShapesTest, ChaptersThatMovedKeepTheirPlace) {
         EXPECT_EQ(now.urls.last(), site8.urls.last());
         EXPECT_EQ(storedChapter(id, 0).content, QStringLiteral("已存的正文"));
     }
+}
+
+// The demo server's serials go on after a restart from the length its last run reached, so a
+// library that kept the longer list finds its chapters still there.
+TEST_F(SiteShapesTest, TheDemoSerialsGoOnAfterARestart) {
+    const QString state = folder.file(QStringLiteral("serials"));
+    testsite::Options options;
+    options.growEverySeconds = 1;
+    options.stateFile = state;
+    auto chapters = [](const testsite::TestSite& server) {
+        const QString list = fetchHtml(server.baseUrl() + QStringLiteral("/utf8/book/3/index.html"),
+                                       QStringLiteral("utf-8"));
+        return static_cast<int>(list.count(QStringLiteral(".html\"")));
+    };
+    int reached = 0;
+    {
+        testsite::TestSite first(options);
+        const int start = chapters(first);
+        ASSERT_GT(start, 0);
+        for (int i = 0; i < 100 && reached < start + 2; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            reached = chapters(first);
+        }
+        ASSERT_GE(reached, start + 2);
+    }
+    testsite::TestSite second(options);
+    EXPECT_GE(chapters(second), reached);
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QSaveFile>
 #include <QStringList>
 #include <QUrl>
 
@@ -504,7 +505,10 @@ struct TestSite::Server {
 
 TestSite::TestSite(const Options& options)
     : m_slowEvery(options.slowEvery), m_slowMs(options.slowMs), m_latencyMs(options.latencyMs),
-      m_growEverySeconds(options.growEverySeconds) {
+      m_growEverySeconds(options.growEverySeconds), m_stateFile(options.stateFile) {
+    // The serials go on from where the last run left them, as a demo library remembers them.
+    if (QFile state(m_stateFile); !m_stateFile.isEmpty() && state.open(QIODevice::ReadOnly))
+        m_grownBefore = m_grownKept = std::max(0, state.readAll().trimmed().toInt());
     startMoved();
     startDemo(options.port);
     if (!options.realSitesDir.isEmpty() && QFileInfo(options.realSitesDir).isDir()) {
@@ -681,11 +685,21 @@ std::optional<DemoNovel> TestSite::novel(const std::vector<DemoNovel>& novels, c
         return std::nullopt;
     DemoNovel copy = *found;
     std::lock_guard lock(m_pagesLock);
-    if (m_growEverySeconds > 0)
-        copy.chapters += static_cast<int>(std::chrono::duration_cast<std::chrono::seconds>(
-                                              std::chrono::steady_clock::now() - m_started)
-                                              .count() /
-                                          m_growEverySeconds);
+    if (m_growEverySeconds > 0) {
+        const int grown =
+            m_grownBefore + static_cast<int>(std::chrono::duration_cast<std::chrono::seconds>(
+                                                 std::chrono::steady_clock::now() - m_started)
+                                                 .count() /
+                                             m_growEverySeconds);
+        copy.chapters += grown;
+        // Kept before anybody sees the longer list.
+        if (grown > m_grownKept && !m_stateFile.isEmpty()) {
+            QSaveFile state(m_stateFile);
+            if (state.open(QIODevice::WriteOnly) && state.write(QByteArray::number(grown)) > 0 &&
+                state.commit())
+                m_grownKept = grown;
+        }
+    }
     copy.chapters = m_chapterCounts.value(QStringLiteral("%1/%2").arg(QLatin1String(site)).arg(id),
                                           copy.chapters);
     return copy;

@@ -53,6 +53,7 @@ struct Options {
     int slowEvery = 0;        // every slowEvery-th chapter page of the demo sites ...
     int slowMs = 0;           // ... takes this much longer
     int growEverySeconds = 0; // every demo novel gains a chapter this often (a serial going on)
+    QString stateFile;        // where the serials' growth is kept, so a restart goes on from it
 };
 
 // One canned answer of a custom page.
@@ -172,6 +173,9 @@ private:
     std::atomic<int> m_brokenPart{0};
     int m_growEverySeconds = 0;
     std::chrono::steady_clock::time_point m_started = std::chrono::steady_clock::now();
+    QString m_stateFile;
+    mutable int m_grownBefore = 0; // chapters the serials had grown by in earlier runs
+    mutable int m_grownKept = 0;   // the growth last written to the state file
     std::atomic<int> m_requests{0};
     struct SeenHeader {
         int port;

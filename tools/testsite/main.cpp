@@ -29,6 +29,9 @@ int main(int argc, char** argv) {
     parser.addOption({QStringLiteral("grow-every"),
                       QStringLiteral("Every demo novel gains a chapter every N seconds."),
                       QStringLiteral("seconds"), QStringLiteral("0")});
+    parser.addOption({QStringLiteral("state"),
+                      QStringLiteral("File that keeps the serials' growth across restarts."),
+                      QStringLiteral("file")});
     parser.addOption({QStringLiteral("rate"),
                       QStringLiteral("Requests a second the demo sites allow (429 beyond)."),
                       QStringLiteral("n"), QStringLiteral("0")});
@@ -44,6 +47,7 @@ int main(int argc, char** argv) {
     options.slowEvery = parser.value(QStringLiteral("slow-every")).toInt();
     options.slowMs = parser.value(QStringLiteral("slow-ms")).toInt();
     options.growEverySeconds = parser.value(QStringLiteral("grow-every")).toInt();
+    options.stateFile = parser.value(QStringLiteral("state"));
     try {
         zvrd::testsite::TestSite site(options);
         if (const double rate = parser.value(QStringLiteral("rate")).toDouble(); rate > 0)
