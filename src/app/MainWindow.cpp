@@ -327,9 +327,12 @@ void MainWindow::setProgress(int stored, int failed, int total) {
         }
         m_progress->setRange(0, total);
         m_progress->setValue(std::min(stored + failed, total));
+        // 检查更新 counts novels, a download chapters.
+        const QString unit = m_checkingUpdates ? QStringLiteral("本") : QStringLiteral("章");
         m_progressCounts =
-            failed > 0 ? QStringLiteral("%1 / %2 章，失败 %3").arg(stored).arg(total).arg(failed)
-                       : QStringLiteral("%1 / %2 章").arg(stored).arg(total);
+            failed > 0
+                ? QStringLiteral("%1 / %2 %3，失败 %4").arg(stored).arg(total).arg(unit).arg(failed)
+                : QStringLiteral("%1 / %2 %3").arg(stored).arg(total).arg(unit);
         showProgressText();
         m_progress->show();
     });

@@ -196,11 +196,17 @@ void MainWindow::listRecentReads() {
                 m_resultList->item(row, 1)->setToolTip(
                     QStringLiteral("其他站：%1（已下载的章节仍保留）")
                         .arg(entry.sitesLeft.join(QStringLiteral("、"))));
+            // Why the last update check of it failed, in its own words.
+            QStringList tip;
+            if (!entry.failureText.isEmpty())
+                tip << QStringLiteral("上次检查更新：%1").arg(entry.failureText);
             if (const QString mark = entry.sourceMark(); !mark.isEmpty()) {
                 QTableWidgetItem* item = m_resultList->item(row, 6);
                 item->setText(QStringLiteral("【%1】%2").arg(mark, item->text()));
-                item->setToolTip(QStringLiteral("右键选“换源…”换到其他目标站"));
+                tip << QStringLiteral("右键选“换源…”换到其他目标站");
             }
+            if (!tip.isEmpty())
+                m_resultList->item(row, 6)->setToolTip(tip.join(QLatin1Char('\n')));
         }
     } catch (const SqliteException& e) {
         showError(e.message());

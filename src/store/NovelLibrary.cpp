@@ -1,5 +1,7 @@
 #include "store/NovelLibrary.h"
 
+#include "store/Schema.h"
+
 #include "core/DataFolder.h"
 #include "store/SqliteTable.h"
 
@@ -474,8 +476,10 @@ int32_t lastReadChapter(int32_t novelId) {
 }
 
 QString ShelfEntry::sourceMark() const {
+    // A list too short to trust is no unreachable site: the mark names the reason.
     if (failedChecks >= 3)
-        return QStringLiteral("目标站无法读取");
+        return QStringLiteral("目标站") +
+               (failure.isEmpty() ? QStringLiteral("无法读取") : failure);
     if (otherChapters > 0 && total > 0 && otherChapters > total)
         return QStringLiteral("其他站有更新");
     return QString();
@@ -488,16 +492,22 @@ QList<ShelfEntry> bookshelf(bool withCounts) {
         // A novel left for the same novel on another site is shown as that one's other site,
         // while that one is recorded.
         const bool switched = db.tableExists(QStringLiteral("novel_switch"));
+        // A library another account keeps at an older layout lacks the failure reasons.
+        const QString reasons = layoutVersion(ruleDatabasePath()) >= 9
+                                    ? QStringLiteral("coalesce(s.failure,''),"
+                                                     "coalesce(s.failure_text,'')")
+                                    : QStringLiteral("'',''");
         auto table = db.query(
             switched
                 ? QStringLiteral("select r.id,r.target_site,r.novel_name,r.novel_author,"
                                  "r.latest_chapter,r.info_page_url,coalesce(s.failed_checks,0),"
-                                 "coalesce(s.other_site,''),coalesce(s.other_chapters,0) "
+                                 "coalesce(s.other_site,''),coalesce(s.other_chapters,0),%1 "
                                  "from latest_read r left join novel_source_state s on "
                                  "s.novel_id=r.id where r.id not in (select w.novel_id from "
                                  "novel_switch w join latest_read t on t.id=w.moved_to)")
+                      .arg(reasons)
                 : QStringLiteral("select id,target_site,novel_name,novel_author,"
-                                 "latest_chapter,info_page_url,0,'',0 from latest_read"));
+                                 "latest_chapter,info_page_url,0,'',0,'','' from latest_read"));
         for (; !table->atEnd(); table->next()) {
             ShelfEntry entry;
             entry.novelId = static_cast<int32_t>(table->fieldAsInteger(0));
@@ -509,6 +519,8 @@ QList<ShelfEntry> bookshelf(bool withCounts) {
             entry.failedChecks = static_cast<int32_t>(table->fieldAsInteger(6));
             entry.otherSite = table->fieldAsString(7);
             entry.otherChapters = static_cast<int32_t>(table->fieldAsInteger(8));
+            entry.failure = table->fieldAsString(9);
+            entry.failureText = table->fieldAsString(10);
             shelf.append(entry);
         }
         if (switched) {

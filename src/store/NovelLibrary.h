@@ -177,10 +177,13 @@ struct ShelfEntry {
     QString lastReadName;
     QStringList sitesLeft;    // sites the reader left for this one (换源), the latest first
     int32_t failedChecks = 0; // update checks in a row that could not read its site
+    QString failure;          // why the last one failed, short (目录过短, 无法读取, ...)
+    QString failureText;      // and as its status said it
     QString otherSite;        // a site seen listing more of it, with how many
     int32_t otherChapters = 0;
-    // "目标站无法读取" after three failed checks, "其他站有更新" when another site lists more
-    // chapters than the library holds (with counts); empty otherwise.
+    // "目标站" and the reason after three failed checks (目标站无法读取, 目标站目录过短),
+    // "其他站有更新" when another site lists more chapters than the library holds (with
+    // counts); empty otherwise.
     QString sourceMark() const;
 };
 // Every recorded novel, the most recently opened or read first; without counts, stored, total

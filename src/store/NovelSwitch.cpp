@@ -33,12 +33,15 @@ SwitchRecord switchRecord(int32_t novelId) {
     return record;
 }
 
-void recordUpdateCheck(int32_t novelId, bool failed) {
+void recordUpdateCheck(int32_t novelId, const QString& failure, const QString& failureText) {
     SqliteWriter db(ruleDatabasePath());
-    db.exec(QStringLiteral("insert into novel_source_state(novel_id,failed_checks) values(?1,?2) "
+    const bool failed = !failure.isEmpty();
+    db.exec(QStringLiteral("insert into novel_source_state(novel_id,failed_checks,failure,"
+                           "failure_text) values(?1,?2,nullif(?3,''),nullif(?4,'')) "
                            "on conflict(novel_id) do update set failed_checks=case when ?2=0 "
-                           "then 0 else coalesce(failed_checks,0)+1 end"),
-            {int64_t{novelId}, int64_t{failed ? 1 : 0}});
+                           "then 0 else coalesce(failed_checks,0)+1 end,failure=nullif(?3,''),"
+                           "failure_text=nullif(?4,'')"),
+            {int64_t{novelId}, int64_t{failed ? 1 : 0}, failure, failed ? failureText : QString()});
 }
 
 void recordOtherSource(int32_t novelId, const QString& siteName, int32_t chapters) {

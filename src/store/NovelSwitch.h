@@ -20,9 +20,10 @@ struct SwitchRecord {
 };
 SwitchRecord switchRecord(int32_t novelId);
 
-// An update check of the novel failed (its site could not be read) or went through: failures
-// in a row are counted.
-void recordUpdateCheck(int32_t novelId, bool failed);
+// An update check of the novel failed, for the short reason failure (无法读取, 目录过短, ...)
+// that its status failureText explains, or went through (failure empty): failures in a row are
+// counted, the last one's reason kept.
+void recordUpdateCheck(int32_t novelId, const QString& failure, const QString& failureText);
 // A site seen listing more chapters of the novel than the library holds (empty: none).
 void recordOtherSource(int32_t novelId, const QString& siteName, int32_t chapters);
 struct SourceState {

@@ -199,6 +199,13 @@ void ruleLayout8(SqliteDatabase& db) {
                            "failed_checks INTEGER, other_site TEXT, other_chapters INTEGER)"));
 }
 
+// Why a novel's last update check failed: a short reason (目录过短, 无法读取, ...) and the
+// status text that said it; empty once a check goes through.
+void ruleLayout9(SqliteDatabase& db) {
+    db.exec(QStringLiteral("ALTER TABLE novel_source_state ADD COLUMN failure TEXT"));
+    db.exec(QStringLiteral("ALTER TABLE novel_source_state ADD COLUMN failure_text TEXT"));
+}
+
 // The highest novel id novel_info.db holds rows of; 0 for none.
 int64_t highestStoredNovelId() {
     SqliteDatabase db(novelDatabasePath());
@@ -285,14 +292,14 @@ const QStringList& siteRuleColumns() {
 }
 
 void prepareLibrary() {
-    static_assert(kRuleDatabaseVersion == 8 && kNovelDatabaseVersion == 2,
+    static_assert(kRuleDatabaseVersion == 9 && kNovelDatabaseVersion == 2,
                   "a new layout needs its upgrade step below");
     const int64_t highestNovelId =
         layoutVersion(ruleDatabasePath()) < 3 ? highestStoredNovelId() : 0;
     upgrade(ruleDatabasePath(),
             {ruleLayout1, ruleLayout2,
              [highestNovelId](SqliteDatabase& db) { ruleLayout3(db, highestNovelId); }, ruleLayout4,
-             ruleLayout5, ruleLayout6, ruleLayout7, ruleLayout8});
+             ruleLayout5, ruleLayout6, ruleLayout7, ruleLayout8, ruleLayout9});
     upgrade(novelDatabasePath(), {novelLayout1, novelLayout2});
 }
 

@@ -11,7 +11,7 @@ namespace zvrd {
 class SqliteDatabase;
 
 // The layout versions this program writes.
-constexpr int kRuleDatabaseVersion = 8;  // zvrd.db
+constexpr int kRuleDatabaseVersion = 9;  // zvrd.db
 constexpr int kNovelDatabaseVersion = 2; // novel_info.db
 
 // Creates or upgrades both files to the current layout and switches them to write-ahead

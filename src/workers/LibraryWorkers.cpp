@@ -27,6 +27,7 @@ NovelUpdate checkNovel(const ShelfEntry& entry, const SiteRule& rule, WindowSurf
     update.novelName = entry.novelName;
     if (rule.siteName.isEmpty()) {
         update.failed = true;
+        update.failure = QStringLiteral("没有规则");
         update.status = QStringLiteral("没有目标站「%1」的规则。").arg(entry.siteName);
         return update;
     }
@@ -44,8 +45,11 @@ NovelUpdate checkNovel(const ShelfEntry& entry, const SiteRule& rule, WindowSurf
     ChapterList list; // loaded by the refresh only when it has to compare the lists
     const RefreshOutcome outcome = refreshChapterList(entry.novelId, rule, novel, &list);
     update.added = outcome.added;
-    update.failed = outcome.kind == RefreshOutcome::Kind::Unreachable ||
-                    outcome.kind == RefreshOutcome::Kind::TooShort;
+    if (outcome.kind == RefreshOutcome::Kind::Unreachable)
+        update.failure = QStringLiteral("无法读取");
+    else if (outcome.kind == RefreshOutcome::Kind::TooShort)
+        update.failure = QStringLiteral("目录过短");
+    update.failed = !update.failure.isEmpty();
     update.status = refreshStatusText(outcome);
     if (update.failed || outcome.kind == RefreshOutcome::Kind::NoStoredList)
         return update;
@@ -151,7 +155,7 @@ void LibraryUpdateWorker::run() {
                 update.status = errorStatusText(currentExceptionText());
             }
             if (!update.error)
-                recordUpdateCheck(shelf[i].novelId, update.failed);
+                recordUpdateCheck(shelf[i].novelId, update.failure, update.status);
             if (siteHealth != health.constEnd() && !siteHealth->ok()) {
                 update.siteCheck = siteHealth->status();
                 update.status += siteCheckNote(*siteHealth);
@@ -186,7 +190,6 @@ QString updateSummaryText(const QList<NovelUpdate>& results) {
     int updated = 0;
     int stored = 0;
     int notStored = 0;
-    int failed = 0;
     int errors = 0;
     int deferred = 0;
     int unhealthy = 0;
@@ -197,7 +200,6 @@ QString updateSummaryText(const QList<NovelUpdate>& results) {
         stored += update.storedNew();
         notStored += update.notStored;
         // A database or file error is no unreachable site: it is named on its own.
-        failed += update.failed && !update.error ? 1 : 0;
         errors += update.error ? 1 : 0;
         unhealthy += update.siteCheck.isEmpty() ? 0 : 1;
     }
@@ -211,8 +213,24 @@ QString updateSummaryText(const QList<NovelUpdate>& results) {
     if (deferred > 0)
         text +=
             QStringLiteral("（%1 本小说的目标站多次没有应答，留待下次打开时下载）").arg(deferred);
-    if (failed > 0)
-        text += QStringLiteral("，%1 本小说的目标站无法读取").arg(failed);
+    // Each reason with its novels, so that a list too short to trust is not taken for a dead
+    // site.
+    for (const auto& [failure, says] :
+         {std::pair{QStringLiteral("无法读取"), QStringLiteral("，%1 本小说的目标站无法读取")},
+          std::pair{QStringLiteral("目录过短"),
+                    QStringLiteral("，%1 本小说的目标站目录不足已存章节的一半（目录未更新）")},
+          std::pair{QStringLiteral("没有规则"), QStringLiteral("，%1 本小说没有目标站规则")}}) {
+        QStringList names;
+        for (const NovelUpdate& update : results) {
+            if (update.failed && !update.error && update.failure == failure)
+                names << QStringLiteral("《%1》").arg(update.novelName);
+        }
+        if (names.isEmpty())
+            continue;
+        text += says.arg(names.size()) + QStringLiteral("：") +
+                names.mid(0, 3).join(QStringLiteral("、")) +
+                (names.size() > 3 ? QStringLiteral("等") : QString());
+    }
     if (errors > 0)
         text += QStringLiteral("，%1 本小说检查出错").arg(errors);
     if (unhealthy > 0)

@@ -26,6 +26,7 @@ struct NovelUpdate {
     int32_t added = 0;     // new chapters in the list
     int32_t notStored = 0; // chapters the check tried to download and could not store
     bool failed = false;   // the site could not be read, or its list was too short to trust
+    QString failure; // why, short: 无法读取, 目录过短, 没有规则 (empty when not failed)
     bool deferred = false; // the site stopped answering: chapters left for the next opening
     bool error = false;    // a database, pattern or file error
     QString status;        // the status text of the check

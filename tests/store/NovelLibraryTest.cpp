@@ -364,12 +364,20 @@ TEST_F(NovelLibraryTest, TheBookshelfMarksASourceWorthLeaving) {
     list.count = 2;
     ASSERT_TRUE(addChapterList(id, list));
     const auto mark = [] { return bookshelf().value(0).sourceMark(); };
-    for (const bool failed : {true, true, false, true, true})
-        recordUpdateCheck(id, failed);
+    const QString down = QStringLiteral("无法读取");
+    for (const QString& failure : {down, down, QString(), down, down})
+        recordUpdateCheck(id, failure, QStringLiteral("无法从目标站读取最新目录，目录未更新。"));
     EXPECT_EQ(mark(), QString());
-    recordUpdateCheck(id, true);
+    recordUpdateCheck(id, down, QString());
     EXPECT_EQ(mark(), QStringLiteral("目标站无法读取"));
-    recordUpdateCheck(id, false);
+    // The reason of the last failure is the one named.
+    const QString said =
+        QStringLiteral("目标站目录只有 1 个章节，不足已存 2 个章节的一半，目录未更新。");
+    recordUpdateCheck(id, QStringLiteral("目录过短"), said);
+    EXPECT_EQ(mark(), QStringLiteral("目标站目录过短"));
+    EXPECT_EQ(bookshelf().value(0).failureText, said);
+    recordUpdateCheck(id, QString(), QStringLiteral("目录已是最新，没有新章节。"));
+    EXPECT_EQ(bookshelf().value(0).failureText, QString());
     recordOtherSource(id, QStringLiteral("乙站"), 2);
     EXPECT_EQ(mark(), QString());
     recordOtherSource(id, QStringLiteral("乙站"), 3);

@@ -66,7 +66,7 @@ TEST(SchemaTest, EveryEarlierLayoutReachesTheCurrentOneKeepingEveryRow) {
     for (const auto& [layout, version] :
          {std::pair{"original", 0}, std::pair{"release", 0}, std::pair{"handmade", 0},
           std::pair{"layout3", 3}, std::pair{"layout4", 4}, std::pair{"layout5", 5},
-          std::pair{"layout6", 6}, std::pair{"layout7", 7}}) {
+          std::pair{"layout6", 6}, std::pair{"layout7", 7}, std::pair{"layout8", 8}}) {
         SCOPED_TRACE(layout);
         test::TempDataFolder folder;
         const QString fixtures = QStringLiteral(ZVRD_SOURCE_DIR "/tests/store/fixtures/") +

@@ -508,9 +508,12 @@ TEST(PictureFileNameTest, TheExtensionCannotLeaveThePictureFolder) {
 }
 
 // 检查更新: the novel whose site grew gets its new chapters stored and downloaded; a site that
-// cannot be reached fails alone and is named in the summary.
+// cannot be reached fails alone, a list cut short changes nothing, and the summary names each
+// with its reason.
 TEST_F(NovelWorkersTest, AnUpdateCheckFetchesNewChaptersAndASiteThatIsDownFailsAlone) {
     open(gbkInfo(2), QStringLiteral("书海阁"));
+    open(gbkInfo(3), QStringLiteral("书海阁"));
+    site->setChapterCount(QStringLiteral("gbk"), 3, 4); // 4 of 20 stored: not to be trusted
     const SiteRule utf8 = findRuleBySiteName(loadSiteRules(), QStringLiteral("云中书库"));
     open(parseInfoPage(site->baseUrl() + QStringLiteral("/utf8/book/3/"), utf8),
          QStringLiteral("云中书库"));
@@ -522,12 +525,17 @@ TEST_F(NovelWorkersTest, AnUpdateCheckFetchesNewChaptersAndASiteThatIsDownFailsA
     LibraryUpdateWorker check(surface, Worker::Ownership::Held);
     check.join();
     site->setChapterCount(QStringLiteral("gbk"), 2, 7);
+    site->setChapterCount(QStringLiteral("gbk"), 3, 20);
     const QList<NovelUpdate> results = check.results();
-    ASSERT_EQ(results.size(), 2);
+    ASSERT_EQ(results.size(), 3);
     for (const NovelUpdate& update : results) {
-        const bool grown = update.siteName == QStringLiteral("书海阁");
+        const bool grown = update.novelName == QStringLiteral("修仙归来");
         EXPECT_EQ(update.added, grown ? 2 : 0) << update.novelName.toStdString();
-        EXPECT_EQ(update.failed, !grown) << update.novelName.toStdString();
+        EXPECT_EQ(update.failure, grown ? QString()
+                                  : update.novelName == QStringLiteral("剑来")
+                                      ? QStringLiteral("目录过短")
+                                      : QStringLiteral("无法读取"))
+            << update.novelName.toStdString();
         EXPECT_FALSE(update.error);
     }
     const int32_t grown = recentReadId(QStringLiteral("书海阁"), QStringLiteral("修仙归来"));
@@ -536,7 +544,9 @@ TEST_F(NovelWorkersTest, AnUpdateCheckFetchesNewChaptersAndASiteThatIsDownFailsA
     EXPECT_EQ(chapterCount(down), 9);
     EXPECT_EQ(surface->lastStatus(),
               QStringLiteral("检查更新完成：1 本小说有更新，共 2 个新章节，1 "
-                             "本小说的目标站无法读取。"));
+                             "本小说的目标站无法读取：《大道朝天》，1 本小说的目标站目录不足"
+                             "已存章节的一半（目录未更新）：《剑来》。"));
+    EXPECT_EQ(chapterCount(recentReadId(QStringLiteral("书海阁"), QStringLiteral("剑来"))), 20);
     EXPECT_EQ(surface->progress().back(), (std::array<int, 3>{0, 0, 0}));
 }
 
