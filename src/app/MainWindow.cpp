@@ -4,6 +4,7 @@
 #include "app/UpdateCheck.h"
 #include "core/DataFolder.h"
 #include "core/IniFile.h"
+#include "core/Text.h"
 #include "core/WindowThread.h"
 #include "pages/PageRenderer.h"
 #include "workers/ChapterWorker.h"
@@ -372,8 +373,10 @@ bool MainWindow::pageViewInFront() const {
 }
 
 void MainWindow::startSearch() {
-    const QString name = m_searchEdit->text();
-    if (name.isEmpty() || name == kSearchPlaceholder)
+    if (m_searchEdit->text() == kSearchPlaceholder)
+        return;
+    const QString name = searchWords(m_searchEdit->text());
+    if (name.isEmpty())
         return;
     supersedeSearch();
     clearResults();
@@ -381,7 +384,7 @@ void MainWindow::startSearch() {
         setBookshelfColumns(false);
     showResultList();
     if (m_searchStarter)
-        m_searchStarter(name); // exactly as typed: no trimming
+        m_searchStarter(name); // the words inside stay as typed
 }
 
 void MainWindow::showMainView() {

@@ -5,6 +5,7 @@
 // some sites could not be read). check: 0 every site ok, 1 some site failed a step.
 #include "Commands.h"
 #include "core/DataFolder.h"
+#include "core/Text.h"
 #include "export/NovelExport.h"
 #include "net/HttpLibrary.h"
 #include "pages/PageRenderer.h"
@@ -152,7 +153,10 @@ int usageError(Output& io) {
     return kError;
 }
 
-int searchCommand(const QString& name, Output& io) {
+int searchCommand(const QString& typed, Output& io) {
+    const QString name = searchWords(typed);
+    if (name.isEmpty())
+        return usageError(io);
     auto surface = consoleSurface(io);
     auto search = std::make_unique<SearchCoordinator>(name, surface, Worker::Ownership::Held);
     search->join();

@@ -14,6 +14,23 @@ QString trimControl(const QString& text) {
     return text.mid(begin, end - begin);
 }
 
+QString searchWords(const QString& typed) {
+    QString words = typed.trimmed();
+    const QChar open(0x300A);
+    const QChar close(0x300B);
+    const bool opens = words.startsWith(open);
+    const bool closes = words.endsWith(close);
+    // Marks around the whole name only (one of them forgotten too): 《A》与《B》 keeps its own.
+    if (words.count(open) == (opens ? 1 : 0) && words.count(close) == (closes ? 1 : 0)) {
+        if (opens)
+            words.remove(0, 1);
+        if (closes)
+            words.chop(1);
+        words = words.trimmed();
+    }
+    return words;
+}
+
 namespace {
 
 QString titleKey(const QString& title) {

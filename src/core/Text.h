@@ -9,6 +9,10 @@ namespace zvrd {
 // other white space, such as U+3000, stays.
 QString trimControl(const QString& text);
 
+// The words of a search as meant: blanks (also U+3000) and book-title marks 《》 around them
+// go, what is between stays exactly as typed ("《凡人修仙传》 " → "凡人修仙传").
+QString searchWords(const QString& typed);
+
 // Whether two chapter titles name the same chapter, as sites differ in writing them: letter
 // width and case, white space and punctuation do not count ("第1章 山村少年" and
 // "第１章：山村少年" are one chapter).

@@ -31,6 +31,20 @@ TEST(TextTest, ChapterNumbersInEveryStyle) {
         EXPECT_EQ(chapterNumber(QString::fromUtf8(title)), number) << title;
 }
 
+TEST(TextTest, SearchWordsLoseOnlyWhatSurroundsThem) {
+    const std::pair<const char*, const char*> cases[] = {
+        {" 凡人修仙传 ", "凡人修仙传"},
+        {"\u3000《凡人修仙传》\t", "凡人修仙传"},
+        {"《凡人修仙传", "凡人修仙传"},
+        {"《 凡人 修仙传 》", "凡人 修仙传"},
+        {"《A》与《B》", "《A》与《B》"},
+        {"Fan Ren", "Fan Ren"},
+        {" 《》 ", ""},
+    };
+    for (const auto& [typed, meant] : cases)
+        EXPECT_EQ(searchWords(QString::fromUtf8(typed)), QString::fromUtf8(meant)) << typed;
+}
+
 TEST(TextTest, SameChapterAsSitesWriteIt) {
     const std::vector<std::tuple<const char*, const char*, bool>> pairs = {
         {"第一百二十三章 山村少年", "第123章：山村少年（求月票）", true},
