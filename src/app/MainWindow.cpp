@@ -234,6 +234,10 @@ void MainWindow::buildContent() {
     webLayout->addWidget(m_pageView);
     m_pageView->webPage()->setNavigationHandler(
         [this](const QString& url, bool& cancel) { handleNavigation(url, cancel); });
+    connect(m_pageView, &QWebEngineView::loadFinished, this, [this] {
+        if (m_showPageOnLoad)
+            showPageView();
+    });
     m_pageView->webPage()->setReaderMessageHandler(
         [this](const QString& message) { takeReaderMessage(message); });
 
@@ -302,11 +306,22 @@ void MainWindow::clearResults() {
 }
 
 void MainWindow::showResultList() {
-    onWindowThread([this] { m_views->setCurrentWidget(m_resultPanel); });
+    onWindowThread([this] {
+        m_showPageOnLoad = false;
+        m_views->setCurrentWidget(m_resultPanel);
+    });
 }
 
 void MainWindow::showPageView() {
-    onWindowThread([this] { m_views->setCurrentWidget(m_pagePanel); });
+    onWindowThread([this] {
+        m_showPageOnLoad = false;
+        m_views->setCurrentWidget(m_pagePanel);
+    });
+}
+
+void MainWindow::showWaitPage() {
+    m_showPageOnLoad = true;
+    m_pageView->navigate(templateFolder() + QStringLiteral("wait.htm"));
 }
 
 void MainWindow::navigatePageView(const QString& path) {
@@ -388,7 +403,14 @@ void MainWindow::startSearch() {
 }
 
 void MainWindow::showMainView() {
+    forgetShownChapter();
     showResultList();
+}
+
+void MainWindow::forgetShownChapter() {
+    // "当前章节" names the chapter on screen; away from it, it would name the wrong thing.
+    if (m_statusLabel->text().startsWith(QLatin1String("当前章节")))
+        m_statusLabel->clear();
 }
 
 void MainWindow::exitProgram() {

@@ -48,6 +48,10 @@ public:
     void clearResults() override;
     void showResultList() override;
     void showPageView() override;
+    // The wait page, in front once it is drawn: until then the list stays, not the last novel's
+    // page.
+    void showWaitPage();
+    void forgetShownChapter();
     void navigatePageView(const QString& path) override;
     void reloadPageView(const QString& path) override;
     void setProgress(int stored, int failed, int total) override;
@@ -182,6 +186,7 @@ private:
     uint32_t m_lastChapterLinkTick = 0;
     std::atomic<bool> m_surfaceClosed{false};
     bool m_bookshelf = false;
+    bool m_showPageOnLoad = false; // the page view comes to the front at its next load
     bool m_checkingUpdates = false;
 };
 

@@ -59,7 +59,7 @@ void MainWindow::openSelectedNovel() {
     // The previous novel's last words do not belong to this one.
     setStatusText(QString());
     setProgress(0, 0, 0);
-    navigatePageView(templateFolder() + QStringLiteral("wait.htm"));
+    showWaitPage();
     try {
         NovelInfo info;
         bool fetch = false;
@@ -71,7 +71,6 @@ void MainWindow::openSelectedNovel() {
             info.infoPageUrl = cell(5);
             fetch = true;
         }
-        showPageView();
         new OpenNovelWorker(info, site, surface(), fetch);
     } catch (const SqliteException& e) {
         showError(e.message());
@@ -79,6 +78,8 @@ void MainWindow::openSelectedNovel() {
 }
 
 void MainWindow::handleNavigation(const QString& url, bool& cancel) {
+    if (url.endsWith(QLatin1String("/directory_page.htm")))
+        forgetShownChapter();
     // The export links at the top of a table of contents: directory_export#FORMAT#NOVEL_ID.
     if (const qsizetype at = url.lastIndexOf(QLatin1String("directory_export#")); at >= 0) {
         cancel = true;
@@ -171,6 +172,7 @@ bool MainWindow::siteIsDownloading(const QString& siteName) const {
 }
 
 void MainWindow::listRecentReads() {
+    forgetShownChapter();
     supersedeSearch();
     showResultList();
     clearResults();

@@ -75,8 +75,7 @@ void MainWindow::openSwitchedNovel(const SwitchOutcome& outcome, const QString& 
             std::lock_guard lock(appMutex());
             info = recentReadInfo(siteName, novel.novelName);
         }
-        navigatePageView(templateFolder() + QStringLiteral("wait.htm"));
-        showPageView();
+        showWaitPage();
         new OpenNovelWorker(info, siteName, surface(), false);
     } catch (const SqliteException& e) {
         showError(e.message());

@@ -33,6 +33,9 @@ std::atomic<int64_t> gRefusalPatienceMs{
 // all before it counts as failed: a chapter that really is empty must not come back forever.
 constexpr int kEmptyPageTries = 3;
 
+// How often a table of contents shown during a download is drawn again.
+constexpr milliseconds kRedrawEvery{2000};
+
 // A shorter wait is not worth a word (the next chapter starts before it could be read).
 constexpr milliseconds kWorthSaying{500};
 
@@ -99,6 +102,8 @@ int downloadChapters(const SiteRule& rule, int32_t novelId, const QString& novel
     int refusedToTheEnd = 0;
     std::map<int32_t, Clock::time_point> firstRefused;
     std::map<int32_t, int> emptyTries;
+    Clock::time_point redrawn = Clock::now();
+    int storedAtRedraw = 0;
 
     // Progress from many threads: never a count older than one shown.
     std::mutex progressLock;
@@ -237,6 +242,19 @@ int downloadChapters(const SiteRule& rule, int32_t novelId, const QString& novel
         });
         if (observer)
             observer(j, inFlightNow);
+        // The table of contents shown turns chapters from grey as they come down, not only at
+        // the end.
+        if (showProgress && Clock::now() - redrawn >= kRedrawEvery) {
+            redrawn = Clock::now();
+            int storedNow = 0;
+            {
+                std::lock_guard guard(lock);
+                storedNow = stored;
+            }
+            if (storedNow != storedAtRedraw && redrawDirectoryPage(novelId))
+                surface.reloadPageView(bookDir + QStringLiteral("directory_page.htm"));
+            storedAtRedraw = storedNow;
+        }
     }
     runner.wait();
     stopWatching();
