@@ -123,8 +123,11 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     m_messageBox = [this](const QString& text) {
         QMessageBox::information(this, windowTitle(), text);
     };
+    // 否 is the default: Enter alone never deletes a novel or exports a book with gaps.
     m_confirm = [this](const QString& question) {
-        return QMessageBox::question(this, windowTitle(), question) == QMessageBox::Yes;
+        return QMessageBox::question(this, windowTitle(), question,
+                                     QMessageBox::Yes | QMessageBox::No,
+                                     QMessageBox::No) == QMessageBox::Yes;
     };
     m_chooseExportFile = [this](const QString& proposed, const QString& filter) {
         return QFileDialog::getSaveFileName(this, QStringLiteral("导出"), proposed, filter);

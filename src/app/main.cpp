@@ -12,7 +12,10 @@
 #include <QApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMessageBox>
+#include <QTranslator>
 
 #include <cstdio>
 #include <cstdlib>
@@ -68,6 +71,11 @@ int main(int argc, char** argv) {
         app.setApplicationName(QStringLiteral("zvrd"));
         app.setApplicationVersion(QStringLiteral(ZVRD_VERSION));
         app.setDesktopFileName(QStringLiteral("org.zelvo.zvrd"));
+        // The window speaks Chinese: so do Qt's own dialogs and buttons (是, 否, 保存 …).
+        QTranslator qtTexts;
+        if (qtTexts.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"),
+                         QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+            app.installTranslator(&qtTexts);
         const QString title = QStringLiteral("Zelvo小说阅读器V1.12");
 
         const zvrd::DataFolderChoice folder =

@@ -299,8 +299,13 @@ void exportNovelInBackground(const QString& siteName, const QString& novelName,
     new WindowTask(surface, [=] {
         surface->setStatusText(QStringLiteral("正在导出《%1》……").arg(novelName));
         const ExportResult result = exportNovel(siteName, novelName, options);
-        return WindowTask::Outcome{exportStatusText(result, novelName, options.fileName),
-                                   [done, result] {
+        // A refusal for missing chapters is a question for the window first (see done).
+        const QString status = result.kind == ExportResult::Kind::MissingChapters && done
+                                   ? QStringLiteral("《%1》还有 %2 个章节尚未下载。")
+                                         .arg(novelName)
+                                         .arg(result.missing)
+                                   : exportStatusText(result, novelName, options.fileName);
+        return WindowTask::Outcome{status, [done, result] {
                                        if (done)
                                            done(result);
                                    }};

@@ -14,7 +14,9 @@
 #include "workers/Worker.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QInputMethodEvent>
 #include <QLineEdit>
 #include <QStandardPaths>
@@ -456,8 +458,10 @@ TEST_F(ChapterLinkTest, RecentReadsAreABookshelfInReadingOrder) {
 }
 
 // 导出 EPUB… from the link at the top of a table of contents: the file dialog proposes NAME.epub
-// in the documents folder; with a chapter missing the window asks, naming the count, and the
-// book is written after a yes.
+// in the documents folder (home without one), the next time in the folder last used, with the
+// site in the name once another site's copy is on the shelf; with a chapter missing the window
+// asks, naming the count, and the book is written after a yes; after a no it says 未导出, never
+// while asking.
 TEST_F(MainWindowTest, ExportFromTheTableOfContentsAsksWhereAndAboutMissingChapters) {
     addRecentRead(QStringLiteral("站"), QStringLiteral("书"), QStringLiteral("作者"), QString(),
                   QStringLiteral("http://t/book"));
@@ -474,26 +478,41 @@ TEST_F(MainWindowTest, ExportFromTheTableOfContentsAsksWhereAndAboutMissingChapt
         proposals << proposed;
         return target;
     });
+    bool yes = true;
     window.setConfirmation([&](const QString& question) {
         questions << question;
-        return true;
+        EXPECT_FALSE(window.statusText().contains(QStringLiteral("未导出")));
+        return yes;
     });
-    bool cancel = false;
-    // The link as the page view hands it over: resolved against the table of contents.
-    window.handleNavigation(
-        QUrl::fromLocalFile(folder.file(QStringLiteral("book/站/书/directory_page.htm")))
-            .resolved(QUrl(QStringLiteral("directory_export#epub#1")))
-            .toDisplayString(),
-        cancel);
-    EXPECT_TRUE(cancel);
+    const auto exportIt = [&] {
+        bool cancel = false;
+        // The link as the page view hands it over: resolved against the table of contents.
+        window.handleNavigation(
+            QUrl::fromLocalFile(folder.file(QStringLiteral("book/站/书/directory_page.htm")))
+                .resolved(QUrl(QStringLiteral("directory_export#epub#1")))
+                .toDisplayString(),
+            cancel);
+        EXPECT_TRUE(cancel);
+        EXPECT_TRUE(QTest::qWaitFor([] { return Worker::running() == 0; }, 20000));
+    };
+    exportIt();
     ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(target); }, 20000));
-    EXPECT_TRUE(QTest::qWaitFor([] { return Worker::running() == 0; }, 20000));
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     ASSERT_EQ(proposals.size(), 1);
-    EXPECT_EQ(proposals[0], QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) +
+    EXPECT_EQ(proposals[0], (QFileInfo(documents).isDir() ? documents : QDir::homePath()) +
                                 QStringLiteral("/书.epub"));
     EXPECT_EQ(questions, QStringList{missingChaptersQuestion(1)});
     EXPECT_TRUE(window.statusText().contains(QStringLiteral("已导出《书》")))
         << window.statusText().toStdString();
+
+    addRecentRead(QStringLiteral("另一站"), QStringLiteral("书"), QStringLiteral("作者"), QString(),
+                  QStringLiteral("http://u/book"));
+    yes = false;
+    exportIt();
+    ASSERT_EQ(proposals.size(), 2);
+    EXPECT_EQ(proposals[1], folder.file(QStringLiteral("书（站）.epub")));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return window.statusText().contains(QStringLiteral("未导出")); }, 20000));
 }
 
 } // namespace
