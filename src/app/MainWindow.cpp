@@ -12,6 +12,7 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDesktopServices>
 #include <QFileDialog>
 #include <QFontDatabase>
 #include <QHBoxLayout>
@@ -240,6 +241,14 @@ void MainWindow::buildContent() {
     connect(m_pageView, &QWebEngineView::loadFinished, this, [this] {
         if (m_showPageOnLoad)
             showPageView();
+    });
+    // A site link at the foot of a table of contents; with no browser to start, the click would
+    // otherwise do nothing visible.
+    m_pageView->webPage()->setExternalOpener([this](const QUrl& url) {
+        setStatusText(
+            QDesktopServices::openUrl(url)
+                ? QStringLiteral("已在网页浏览器中打开 %1").arg(url.toDisplayString())
+                : QStringLiteral("无法启动网页浏览器，请自行打开：%1").arg(url.toDisplayString()));
     });
     m_pageView->webPage()->setReaderMessageHandler(
         [this](const QString& message) { takeReaderMessage(message); });

@@ -10,7 +10,6 @@
 #include "workers/SiteCheck.h"
 
 #include <QApplication>
-#include <QButtonGroup>
 #include <QDateTime>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -18,7 +17,6 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QStatusBar>
 #include <QTableWidget>
 #include <QThread>
@@ -149,7 +147,7 @@ SiteSelectionDialog::SiteSelectionDialog(QWidget* parent, ConnectTimer timer)
     m_list->setHorizontalHeaderLabels({QStringLiteral("序号"), QStringLiteral("网站名称"),
                                        QStringLiteral("网站地址"), QStringLiteral("连接速度"),
                                        QStringLiteral("限速"), QStringLiteral("状态")});
-    const int widths[] = {58, 90, 122, 64, 120, 100};
+    const int widths[] = {58, 90, 122, 110, 120, 100};
     for (int c = 0; c < 6; ++c)
         m_list->setColumnWidth(c, widths[c]);
     m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -180,20 +178,13 @@ SiteSelectionDialog::SiteSelectionDialog(QWidget* parent, ConnectTimer timer)
         "依次试一试搜索、信息页、目录、第一章和最后一章（有勾选时只检查勾选的站点）"));
     connect(m_checkButton, &QPushButton::clicked, this, &SiteSelectionDialog::startCheck);
 
-    m_selectAllButton = new QRadioButton(QStringLiteral("全选"), this);
-    m_invertButton = new QRadioButton(QStringLiteral("反选"), this);
-    auto* group = new QButtonGroup(this);
-    group->addButton(m_selectAllButton);
-    group->addButton(m_invertButton);
-    // The actions run when a button becomes the selected one, never on a second click.
-    connect(m_selectAllButton, &QRadioButton::toggled, this, [this](bool on) {
-        if (on)
-            selectAll();
-    });
-    connect(m_invertButton, &QRadioButton::toggled, this, [this](bool on) {
-        if (on)
-            invertSelection();
-    });
+    // Commands, so buttons: each click does it again.
+    m_selectAllButton = new QPushButton(QStringLiteral("全选"), this);
+    m_invertButton = new QPushButton(QStringLiteral("反选"), this);
+    for (QPushButton* b : {m_selectAllButton, m_invertButton})
+        b->setAutoDefault(false);
+    connect(m_selectAllButton, &QPushButton::clicked, this, [this] { selectAll(); });
+    connect(m_invertButton, &QPushButton::clicked, this, [this] { invertSelection(); });
 
     m_speedTestButton = new QPushButton(QStringLiteral("连接速度测试"), this);
     m_speedTestButton->setAutoDefault(false);
@@ -246,8 +237,8 @@ SiteSelectionDialog::SiteSelectionDialog(QWidget* parent, ConnectTimer timer)
     whole->setSpacing(0);
     whole->addLayout(body, 1);
     whole->addWidget(status);
-    // The design's size is where it starts.
-    resize(std::max(589, sizeHint().width()), std::max(432, sizeHint().height()));
+    // The design's size (wider for the speeds in milliseconds) is where it starts.
+    resize(std::max(640, sizeHint().width()), std::max(432, sizeHint().height()));
 
     loadSites();
 }

@@ -16,7 +16,6 @@
 class QLabel;
 class QPlainTextEdit;
 class QPushButton;
-class QRadioButton;
 class QTableWidget;
 
 namespace zvrd {
@@ -46,8 +45,8 @@ public:
 
     // For tests.
     QTableWidget* list() const { return m_list; }
-    QRadioButton* selectAllButton() const { return m_selectAllButton; }
-    QRadioButton* invertButton() const { return m_invertButton; }
+    QPushButton* selectAllButton() const { return m_selectAllButton; }
+    QPushButton* invertButton() const { return m_invertButton; }
     QPushButton* speedTestButton() const { return m_speedTestButton; }
     QPushButton* speedLimitButton() const { return m_speedLimitButton; }
     QPushButton* ruleButton() const { return m_ruleButton; }
@@ -70,8 +69,8 @@ private:
     SiteRule ruleOfRow(int row) const;
 
     QTableWidget* m_list = nullptr;
-    QRadioButton* m_selectAllButton = nullptr;
-    QRadioButton* m_invertButton = nullptr;
+    QPushButton* m_selectAllButton = nullptr;
+    QPushButton* m_invertButton = nullptr;
     QPushButton* m_speedTestButton = nullptr;
     QPushButton* m_speedLimitButton = nullptr;
     QPushButton* m_ruleButton = nullptr;

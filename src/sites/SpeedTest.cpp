@@ -23,6 +23,12 @@ QString speedClass(int64_t milliseconds) {
     return QStringLiteral("慢");
 }
 
+QString speedText(int64_t milliseconds) {
+    if (milliseconds < 0)
+        return speedClass(milliseconds);
+    return QStringLiteral("%1（%2 毫秒）").arg(speedClass(milliseconds)).arg(milliseconds);
+}
+
 SpeedTest::SpeedTest(std::shared_ptr<SpeedTestTarget> target, ConnectTimer timer,
                      Ownership ownership)
     : Worker(ownership), m_target(std::move(target)),
@@ -61,7 +67,7 @@ void SiteSpeedProbe::run() {
     m_statusText =
         QStringLiteral("连接到目标站「%1」用时 %2 毫秒。").arg(m_siteName, m_connectTime);
     m_target->setStatusText(m_statusText);
-    m_target->setSpeedText(m_row, speedClass(t));
+    m_target->setSpeedText(m_row, speedText(t));
 }
 
 } // namespace zvrd

@@ -29,6 +29,9 @@ using ConnectTimer = std::function<double(const QString& url)>;
 
 // "快" up to 2000 ms, "中" up to 3000 ms, "慢" beyond, "连接失败" below 0.
 QString speedClass(int64_t milliseconds);
+// The class with the time it stands for ("快（120 毫秒）"), so that the dialog's hint about 3
+// seconds can be checked; "连接失败" alone.
+QString speedText(int64_t milliseconds);
 
 // The coordinator: one test thread per row, started 50 ms apart; runs detached.
 class SpeedTest : public Worker {

@@ -184,8 +184,15 @@ bool ChapterWorker::download(QString* chapterHtml) {
     }
     if (content.isEmpty()) {
         saveFailed();
-        report(QStringLiteral("提取小说章节页正文失败，章节名称：%1， 目标页面：%2")
-                   .arg(m_chapterName, m_chapterUrl));
+        // A page that never came is no rule that failed: offline, the reader is told so.
+        const int32_t status = page.status != 200 ? page.status : laterStatus;
+        if (status < 0)
+            report(QStringLiteral(
+                       "无法连接目标站（没有应答或超时），章节「%1」未能下载，请检查网络后重试。")
+                       .arg(m_chapterName));
+        else
+            report(QStringLiteral("提取小说章节页正文失败，章节名称：%1， 目标页面：%2")
+                       .arg(m_chapterName, m_chapterUrl));
         return false;
     }
     if (!novelStillRecorded())

@@ -33,8 +33,9 @@ TEST_F(SiteSelectionDialogTest, SpeedTestWritesEachClassToTheRowTakenAtTheStart)
     dialog.speedTestButton()->click();
     ASSERT_TRUE(QTest::qWaitFor([&] { return dialog.statusText() == QStringLiteral("完成测试！"); },
                                 10000));
-    EXPECT_EQ(Column(dialog, 3), (QStringList{QStringLiteral("快"), QStringLiteral("快"),
-                                              QStringLiteral("中"), QStringLiteral("连接失败")}));
+    EXPECT_EQ(Column(dialog, 3),
+              (QStringList{QStringLiteral("快（0 毫秒）"), QStringLiteral("快（2000 毫秒）"),
+                           QStringLiteral("中（2001 毫秒）"), QStringLiteral("连接失败")}));
     ASSERT_TRUE(QTest::qWaitFor([] { return Worker::running() == 0; }, 5000));
 }
 
@@ -50,7 +51,10 @@ TEST_F(SiteSelectionDialogTest, ARealMeasurementOfTheTestSite) {
     dialog.speedTestButton()->click();
     ASSERT_TRUE(QTest::qWaitFor([&] { return dialog.statusText() == QStringLiteral("完成测试！"); },
                                 20000));
-    EXPECT_EQ(Column(dialog, 3), (QStringList{QStringLiteral("快"), QStringLiteral("连接失败")}));
+    const QStringList speeds = Column(dialog, 3);
+    ASSERT_EQ(speeds.size(), 2);
+    EXPECT_TRUE(speeds[0].startsWith(QStringLiteral("快（"))) << speeds[0].toStdString();
+    EXPECT_EQ(speeds[1], QStringLiteral("连接失败"));
     ASSERT_TRUE(QTest::qWaitFor([] { return Worker::running() == 0; }, 5000));
 }
 

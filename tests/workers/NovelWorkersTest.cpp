@@ -404,6 +404,12 @@ TEST_F(NovelWorkersTest, AFailedChapterIsStoredAsFailedAndFetchedAgainLater) {
               QStringList{QStringLiteral("提取小说章节页正文失败，章节名称：第5章， 目标页面：") +
                           missing});
     EXPECT_TRUE(surface->navigations().isEmpty());
+    // Offline, the connection is named, not the rule.
+    runChapter(901, 3, 4, book, QStringLiteral("剑来"), QStringLiteral("第5章"),
+               QStringLiteral("http://127.0.0.1:1/gbk/book/3/5.html"), true);
+    EXPECT_EQ(surface->statuses().last(),
+              QStringLiteral(
+                  "无法连接目标站（没有应答或超时），章节「第5章」未能下载，请检查网络后重试。"));
     EXPECT_EQ(value(QStringLiteral(
                   "select chapter_type from novel_chapter where novel_id=3 and chapter_id=4")),
               -1);
