@@ -189,27 +189,40 @@ QString fetchHead(const QString& url) {
 }
 
 int32_t statusCode(const QString& header) {
-    bool ok = false;
-    const int32_t code = header.mid(9, 3).toInt(&ok);
-    return ok ? code : -1;
+    // Three digits: not "-3 ", " 2" or "2\r\n", which a number parser would take.
+    if (header.size() < 12)
+        return -1;
+    int32_t code = 0;
+    for (qsizetype i = 9; i < 12; ++i) {
+        const char16_t c = header[i].unicode();
+        if (c < '0' || c > '9')
+            return -1;
+        code = code * 10 + (c - '0');
+    }
+    return code;
 }
 
 QString locationOf(const QString& header) {
-    // The field named exactly "Location" at the start of a line: "Content-Location" is another
-    // field, wherever it stands.
-    static const QString field = QStringLiteral("Location");
-    qsizetype at = 0;
-    if (!header.startsWith(field)) {
-        at = header.indexOf(QLatin1Char('\n') + field);
-        if (at < 0)
-            return QString();
-        ++at;
+    // The field named "Location" at the start of a line, in any letter case (field names are
+    // case-insensitive, and some servers send them in lower case): "Content-Location" is
+    // another field, wherever it stands. Its value ends at the line's end, CR LF or a bare LF.
+    static const QString field = QStringLiteral("location:");
+    for (qsizetype at = 0; at >= 0 && at < header.size();) {
+        if (QStringView(header).mid(at, field.size()).compare(field, Qt::CaseInsensitive) == 0) {
+            qsizetype start = at + field.size();
+            while (start < header.size() &&
+                   (header[start] == QLatin1Char(' ') || header[start] == QLatin1Char('\t')))
+                ++start;
+            qsizetype end = start;
+            while (end < header.size() && header[end] != QLatin1Char('\r') &&
+                   header[end] != QLatin1Char('\n'))
+                ++end;
+            return header.mid(start, end - start);
+        }
+        const qsizetype next = header.indexOf(QLatin1Char('\n'), at);
+        at = next < 0 ? -1 : next + 1;
     }
-    const qsizetype start = at + 10;
-    if (start >= header.size())
-        return QString();
-    const qsizetype end = header.indexOf(QLatin1String("\r\n"), start);
-    return end < 0 ? header.mid(start) : header.mid(start, end - start);
+    return QString();
 }
 
 FetchedBytes fetchPageBytes(const QString& url, const QString& linkedFrom) {

@@ -21,8 +21,8 @@ QString fetchHtml(const QString& url, const QString& charset);
 QString fetchHead(const QString& url);
 // The three characters at positions 10 to 12 as a number, -1 when they are none.
 int32_t statusCode(const QString& header);
-// The value of the first "Location" field (case-sensitive, at the start of a line: never
-// "Content-Location"), up to the next CR LF.
+// The value of the first "Location" field (any letter case, at the start of a line: never
+// "Content-Location"), without the blanks after the colon, up to the line's end.
 QString locationOf(const QString& header);
 // 1 when the file was written.
 int32_t downloadFile(const QString& url, const QString& fileName, int32_t flag);

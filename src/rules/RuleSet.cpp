@@ -167,8 +167,38 @@ bool isPlainPath(const QString& text) {
     return true;
 }
 
+// Blanks and controls of a query or fragment escaped; everything else of it stays as the page
+// wrote it (a GBK site's own escapes included).
+QString escapeBlanks(const QString& tail) {
+    QString out;
+    for (const QChar c : tail) {
+        if (c.unicode() <= 0x20 || c.unicode() == 0x7F)
+            appendPercent(out, static_cast<unsigned char>(c.unicode()));
+        else
+            out += c;
+    }
+    return out;
+}
+
+// An address the reader can fetch: http or https, a host and a port that Qt takes for ones
+// (a leading dot, a port of six digits, a replaced character are not), no blank or control
+// character anywhere. A link to anything else (mailto:, javascript:) is no chapter and no page.
+bool fetchable(const QString& url) {
+    const qsizetype schemeEnd = url.indexOf(QLatin1Char(':'));
+    const QString scheme = url.left(schemeEnd).toLower();
+    if ((scheme != QLatin1String("http") && scheme != QLatin1String("https")) ||
+        url.mid(schemeEnd + 1, 2) != QLatin1String("//"))
+        return false;
+    for (const QChar c : url) {
+        if (c.unicode() <= 0x20 || c.unicode() == 0x7F)
+            return false;
+    }
+    const QUrl parsed(url);
+    return parsed.isValid() && !parsed.host().isEmpty();
+}
+
 // scheme://authority/path?query#fragment made canonical: dot segments gone, unsafe characters
-// of the path escaped; query and fragment untouched.
+// of the path escaped, blanks of query and fragment escaped.
 QString canonical(const QString& url) {
     const qsizetype schemeEnd = url.indexOf(QLatin1Char(':'));
     if (schemeEnd <= 0)
@@ -188,7 +218,7 @@ QString canonical(const QString& url) {
     if (path.isEmpty())
         path = QStringLiteral("/");
     return scheme + QStringLiteral("://") + authority + escapePath(removeDotSegments(path)) +
-           url.mid(pathEnd);
+           escapeBlanks(url.mid(pathEnd));
 }
 
 } // namespace
@@ -367,6 +397,8 @@ UrlCombiner::UrlCombiner(const QString& base) : m_base(base) {
         m_folder = QStringLiteral("/");
     m_canonicalBase = canonical(base);
     m_folderIsPlain = isPlainPath(m_folder);
+    // Nothing fetchable is found relative to a page that is not.
+    m_valid = fetchable(m_canonicalBase);
 }
 
 // Dot segments removed from and unsafe characters escaped in the part before "?" or "#".
@@ -374,7 +406,8 @@ QString UrlCombiner::canonicalTail(const QString& pathAndRest) {
     const qsizetype end = pathEndOf(pathAndRest, 0);
     if (end == pathAndRest.size())
         return escapePath(removeDotSegments(pathAndRest));
-    return escapePath(removeDotSegments(pathAndRest.left(end))) + pathAndRest.mid(end);
+    return escapePath(removeDotSegments(pathAndRest.left(end))) +
+           escapeBlanks(pathAndRest.mid(end));
 }
 
 QString UrlCombiner::combine(const QString& relative) const {
@@ -409,7 +442,7 @@ QString UrlCombiner::combine(const QString& relative) const {
         result = canonical(m_beforeFragment + relative);
     else
         result = m_origin + canonicalTail(m_folder + relative);
-    return result.size() > kMaxUrlLength ? QString() : result;
+    return result.size() > kMaxUrlLength || !fetchable(result) ? QString() : result;
 }
 
 QString combineUrl(const QString& base, const QString& relative) {

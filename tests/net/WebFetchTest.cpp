@@ -23,17 +23,24 @@ TEST(StatusCodeTest, ReadsPositionsTenToTwelve) {
     EXPECT_EQ(statusCode(QStringLiteral("HTTP/1.0 404 Not Found")), 404);
     EXPECT_EQ(statusCode(QString()), -1);
     EXPECT_EQ(statusCode(QStringLiteral("HTTP/1.1 OK!")), -1);
-    EXPECT_EQ(statusCode(QStringLiteral("HTTP/1.1 20")), 20);
+    // Three digits or none: a cut or signed number is no status.
+    EXPECT_EQ(statusCode(QStringLiteral("HTTP/1.1 20")), -1);
+    EXPECT_EQ(statusCode(QStringLiteral("HTTP/1.1 -3 x")), -1);
+    EXPECT_EQ(statusCode(QStringLiteral("HTTP/1.1  20 x")), -1);
     EXPECT_EQ(statusCode(QStringLiteral("garbage")), -1);
 }
 
-TEST(LocationTest, ValueUpToCrLfCaseSensitiveName) {
+TEST(LocationTest, ValueUpToTheLineEndAnyCase) {
     EXPECT_EQ(locationOf(QStringLiteral("HTTP/1.1 302 Found\r\nLocation: /book/12/\r\nX: y\r\n")),
               QStringLiteral("/book/12/"));
     EXPECT_EQ(locationOf(QStringLiteral("HTTP/1.1 302 Found\r\nLocation: /book/12/")),
               QStringLiteral("/book/12/"));
+    // Names in lower case are the same field; a bare LF ends a line too; the blank is optional.
     EXPECT_EQ(locationOf(QStringLiteral("HTTP/1.1 302 Found\r\nlocation: /book/12/\r\n")),
-              QString());
+              QStringLiteral("/book/12/"));
+    EXPECT_EQ(locationOf(QStringLiteral("HTTP/1.1 302 Found\nLocation:/a\nConnection: close\n")),
+              QStringLiteral("/a"));
+    EXPECT_EQ(locationOf(QStringLiteral("HTTP/1.1 302 Found\r\nLocations: /x\r\n")), QString());
     EXPECT_EQ(locationOf(QStringLiteral("HTTP/1.1 200 OK\r\n\r\n")), QString());
     EXPECT_EQ(locationOf(QStringLiteral("Location")), QString());
     // "Content-Location" is another field, wherever it stands.

@@ -46,14 +46,21 @@ TEST(CombineUrlTest, ResolvesAsABrowserWould) {
         // query and fragment
         {"http://a.com/b/c.html?old=1", "?new=2", "http://a.com/b/c.html?new=2"},
         {"http://a.com/b/c.html#top", "#end", "http://a.com/b/c.html#end"},
-        // unsafe characters are escaped before "?" only, "%" is left alone
-        {"http://a.com/b/", "my page.html?q=a b ", "http://a.com/b/my%20page.html?q=a b "},
+        // unsafe characters are escaped before "?", after it only blanks and controls (an
+        // address with a blank cannot be fetched); "%" is left alone
+        {"http://a.com/b/", "my page.html?q=a b ", "http://a.com/b/my%20page.html?q=a%20b%20"},
+        {"http://a.com/b/", "x.html?q=第1章", "http://a.com/b/x.html?q=第1章"},
         {"http://a.com/b/", "x%20y.html", "http://a.com/b/x%20y.html"},
         {"http://a.com/b/", "第1章.html", "http://a.com/b/%E7%AC%AC1%E7%AB%A0.html"},
-        {"http://a.com/b/", "a\"b<c>.html#x y", "http://a.com/b/a%22b%3Cc%3E.html#x y"},
-        // cannot combine: empty
+        {"http://a.com/b/", "a\"b<c>.html#x y", "http://a.com/b/a%22b%3Cc%3E.html#x%20y"},
+        // cannot combine, or nothing the reader can fetch: empty
         {"not an address", "x.html", ""},
         {"", "x.html", ""},
+        {"http://a.com/b/", "javascript:void(0)", ""},
+        {"http://a.com/b/", "mailto:x@a.com", ""},
+        {"ftp://a.com/b/", "c.html", ""},
+        {"http://a.com/b/", "//evil.example:99999/x", ""},
+        {"http://a.com/b/", "http://@/x", ""},
     };
     for (const CombineCase& c : cases) {
         EXPECT_EQ(
