@@ -1,10 +1,9 @@
 // The commands that turn clicks into reading: search, opening a novel from the result list,
-// following a chapter link in the page view, and listing the recent reads.
+// following a chapter link in the page view.
 #include "app/MainWindow.h"
 
 #include "app/PageView.h"
 #include "core/DataFolder.h"
-#include "core/IniFile.h"
 #include "export/NovelExport.h"
 #include "pages/PageRenderer.h"
 #include "pages/ReadingStyle.h"
@@ -18,11 +17,7 @@
 #include "workers/OpenNovelWorker.h"
 #include "workers/SearchWorkers.h"
 
-#include <QDir>
-#include <QFileInfo>
-#include <QMenu>
 #include <QMessageBox>
-#include <QStandardPaths>
 #include <QTableWidget>
 #include <QTimer>
 
@@ -173,177 +168,6 @@ bool MainWindow::siteIsDownloading(const QString& siteName) const {
             return true;
     }
     return false;
-}
-
-void MainWindow::listRecentReads() {
-    forgetShownChapter();
-    supersedeSearch();
-    showResultList();
-    clearResults();
-    setBookshelfColumns(true);
-    try {
-        // The bookshelf: the most recently read first, with what is stored, what is new since
-        // the last chapter read, and where the reader stopped.
-        for (const ShelfEntry& entry : bookshelf()) {
-            const int row = m_resultList->rowCount();
-            m_resultList->insertRow(row);
-            const QString cells[] = {QString::number(row + 1),
-                                     entry.siteName,
-                                     entry.novelName,
-                                     entry.author,
-                                     QStringLiteral("%1 / %2").arg(entry.stored).arg(entry.total),
-                                     entry.newChapters > 0 ? QString::number(entry.newChapters)
-                                                           : QString(),
-                                     entry.lastReadName};
-            for (int c = 0; c < 7; ++c)
-                m_resultList->setItem(row, c, new QTableWidgetItem(cells[c]));
-            // What 换源 left behind stays in the library, and is named here.
-            if (!entry.sitesLeft.isEmpty())
-                m_resultList->item(row, 1)->setToolTip(
-                    QStringLiteral("其他站：%1（已下载的章节仍保留）")
-                        .arg(entry.sitesLeft.join(QStringLiteral("、"))));
-            // Why the last update check of it failed, in its own words.
-            QStringList tip;
-            if (!entry.failureText.isEmpty())
-                tip << QStringLiteral("上次检查更新：%1").arg(entry.failureText);
-            if (const QString mark = entry.sourceMark(); !mark.isEmpty()) {
-                QTableWidgetItem* item = m_resultList->item(row, 6);
-                item->setText(QStringLiteral("【%1】%2").arg(mark, item->text()));
-                tip << QStringLiteral("右键选“换源…”换到其他目标站");
-            }
-            if (!tip.isEmpty())
-                m_resultList->item(row, 6)->setToolTip(tip.join(QLatin1Char('\n')));
-        }
-    } catch (const SqliteException& e) {
-        showError(e.message());
-    }
-}
-
-void MainWindow::checkForNewChapters() {
-    if (m_checkingUpdates) {
-        setStatusText(QStringLiteral("正在检查更新，请稍候……"));
-        return;
-    }
-    m_checkingUpdates = true;
-    auto* worker = new LibraryUpdateWorker(surface());
-    connect(worker, &QObject::destroyed, this, [this] {
-        m_checkingUpdates = false;
-        if (m_bookshelf)
-            listRecentReads(); // the new-chapter counts changed
-    });
-}
-
-void MainWindow::showRowMenu(const QPoint& position) {
-    const int row = m_resultList->rowAt(position.y());
-    if (!m_bookshelf || row < 0)
-        return;
-    QMenu menu(this);
-    QAction* switchSite = menu.addAction(QStringLiteral("换源…"));
-    menu.addSeparator();
-    QAction* epub = menu.addAction(QStringLiteral("导出 EPUB…"));
-    QAction* text = menu.addAction(QStringLiteral("导出 TXT…"));
-    menu.addSeparator();
-    QAction* remove = menu.addAction(QStringLiteral("删除"));
-    QAction* chosen = menu.exec(m_resultList->viewport()->mapToGlobal(position));
-    if (chosen == remove) {
-        removeNovelOfRow(row);
-    } else if (chosen == switchSite && m_resultList->item(row, 1) && m_resultList->item(row, 2)) {
-        startSourceSwitch(m_resultList->item(row, 1)->text(), m_resultList->item(row, 2)->text());
-    } else if ((chosen == epub || chosen == text) && m_resultList->item(row, 1) &&
-               m_resultList->item(row, 2)) {
-        startExport(m_resultList->item(row, 1)->text(), m_resultList->item(row, 2)->text(),
-                    chosen == epub ? ExportFormat::Epub : ExportFormat::Text);
-    }
-}
-
-namespace {
-
-void exportTo(std::shared_ptr<WindowSurface> surface, const QString& siteName,
-              const QString& novelName, const ExportOptions& options,
-              const std::function<bool(const QString&)>& confirm) {
-    exportNovelInBackground(siteName, novelName, options, surface, [=](const ExportResult& result) {
-        if (result.kind != ExportResult::Kind::MissingChapters)
-            return;
-        if (!confirm(missingChaptersQuestion(result.missing))) {
-            // Said only now: while the question is open nothing is decided yet.
-            surface->setStatusText(exportStatusText(result, novelName, options.fileName));
-            return;
-        }
-        ExportOptions allowing = options;
-        allowing.allowMissing = true;
-        exportTo(surface, siteName, novelName, allowing, confirm);
-    });
-}
-
-// The folder an export is proposed in: the last one used while it exists, else the documents
-// folder when there is one, else home (never the folder the program was started in).
-QString exportFolder(const QString& last) {
-    if (!last.isEmpty() && QFileInfo(last).isDir())
-        return last + QLatin1Char('/');
-    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    if (!documents.isEmpty() && QFileInfo(documents).isDir())
-        return documents + QLatin1Char('/');
-    return QDir::homePath() + QLatin1Char('/');
-}
-
-// The novel's name; with its site when the shelf holds the novel on another site too, so that
-// the two copies do not take each other's file.
-QString exportFileName(const QString& siteName, const QString& novelName, ExportFormat format) {
-    QString base = novelName;
-    try {
-        for (const ShelfEntry& entry : bookshelf(false)) {
-            if (entry.novelName == novelName && entry.siteName != siteName) {
-                base += QStringLiteral("（%1）").arg(siteName);
-                break;
-            }
-        }
-    } catch (const SqliteException&) {
-        // The plain name, then.
-    }
-    base.replace(QLatin1Char('/'), QLatin1Char('_'));
-    return base + (format == ExportFormat::Epub ? QStringLiteral(".epub") : QStringLiteral(".txt"));
-}
-
-} // namespace
-
-void MainWindow::startExport(const QString& siteName, const QString& novelName,
-                             ExportFormat format) {
-    const bool epub = format == ExportFormat::Epub;
-    const QString config = dataFolder() + QStringLiteral("config.ini");
-    const QString file = m_chooseExportFile(
-        exportFolder(readIniValue(config, QStringLiteral("export"), QStringLiteral("folder"))) +
-            exportFileName(siteName, novelName, format),
-        epub ? QStringLiteral("EPUB 电子书 (*.epub)") : QStringLiteral("文本文件 (*.txt)"));
-    if (file.isEmpty())
-        return;
-    // The next export starts where this one went; a folder not remembered costs one click.
-    writeIniValue(config, QStringLiteral("export"), QStringLiteral("folder"),
-                  QFileInfo(file).absolutePath());
-    ExportOptions options;
-    options.format = format;
-    options.script = readingSettings().script; // the book as the reader reads it
-    options.fileName = file;
-    exportTo(surface(), siteName, novelName, options, m_confirm);
-}
-
-void MainWindow::removeNovelOfRow(int row) {
-    const QTableWidgetItem* siteItem = m_resultList->item(row, 1);
-    const QTableWidgetItem* nameItem = m_resultList->item(row, 2);
-    if (!m_bookshelf || !siteItem || !nameItem)
-        return;
-    const QString site = siteItem->text();
-    const QString name = nameItem->text();
-    if (!m_confirm(QStringLiteral(
-                       "确定要删除《%1》（%2）吗？\n它的目录、已下载的章节和本地文件都将被删除。")
-                       .arg(name, site)))
-        return;
-    setStatusText(QStringLiteral("正在删除《%1》……").arg(name));
-    // On a thread of its own: a download of the novel is stopped first, and it reports to this
-    // window while it stops.
-    removeNovelInBackground(site, name, surface(), [this](bool) {
-        if (m_bookshelf)
-            listRecentReads();
-    });
 }
 
 void MainWindow::chooseTargetSites() {
